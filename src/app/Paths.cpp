@@ -1,0 +1,31 @@
+#include "app/Paths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace {
+QString g_dataDir;
+
+QString rootDir()
+{
+    // The executable sits in <root>/bin.
+    QDir dir(QCoreApplication::applicationDirPath());
+    dir.cdUp();
+    return dir.absolutePath();
+}
+} // namespace
+
+void Paths::setDataDir(const QString& dir)
+{
+    g_dataDir = dir.isEmpty() ? QString() : QDir(dir).absolutePath();
+}
+
+QString Paths::dataDir()
+{
+    return g_dataDir.isEmpty() ? rootDir() + QStringLiteral("/data") : g_dataDir;
+}
+
+QString Paths::helpDir()
+{
+    return rootDir() + QStringLiteral("/hlp");
+}

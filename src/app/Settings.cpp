@@ -1,0 +1,131 @@
+#include "app/Settings.h"
+
+#include "app/IniFile.h"
+#include "extract/TextOps.h"
+#include "store/Formats.h"
+
+#include <QFileInfo>
+
+namespace settings {
+namespace {
+
+const QString kNet = QStringLiteral("Net");
+const QString kMarket = QStringLiteral("Market");
+
+void setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+
+void writeMarketDefaults(IniFile& ini)
+{
+    const MarketSettings d;
+    ini.setValue(kMarket, QStringLiteral("SearchHost"), d.SearchHost);
+    ini.setValue(kMarket, QStringLiteral("RatingHost"), d.RatingHost);
+    ini.setValue(kMarket, QStringLiteral("SnapHost"), d.SnapHost);
+    ini.setValue(kMarket, QStringLiteral("Domain"), d.Domain);
+    ini.setValue(kMarket, QStringLiteral("HomePage"), d.HomePage);
+    ini.setValue(kMarket, QStringLiteral("TestUrl"), d.TestUrl);
+}
+
+bool createDefaults(const QString& path, QString* error)
+{
+    IniFile ini(path);
+    ini.setValue(QStringLiteral("Base"), QStringLiteral("language"), QStringLiteral("chinese"));
+    ini.setValue(QStringLiteral("Base"), QStringLiteral("ver"), QStringLiteral("3.0"));
+    ini.setValue(kNet, QStringLiteral("AgentType"), QStringLiteral("0"));
+    ini.setValue(kNet, QStringLiteral("Server"), QString());
+    ini.setValue(kNet, QStringLiteral("Port"), QStringLiteral("0"));
+    ini.setValue(kNet, QStringLiteral("User"), QString());
+    ini.setValue(kNet, QStringLiteral("Password"), QString());
+    ini.setValue(kNet, QStringLiteral("Domain"), QString());
+    ini.setValue(QStringLiteral("Login"), QStringLiteral("date"), formats::dateTime(QDateTime::currentDateTime()));
+    writeMarketDefaults(ini);
+    if (!ini.save()) {
+        setError(error, ini.error());
+        return false;
+    }
+    return true;
+}
+
+std::optional<int> readInt(const IniFile& ini, const QString& key)
+{
+    return text::toInt(ini.value(kNet, key, QStringLiteral("0")).toStdString());
+}
+
+} // namespace
+
+std::optional<TConfig> load(const QString& path, QString* error)
+{
+    if (!QFileInfo::exists(path) && !createDefaults(path, error))
+        return std::nullopt;
+    IniFile ini(path);
+    if (!ini.load()) {
+        setError(error, ini.error());
+        return std::nullopt;
+    }
+    auto agent = std::make_shared<THttpAgent>();
+    auto agentType = readInt(ini, QStringLiteral("AgentType"));
+    auto port = readInt(ini, QStringLiteral("Port"));
+    if (!agentType || !port) {
+        setError(error, QStringLiteral("AgentType or Port is not a number"));
+        return std::nullopt;
+    }
+    agent->AgentType = *agentType;
+    agent->Port = *port;
+    agent->Server = ini.value(kNet, QStringLiteral("Server"));
+    agent->User = ini.value(kNet, QStringLiteral("User"));
+    agent->Password = ini.value(kNet, QStringLiteral("Password"));
+    agent->Domain = ini.value(kNet, QStringLiteral("Domain"));
+
+    MarketSettings market;
+    market.SearchHost = ini.value(kMarket, QStringLiteral("SearchHost"), market.SearchHost);
+    market.RatingHost = ini.value(kMarket, QStringLiteral("RatingHost"), market.RatingHost);
+    market.SnapHost = ini.value(kMarket, QStringLiteral("SnapHost"), market.SnapHost);
+    market.Domain = ini.value(kMarket, QStringLiteral("Domain"), market.Domain);
+    market.HomePage = ini.value(kMarket, QStringLiteral("HomePage"), market.HomePage);
+    market.TestUrl = ini.value(kMarket, QStringLiteral("TestUrl"), market.TestUrl);
+
+    TConfig config;
+    config.SetAgent(std::move(agent));
+    config.SetMarket(market);
+    return config;
+}
+
+bool saveAgent(const QString& path, const THttpAgent& agent, QString* error)
+{
+    IniFile ini(path);
+    if (!ini.load()) {
+        setError(error, ini.error());
+        return false;
+    }
+    ini.setValue(kNet, QStringLiteral("AgentType"), QString::number(agent.AgentType));
+    ini.setValue(kNet, QStringLiteral("Server"), agent.Server);
+    ini.setValue(kNet, QStringLiteral("Port"), QString::number(agent.Port));
+    ini.setValue(kNet, QStringLiteral("User"), agent.User);
+    ini.setValue(kNet, QStringLiteral("Password"), agent.Password);
+    ini.setValue(kNet, QStringLiteral("Domain"), agent.Domain);
+    if (!ini.save()) {
+        setError(error, ini.error());
+        return false;
+    }
+    return true;
+}
+
+bool writeLoginDate(const QString& path, QString* error)
+{
+    IniFile ini(path);
+    if (!ini.load()) {
+        setError(error, ini.error());
+        return false;
+    }
+    ini.setValue(QStringLiteral("Login"), QStringLiteral("date"), formats::dateTime(QDateTime::currentDateTime()));
+    if (!ini.save()) {
+        setError(error, ini.error());
+        return false;
+    }
+    return true;
+}
+
+} // namespace settings

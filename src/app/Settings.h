@@ -1,0 +1,25 @@
+#pragma once
+
+#include "app/TConfig.h"
+
+#include <QString>
+#include <optional>
+
+// Reading and writing the configuration file (config.ini). UI thread only.
+namespace settings {
+
+// The one message shown when the configuration file cannot be used; the program then ends.
+inline constexpr char16_t kFatalMessage[] = u"配置文件出错，系统将退出！";
+
+// Creates the file with its defaults when missing, then reads the proxy settings and the
+// marketplace hosts. Nothing on any error (unreadable, unwritable, non-numeric AgentType or
+// Port); error then tells why.
+std::optional<TConfig> load(const QString& path, QString* error = nullptr);
+
+// Stores the proxy settings (options dialog).
+bool saveAgent(const QString& path, const THttpAgent& agent, QString* error = nullptr);
+
+// Writes Login/date = now (at every exit).
+bool writeLoginDate(const QString& path, QString* error = nullptr);
+
+} // namespace settings

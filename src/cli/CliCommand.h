@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QStringList>
+#include <functional>
+
+// A subcommand of kestrova-cli. Each lives in its own file and registers itself with a
+// static CliRegistration, so adding one touches no other file.
+struct CliCommand
+{
+    QString name;
+    QString usage; // one line, shown by --help
+    // Arguments after the subcommand name; returns the process exit status.
+    std::function<int(const QStringList& args)> run;
+};
+
+struct CliRegistration
+{
+    explicit CliRegistration(CliCommand command);
+};
+
+const std::vector<CliCommand>& cliCommands();

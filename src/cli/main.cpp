@@ -1,0 +1,60 @@
+#include "app/Paths.h"
+#include "cli/CliCommand.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace {
+std::vector<CliCommand>& registry()
+{
+    static std::vector<CliCommand> commands;
+    return commands;
+}
+
+void printUsage(FILE* to)
+{
+    std::fprintf(to, "usage: kestrova-cli [--data-dir DIR] COMMAND [ARGS...]\n\ncommands:\n");
+    for (const CliCommand& c : cliCommands())
+        std::fprintf(to, "  %s\n", qPrintable(c.usage));
+}
+} // namespace
+
+CliRegistration::CliRegistration(CliCommand command)
+{
+    registry().push_back(std::move(command));
+}
+
+const std::vector<CliCommand>& cliCommands()
+{
+    return registry();
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+        const QString opt = args.takeFirst();
+        if (opt == QLatin1String("--data-dir") && !args.isEmpty()) {
+            Paths::setDataDir(args.takeFirst());
+        } else if (opt == QLatin1String("--help")) {
+            printUsage(stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "kestrova-cli: unknown option %s\n", qPrintable(opt));
+            printUsage(stderr);
+            return 2;
+        }
+    }
+    if (args.isEmpty()) {
+        printUsage(stderr);
+        return 2;
+    }
+    const QString name = args.takeFirst();
+    for (const CliCommand& c : cliCommands())
+        if (c.name == name)
+            return c.run(args);
+    std::fprintf(stderr, "kestrova-cli: unknown command %s\n", qPrintable(name));
+    printUsage(stderr);
+    return 2;
+}
