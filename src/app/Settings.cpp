@@ -40,7 +40,8 @@ bool createDefaults(const QString& path, QString* error)
     ini.setValue(kNet, QStringLiteral("User"), QString());
     ini.setValue(kNet, QStringLiteral("Password"), QString());
     ini.setValue(kNet, QStringLiteral("Domain"), QString());
-    ini.setValue(QStringLiteral("Login"), QStringLiteral("date"), formats::dateTime(QDateTime::currentDateTime()));
+    ini.setValue(QStringLiteral("Login"), QStringLiteral("date"),
+                 formats::dateTime(QDateTime::currentDateTime()));
     writeMarketDefaults(ini);
     if (!ini.save()) {
         setError(error, ini.error());
@@ -120,7 +121,8 @@ bool writeLoginDate(const QString& path, QString* error)
         setError(error, ini.error());
         return false;
     }
-    ini.setValue(QStringLiteral("Login"), QStringLiteral("date"), formats::dateTime(QDateTime::currentDateTime()));
+    ini.setValue(QStringLiteral("Login"), QStringLiteral("date"),
+                 formats::dateTime(QDateTime::currentDateTime()));
     if (!ini.save()) {
         setError(error, ini.error());
         return false;

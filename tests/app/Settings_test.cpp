@@ -35,16 +35,19 @@ TEST(Settings, FirstStartCreatesThePrivateFileWithDefaultsInOrder)
     EXPECT_EQ(config->Market().SearchHost, MarketSettings().SearchHost);
 
     const QByteArray text = readAll(path);
-    const char* order[] = {"[Base]", "language=chinese", "ver=3.0", "[Net]", "AgentType=0", "Server=",
-                           "Port=0", "User=", "Password=", "Domain=", "[Login]", "date=", "[Market]",
-                           "SearchHost=", "RatingHost=", "SnapHost=", "Domain=", "HomePage=", "TestUrl="};
+    const char* order[] = {
+        "[Base]",      "language=chinese", "ver=3.0", "[Net]",     "AgentType=0", "Server=",  "Port=0",
+        "User=",       "Password=",        "Domain=", "[Login]",   "date=",       "[Market]", "SearchHost=",
+        "RatingHost=", "SnapHost=",        "Domain=", "HomePage=", "TestUrl="};
     qsizetype at = 0;
     for (const char* piece : order) {
         qsizetype found = text.indexOf(piece, at);
         ASSERT_GE(found, 0) << piece;
         at = found + 1;
     }
-    struct stat st{};
+    struct stat st
+    {
+    };
     ASSERT_EQ(stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
@@ -69,8 +72,9 @@ TEST(Settings, NonNumericProxyFieldsAreFatal)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("config.ini");
-    for (const QByteArray& body : {QByteArray("[Net]\nPort=x\n"), QByteArray("[Net]\nAgentType=\n"),
-                                   QByteArray("[Net]\nPort=8o\n[Other]\n"), QByteArray("[Net]\nPort=1.5\n")}) {
+    for (const QByteArray& body :
+         {QByteArray("[Net]\nPort=x\n"), QByteArray("[Net]\nAgentType=\n"),
+          QByteArray("[Net]\nPort=8o\n[Other]\n"), QByteArray("[Net]\nPort=1.5\n")}) {
         writeAll(path, body);
         QString error;
         EXPECT_FALSE(settings::load(path, &error)) << body.constData();

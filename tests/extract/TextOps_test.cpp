@@ -33,15 +33,22 @@ TEST(GbkCodec, InvalidBytesBecomeReplacementCharactersNotALostText)
 TEST(TextOps, FoldLowersAsciiOnlyAndSkipsDoubleByteCharacters)
 {
     // 0x81 0x41 is a double-byte character whose trail byte is 'A'.
-    std::string in = "ABC\x81" "A" "Z\xD6\xD0";
-    EXPECT_EQ(text::foldAscii(in), "abc\x81" "A" "z\xD6\xD0");
+    std::string in = "ABC\x81"
+                     "A"
+                     "Z\xD6\xD0";
+    EXPECT_EQ(text::foldAscii(in), "abc\x81"
+                                   "A"
+                                   "z\xD6\xD0");
 }
 
 TEST(TextOps, WhitespaceRunsVanishSingleBlanksStay)
 {
     EXPECT_EQ(text::removeWhitespaceRuns("one  two\r\nthree four\t"), "onetwothree four\t");
     EXPECT_EQ(text::removeWhitespaceRuns(" \t \n"), "");
-    EXPECT_EQ(text::removeWhitespaceRuns("a\x0B\x0B" "b"), "a\x0B\x0B" "b"); // VT is not whitespace here
+    EXPECT_EQ(text::removeWhitespaceRuns("a\x0B\x0B"
+                                         "b"),
+              "a\x0B\x0B"
+              "b"); // VT is not whitespace here
 }
 
 TEST(TextOps, DecodeEntitiesReplacesEachEntityOnceInOrder)
@@ -100,13 +107,17 @@ TEST(TRegex, FoldedPatternKeepsDoubleByteTrailLetters)
 
 TEST(TRegex, DefaultOptionsOfTheExtractors)
 {
-    EXPECT_FALSE(TRegex::get("abc")->contains("ABC"));           // case-sensitive
-    EXPECT_FALSE(TRegex::get("a.b")->contains("a\nb"));          // dot stops at LF
-    EXPECT_FALSE(TRegex::get("a.b")->contains("a\rb"));          // and at CR
+    EXPECT_FALSE(TRegex::get("abc")->contains("ABC"));  // case-sensitive
+    EXPECT_FALSE(TRegex::get("a.b")->contains("a\nb")); // dot stops at LF
+    EXPECT_FALSE(TRegex::get("a.b")->contains("a\rb")); // and at CR
     EXPECT_TRUE(TRegex::get("a\\s\\s\\s\\s\\sb")->contains("a \t\n\f\rb"));
-    EXPECT_FALSE(TRegex::get("a\\sb")->contains("a\x0B" "b"));   // vertical tab is no blank
-    EXPECT_TRUE(TRegex::get("a[^\\s]b")->contains("a\x0B" "b"));
-    EXPECT_FALSE(TRegex::get("a[\\s]b")->contains("a\x0B" "b"));
+    EXPECT_FALSE(TRegex::get("a\\sb")->contains("a\x0B"
+                                                "b")); // vertical tab is no blank
+    EXPECT_TRUE(TRegex::get("a[^\\s]b")
+                    ->contains("a\x0B"
+                               "b"));
+    EXPECT_FALSE(TRegex::get("a[\\s]b")->contains("a\x0B"
+                                                  "b"));
     EXPECT_EQ(TRegex::get("<a.*>")->find("<a><b>x")->end, 6u); // greedy
     EXPECT_FALSE(TRegex::get("(unclosed")->valid());
     EXPECT_FALSE(TRegex::get("(unclosed")->contains("(unclosed"));

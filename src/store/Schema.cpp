@@ -1,0 +1,137 @@
+#include "store/Schema.h"
+
+#include <QHash>
+
+namespace schema {
+namespace {
+
+struct Column
+{
+    const char* name;
+    ColumnType type;
+};
+
+const Column kDianBase[] = {
+    {"id", ColumnType::Integer},
+    {"dianzhu", ColumnType::Text},
+    {"zhuce", ColumnType::DateTime},
+    {"addr", ColumnType::Text},
+    {"dianming", ColumnType::Text},
+    {"webaddr", ColumnType::Text},
+    {"updateDate", ColumnType::DateTime},
+    {"buylevel", ColumnType::Integer},
+    {"buyerCredit", ColumnType::Integer},
+    {"salelevel", ColumnType::Integer},
+    {"salerCredit", ColumnType::Integer},
+    {"commodityKind", ColumnType::Text},
+    {"loc", ColumnType::Text},
+    {"buyerBad", ColumnType::Integer},
+    {"buyerNotBad", ColumnType::Integer},
+    {"buyerGood", ColumnType::Integer},
+    {"salerBad", ColumnType::Integer},
+    {"salerNotBad", ColumnType::Integer},
+    {"salerGood", ColumnType::Integer},
+    {"commodityNum", ColumnType::Integer},
+    {"createDate", ColumnType::Text},
+    {"salerGoodRate", ColumnType::Text},
+    {"buyerGoodRate", ColumnType::Text},
+};
+
+const Column kPjInfo[] = {
+    {"id", ColumnType::Integer},           {"dian_id", ColumnType::Integer}, {"pj", ColumnType::Text},
+    {"buyerOrSaler", ColumnType::Boolean}, {"pjName", ColumnType::Text},     {"itemId", ColumnType::Text},
+    {"itemTitle", ColumnType::Text},       {"pjsj", ColumnType::DateTime},   {"jg", ColumnType::Currency},
+    {"pjInfo", ColumnType::Memo},          {"pjjs", ColumnType::Memo},       {"trade_id", ColumnType::Text},
+    {"itemId_pjsj", ColumnType::Text},
+};
+
+const char* sqlType(ColumnType t)
+{
+    switch (t) {
+    case ColumnType::Integer:
+    case ColumnType::Boolean:
+        return "INTEGER";
+    case ColumnType::Currency:
+        return "REAL";
+    default:
+        return "TEXT";
+    }
+}
+
+QString createTable(const char* name, const Column* begin, const Column* end)
+{
+    QStringList cols;
+    for (const Column* c = begin; c != end; ++c) {
+        if (QLatin1String(c->name) == QLatin1String("id"))
+            cols << QStringLiteral("id INTEGER PRIMARY KEY AUTOINCREMENT");
+        else
+            cols << QStringLiteral("%1 %2").arg(QLatin1String(c->name), QLatin1String(sqlType(c->type)));
+    }
+    return QStringLiteral("CREATE TABLE %1 (%2)").arg(QLatin1String(name), cols.join(QStringLiteral(", ")));
+}
+
+QHash<QString, ColumnType> buildTypes()
+{
+    QHash<QString, ColumnType> types;
+    for (const Column& c : kDianBase)
+        types.insert(QString::fromLatin1(c.name).toLower(), c.type);
+    for (const Column& c : kPjInfo)
+        types.insert(QString::fromLatin1(c.name).toLower(), c.type);
+    return types;
+}
+
+QStringList names(const Column* begin, const Column* end)
+{
+    QStringList out;
+    for (const Column* c = begin; c != end; ++c)
+        out << QString::fromLatin1(c->name);
+    return out;
+}
+
+} // namespace
+
+ColumnType columnType(const QString& column)
+{
+    static const QHash<QString, ColumnType> types = buildTypes();
+    QString name = column.mid(column.lastIndexOf(u'.') + 1).toLower();
+    return types.value(name, ColumnType::Unknown);
+}
+
+const QStringList& dianBaseColumns()
+{
+    static const QStringList cols = names(std::begin(kDianBase), std::end(kDianBase));
+    return cols;
+}
+
+const QStringList& pjInfoColumns()
+{
+    static const QStringList cols = names(std::begin(kPjInfo), std::end(kPjInfo));
+    return cols;
+}
+
+const QStringList& createStatements()
+{
+    static const QStringList statements = [] {
+        QStringList s;
+        s << createTable("dianBase", std::begin(kDianBase), std::end(kDianBase));
+        s << createTable("pjInfo", std::begin(kPjInfo), std::end(kPjInfo));
+        s << QStringLiteral("CREATE VIEW dianBaseSort AS SELECT * FROM dianBase");
+        // The browser deletes and edits the current shop through the view.
+        s << QStringLiteral("CREATE TRIGGER dianBaseSort_delete INSTEAD OF DELETE ON dianBaseSort "
+                            "BEGIN DELETE FROM dianBase WHERE id = old.id; END");
+        QStringList sets;
+        for (const QString& c : names(std::begin(kDianBase), std::end(kDianBase)))
+            if (c != QLatin1String("id"))
+                sets << QStringLiteral("%1 = new.%1").arg(c);
+        s << QStringLiteral("CREATE TRIGGER dianBaseSort_update INSTEAD OF UPDATE ON dianBaseSort "
+                            "BEGIN UPDATE dianBase SET %1 WHERE id = old.id; END")
+                 .arg(sets.join(QStringLiteral(", ")));
+        s << QStringLiteral("CREATE INDEX pjInfo_shop_item_time ON pjInfo(dian_id, itemId_pjsj)");
+        s << QStringLiteral("CREATE INDEX pjInfo_shop_time ON pjInfo(dian_id, pjsj)");
+        s << QStringLiteral("CREATE INDEX dianBase_webaddr ON dianBase(webaddr)");
+        return s;
+    }();
+    return statements;
+}
+
+} // namespace schema

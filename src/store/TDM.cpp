@@ -1,0 +1,59 @@
+#include "store/TDM.h"
+
+#include "store/Schema.h"
+
+namespace {
+const char kDesignText[] = "select top 5 dian_id,itemId,sum(jg) as totalAmount from pjinfo group by "
+                           "dian_id,itemId order by sum(jg) desc";
+} // namespace
+
+TDM::TDM(QObject* parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("DM"));
+    tb_dianbase = new TTable(&adoCn, QStringLiteral("tb_dianbase"), QStringLiteral("dianBaseSort"),
+                             schema::dianBaseColumns(), this);
+    tb_pjinfo = new TTable(&adoCn, QStringLiteral("tb_pjinfo"), QStringLiteral("pjInfo"),
+                           schema::pjInfoColumns(), this);
+    pj_fx1 = new TQuery(&adoCn, QStringLiteral("pj_fx1"), this);
+    pj_fx1->SetSQL(QStringLiteral("select* from pjinfo "));
+    pj_fx1_detail = new TTable(&adoCn, QStringLiteral("pj_fx1_detail"), QStringLiteral("pjInfo"),
+                               schema::pjInfoColumns(), this);
+    pj_fx1_detail->SetSort(QStringLiteral("dian_id, itemId"));
+    pj_fx1_detail->SetMaster(pj_fx1, QStringLiteral("dian_id;itemId"));
+    // Long comments are cut in the ranking's detail grid only.
+    pj_fx1_detail->SetDisplayByteLimit({QStringLiteral("pjInfo"), QStringLiteral("pjjs")}, 100);
+    pj_fx2 = new TQuery(&adoCn, QStringLiteral("pj_fx2"), this);
+    pj_fx2->SetSQL(QString::fromLatin1(kDesignText));
+    pj_fx3 = new TQuery(&adoCn, QStringLiteral("pj_fx3"), this);
+    pj_fx3->SetSQL(QString::fromLatin1(kDesignText));
+    ADOQuery1 = new TQuery(&adoCn, QStringLiteral("ADOQuery1"), this);
+    ADOQuery2 = new TQuery(&adoCn, QStringLiteral("ADOQuery2"), this);
+    adoq1 = new TQuery(&adoCn, QStringLiteral("adoq1"), this);
+}
+
+TDM::~TDM()
+{
+    // Cursors hold statements on the connection; they go first.
+    qDeleteAll(findChildren<TCursor*>(Qt::FindDirectChildrenOnly));
+}
+
+bool TDM::DataModuleCreate(const QString& databasePath)
+{
+    m_openError.clear();
+    if (!adoCn.open(databasePath)) {
+        m_openError = adoCn.error();
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<TConnection> TDM::OpenSecondConnection(QString* error) const
+{
+    auto connection = std::make_unique<TConnection>();
+    if (!connection->open(adoCn.path())) {
+        if (error)
+            *error = connection->error();
+        return nullptr;
+    }
+    return connection;
+}
