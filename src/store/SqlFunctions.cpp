@@ -15,16 +15,30 @@ struct Stamp
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 
-// Reads the stored form "yyyy-MM-dd HH:mm:ss" (the time part may be missing).
+// Reads the stored form "yyyy-MM-dd HH:mm:ss" (the time part may be missing). Called for
+// every row of an analysis, so it reads fixed positions instead of scanning a format.
 bool readStamp(sqlite3_value* v, Stamp& s)
 {
-    if (sqlite3_value_type(v) == SQLITE_NULL)
+    if (sqlite3_value_type(v) != SQLITE_TEXT)
         return false;
-    const char* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
-    if (!text)
+    const char* t = reinterpret_cast<const char*>(sqlite3_value_text(v));
+    const int n = sqlite3_value_bytes(v);
+    auto digits = [&](int at, int count, int& out) {
+        out = 0;
+        for (int i = at; i < at + count; ++i) {
+            if (i >= n || t[i] < '0' || t[i] > '9')
+                return false;
+            out = out * 10 + (t[i] - '0');
+        }
+        return true;
+    };
+    if (n < 10 || t[4] != '-' || t[7] != '-' || !digits(0, 4, s.year) || !digits(5, 2, s.month) ||
+        !digits(8, 2, s.day))
         return false;
-    int n = std::sscanf(text, "%d-%d-%d %d:%d:%d", &s.year, &s.month, &s.day, &s.hour, &s.minute, &s.second);
-    return n >= 3;
+    s.hour = s.minute = s.second = 0;
+    if (n >= 19 && t[10] == ' ' && t[13] == ':' && t[16] == ':')
+        return digits(11, 2, s.hour) && digits(14, 2, s.minute) && digits(17, 2, s.second);
+    return true;
 }
 
 void formatFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
@@ -38,6 +52,13 @@ void formatFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
     std::string p = pattern ? pattern : "";
     for (char& c : p)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // The stored text already starts with the day, month and year in the wanted form.
+    const char* stored = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    const int prefix = p == "yyyy-mm-dd" ? 10 : p == "yyyy-mm" ? 7 : p == "yyyy" ? 4 : 0;
+    if (prefix > 0) {
+        sqlite3_result_text(ctx, stored, prefix, SQLITE_TRANSIENT);
+        return;
+    }
     std::string out;
     char buf[16];
     size_t i = 0;

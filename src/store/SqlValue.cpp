@@ -1,26 +1,97 @@
 #include "store/SqlValue.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
 
 namespace sqlvalue {
 
 std::optional<QString> storedDateTime(const QString& text)
 {
-    static const QRegularExpression form(
-        QStringLiteral("^\\s*(\\d{4})[-./](\\d{1,2})[-./](\\d{1,2})(?:[ "
-                       "T]+(\\d{1,2}):(\\d{1,2})(?::(\\d{1,2})(?:\\.\\d+)?)?)?\\s*$"));
-    QRegularExpressionMatch m = form.match(text);
-    if (!m.hasMatch())
+    // Hand-written: the saver converts every rating time, and QDateTime consults the time
+    // zone files on each call.
+    const QChar* p = text.constData();
+    const QChar* end = p + text.size();
+    auto skipBlanks = [&] {
+        while (p < end && p->isSpace())
+            ++p;
+    };
+    auto number = [&](int minDigits, int maxDigits, int& out) {
+        int n = 0;
+        out = 0;
+        while (p < end && n < maxDigits && p->unicode() >= '0' && p->unicode() <= '9') {
+            out = out * 10 + (p->unicode() - '0');
+            ++p;
+            ++n;
+        }
+        return n >= minDigits;
+    };
+    auto dateSeparator = [&] {
+        if (p < end && (*p == u'-' || *p == u'.' || *p == u'/')) {
+            ++p;
+            return true;
+        }
+        return false;
+    };
+    int year, month, day, hour = 0, minute = 0, second = 0;
+    skipBlanks();
+    if (!number(4, 4, year) || !dateSeparator() || !number(1, 2, month) || !dateSeparator() ||
+        !number(1, 2, day))
         return std::nullopt;
-    QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-    QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
-    if (!date.isValid() || !time.isValid())
+    const QChar* afterDate = p;
+    while (p < end && (*p == u' ' || *p == u'T'))
+        ++p;
+    if (p < end && p > afterDate && p->isDigit()) {
+        if (!number(1, 2, hour) || p >= end || *p != u':' || (++p, !number(1, 2, minute)))
+            return std::nullopt;
+        if (p < end && *p == u':') {
+            ++p;
+            if (!number(1, 2, second))
+                return std::nullopt;
+            if (p < end && *p == u'.') {
+                ++p;
+                int fraction;
+                if (!number(1, 9, fraction))
+                    return std::nullopt;
+            }
+        }
+    }
+    skipBlanks();
+    if (p != end || !QDate::isValid(year, month, day) || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
-    return QDateTime(date, time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
+    return QString::fromLatin1(buf, 19);
 }
 
 namespace {
+
+// A decimal number text in the C locale, with blanks around it and nothing else. QString's
+// own conversion consults locale data and dominated the saver's inserts.
+std::optional<double> toNumber(const QString& text)
+{
+    char buf[64];
+    qsizetype n = 0;
+    for (QChar c : text) {
+        if (c.unicode() > 0x7F || n >= static_cast<qsizetype>(sizeof buf) - 1)
+            return std::nullopt;
+        buf[n++] = static_cast<char>(c.unicode());
+    }
+    const char* begin = buf;
+    const char* end = buf + n;
+    while (begin < end && std::isspace(static_cast<unsigned char>(*begin)))
+        ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(end[-1])))
+        --end;
+    if (begin < end && *begin == '+')
+        ++begin;
+    double value = 0;
+    auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (begin == end || ec != std::errc() || ptr != end)
+        return std::nullopt;
+    return value;
+}
 
 QString mismatch(const QVariant& value, const char* what)
 {
@@ -54,14 +125,13 @@ std::optional<QVariant> forColumn(const QVariant& value, schema::ColumnType type
     case ColumnType::Currency: {
         if (!isText)
             return QVariant(value.toDouble());
-        bool ok = false;
-        double v = value.toString().trimmed().toDouble(&ok);
-        if (!ok) {
+        auto v = toNumber(value.toString());
+        if (!v) {
             if (error)
                 *error = mismatch(value, "a number");
             return std::nullopt;
         }
-        return QVariant(v);
+        return QVariant(*v);
     }
     case ColumnType::Boolean: {
         if (!isText)
@@ -71,14 +141,13 @@ std::optional<QVariant> forColumn(const QVariant& value, schema::ColumnType type
             return QVariant(1LL);
         if (t.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
             return QVariant(0LL);
-        bool ok = false;
-        double v = t.toDouble(&ok);
-        if (!ok) {
+        auto v = toNumber(t);
+        if (!v) {
             if (error)
                 *error = mismatch(value, "true or false");
             return std::nullopt;
         }
-        return QVariant(v != 0 ? 1LL : 0LL);
+        return QVariant(*v != 0 ? 1LL : 0LL);
     }
     case ColumnType::DateTime: {
         if (id == QMetaType::QDateTime)

@@ -59,7 +59,11 @@ bool TConnection::ensureSchema()
         m_error = engineError();
         return false;
     }
-    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+    // WAL lets the window read while the saver writes; NORMAL sync is safe with WAL (a
+    // power cut may lose the last commit, never the file). A larger cache and memory-mapped
+    // reads keep the analyses over big shops off the disk.
+    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-131072; "
+                             "PRAGMA mmap_size=1073741824; PRAGMA temp_store=MEMORY")))
         return false;
     if (haveTables)
         return true;
