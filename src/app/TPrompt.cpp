@@ -1,0 +1,44 @@
+#include "app/TPrompt.h"
+
+#include <QDialog>
+#include <QMessageBox>
+
+namespace {
+TPrompt* g_installed = nullptr;
+
+const QString kTitle = QStringLiteral("Kestrova");
+} // namespace
+
+TPrompt::~TPrompt() = default;
+
+TPrompt& TPrompt::instance()
+{
+    static TPrompt real;
+    return g_installed ? *g_installed : real;
+}
+
+void TPrompt::install(TPrompt* prompt)
+{
+    g_installed = prompt;
+}
+
+void TPrompt::information(QWidget* parent, const QString& text)
+{
+    QMessageBox::information(parent, kTitle, text);
+}
+
+void TPrompt::error(QWidget* parent, const QString& text)
+{
+    QMessageBox::critical(parent, kTitle, text);
+}
+
+bool TPrompt::question(QWidget* parent, const QString& text)
+{
+    return QMessageBox::question(parent, kTitle, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+int TPrompt::exec(QDialog* dialog)
+{
+    return dialog->exec();
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+class QDialog;
+class QWidget;
+
+// Every message box and modal dialog of the program goes through the installed prompt, so a
+// test can answer them without a modal loop. UI thread only.
+class TPrompt
+{
+public:
+    virtual ~TPrompt();
+
+    // The installed prompt; the real one (message boxes, exec()) unless a test installed one.
+    static TPrompt& instance();
+    // Installs a prompt the caller keeps alive; nullptr returns to the real one.
+    static void install(TPrompt* prompt);
+
+    virtual void information(QWidget* parent, const QString& text);
+    // An error box, e.g. with the database engine's message.
+    virtual void error(QWidget* parent, const QString& text);
+    // Yes or No; true for Yes.
+    virtual bool question(QWidget* parent, const QString& text);
+    // Runs a modal dialog and returns its result code.
+    virtual int exec(QDialog* dialog);
+};

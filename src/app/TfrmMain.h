@@ -1,0 +1,119 @@
+#pragma once
+
+#include "app/TConfig.h"
+#include "app/ViewId.h"
+
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QProgressBar;
+class QToolBar;
+class QToolButton;
+class TDM;
+class THelpWindow;
+class TView;
+class TViewHost;
+
+// The main window: menus, tool bar, status bar and the host that embeds one working view at a
+// time. It owns the settings, the data module and every view. UI thread only.
+class TfrmMain : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    static constexpr char16_t kSavingMessage[] = u"还有数据未保存完毕，\n是否要强行退出系统?";
+    static constexpr char16_t kNetBusyMessage[] = u"正在进行网上搜索资料，\n请稍后退出或先中止搜索再退出！";
+
+    explicit TfrmMain(QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // Loads the configuration and opens the database (a database error is reported and start-up
+    // goes on). False after the fatal configuration message: the program must end.
+    bool FormCreate();
+
+    TConfig& config() { return *m_config; }
+    TDM& dm() { return *m_dm; }
+
+    // Embeds a view, creating it on first use, and sets the caption. Choosing the view that is
+    // shown does nothing, except for the navigation page, which is embedded anew.
+    void showView(ViewId id);
+    // The view object, or nullptr before its first use.
+    TView* view(ViewId id) const { return m_views[static_cast<int>(id)]; }
+    TView* currentView() const;
+
+    // Enables or disables the three analyses and both export sub-menus together.
+    void setCommandsAvailable(bool available);
+    bool commandsAvailable() const;
+
+    // Shows or hides the status-bar gauge with its timer; acts only while a download run is busy.
+    void setBackgroundProgressShown(bool shown);
+    // Hides the gauge and stops its timer whatever the flags say (a run was cancelled).
+    void hideBackgroundProgress();
+
+    // Opens the help window at a topic ("::quick.htm" or "quick.htm"); empty: the start topic.
+    void openHelp(const QString& topic = QString());
+
+signals:
+    // The user forced the exit while ratings are being saved: the saver is asked to stop.
+    void forceQuitRequested();
+    // The window has closed for good; the last-use date is written.
+    void closed();
+    // A view was (re-)embedded in the host.
+    void viewEmbedded(TView* view);
+
+public slots:
+    void setInfo1(const QString& text);
+    void setDataInfo(const QString& text);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createMenus();
+    void createToolBar();
+    void createStatusBar();
+    QAction* addItem(QMenu* menu, const char* name, const QString& caption);
+    QToolButton* addButton(const char* name, const QString& caption, const QString& hint, QAction* item);
+
+    bool closeQuery();
+    bool askForceQuit(const QString& message);
+    void toggleMenuBar();
+    void toggleToolBar();
+    void syncBarChecks();
+    void showBarPopup(QWidget* bar, const QPoint& pos);
+    void progressTick();
+    void showOptions();
+    void showAbout();
+
+    std::optional<TConfig> m_config;
+    std::unique_ptr<TDM> m_dm;
+    std::array<TView*, kViewCount> m_views{};
+    bool m_firstShow = true;
+
+    QMenuBar* m_mainMenu;
+    QToolBar* m_mainTools;
+    TViewHost* m_fd1;
+    QLabel* m_info1;
+    QProgressBar* m_gauge1;
+    QLabel* m_dataInfo;
+    QTimer m_progressTimer;
+    THelpWindow* m_help = nullptr;
+
+    QMenu* m_exportShop = nullptr;
+    QMenu* m_exportTrade = nullptr;
+    QMenu* m_barPopup = nullptr;
+    QAction* m_miRank = nullptr;
+    QAction* m_miTrend = nullptr;
+    QAction* m_miDist = nullptr;
+    QAction* m_miIndex = nullptr;
+    std::array<QAction*, 2> m_menuBarItems{};
+    std::array<QAction*, 2> m_toolBarItems{};
+    std::array<QToolButton*, 3> m_analysisButtons{};
+};

@@ -1,0 +1,63 @@
+#include "app/ViewFactory.h"
+
+#include "app/TPlaceholderDialog.h"
+#include "app/TPlaceholderView.h"
+#include "app/TfrmMain.h"
+
+namespace views {
+
+TView* create(ViewId id, TfrmMain& main)
+{
+    (void)main; // the finished views take the main window, its data module and settings
+
+    switch (id) {
+    case ViewId::Index:
+        return new TPlaceholderView(
+            QStringLiteral("frmIndex"), QStringLiteral("导航页"),
+            QStringLiteral("导航页显示上次使用的时间、程序版本和已收集的掌柜与交易记录数量，"
+                           "并提供查找掌柜、掌柜资料、销售分析和帮助的快捷入口。"));
+
+    case ViewId::Search:
+        return new TPlaceholderView(
+            QStringLiteral("frmAdvanceSearch"), QStringLiteral("高级搜索"),
+            QStringLiteral("按店铺名、掌柜名、主营、所在地、商品类目和卖家等级搜索商城的店铺目录；"
+                           "勾选搜索结果中的掌柜后，挖掘他们的信用、好评率和全部评价记录，"
+                           "保存到本地数据库。"));
+
+    case ViewId::Browser:
+        return new TPlaceholderView(
+            QStringLiteral("frmViewUser"), QStringLiteral("掌柜资料"),
+            QStringLiteral("浏览已保存的掌柜和每位掌柜的成交明细：按店主、地点、等级、评价、"
+                           "价格等条件筛选，按列排序，删除、重新挖掘、复制，"
+                           "或导出为 CSV 和 Excel 文件。"));
+
+    case ViewId::Rank:
+        return new TPlaceholderView(
+            QStringLiteral("frmSaleNum"), QStringLiteral("商品销售排名"),
+            QStringLiteral("在选定的日期范围内，按销量或销售额列出当前掌柜卖得最好的商品，"
+                           "以柱状图和表格显示，并列出每件商品的评价记录。"));
+
+    case ViewId::Trend:
+        return new TPlaceholderView(
+            QStringLiteral("frmStocks"), QStringLiteral("走势"),
+            QStringLiteral("按日、周、月、季度或年显示当前掌柜的成交笔数和销售额走势，"
+                           "上方为折线图，下方为柱状图，旁边是各期数据表。"));
+
+    case ViewId::Dist:
+        return new TPlaceholderView(
+            QStringLiteral("frmCircle"), QStringLiteral("分布"),
+            QStringLiteral("以饼图显示当前掌柜的销售额在一天各小时、各月份或各季度之间的分布。"));
+    }
+    return nullptr;
+}
+
+QDialog* createOptionsDialog(TfrmMain& main)
+{
+    return new TPlaceholderDialog(
+        QStringLiteral("frmConfig"), QStringLiteral("选项"),
+        QStringLiteral("在这里设置网络代理（类型、服务器、端口、用户名、密码、域），"
+                       "保存到配置文件，并测试网络连接。"),
+        &main);
+}
+
+} // namespace views

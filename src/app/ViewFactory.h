@@ -1,0 +1,17 @@
+#pragma once
+
+#include "app/ViewId.h"
+
+class QDialog;
+class TView;
+class TfrmMain;
+
+// Where each view class is chosen: the main window asks here once per view, on its first use.
+// A finished view replaces its placeholder by its own one-line case.
+namespace views {
+
+TView* create(ViewId id, TfrmMain& main);
+// A new options dialog for each use; the caller runs it modally and deletes it.
+QDialog* createOptionsDialog(TfrmMain& main);
+
+} // namespace views

@@ -1,0 +1,14 @@
+#pragma once
+
+// The working views the main window hosts, one at a time.
+enum class ViewId
+{
+    Index,   // navigation page
+    Search,  // search and mining
+    Browser, // shopkeeper browser
+    Rank,    // product sales ranking
+    Trend,   // sales trend
+    Dist,    // time distribution
+};
+
+inline constexpr int kViewCount = 6;

@@ -1,0 +1,95 @@
+// The program: parses its options, creates the main window and runs the event loop.
+#include "app/Paths.h"
+#include "app/TfrmMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QLoggingCategory>
+#include <QTimer>
+#include <map>
+
+// QT_LOGGING_RULES="kestrova.startup.debug=true" prints the start-up time.
+Q_LOGGING_CATEGORY(lcStartup, "kestrova.startup", QtWarningMsg)
+
+namespace {
+
+const QStringList kStartViews = {
+    QStringLiteral("index"), QStringLiteral("search"), QStringLiteral("browser"), QStringLiteral("rank"),
+    QStringLiteral("trend"), QStringLiteral("dist"),   QStringLiteral("options"), QStringLiteral("about")};
+
+// --view NAME: what to show once the window is up (used for screenshots and by users who
+// always start in the same place).
+void openStartView(TfrmMain& main, const QString& name)
+{
+    static const std::map<QString, ViewId> kViews = {
+        {QStringLiteral("index"), ViewId::Index},     {QStringLiteral("search"), ViewId::Search},
+        {QStringLiteral("browser"), ViewId::Browser}, {QStringLiteral("rank"), ViewId::Rank},
+        {QStringLiteral("trend"), ViewId::Trend},     {QStringLiteral("dist"), ViewId::Dist},
+    };
+    if (auto it = kViews.find(name); it != kViews.end()) {
+        // An analysis works on the browser's current shop, so the browser comes first, as for
+        // a user.
+        if (it->second == ViewId::Rank || it->second == ViewId::Trend || it->second == ViewId::Dist)
+            main.showView(ViewId::Browser);
+        main.showView(it->second);
+        return;
+    }
+    // The dialogs are modal: open them from the running event loop.
+    const char* item = name == QLatin1String("options") ? "miOptions" : "miAbout";
+    QTimer::singleShot(0, main.findChild<QAction*>(QLatin1String(item)), &QAction::trigger);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QElapsedTimer startup;
+    startup.start();
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kestrova"));
+    QApplication::setApplicationVersion(QStringLiteral(KESTROVA_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("kestrova"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/kestrova.png")));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Kestrova: find, mine, browse and chart marketplace shops."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    QCommandLineOption dataDir(QStringLiteral("data-dir"),
+                               QStringLiteral("Keep the configuration and the database in DIR."),
+                               QStringLiteral("DIR"));
+    QCommandLineOption view(
+        QStringLiteral("view"),
+        QStringLiteral("Show NAME after start: index, search, browser, rank, trend, dist, "
+                       "options or about."),
+        QStringLiteral("NAME"));
+    parser.addOption(dataDir);
+    parser.addOption(view);
+    parser.process(app);
+
+    if (parser.isSet(view) && !kStartViews.contains(parser.value(view))) {
+        qWarning("kestrova: --view takes one of: %s", qPrintable(kStartViews.join(QStringLiteral(", "))));
+        return 2;
+    }
+    if (parser.isSet(dataDir))
+        Paths::setDataDir(parser.value(dataDir));
+    // A new collection starts in an empty folder.
+    QDir().mkpath(Paths::dataDir());
+
+    TfrmMain main;
+    if (!main.FormCreate())
+        return 1;
+    QObject::connect(&main, &TfrmMain::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    main.show();
+    if (parser.isSet(view))
+        openStartView(main, parser.value(view));
+    QTimer::singleShot(
+        0, &main, [&startup] { qCDebug(lcStartup) << "window shown after" << startup.elapsed() << "ms"; });
+    return app.exec();
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "app/TPrompt.h"
+
+#include <QAbstractButton>
+#include <QDialog>
+#include <QLabel>
+#include <QStringList>
+#include <QTest>
+
+// Answers the program's message boxes and dialogs inside a test, without a modal loop: it
+// records every message and presses the named button of each dialog that is run, in order.
+class TestPrompt : public TPrompt
+{
+public:
+    TestPrompt() { TPrompt::install(this); }
+    ~TestPrompt() override { TPrompt::install(nullptr); }
+    TestPrompt(const TestPrompt&) = delete;
+    TestPrompt& operator=(const TestPrompt&) = delete;
+
+    QStringList informations;
+    QStringList errors;
+    QStringList questions;
+    bool answerYes = false;
+
+    // One button object name per dialog to come; with none left a dialog is rejected (Esc).
+    QStringList presses;
+    QStringList dialogs;     // "objectName|window title" of each dialog run
+    QStringList dialogTexts; // each dialog's label texts, joined by line breaks
+    int dialogsLeftOpen = 0; // dialogs the pressed button did not close
+
+    void information(QWidget*, const QString& text) override { informations << text; }
+    void error(QWidget*, const QString& text) override { errors << text; }
+    bool question(QWidget*, const QString& text) override
+    {
+        questions << text;
+        return answerYes;
+    }
+    int exec(QDialog* dialog) override
+    {
+        dialogs << dialog->objectName() + u'|' + dialog->windowTitle();
+        QStringList texts;
+        for (QLabel* label : dialog->findChildren<QLabel*>())
+            if (!label->text().isEmpty())
+                texts << label->text();
+        dialogTexts << texts.join(u'\n');
+        dialog->show();
+        QAbstractButton* button = nullptr;
+        if (!presses.isEmpty())
+            button = dialog->findChild<QAbstractButton*>(presses.takeFirst());
+        if (button)
+            QTest::mouseClick(button, Qt::LeftButton);
+        else
+            dialog->reject();
+        if (dialog->isVisible()) {
+            ++dialogsLeftOpen;
+            dialog->reject();
+        }
+        return dialog->result();
+    }
+};

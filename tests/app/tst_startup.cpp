@@ -1,0 +1,136 @@
+// Start-up against bad files, and the help, about and options commands.
+#include "TestPrompt.h"
+#include "TestWindow.h"
+
+#include "app/Settings.h"
+
+#include <QAction>
+#include <QDir>
+#include <QRegularExpression>
+#include <QTextBrowser>
+#include <QToolButton>
+
+namespace {
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void aBadConfigurationEndsStartUpWithTheMessage_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::newRow("port") << QByteArray("[Net]\r\nAgentType=0\r\nPort=x\r\n");
+        QTest::newRow("agent type") << QByteArray("[Net]\r\nAgentType=http\r\nPort=0\r\n");
+    }
+    void aBadConfigurationEndsStartUpWithTheMessage()
+    {
+        QFETCH(QByteArray, config);
+        TestPrompt prompt;
+        TestWindow w;
+        const QString path = w.dataFile(QStringLiteral("config.ini"));
+        writeFile(path, config);
+
+        QVERIFY(!w.start());
+
+        QCOMPARE(prompt.errors, QStringList{QString::fromUtf16(settings::kFatalMessage)});
+        QVERIFY(!w.main->isVisible());
+        // The user's file is left as it was, for them to mend.
+        QCOMPARE(readFile(path), config);
+        // A window that never started writes nothing when it goes.
+        w.main->close();
+        QCOMPARE(readFile(path), config);
+    }
+
+    void aDamagedDatabaseIsReportedAndTheProgramGoesOn()
+    {
+        TestPrompt prompt;
+        TestWindow w;
+        const QString database = w.dataFile(QStringLiteral("quelmar2.mdb"));
+        const QByteArray junk = QByteArray("this is no database\n").repeated(400);
+        writeFile(database, junk);
+
+        QVERIFY(w.start());
+
+        QCOMPARE(prompt.errors.size(), 1);
+        QVERIFY2(prompt.errors[0].contains(QStringLiteral("not a database")), qPrintable(prompt.errors[0]));
+        QCOMPARE(readFile(database), junk);
+        w.find<QAction>("miBrowser")->trigger();
+        QCOMPARE(w.main->windowTitle(), QStringLiteral("Kestrova--掌柜资料"));
+    }
+
+    void helpOpensTheStartTopicAndNamedTopicsInOneWindow()
+    {
+        TestPrompt prompt;
+        TestWindow w;
+        QVERIFY(w.start());
+        QTest::mouseClick(w.find<QToolButton>("tbHelp"), Qt::LeftButton);
+        auto* help = w.main->findChild<QWidget*>(QStringLiteral("helpWindow"));
+        QVERIFY(help && help->isVisible());
+        auto* view = help->findChild<QTextBrowser*>(QStringLiteral("helpView"));
+        QCOMPARE(view->source().fileName(), QStringLiteral("index.htm"));
+
+        for (const char* topic : {"::quick.htm", "::userview.htm", "::i3aeoeioe.htm", "quick.htm"}) {
+            w.main->openHelp(QLatin1String(topic));
+            QCOMPARE(view->source().fileName(), QString::fromLatin1(topic).remove(QStringLiteral("::")));
+            QVERIFY(help->windowTitle().startsWith(QStringLiteral("Kestrova 帮助 - ")));
+        }
+        QCOMPARE(w.main->findChildren<QTextBrowser*>().size(), 1);
+
+        // A topic name never reaches outside the help folder.
+        for (const char* topic : {"::../data/config.ini", "../../etc/passwd", "::nothere.htm"}) {
+            w.main->openHelp(QLatin1String(topic));
+            QVERIFY2(view->toPlainText().contains(QStringLiteral("找不到帮助主题")), topic);
+        }
+    }
+
+    void everyLinkBetweenHelpTopicsLeadsToATopic()
+    {
+        const QDir help(Paths::helpDir());
+        const QStringList topics = help.entryList({QStringLiteral("*.htm")});
+        QVERIFY(topics.contains(QStringLiteral("index.htm")));
+        static const QRegularExpression href(QStringLiteral("href=\"([^\"]+)\""));
+        for (const QString& topic : topics) {
+            const QString html = QString::fromUtf8(readFile(help.filePath(topic)));
+            QVERIFY2(html.contains(QStringLiteral("charset=utf-8")), qPrintable(topic));
+            for (const QRegularExpressionMatch& m : href.globalMatch(html)) {
+                const QString target = m.captured(1).section(u'#', 0, 0);
+                if (!target.startsWith(QLatin1String("http")))
+                    QVERIFY2(topics.contains(target), qPrintable(topic + QStringLiteral(" -> ") + target));
+            }
+        }
+    }
+
+    void aboutAndOptionsAreModalDialogsThatClose()
+    {
+        TestPrompt prompt;
+        TestWindow w;
+        QVERIFY(w.start());
+        prompt.presses = QStringList{QStringLiteral("btnClose"), QStringLiteral("btnClose")};
+        QTest::mouseClick(w.find<QToolButton>("tbAbout"), Qt::LeftButton);
+        QTest::mouseClick(w.find<QToolButton>("tbOptions"), Qt::LeftButton);
+
+        QCOMPARE(prompt.dialogs,
+                 (QStringList{QStringLiteral("frmAbout|关于 Kestrova"), QStringLiteral("frmConfig|选项")}));
+        QCOMPARE(prompt.dialogsLeftOpen, 0);
+        QVERIFY(prompt.dialogTexts[0].contains(QStringLiteral(KESTROVA_VERSION)));
+        // Each use makes a new dialog and frees it afterwards.
+        QCOMPARE(w.main->findChildren<QDialog*>().size(), 0);
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
