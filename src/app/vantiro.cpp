@@ -1,6 +1,7 @@
 // The program: parses its options, creates the main window and runs the event loop.
 #include "app/Paths.h"
 #include "app/TfrmMain.h"
+#include "mining/RunFlags.h"
 
 #include <QAction>
 #include <QApplication>
@@ -10,6 +11,8 @@
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 
 // QT_LOGGING_RULES="kestrova.startup.debug=true" prints the start-up time.
@@ -91,5 +94,13 @@ int main(int argc, char** argv)
         openStartView(main, parser.value(view));
     QTimer::singleShot(
         0, &main, [&startup] { qCDebug(lcStartup) << "window shown after" << startup.elapsed() << "ms"; });
-    return app.exec();
+    const int status = app.exec();
+    // A forced exit leaves downloads or the rating saver running. They end with the
+    // process: the database keeps its last committed state (write-ahead log), and tearing
+    // down objects under running threads would only risk a crash on the way out.
+    if (runflags::savingRatings || runflags::netBusy) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }
