@@ -22,9 +22,9 @@
 // wait() for it from the user-interface thread.
 //
 // Events of one download, in order: status Resolving, Connecting, Connected, a Text status
-// with the response's status line, workBegin, work (repeatedly), workEnd, possibly a
-// Disconnected when the server closes the connection (Body still empty), then on failure
-// the installed failure handler, and always Disconnecting and the final Disconnected. At
+// with the response's status line, workBegin, work (repeatedly), a Disconnected if the
+// server closes the connection (Body still empty), workEnd, then on failure the installed
+// failure handler, and always Disconnecting and the final Disconnected. At
 // the final Disconnected, Ended() is true and either Body() holds the page (ResultCode "0")
 // or Body() is empty and ResultCode() is "100860".
 //
