@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QProcess>
+#include <csignal>
+#include <sys/prctl.h>
 #include <QStringList>
 #include <string>
 
@@ -13,6 +15,8 @@ public:
         m_process.setProgram(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-market"));
         m_process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0")} + args);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // A crashed test must not leave a server behind.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_process.start();
         if (!m_process.waitForStarted(5000))
             return;

@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <csignal>
+#include <sys/prctl.h>
 
 // A real HTTP proxy with basic authentication on a free loopback port, in the foreground,
 // with its own configuration file; stopped on destruction.
@@ -32,6 +34,7 @@ public:
         m_process.setProgram(program);
         m_process.setArguments({QStringLiteral("-d"), QStringLiteral("-c"), conf.fileName()});
         m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_process.start();
         m_process.waitForStarted(5000);
         QElapsedTimer clock;
