@@ -166,7 +166,8 @@ bool TThreadHttp::Transfer::perform()
         if (m_status >= 300 && m_status < 400) {
             char* location = nullptr;
             curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location);
-            m_error += QStringLiteral(": redirect to %1 not followed").arg(QString::fromLatin1(location ? location : ""));
+            m_error += QStringLiteral(": redirect to %1 not followed")
+                           .arg(QString::fromLatin1(location ? location : ""));
         }
         return false;
     }
@@ -222,7 +223,8 @@ int TThreadHttp::Transfer::onProgress(void* self, curl_off_t, curl_off_t, curl_o
     return 0;
 }
 
-curl_socket_t TThreadHttp::Transfer::onOpenSocket(void* self, curlsocktype purpose, struct curl_sockaddr* address)
+curl_socket_t TThreadHttp::Transfer::onOpenSocket(void* self, curlsocktype purpose,
+                                                  struct curl_sockaddr* address)
 {
     auto* t = static_cast<Transfer*>(self);
     if (purpose == CURLSOCKTYPE_IPCXN)
@@ -273,7 +275,8 @@ void TThreadHttp::setReadTimeoutForTesting(std::chrono::milliseconds timeout)
     g_testReadTimeoutMs.store(timeout.count());
 }
 
-TThreadHttp* TThreadHttp::Create(std::string url, std::shared_ptr<const THttpAgent> agent, THttpEventSink* sink)
+TThreadHttp* TThreadHttp::Create(std::string url, std::shared_ptr<const THttpAgent> agent,
+                                 THttpEventSink* sink)
 {
     static std::once_flag curlReady;
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });

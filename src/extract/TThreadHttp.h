@@ -50,7 +50,8 @@ public:
     // Starts the download of url (GBK bytes, sent as they are) at once. The agent is read
     // here, once; only AgentType 1 uses the proxy. sink may be null (events are dropped) and
     // may be deleted while the worker runs.
-    static TThreadHttp* Create(std::string url, std::shared_ptr<const THttpAgent> agent, THttpEventSink* sink);
+    static TThreadHttp* Create(std::string url, std::shared_ptr<const THttpAgent> agent,
+                               THttpEventSink* sink);
 
     const std::string& Url() const { return m_url; }
     const std::string& Body() const { return m_body; }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <QProcess>
-#include <csignal>
-#include <sys/prctl.h>
 #include <QStringList>
+#include <csignal>
 #include <string>
+#include <sys/prctl.h>
 
 // kestrova-market from the build tree, started on a free port and stopped on destruction.
 class MarketProcess

@@ -126,9 +126,11 @@ std::vector<std::string> shopFields(const std::string& b)
     if (auto m = findIn(R"P(<div\s*class=\"seller\">\s*<i>[^<]+</i><a\s*[^<]+)P", b))
         f[0] = del(R"P(<div\s*class=\"seller\">\s*<i>[^<]+</i><a\s*[^>]+>)P", *m);
     if (auto m = findIn(
-            R"P(<div\s*class=\"shopname\">(\s*<a\s*[^>]+>\s*<img\s*[^>]+>\s*</a>)?\s*<a\s*href=.+\s*</a>\s*</div>\s*)P", b)) {
+            R"P(<div\s*class=\"shopname\">(\s*<a\s*[^>]+>\s*<img\s*[^>]+>\s*</a>)?\s*<a\s*href=.+\s*</a>\s*</div>\s*)P",
+            b)) {
         std::string s = del(
-            R"P(<div\s*class=\"shopname\">(\s*<a\s*[^>]+>\s*<img\s*[^>]+>\s*</a>)?\s*<a\s*href\s*=[^>]+\s*>)P", *m);
+            R"P(<div\s*class=\"shopname\">(\s*<a\s*[^>]+>\s*<img\s*[^>]+>\s*</a>)?\s*<a\s*href\s*=[^>]+\s*>)P",
+            *m);
         s = del(R"P(</[^>]+>)P", del(R"P(<[^>]+>)P", del(R"P(\s*</a>)P", s)));
         f[1] = text::DecodeEntities(s);
     }
@@ -136,7 +138,7 @@ std::vector<std::string> shopFields(const std::string& b)
         f[2] = del("</div>", del(R"P(<div\s*class=\"market\">\s*<i>[^<]+</i>\s*)P", *m));
     if (auto m = findIn(R"P(<div\s*class=\"shoplogo\">\s*<a\s*[^<]+\s*)P", b))
         f[3] = del(R"P(\")P", del(R"P(\s*target\s*=\"_blank\">)P",
-                                   del(R"P(<div\s*class=\"shoplogo\">\s*<a\s*href\s*=\s*\")P", *m)));
+                                  del(R"P(<div\s*class=\"shoplogo\">\s*<a\s*href\s*=\s*\")P", *m)));
     if (auto m = findIn(R"P(<div\s*class=\"amount\">\s*<i>[^<]+</i>\s*[^<]+)P", b))
         f[4] = del(R"P(<div\s*class=\"amount\">\s*<i>[^<]+</i>\s*)P", *m);
     if (auto m = findIn(R"P(<div\s*class="place\">[^<]*\s*)P", b))
@@ -152,9 +154,9 @@ protected:
         ensureCoreApp();
         s_dir = new QTemporaryDir;
         const QString truth = s_dir->filePath(QStringLiteral("truth.json"));
-        s_market = new MarketProcess({QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--shops"),
-                                      QStringLiteral("300"), QStringLiteral("--ratings"), QStringLiteral("90"),
-                                      QStringLiteral("--dump-truth"), truth});
+        s_market = new MarketProcess(
+            {QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--shops"), QStringLiteral("300"),
+             QStringLiteral("--ratings"), QStringLiteral("90"), QStringLiteral("--dump-truth"), truth});
         QFile f(truth);
         if (f.open(QIODevice::ReadOnly))
             s_truth = new QJsonObject(QJsonDocument::fromJson(f.readAll()).object());
@@ -196,7 +198,8 @@ protected:
         EXPECT_EQ(f[3], stored(s["address"]));
         EXPECT_EQ(f[4], stored(s["goods"]));
         EXPECT_EQ(f[5], stored(s["location"]));
-        EXPECT_EQ(TRegex::fromUtf8(R"P(<span\s*class=\"bseller\">)P", true)->contains(block), s["bseller"].toBool());
+        EXPECT_EQ(TRegex::fromUtf8(R"P(<span\s*class=\"bseller\">)P", true)->contains(block),
+                  s["bseller"].toBool());
     }
 
     static QTemporaryDir* s_dir;
@@ -214,11 +217,13 @@ TEST_F(DemoMarketPages, EveryResultBlockOfEveryPageIsReadWithItsShopRecord)
     // Each accepted block form must occur, so that the readers meet all of them.
     std::map<std::string, int> forms;
     for (int p = 1; p <= 8; ++p) {
-        std::string raw = page("/browse/shop-.htm?sort=&" + (p > 1 ? "&page=" + std::to_string(p) : std::string()));
+        std::string raw =
+            page("/browse/shop-.htm?sort=&" + (p > 1 ? "&page=" + std::to_string(p) : std::string()));
         ResultPage r = readResultPage(raw);
         EXPECT_EQ(r.total, 300) << "page " << p;
         EXPECT_EQ(r.rendered, p < 8 ? 40 : 20) << "page " << p;
-        ASSERT_EQ(int(r.blocks.size()), r.rendered) << "a block of page " << p << " does not match the block pattern";
+        ASSERT_EQ(int(r.blocks.size()), r.rendered)
+            << "a block of page " << p << " does not match the block pattern";
         for (const std::string& b : r.blocks) {
             expectBlockIsShop(b, shop(++index));
             forms["logo badge"] += countOf(b, "</a><img") > 0;
@@ -243,7 +248,8 @@ TEST_F(DemoMarketPages, SearchCriteriaFilterTheShopsAndTheWordIsHighlighted)
     // still read whole.
     const std::string word = g("青禾");
     ResultPage named = readResultPage(page("/browse/shop-.htm?sort=&shopname=" + word + "&"));
-    int expected = countShops([](const QJsonObject& s) { return s["name"].toString().contains(QStringLiteral("青禾")); });
+    int expected = countShops(
+        [](const QJsonObject& s) { return s["name"].toString().contains(QStringLiteral("青禾")); });
     ASSERT_GT(expected, 0);
     EXPECT_EQ(named.total, expected);
     ASSERT_EQ(int(named.blocks.size()), std::min(expected, 40));
@@ -254,7 +260,8 @@ TEST_F(DemoMarketPages, SearchCriteriaFilterTheShopsAndTheWordIsHighlighted)
 
     // A category: the breadcrumb gains the category item and the total is still read.
     ResultPage phones = readResultPage(page("/browse/shop-13.htm?sort=&"));
-    EXPECT_EQ(phones.total, countShops([](const QJsonObject& s) { return s["category"] == QStringLiteral("13"); }));
+    EXPECT_EQ(phones.total,
+              countShops([](const QJsonObject& s) { return s["category"] == QStringLiteral("13"); }));
     EXPECT_EQ(int(phones.blocks.size()), std::min(phones.total, 40));
 
     // Seller levels, with the trailing comma the program writes.
@@ -265,7 +272,8 @@ TEST_F(DemoMarketPages, SearchCriteriaFilterTheShopsAndTheWordIsHighlighted)
               }));
 
     // Main business and location texts together; a page past the end has the total and no block.
-    ResultPage both = readResultPage(page("/browse/shop-.htm?sort=&keybiz=" + g("茶叶") + "&loc=" + g("杭州") + "&"));
+    ResultPage both =
+        readResultPage(page("/browse/shop-.htm?sort=&keybiz=" + g("茶叶") + "&loc=" + g("杭州") + "&"));
     EXPECT_EQ(both.total, countShops([](const QJsonObject& s) {
                   return s["business"].toString().contains(QStringLiteral("茶叶")) &&
                          s["location"].toString().contains(QStringLiteral("杭州"));
@@ -296,7 +304,8 @@ TEST_F(DemoMarketPages, ShopPagesLinkTheRatingListAndShowTheCreationDate)
         if (auto a = findIn(R"P(<li>\s*<span>创店时间：</span>\s*[^<]+\s*</li>)P", text, true)) {
             ++formA;
             date = del(R"P(\s*</li>)P", del(R"P(<li>\s*<span>创店时间：</span>\s*)P", *a));
-        } else if (auto b = findIn(R"P(<li>\s*<span\s*[^>]+>\s*创店时间:\s*</span>\s*[^<]+\s*</li>)P", text, true)) {
+        } else if (auto b = findIn(R"P(<li>\s*<span\s*[^>]+>\s*创店时间:\s*</span>\s*[^<]+\s*</li>)P", text,
+                                   true)) {
             ++formB;
             date = del(R"P(\s*</li>)P", del(R"P(<li>\s*<span\s*[^>]+>\s*创店时间:\s*</span>\s*)P", *b));
             std::replace(date.begin(), date.end(), '/', '-');
@@ -314,9 +323,10 @@ TEST_F(DemoMarketPages, RatingPagesAtTheProgramsAddressesYieldTotalsSummaryAndEv
         const QJsonObject s = shop(i);
         const QJsonArray ratings = s["ratings"].toArray();
         // The address as the mining run builds it: the key lowered, "|" written as %7C.
-        const std::string base = s_market->base() + "/user-rate-" + stored(s["key"]) +
-                                 "--buyerOrSeller%7C--receivedOrPosted%7C--goodNeutralOrBad%7C--timeLine%7C--detailed%7C"
-                                 "--ismore%7C1--auctionId%7C--lastModified%7C--currentPage%7C";
+        const std::string base =
+            s_market->base() + "/user-rate-" + stored(s["key"]) +
+            "--buyerOrSeller%7C--receivedOrPosted%7C--goodNeutralOrBad%7C--timeLine%7C--detailed%7C"
+            "--ismore%7C1--auctionId%7C--lastModified%7C--currentPage%7C";
         for (int p = 1; p <= 4; ++p) {
             auto body = fetch(base + std::to_string(p) + "--snapId%7C0.htm");
             ASSERT_TRUE(body) << "shop " << i << " page " << p;
@@ -363,8 +373,9 @@ TEST_F(DemoMarketPages, RatingPagesAtTheProgramsAddressesYieldTotalsSummaryAndEv
                                                  {"rate-normal", "中评", "Neutral"},
                                                  {"rate-bad", "差评", "Bad"}};
                 for (const auto& k : kinds) {
-                    const std::string head = std::string(R"P(<tr>\s*<td><span\s*class=\"rate-icon\s)P") + k[0] +
-                                             "\\\">" + k[1] + R"P(</span></td>(\s*<td[^>]*><a[^>]+>[^<]+</a></td>){4}\s*<td[^>]*>)P";
+                    const std::string head =
+                        std::string(R"P(<tr>\s*<td><span\s*class=\"rate-icon\s)P") + k[0] + "\\\">" + k[1] +
+                        R"P(</span></td>(\s*<td[^>]*><a[^>]+>[^<]+</a></td>){4}\s*<td[^>]*>)P";
                     auto row = TRegex::fromUtf8(head + R"P([^<]+</td>\s*</tr>)P", true);
                     auto figure = [&](const TRegex::Match& m) {
                         std::string t = text::RegexReplace(gbk::fromUtf8(head), m.text(summary), "", false);
@@ -380,7 +391,8 @@ TEST_F(DemoMarketPages, RatingPagesAtTheProgramsAddressesYieldTotalsSummaryAndEv
             }
 
             // Rows: line breaks dropped, whitespace runs removed, folded, then every match.
-            std::string rows = text::removeWhitespaceRuns(text::RegexReplace(g(R"P(<br\s*/>)P"), text, "", true));
+            std::string rows =
+                text::removeWhitespaceRuns(text::RegexReplace(g(R"P(<br\s*/>)P"), text, "", true));
             auto row = TRegex::fromUtf8(
                 R"P(<tr><td\sclass=\"rate\"><span\s[^>]+>[^<]+</span>(<span\sclass=\"no-effect\">\[不计分\]</span>)?</td><td><p\sclass=\"rate\"\sstyle=\"text-align:left;\">(<script>[^<]+</script>)?[^<]+</p>(<p\sclass=\"exp\">[^<]+</p>)?<span\sclass=\"date\">[^<]+</span></td><td>买家：(<a\s[^>]+>[^<]+</a>(<a\s[^>]+><img\s[^>]+></a>)?)?([^<]+)?</td><td><p\sclass=\"exp\"><a\s[^>]+>[^<]+</a></p><span\sclass=\"price\"><em>[^<]+</em>元</span></td></tr>)P",
                 true);
@@ -394,15 +406,16 @@ TEST_F(DemoMarketPages, RatingPagesAtTheProgramsAddressesYieldTotalsSummaryAndEv
                 if (auto x = findIn(R"P(<td\sclass=\"rate\"><span[^>]+>\s*[^<]+)P", r))
                     f[0] = del(R"P(\")P", del(R"P(<td\sclass=\"rate\"><span[^>]+>\s*)P", *x));
                 if (auto x = findIn(R"P(<span\sclass=\"date\">\[[^<]+\]</span>)P", r))
-                    f[1] = del(R"P(\]</span>)P",
-                               del(R"P(<span\sclass=\"date\">\[)P", text::RegexReplace(R"(\.)", *x, "-", false)));
+                    f[1] = del(R"P(\]</span>)P", del(R"P(<span\sclass=\"date\">\[)P",
+                                                     text::RegexReplace(R"(\.)", *x, "-", false)));
                 if (auto x = findIn("trade_id=[^=]+", r))
                     f[2] = del("&auction_id", del("trade_id=", *x));
                 if (auto x = findIn("&auction_id=[^=]+", r))
                     f[3] = del(R"P(\"\s*title)P", del("&auction_id=", *x));
                 if (auto x = findIn(R"P(<a\shref=\"[^\"]+\"\s*title=\"[^\"]+\"\s*target=\"[^>]+>)P", r))
                     f[4] = del(R"P(\"\s*target=\"[^>]+>)P", del(R"P(<a\shref=\"[^\"]+\"\s*title=\")P", *x));
-                if (auto x = findIn(R"P(买家：(<a\s[^>]+>[^<]+</a>(<a\s[^>]+><img\s[^>]+></a>)?)?([^<]+)?)P", r, true)) {
+                if (auto x = findIn(R"P(买家：(<a\s[^>]+>[^<]+</a>(<a\s[^>]+><img\s[^>]+></a>)?)?([^<]+)?)P",
+                                    r, true)) {
                     if (auto y = findIn(R"P(买家：<a\s[^>]+>[^<]+</a>)P", *x, true))
                         f[5] = del("</a>", del(R"P(买家：<a\s[^>]+>)P", *y));
                     else
@@ -411,12 +424,15 @@ TEST_F(DemoMarketPages, RatingPagesAtTheProgramsAddressesYieldTotalsSummaryAndEv
                 if (auto x = findIn(R"P(<span\sclass=\"price\"><em>[^<]+</em>元</span>)P", r))
                     f[7] = del("</em>元</span>", del(R"P(<span\sclass=\"price\"><em>)P", *x));
                 if (auto x = findIn(
-                        R"P(<p\sclass=\"rate\"\sstyle=\"text-align:left;\">(<script>[^<]+</script>)?[^<]+</p>)P", r, true))
-                    f[8] = del("</p>", del("<script>[^<]+</script>",
-                                           del(R"P(<p\sclass=\"rate\"\sstyle=\"text-align:left;\">)P", *x, true)));
+                        R"P(<p\sclass=\"rate\"\sstyle=\"text-align:left;\">(<script>[^<]+</script>)?[^<]+</p>)P",
+                        r, true))
+                    f[8] = del("</p>",
+                               del("<script>[^<]+</script>",
+                                   del(R"P(<p\sclass=\"rate\"\sstyle=\"text-align:left;\">)P", *x, true)));
                 f[9] = g("无");
                 if (auto x = findIn(R"P(</p><p\sclass=\"exp\">[^<]+</p><span\sclass=\"date\">)P", r, true))
-                    f[9] = del(R"P(</p><span\sclass=\"date\">)P", del(R"P(</p><p\sclass=\"exp\">)P", *x, true));
+                    f[9] =
+                        del(R"P(</p><span\sclass=\"date\">)P", del(R"P(</p><p\sclass=\"exp\">)P", *x, true));
 
                 EXPECT_EQ(f[0], stored(want["pj"]));
                 EXPECT_EQ(f[1], stored(want["time"]));
@@ -432,15 +448,17 @@ TEST_F(DemoMarketPages, RatingPagesAtTheProgramsAddressesYieldTotalsSummaryAndEv
                 forms["explanation"] += countOf(r, "<p class=\"exp\">") > 1;
                 forms["anonymous"] += countOf(r, g("买家：<a")) == 0;
                 forms["buyer icon"] += countOf(r, "<img") > 0;
-                forms["dotted date"] += countOf(r, "<span class=\"date\">[") > 0 && r[r.find("date\">[") + 11] == '.';
+                forms["dotted date"] +=
+                    countOf(r, "<span class=\"date\">[") > 0 && r[r.find("date\">[") + 11] == '.';
             }
             // 40 rows a page, the rest on the last; none on a page past the end.
             EXPECT_EQ(k, p < 3 ? 40 : p == 3 ? 10 : 0) << "shop " << i << " page " << p;
-            EXPECT_EQ(countOf(text, "<tr><td class=\"rate\">"), k) << "a rating row does not match the row pattern";
+            EXPECT_EQ(countOf(text, "<tr><td class=\"rate\">"), k)
+                << "a rating row does not match the row pattern";
         }
     }
-    for (const char* form : {"pipe", "equals", "buyer table", "no buyer table", "no-effect", "script", "explanation",
-                             "anonymous", "buyer icon", "dotted date"})
+    for (const char* form : {"pipe", "equals", "buyer table", "no buyer table", "no-effect", "script",
+                             "explanation", "anonymous", "buyer icon", "dotted date"})
         EXPECT_GT(forms[form], 0) << form;
 }
 

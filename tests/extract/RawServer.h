@@ -30,7 +30,8 @@ public:
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
         if (::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(m_listener, 8) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            ::listen(m_listener, 8) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
             return;
         m_port = ntohs(addr.sin_port);
         m_thread = std::thread([this] { serve(); });
@@ -46,7 +47,10 @@ public:
     RawServer& operator=(const RawServer&) = delete;
 
     int port() const { return m_port; }
-    std::string url(const std::string& path = "/") const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+    std::string url(const std::string& path = "/") const
+    {
+        return "http://127.0.0.1:" + std::to_string(m_port) + path;
+    }
 
 private:
     // Waits up to ms for fd to become readable, giving up early when the server stops.

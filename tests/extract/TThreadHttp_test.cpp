@@ -57,7 +57,10 @@ int indexOf(const WorkerRecorder& r, Kind kind)
 
 struct ShortReadTimeout
 {
-    explicit ShortReadTimeout(int ms) { TThreadHttp::setReadTimeoutForTesting(std::chrono::milliseconds(ms)); }
+    explicit ShortReadTimeout(int ms)
+    {
+        TThreadHttp::setReadTimeoutForTesting(std::chrono::milliseconds(ms));
+    }
     ~ShortReadTimeout() { TThreadHttp::setReadTimeoutForTesting(std::chrono::milliseconds(0)); }
 };
 
@@ -86,8 +89,8 @@ TEST(TThreadHttpMarket, DeliversEveryEventInOrderOnTheUserInterfaceThread)
         begin = indexOf(r, Kind::WorkBegin), work = indexOf(r, Kind::Work), end = indexOf(r, Kind::WorkEnd),
         closing = indexOf(r, HttpStatus::Disconnecting), closed = indexOf(r, HttpStatus::Disconnected);
     EXPECT_EQ(resolving, 0);
-    EXPECT_TRUE(resolving < connecting && connecting < connected && connected < statusLine && statusLine < begin &&
-                begin < work && work < end && end < closing && closing < closed)
+    EXPECT_TRUE(resolving < connecting && connecting < connected && connected < statusLine &&
+                statusLine < begin && begin < work && work < end && end < closing && closing < closed)
         << resolving << connecting << connected << statusLine << begin << work << end << closing << closed;
     EXPECT_TRUE(r.events()[size_t(statusLine)].text.startsWith(QLatin1String("HTTP/1.1 200")));
 
@@ -195,8 +198,8 @@ TEST(TThreadHttpMarket, ErrorStatusesAndCutConnectionsFailWithOneFinalDisconnect
         EXPECT_TRUE(r.first(Kind::Failure)->onMainThread);
     }
 
-    MarketProcess dropping({QStringLiteral("--fail-every"), QStringLiteral("1"), QStringLiteral("--fail-mode"),
-                            QStringLiteral("drop")});
+    MarketProcess dropping({QStringLiteral("--fail-every"), QStringLiteral("1"),
+                            QStringLiteral("--fail-mode"), QStringLiteral("drop")});
     MarketProcess busy({QStringLiteral("--fail-every"), QStringLiteral("2")});
     ASSERT_TRUE(dropping.running() && busy.running());
     WorkerRecorder cut;
@@ -321,7 +324,8 @@ protected:
     {
         ensureCoreApp();
         s_log = new QTemporaryDir;
-        s_market = new MarketProcess({QStringLiteral("--log"), s_log->filePath(QStringLiteral("requests.log"))});
+        s_market =
+            new MarketProcess({QStringLiteral("--log"), s_log->filePath(QStringLiteral("requests.log"))});
         s_proxy = new TinyProxy(QStringLiteral("alice"), QStringLiteral("s3cret"));
     }
     static void TearDownTestSuite()
@@ -382,7 +386,8 @@ TEST_F(TThreadHttpProxy, RefusedCredentialsAreAFailedDownload)
         WorkerRecorder r;
         ASSERT_TRUE(r.run(s_market->url("/shop/1.htm"), a));
         EXPECT_TRUE(r.failedCleanly());
-        EXPECT_TRUE(r.failureText().contains(QLatin1String("401")) || r.failureText().contains(QLatin1String("407")))
+        EXPECT_TRUE(r.failureText().contains(QLatin1String("401")) ||
+                    r.failureText().contains(QLatin1String("407")))
             << r.failureText().toStdString();
     }
 }

@@ -40,21 +40,23 @@ public:
     {
         ensureCoreApp();
         m_sink = new THttpEventSink(this);
-        connect(m_sink, &THttpEventSink::status, this, [this](TThreadHttp* w, HttpStatus kind, const QString& text) {
-            Event e = snapshot(Kind::Status, w);
-            e.status = kind;
-            e.text = text;
-            m_events.push_back(e);
-            if (kind == HttpStatus::Disconnected && w->Ended())
-                m_finalBody = w->Body();
-            if (m_onStatus)
-                m_onStatus(w, kind);
-        });
-        connect(m_sink, &THttpEventSink::workBegin, this, [this](TThreadHttp* w, HttpWorkMode, qint64 expected) {
-            Event e = snapshot(Kind::WorkBegin, w);
-            e.value = expected;
-            m_events.push_back(e);
-        });
+        connect(m_sink, &THttpEventSink::status, this,
+                [this](TThreadHttp* w, HttpStatus kind, const QString& text) {
+                    Event e = snapshot(Kind::Status, w);
+                    e.status = kind;
+                    e.text = text;
+                    m_events.push_back(e);
+                    if (kind == HttpStatus::Disconnected && w->Ended())
+                        m_finalBody = w->Body();
+                    if (m_onStatus)
+                        m_onStatus(w, kind);
+                });
+        connect(m_sink, &THttpEventSink::workBegin, this,
+                [this](TThreadHttp* w, HttpWorkMode, qint64 expected) {
+                    Event e = snapshot(Kind::WorkBegin, w);
+                    e.value = expected;
+                    m_events.push_back(e);
+                });
         connect(m_sink, &THttpEventSink::work, this, [this](TThreadHttp* w, HttpWorkMode, qint64 count) {
             Event e = snapshot(Kind::Work, w);
             e.value = count;
@@ -117,7 +119,8 @@ public:
     }
     bool succeeded() const
     {
-        return !m_events.empty() && m_events.back().ended && m_events.back().resultCode == "0" && !first(Kind::Failure);
+        return !m_events.empty() && m_events.back().ended && m_events.back().resultCode == "0" &&
+               !first(Kind::Failure);
     }
     bool failedCleanly() const
     {
@@ -130,9 +133,9 @@ public:
         int finals = 0;
         for (const Event& e : m_events)
             finals += e.kind == Kind::Status && e.status == HttpStatus::Disconnected && e.ended;
-        return finals == 1 && last.kind == Kind::Status && last.status == HttpStatus::Disconnected && last.ended &&
-               last.bodySize == 0 && last.resultCode == "100860" && before.status == HttpStatus::Disconnecting &&
-               first(Kind::Failure)->resultCode == "100860";
+        return finals == 1 && last.kind == Kind::Status && last.status == HttpStatus::Disconnected &&
+               last.ended && last.bodySize == 0 && last.resultCode == "100860" &&
+               before.status == HttpStatus::Disconnecting && first(Kind::Failure)->resultCode == "100860";
     }
 
     std::function<void(TThreadHttp*, HttpStatus)> m_onStatus;

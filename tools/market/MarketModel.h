@@ -27,8 +27,8 @@ public:
     // this shop's block, shop page and rating pages use.
     struct Shop
     {
-        int index = 0;     // 1-based, also the number in the shop page address
-        std::string key;   // rating-list key, with upper-case letters
+        int index = 0;   // 1-based, also the number in the shop page address
+        std::string key; // rating-list key, with upper-case letters
         std::string member;
         std::string name;
         std::string business;
@@ -50,12 +50,12 @@ public:
         std::vector<Item> items;
         long long newestRating = 0; // seconds since the epoch, local time as shown
         // Page form variants.
-        bool logoBadge = false;     // a second image in the logo link
-        bool mallIcon = false;      // an icon link before the name
+        bool logoBadge = false; // a second image in the logo link
+        bool mallIcon = false;  // an icon link before the name
         bool levelCommented = false;
         bool guaranteeLink = false;
         std::vector<std::string> promotions;
-        bool nbspName = false; // blanks of the name written as &nbsp;
+        bool nbspName = false;     // blanks of the name written as &nbsp;
         bool pipeLastPage = false; // "currentPage|N" rather than "currentPage=N"
     };
 
@@ -63,7 +63,7 @@ public:
     {
         std::string word; // 好评, 中评 or 差评
         bool noEffect = false;
-        std::string time;  // yyyy-MM-dd HH:mm:ss
+        std::string time; // yyyy-MM-dd HH:mm:ss
         bool dottedDate = false;
         std::string tradeId;
         const Item* item = nullptr;

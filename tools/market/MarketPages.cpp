@@ -6,7 +6,8 @@
 
 namespace {
 
-const char kHead[] = "<html>\n<head>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\" />\n";
+const char kHead[] =
+    "<html>\n<head>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\" />\n";
 
 std::string num(long long v)
 {
@@ -31,11 +32,20 @@ std::string MarketPages::escape(std::string_view text)
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -64,8 +74,8 @@ std::vector<const MarketModel::Shop*> MarketPages::find(const Search& q) const
     for (const MarketModel::Shop& s : m_model.shops()) {
         if (!q.category.empty() && s.categoryCode != q.category)
             continue;
-        if (!contains(s.name, q.shopname) || !contains(s.member, q.sellername) || !contains(s.business, q.keybiz) ||
-            !contains(s.location, q.loc))
+        if (!contains(s.name, q.shopname) || !contains(s.member, q.sellername) ||
+            !contains(s.business, q.keybiz) || !contains(s.location, q.loc))
             continue;
         if (!q.levels.empty() && !q.levels.count(s.sellerLevel))
             continue;
@@ -92,8 +102,8 @@ std::string MarketPages::shopBlock(const MarketModel::Shop& s, const std::string
     const std::string shopUrl = m_base + "/shop/" + num(s.index) + ".htm";
     std::string b = "<div class=\"shop\">\n";
     // The shop address is read from this link: nothing may stand between it and the image.
-    b += "<div class=\"shoplogo\"><a href=\"" + shopUrl + "\" target=\"_blank\"><img src=\"" + m_base + "/img/logo/" +
-         num(s.index) + ".jpg\" alt=\"\" /></a>";
+    b += "<div class=\"shoplogo\"><a href=\"" + shopUrl + "\" target=\"_blank\"><img src=\"" + m_base +
+         "/img/logo/" + num(s.index) + ".jpg\" alt=\"\" /></a>";
     if (s.logoBadge)
         b += "<img src=\"" + m_base + "/img/badge.gif\" alt=\"\" /></a>";
     b += "</div>\n<div class=\"info\">\n";
@@ -124,8 +134,8 @@ std::string MarketPages::shopBlock(const MarketModel::Shop& s, const std::string
     if (!s.promotions.empty()) {
         b += "<ul class=\"promotion-list\">";
         for (size_t k = 0; k < s.promotions.size(); ++k)
-            b += "<li><a href=\"" + m_base + "/promo/" + num(s.index) + "-" + num(long(k)) + ".htm\" target=\"_blank\">" +
-                 s.promotions[k] + "</a></li>";
+            b += "<li><a href=\"" + m_base + "/promo/" + num(s.index) + "-" + num(long(k)) +
+                 ".htm\" target=\"_blank\">" + s.promotions[k] + "</a></li>";
         b += "</ul>";
     }
     b += "</div>\n";
@@ -141,12 +151,13 @@ std::string MarketPages::shopBlock(const MarketModel::Shop& s, const std::string
     b += "</div>\n";
     b += "<div class=\"place\">" + s.location + "</div>\n";
     if (s.guaranteeLink)
-        b += "<div class=\"legend\"><a href=\"" + m_base + "/help/guarantee.htm\" target=\"_blank\"><img src=\"" + m_base +
+        b += "<div class=\"legend\"><a href=\"" + m_base +
+             "/help/guarantee.htm\" target=\"_blank\"><img src=\"" + m_base +
              "/img/guarantee.gif\" alt=\"\"></a></div>\n";
     else
         b += "<div class=\"legend\">普通店铺</div>\n";
-    b += "<div class=\"seller\"><i>掌柜：</i><a href=\"" + m_base + "/member/" + s.key + ".htm\" target=\"_blank\">" +
-         s.member + "</a>";
+    b += "<div class=\"seller\"><i>掌柜：</i><a href=\"" + m_base + "/member/" + s.key +
+         ".htm\" target=\"_blank\">" + s.member + "</a>";
     b += s.bseller ? "<span class=\"bseller\">商城卖家</span>" : "<span class=\"contact\">联系掌柜</span>";
     b += "</div>\n";
     b += "<div class=\"amount\"><i>宝贝数：</i>" + num(s.goods) + "</div>\n";
@@ -185,8 +196,8 @@ std::string MarketPages::shopPage(const MarketModel::Shop& s) const
     h += "<div class=\"shop-info\">\n<ul>\n";
     h += "<li><span>掌柜：</span>" + s.member + "</li>\n";
     if (s.createFormB)
-        h += "<li><span class=\"label\">创店时间:</span>" + num(s.createYear) + "/" + num(s.createMonth) + "/" +
-             num(s.createDay) + "</li>\n";
+        h += "<li><span class=\"label\">创店时间:</span>" + num(s.createYear) + "/" + num(s.createMonth) +
+             "/" + num(s.createDay) + "</li>\n";
     else
         h += "<li><span>创店时间：</span>" + num(s.createYear) + "-" + (s.createMonth < 10 ? "0" : "") +
              num(s.createMonth) + "-" + (s.createDay < 10 ? "0" : "") + num(s.createDay) + "</li>\n";
@@ -195,8 +206,8 @@ std::string MarketPages::shopPage(const MarketModel::Shop& s) const
     h += "<li><a href=\"" + m_base + "/user-rate-" + s.key + ".htm\" target=\"_blank\">信用评价</a></li>\n";
     h += "</ul>\n</div>\n<div class=\"items\">\n<ul>\n";
     for (const auto& item : s.items)
-        h += "<li><a href=\"" + m_base + "/item/" + item.id + ".htm\">" + item.title + "</a> <em>" + item.price +
-             "</em>元</li>\n";
+        h += "<li><a href=\"" + m_base + "/item/" + item.id + ".htm\">" + item.title + "</a> <em>" +
+             item.price + "</em>元</li>\n";
     h += "</ul>\n</div>\n</body>\n</html>\n";
     return finish(std::move(h));
 }
@@ -205,7 +216,8 @@ std::string MarketPages::ratingLink(const MarketModel::Shop& s, int page) const
 {
     if (s.pipeLastPage)
         return m_base + "/user-rate-" + s.key +
-               "--buyerOrSeller|--receivedOrPosted|--goodNeutralOrBad|--timeLine|--detailed|--ismore|1--auctionId|"
+               "--buyerOrSeller|--receivedOrPosted|--goodNeutralOrBad|--timeLine|--detailed|--ismore|1--"
+               "auctionId|"
                "--lastModified|--currentPage|" +
                num(page) + "--snapId|0.htm";
     return m_base + "/user-rate-" + s.key + ".htm?currentPage=" + num(page);
@@ -219,7 +231,9 @@ std::string MarketPages::ratingRow(const MarketModel::Shop& s, const MarketModel
         std::replace(date.begin(), date.begin() + 10, '-', '.');
     }
     std::string row = "<tr><td class=\"rate\"><span class=\"" +
-                      std::string(r.word == "好评" ? "rate-ok" : r.word == "中评" ? "rate-normal" : "rate-bad") +
+                      std::string(r.word == "好评"   ? "rate-ok"
+                                  : r.word == "中评" ? "rate-normal"
+                                                     : "rate-bad") +
                       "\">" + r.word + "</span>";
     if (r.noEffect)
         row += "<span class=\"no-effect\">[不计分]</span>";
@@ -230,14 +244,16 @@ std::string MarketPages::ratingRow(const MarketModel::Shop& s, const MarketModel
     if (r.anonymous) {
         row += r.buyer;
     } else {
-        row += "<a href=\"" + m_base + "/member/b" + r.tradeId + ".htm\" target=\"_blank\">" + r.buyer + "</a>";
+        row +=
+            "<a href=\"" + m_base + "/member/b" + r.tradeId + ".htm\" target=\"_blank\">" + r.buyer + "</a>";
         if (r.buyerIcon)
             row += "<a href=\"" + m_base + "/help/rank.htm\" target=\"_blank\"><img src=\"" + m_base +
                    "/img/rank/b_1.gif\" alt=\"\" /></a>";
     }
-    row += "</td><td><p class=\"exp\"><a href=\"" + m_base + "/auction/snap_detail.htm?trade_id=" + r.tradeId +
-           "&auction_id=" + r.item->id + "\" title=\"" + r.item->title + "\" target=\"_blank\">" + r.item->title +
-           "</a></p><span class=\"price\"><em>" + r.item->price + "</em>元</span></td></tr>\n";
+    row += "</td><td><p class=\"exp\"><a href=\"" + m_base +
+           "/auction/snap_detail.htm?trade_id=" + r.tradeId + "&auction_id=" + r.item->id + "\" title=\"" +
+           r.item->title + "\" target=\"_blank\">" + r.item->title + "</a></p><span class=\"price\"><em>" +
+           r.item->price + "</em>元</span></td></tr>\n";
     (void)s;
     return row;
 }
@@ -258,15 +274,19 @@ std::string MarketPages::ratingPage(const MarketModel::Shop& s, int page) const
     h += "</h4>\n";
     h += "<h4 class=\"buyer\">买家累积信用：<a href=\"" + m_base + "/help/credit.htm\" target=\"_blank\">" +
          num(s.buyerCredit) + "</a></h4>\n";
-    h += "<ul class=\"rates\">\n<li>卖家好评率：<strong>" + s.sellerGoodRate + "<span></span></strong></li>\n";
+    h +=
+        "<ul class=\"rates\">\n<li>卖家好评率：<strong>" + s.sellerGoodRate + "<span></span></strong></li>\n";
     h += "<li>买家好评率：<strong>" + s.buyerGoodRate + "<span></span></strong></li>\n</ul>\n</div>\n";
 
-    auto table = [&](const char* cls, const int (&counts)[3][5]) {
-        static const char* const kinds[3][2] = {{"rate-ok", "好评"}, {"rate-normal", "中评"}, {"rate-bad", "差评"}};
+    auto table = [&](const char* cls, const int(&counts)[3][5]) {
+        static const char* const kinds[3][2] = {
+            {"rate-ok", "好评"}, {"rate-normal", "中评"}, {"rate-bad", "差评"}};
         std::string t = std::string("<table class=\"") + cls + "\">\n";
-        t += "<tr><th></th><th>最近1周</th><th>最近1个月</th><th>最近6个月</th><th>6个月前</th><th>总计</th></tr>\n";
+        t += "<tr><th></th><th>最近1周</th><th>最近1个月</th><th>最近6个月</th><th>6个月前</th><th>总计</"
+             "th></tr>\n";
         for (int k = 0; k < 3; ++k) {
-            t += std::string("<tr>\n<td><span class=\"rate-icon ") + kinds[k][0] + "\">" + kinds[k][1] + "</span></td>";
+            t += std::string("<tr>\n<td><span class=\"rate-icon ") + kinds[k][0] + "\">" + kinds[k][1] +
+                 "</span></td>";
             for (int p = 0; p < 4; ++p)
                 t += "\n<td><a href=\"" + m_base + "/user-rate-" + s.key + ".htm?period=" + num(p) + "\">" +
                      num(counts[k][p]) + "</a></td>";
@@ -278,8 +298,8 @@ std::string MarketPages::ratingPage(const MarketModel::Shop& s, int page) const
     if (s.buyerTable)
         h += table("rate-table buyer", s.buyerCounts);
 
-    h += "<div class=\"rate-total\">共收到<span class=\"G\">" + num(total) + "条评价，好评率" + s.sellerGoodRate +
-         "</span></div>\n";
+    h += "<div class=\"rate-total\">共收到<span class=\"G\">" + num(total) + "条评价，好评率" +
+         s.sellerGoodRate + "</span></div>\n";
     h += "<table class=\"rate-list\">\n<tr><th>评价</th><th>评论</th><th>评价人</th><th>宝贝信息</th></tr>\n";
     for (int j = (page - 1) * MarketModel::kPageSize; j < std::min(total, page * MarketModel::kPageSize); ++j)
         h += ratingRow(s, m_model.rating(s, j));
@@ -300,7 +320,7 @@ std::string MarketPages::snapshot(const MarketModel::Shop& s, const MarketModel:
     std::string h = kHead;
     h += "<title>" + item.title + " - 交易快照</title>\n</head>\n<body>\n";
     h += "<h1>" + item.title + "</h1>\n<p>交易快照 " + escape(tradeId) + "</p>\n";
-    h += "<p>价格：<em>" + item.price + "</em>元</p>\n<p>店铺：<a href=\"" + m_base + "/shop/" + num(s.index) +
-         ".htm\">" + escape(s.name) + "</a></p>\n</body>\n</html>\n";
+    h += "<p>价格：<em>" + item.price + "</em>元</p>\n<p>店铺：<a href=\"" + m_base + "/shop/" +
+         num(s.index) + ".htm\">" + escape(s.name) + "</a></p>\n</body>\n</html>\n";
     return finish(std::move(h));
 }

@@ -30,7 +30,8 @@ public:
     std::string searchResult(const Search& search) const;
     std::string shopPage(const MarketModel::Shop& shop) const;
     std::string ratingPage(const MarketModel::Shop& shop, int page) const;
-    std::string snapshot(const MarketModel::Shop& shop, const MarketModel::Item& item, const std::string& tradeId) const;
+    std::string snapshot(const MarketModel::Shop& shop, const MarketModel::Item& item,
+                         const std::string& tradeId) const;
 
     // HTML text escaping of &, <, > and the double quote.
     static std::string escape(std::string_view text);

@@ -208,7 +208,8 @@ void MarketServer::routes()
 
     // The list's own link ("/user-rate-KEY.htm"), the program's address ("...--currentPage|N
     // --snapId|0.htm", the '|' sent as %7C) and the last-page link forms all land here.
-    s.Get(R"(/user-rate-([0-9A-Za-z]+)(.*)\.htm)", [this](const httplib::Request& req, httplib::Response& res) {
+    s.Get(R"(/user-rate-([0-9A-Za-z]+)(.*)\.htm)", [this](const httplib::Request& req,
+                                                          httplib::Response& res) {
         const MarketModel::Shop* shop = m_model.shopByKey(req.matches[1].str());
         if (!shop) {
             res.status = 404;

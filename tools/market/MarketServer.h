@@ -24,12 +24,12 @@ public:
     {
         int port = 8631;
         int latencyMs = 0;
-        int failEvery = 0;       // every k-th request fails; 0: none
-        bool failDrop = false;   // fail by cutting the connection mid-body, not by a status
+        int failEvery = 0;     // every k-th request fails; 0: none
+        bool failDrop = false; // fail by cutting the connection mid-body, not by a status
         int failStatus = 503;
-        bool closeEach = false;  // close the connection after every response
-        std::string logFile;     // request lines as received, one a line
-        std::string base;        // link prefix; empty: http://127.0.0.1:<port>
+        bool closeEach = false; // close the connection after every response
+        std::string logFile;    // request lines as received, one a line
+        std::string base;       // link prefix; empty: http://127.0.0.1:<port>
         size_t padTo = 0;
     };
 

@@ -77,7 +77,8 @@ int main(int argc, char** argv)
             truthFile = value;
         else if (opt == "--base")
             options.base = value;
-        else if (opt == "--fail-mode" && (std::strcmp(value, "status") == 0 || std::strcmp(value, "drop") == 0))
+        else if (opt == "--fail-mode" &&
+                 (std::strcmp(value, "status") == 0 || std::strcmp(value, "drop") == 0))
             options.failDrop = std::strcmp(value, "drop") == 0;
         else if (!isNumber) {
             std::fprintf(stderr, "kestrova-market: bad option or value: %s %s\n", opt.c_str(), value);
