@@ -223,7 +223,7 @@ std::string MarketPages::ratingLink(const MarketModel::Shop& s, int page) const
     return m_base + "/user-rate-" + s.key + ".htm?currentPage=" + num(page);
 }
 
-std::string MarketPages::ratingRow(const MarketModel::Shop& s, const MarketModel::Rating& r) const
+std::string MarketPages::ratingRow(const MarketModel::Rating& r) const
 {
     // One line without blanks between the tags: the row is read as a whole.
     std::string date = r.time;
@@ -254,7 +254,6 @@ std::string MarketPages::ratingRow(const MarketModel::Shop& s, const MarketModel
            "/auction/snap_detail.htm?trade_id=" + r.tradeId + "&auction_id=" + r.item->id + "\" title=\"" +
            r.item->title + "\" target=\"_blank\">" + r.item->title + "</a></p><span class=\"price\"><em>" +
            r.item->price + "</em>元</span></td></tr>\n";
-    (void)s;
     return row;
 }
 
@@ -302,7 +301,7 @@ std::string MarketPages::ratingPage(const MarketModel::Shop& s, int page) const
          s.sellerGoodRate + "</span></div>\n";
     h += "<table class=\"rate-list\">\n<tr><th>评价</th><th>评论</th><th>评价人</th><th>宝贝信息</th></tr>\n";
     for (int j = (page - 1) * MarketModel::kPageSize; j < std::min(total, page * MarketModel::kPageSize); ++j)
-        h += ratingRow(s, m_model.rating(s, j));
+        h += ratingRow(m_model.rating(s, j));
     h += "</table>\n<div class=\"pagination\">\n";
     if (page > 1)
         h += "<a href=\"" + ratingLink(s, page - 1) + "\">上一页</a>\n";

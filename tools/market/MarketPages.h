@@ -38,7 +38,7 @@ public:
 
 private:
     std::string shopBlock(const MarketModel::Shop& shop, const std::string& highlight) const;
-    std::string ratingRow(const MarketModel::Shop& shop, const MarketModel::Rating& rating) const;
+    std::string ratingRow(const MarketModel::Rating& rating) const;
     std::string ratingLink(const MarketModel::Shop& shop, int page) const;
     std::string finish(std::string utf8Html) const;
 
