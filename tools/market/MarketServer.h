@@ -1,0 +1,60 @@
+#pragma once
+
+#include "MarketModel.h"
+#include "MarketPages.h"
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+} // namespace httplib
+
+// The demo marketplace's HTTP side: routes, injected latency and failures, and the raw
+// request log. Serves on 127.0.0.1; run() blocks until stop() (any thread).
+class MarketServer
+{
+public:
+    struct Options
+    {
+        int port = 8631;
+        int latencyMs = 0;
+        int failEvery = 0;     // every k-th request fails; 0: none
+        bool failDrop = false; // fail by cutting the connection mid-body, not by a status
+        int failStatus = 503;
+        bool closeEach = false; // close the connection after every response
+        std::string logFile;    // request lines as received, one a line
+        std::string base;       // link prefix; empty: http://127.0.0.1:<port>
+        size_t padTo = 0;
+    };
+
+    MarketServer(const MarketModel& model, Options options);
+    ~MarketServer();
+
+    // Binds the port (0: any free one); false with a message on stderr when it cannot.
+    bool bind();
+    int port() const { return m_port; }
+    const std::string& base() const { return m_base; }
+    void run();
+    void stop();
+
+private:
+    bool preRoute(const httplib::Request& req, httplib::Response& res);
+    void routes();
+    void logRequestLine(const httplib::Request& req);
+
+    const MarketModel& m_model;
+    Options m_options;
+    std::unique_ptr<httplib::Server> m_server;
+    std::unique_ptr<MarketPages> m_pages;
+    int m_port = 0;
+    std::string m_base;
+    std::atomic<long long> m_requests{0};
+    std::mutex m_logMutex;
+    FILE* m_log = nullptr;
+};
