@@ -27,6 +27,11 @@ void TPrompt::information(QWidget* parent, const QString& text)
     QMessageBox::information(parent, kTitle, text);
 }
 
+void TPrompt::notice(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox::information(parent, title, text);
+}
+
 void TPrompt::error(QWidget* parent, const QString& text)
 {
     QMessageBox::critical(parent, kTitle, text);

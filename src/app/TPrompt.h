@@ -18,6 +18,8 @@ public:
     static void install(TPrompt* prompt);
 
     virtual void information(QWidget* parent, const QString& text);
+    // An information box with a title of its own instead of the program's name.
+    virtual void notice(QWidget* parent, const QString& title, const QString& text);
     // An error box, e.g. with the database engine's message.
     virtual void error(QWidget* parent, const QString& text);
     // Yes or No; true for Yes.

@@ -9,6 +9,7 @@
 #include "app/TViewHost.h"
 #include "app/TfrmAbout.h"
 #include "app/ViewFactory.h"
+#include "extract/TThreadHttp.h"
 #include "mining/RunFlags.h"
 #include "store/TDM.h"
 
@@ -39,10 +40,17 @@ TfrmMain::TfrmMain(QWidget* parent)
 
     m_progressTimer.setInterval(1000);
     connect(&m_progressTimer, &QTimer::timeout, this, &TfrmMain::progressTick);
+
+    // Every failed download is reported here; the run that started it cancels itself.
+    TThreadHttp::setFailureHandler([this](TThreadHttp&) {
+        TPrompt::instance().notice(this, QString::fromUtf16(kDownloadFailedTitle),
+                                   QString::fromUtf16(kDownloadFailedMessage));
+    });
 }
 
 TfrmMain::~TfrmMain()
 {
+    TThreadHttp::setFailureHandler({});
     // The views read the data module's cursors, so they go before it.
     delete m_fd1;
 }

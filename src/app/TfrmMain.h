@@ -29,6 +29,8 @@ class TfrmMain : public QMainWindow
 public:
     static constexpr char16_t kSavingMessage[] = u"还有数据未保存完毕，\n是否要强行退出系统?";
     static constexpr char16_t kNetBusyMessage[] = u"正在进行网上搜索资料，\n请稍后退出或先中止搜索再退出！";
+    static constexpr char16_t kDownloadFailedTitle[] = u"提示";
+    static constexpr char16_t kDownloadFailedMessage[] = u"网络连阻塞或断开，请检查网络并退出程序重新启动！";
 
     explicit TfrmMain(QWidget* parent = nullptr);
     ~TfrmMain() override;

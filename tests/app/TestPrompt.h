@@ -19,6 +19,7 @@ public:
     TestPrompt& operator=(const TestPrompt&) = delete;
 
     QStringList informations;
+    QStringList noticeTitles; // the titles of the information boxes that have their own
     QStringList errors;
     QStringList questions;
     bool answerYes = false;
@@ -30,6 +31,11 @@ public:
     int dialogsLeftOpen = 0; // dialogs the pressed button did not close
 
     void information(QWidget*, const QString& text) override { informations << text; }
+    void notice(QWidget*, const QString& title, const QString& text) override
+    {
+        noticeTitles << title;
+        informations << text;
+    }
     void error(QWidget*, const QString& text) override { errors << text; }
     bool question(QWidget*, const QString& text) override
     {
