@@ -4,13 +4,63 @@
 #include "extract/TextOps.h"
 
 #include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <ctime>
 #include <mutex>
 #include <pcre2.h>
 #include <unordered_map>
 
 namespace {
 
-std::atomic<unsigned> g_matchLimit{10'000'000};
+// A legitimate page needs about one unit per '<' that a greedy ".*" backtracks over: the
+// breadcrumb pattern on a result page without line breaks runs to the end of the page, so a
+// page of 1 MB needs some 50000 (up to 700000 in markup made of nothing but tags). Two
+// million keeps such pages right up to several megabytes, and far beyond at usual density,
+// while a hostile page whose first costly position exceeds it gives up in milliseconds.
+// Pages with many costly positions below it are stopped by a Deadline instead.
+std::atomic<unsigned> g_matchLimit{2'000'000};
+
+// The coarse monotonic clock in nanoseconds: a few milliseconds of resolution are plenty
+// for a budget of half a second and more, and it is cheaper to read than the precise one.
+int64_t coarseNow()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// The deadline of the innermost TRegex::Deadline alive on this thread.
+struct DeadlineState
+{
+    bool active = false;
+    bool passed = false;
+    int64_t end = 0;
+    unsigned ticks = 0;
+};
+
+thread_local DeadlineState t_deadline;
+
+// Checked at every match and every costly start position; the clock is read at every 16th
+// check only, since one check is cheap work apart (the match limit bounds a position).
+bool deadlinePassed()
+{
+    DeadlineState& d = t_deadline;
+    if (!d.active || d.passed)
+        return d.passed && d.active;
+    if ((++d.ticks & 15) != 0)
+        return false;
+    d.passed = coarseNow() >= d.end;
+    return d.passed;
+}
+
+// Every compiled pattern carries one callout (see guardPosition); a negative answer ends
+// the match at once.
+int guardCallout(pcre2_callout_block*, void*)
+{
+    return deadlinePassed() ? PCRE2_ERROR_CALLOUT : 0;
+}
 
 // Per-thread match resources; released when the thread ends.
 struct ThreadMatchState
@@ -20,7 +70,11 @@ struct ThreadMatchState
     pcre2_jit_stack* stack = pcre2_jit_stack_create(64 * 1024, 8 * 1024 * 1024, nullptr);
     unsigned limit = 0;
 
-    ThreadMatchState() { pcre2_jit_stack_assign(context, nullptr, stack); }
+    ThreadMatchState()
+    {
+        pcre2_jit_stack_assign(context, nullptr, stack);
+        pcre2_set_callout(context, guardCallout, nullptr);
+    }
     ~ThreadMatchState()
     {
         pcre2_jit_stack_free(stack);
@@ -41,6 +95,95 @@ ThreadMatchState& matchState()
 }
 
 const char kWhitespace[] = "\\t\\n\\f\\r ";
+
+bool isHex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// Where the deadline callout goes in a prepared pattern: after its leading plain literals,
+// so that the many start positions failing on them pay nothing; at the start when the
+// pattern has a top-level alternative, which would bypass it. Every start position that
+// gets past the literals passes the callout, so no costly position escapes the check.
+size_t guardPosition(const std::string& p)
+{
+    int depth = 0;
+    bool inClass = false;
+    for (size_t i = 0; i < p.size(); ++i) {
+        char c = p[i];
+        if (c == '\\') {
+            ++i;
+        } else if (inClass) {
+            inClass = c != ']';
+        } else if (c == '[') {
+            inClass = true;
+            if (i + 1 < p.size() && p[i + 1] == '^')
+                ++i;
+            if (i + 1 < p.size() && p[i + 1] == ']')
+                ++i;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            --depth;
+        } else if (c == '|' && depth == 0) {
+            return 0;
+        }
+    }
+    size_t end = 0;
+    while (end < p.size()) {
+        size_t next = end + 1;
+        char c = p[end];
+        if (c == '\\') {
+            if (end + 1 >= p.size())
+                break;
+            char e = p[end + 1];
+            if (e == 'x' && end + 3 < p.size() && isHex(p[end + 2]) && isHex(p[end + 3]))
+                next = end + 4;
+            else if (!std::isalnum(static_cast<unsigned char>(e)))
+                next = end + 2;
+            else
+                break;
+        } else if (std::strchr("^$.|?*+()[]{}", c)) {
+            break;
+        }
+        // A literal that is repeated is not fixed text.
+        if (next < p.size() && std::strchr("?*+{", p[next]))
+            break;
+        end = next;
+    }
+    return end;
+}
+
+// The bytes a prepared pattern matches when it is plain text (letters, escaped bytes and
+// escaped punctuation only); nothing otherwise, or for the empty pattern.
+std::optional<std::string> literalText(const std::string& p)
+{
+    std::string out;
+    for (size_t i = 0; i < p.size(); ++i) {
+        char c = p[i];
+        if (c == '\\') {
+            if (i + 1 >= p.size())
+                return std::nullopt;
+            char e = p[i + 1];
+            if (e == 'x' && i + 3 < p.size() && isHex(p[i + 2]) && isHex(p[i + 3])) {
+                out += static_cast<char>(std::stoi(p.substr(i + 2, 2), nullptr, 16));
+                i += 3;
+            } else if (!std::isalnum(static_cast<unsigned char>(e))) {
+                out += e;
+                ++i;
+            } else {
+                return std::nullopt;
+            }
+        } else if (std::strchr("^$.|?*+()[]{}", c) || c == '\0') {
+            return std::nullopt;
+        } else {
+            out += c;
+        }
+    }
+    if (out.empty())
+        return std::nullopt;
+    return out;
+}
 
 } // namespace
 
@@ -95,8 +238,10 @@ std::string TRegex::prepare(std::string_view gbkPattern)
     return out;
 }
 
-TRegex::TRegex(const std::string& prepared)
+TRegex::TRegex(const std::string& preparedPattern) : m_literal(literalText(preparedPattern))
 {
+    std::string prepared = preparedPattern;
+    prepared.insert(guardPosition(prepared), "(?C1)");
     pcre2_compile_context* cctx = pcre2_compile_context_create(nullptr);
     pcre2_set_newline(cctx, PCRE2_NEWLINE_ANYCRLF);
     int errorCode = 0;
@@ -111,7 +256,7 @@ TRegex::TRegex(const std::string& prepared)
         m_error += " at offset " + std::to_string(errorOffset);
         return;
     }
-    pcre2_jit_compile(m_code, PCRE2_JIT_COMPLETE);
+    m_jit = pcre2_jit_compile(m_code, PCRE2_JIT_COMPLETE) == 0;
 }
 
 TRegex::~TRegex()
@@ -140,12 +285,22 @@ std::shared_ptr<const TRegex> TRegex::fromUtf8(std::string_view utf8Pattern, boo
 
 std::optional<TRegex::Match> TRegex::find(std::string_view subject, size_t offset) const
 {
-    if (!m_code || offset > subject.size())
+    if (!m_code || offset > subject.size() || deadlinePassed())
         return std::nullopt;
+    // Most deletions of the extractors are plain text: a direct search finds the same
+    // leftmost match without the cost of starting the matcher.
+    if (m_literal) {
+        size_t at = subject.find(*m_literal, offset);
+        if (at == std::string_view::npos)
+            return std::nullopt;
+        return Match{at, at + m_literal->size()};
+    }
     ThreadMatchState& state = matchState();
-    int rc = pcre2_match(m_code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), offset, 0,
-                         state.data, state.context);
-    // No match, the match limit, a JIT stack overflow: all mean "not found".
+    // The JIT entry skips the checks of the general one, which show on short subjects.
+    auto match = m_jit ? pcre2_jit_match : pcre2_match;
+    int rc = match(m_code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), offset, 0,
+                   state.data, state.context);
+    // No match, the match limit, a JIT stack overflow, the deadline: all mean "not found".
     if (rc < 0)
         return std::nullopt;
     PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(state.data);
@@ -196,4 +351,29 @@ void TRegex::setMatchLimit(unsigned limit)
 unsigned TRegex::matchLimit()
 {
     return g_matchLimit.load();
+}
+
+TRegex::Deadline::Deadline(std::chrono::milliseconds budget)
+    : m_hadOuter(t_deadline.active), m_outerEnd(t_deadline.end), m_outerPassed(t_deadline.passed)
+{
+    int64_t end = coarseNow() + std::chrono::nanoseconds(budget).count();
+    if (m_hadOuter && m_outerEnd < end)
+        end = m_outerEnd;
+    t_deadline.active = true;
+    t_deadline.end = end;
+    t_deadline.passed = m_outerPassed;
+}
+
+TRegex::Deadline::~Deadline()
+{
+    // An inner deadline cut short to the outer end has passed the outer one as well.
+    const bool outerEndPassed = t_deadline.passed && t_deadline.end >= m_outerEnd;
+    t_deadline.active = m_hadOuter;
+    t_deadline.end = m_outerEnd;
+    t_deadline.passed = m_hadOuter && (m_outerPassed || outerEndPassed);
+}
+
+bool TRegex::Deadline::passed()
+{
+    return t_deadline.active && t_deadline.passed;
 }

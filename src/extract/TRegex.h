@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,9 +16,33 @@ struct pcre2_real_code_8;
 // and CR. Every non-ASCII byte of the pattern is escaped as \xHH before compiling, because a
 // GBK trail byte may be '[', '\', '|', '{' or '}'. A match that runs into the match limit
 // counts as no match, so a hostile page cannot stall a parser.
+//
+// The match limit bounds the work at one start position only; PCRE2 starts counting again
+// at every position, so a page with many costly positions can still take minutes. A
+// Deadline bounds the whole: matching on its thread stops counting as a match once it has
+// passed.
 class TRegex
 {
 public:
+    // While alive, every match on this thread must finish before the deadline; a match
+    // still running then, and every later one, gives no match. Nested deadlines keep the
+    // earlier end.
+    class Deadline
+    {
+    public:
+        explicit Deadline(std::chrono::milliseconds budget);
+        ~Deadline();
+        Deadline(const Deadline&) = delete;
+        Deadline& operator=(const Deadline&) = delete;
+        // True once a match on this thread has been cut by the innermost live deadline.
+        static bool passed();
+
+    private:
+        bool m_hadOuter;
+        int64_t m_outerEnd;
+        bool m_outerPassed;
+    };
+
     struct Match
     {
         size_t begin = 0;
@@ -56,5 +82,8 @@ private:
     explicit TRegex(const std::string& prepared);
 
     pcre2_real_code_8* m_code = nullptr;
+    bool m_jit = false;
+    // The bytes a pattern without any syntax stands for; searched for directly.
+    std::optional<std::string> m_literal;
     std::string m_error;
 };
