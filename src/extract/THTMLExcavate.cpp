@@ -27,8 +27,10 @@ bool isCalendarDate(std::string_view s)
             if (++part > 2)
                 return false;
         } else if (c >= '0' && c <= '9') {
+            // No part has more than four digits; stopping here also keeps the sum small.
+            if (++digits[part] > 4)
+                return false;
             parts[part] = parts[part] * 10 + (c - '0');
-            ++digits[part];
         } else {
             return false;
         }
