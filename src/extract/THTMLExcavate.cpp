@@ -27,8 +27,10 @@ bool isCalendarDate(std::string_view s)
             if (++part > 2)
                 return false;
         } else if (c >= '0' && c <= '9') {
+            // No part has more than four digits; stopping here also keeps the sum small.
+            if (++digits[part] > 4)
+                return false;
             parts[part] = parts[part] * 10 + (c - '0');
-            ++digits[part];
         } else {
             return false;
         }
@@ -321,8 +323,12 @@ void THTMLExcavate::readCreateDate()
 void THTMLExcavate::ParseCreditSummary(std::string_view page)
 {
     TRegex::Deadline deadline(pageBudget(page.size()));
+    readSummary(text::removeWhitespaceRuns(page));
+}
+
+void THTMLExcavate::readSummary(std::string_view text)
+{
     const SummaryPatterns& p = summaryPatterns();
-    const std::string text = text::removeWhitespaceRuns(page);
     readCredit(p.seller, p.linkEnd, text, m_salerCredit, m_saleLevel);
     readCredit(p.buyer, p.linkEnd, text, m_buyerCredit, m_buyLevel);
     if (auto pair = findIn(p.ratePair, text)) {
@@ -344,16 +350,28 @@ void THTMLExcavate::ProcessRatingPage(std::string_view page)
         readLastPage(page);
         m_firstPageDone = true;
     }
+    // The rows are read from the page without line breaks and blank runs, the summary from
+    // the page without blank runs: on a page without line breaks that is one text, made once.
+    const bool readsRows = !m_finished && m_pageNo <= m_lastPage;
+    const RatingPatterns& p = ratingPatterns();
+    const bool breaks = p.lineBreak.contains(page);
+    std::string rowText;
+    if (readsRows)
+        rowText =
+            breaks ? text::removeWhitespaceRuns(erase(p.lineBreak, page)) : text::removeWhitespaceRuns(page);
     if (!m_summaryDone) {
         m_summaryDone = true;
-        ParseCreditSummary(page);
+        if (readsRows && !breaks)
+            readSummary(rowText);
+        else
+            readSummary(text::removeWhitespaceRuns(page));
     }
     if (!m_finished) {
-        if (m_pageNo > m_lastPage) {
-            m_finished = true;
-        } else {
-            readRows(page);
+        if (readsRows) {
+            readRows(rowText);
             ++m_pageNo;
+        } else {
+            m_finished = true;
         }
     }
 }
@@ -385,11 +403,9 @@ void THTMLExcavate::readLastPage(std::string_view page)
         m_lastPage = n;
 }
 
-void THTMLExcavate::readRows(std::string_view page)
+void THTMLExcavate::readRows(std::string_view text)
 {
     const RatingPatterns& p = ratingPatterns();
-    // The caller folds the page; folding again is a no-op, so it is not repeated here.
-    const std::string text = text::removeWhitespaceRuns(erase(p.lineBreak, page));
     size_t pos = 0;
     while (auto m = p.row.find(text, pos)) {
         pos = m->end;

@@ -61,7 +61,9 @@ private:
     void readCreateDate();
     void readTotalRatings(std::string_view page);
     void readLastPage(std::string_view page);
-    void readRows(std::string_view page);
+    void readSummary(std::string_view text);
+    // The rows of a folded page without line breaks and blank runs.
+    void readRows(std::string_view text);
 
     std::string m_ratingHost;
     std::string m_profileText;

@@ -107,6 +107,8 @@ TEST(ProfileParser, CreationDateFromEitherPageForm)
     EXPECT_EQ(createDate("", "2009/2/29"), "") << "no such day";
     EXPECT_EQ(createDate("", "2008/2/29"), "2008-2-29");
     EXPECT_EQ(createDate("", "08/2/9"), "");
+    EXPECT_EQ(createDate("", "401877777777777777777/3/15"), "") << "a run of digits is no year";
+    EXPECT_EQ(createDate("", "2008/003/15"), "");
 }
 
 THTMLExcavate summary(const sample::RatingPage& p)

@@ -111,7 +111,11 @@ TEST(RatingWalk, LastPageNumberForms)
 TEST(RatingWalk, SummaryAndTotalsComeFromTheFirstPageOnly)
 {
     THTMLExcavate e(1, 5000, kRatingHost);
-    e.ProcessRatingPage(foldedPage(listPage(1, kLastIs10)));
+    sample::RatingPage first = listPage(1, kLastIs10);
+    first.rows[0].comment = "好<br/>用";
+    e.ProcessRatingPage(foldedPage(first));
+    EXPECT_EQ(e.Ratings()[0].second[8], gbkText("好用"));
+    EXPECT_EQ(e.salerGood(), 1205);
     sample::RatingPage second = listPage(2, kLastIs10);
     second.sellerCredit = "9";
     second.totalSpan = "7";

@@ -38,10 +38,7 @@ TEST(SearchParserWalk, StartsEmptyUntilTheFirstPage)
     EXPECT_EQ(parser.TotalFound(), -1);
     EXPECT_EQ(parser.TotalPages(), -1);
     EXPECT_EQ(parser.PagesNeeded(), 0);
-    EXPECT_EQ(parser.PageNo(), 1);
-    EXPECT_EQ(parser.ShopCount(), 0);
     EXPECT_FALSE(parser.Ready());
-    EXPECT_FALSE(parser.Finished());
     parser.LoadFirstPage(page(1000, 40));
     EXPECT_TRUE(parser.Ready());
     EXPECT_EQ(parser.ShopCount(), 0) << "set-up reads no shops";
@@ -179,20 +176,6 @@ TEST(SearchParserTotal, ReadsTheCountOfTheLastCrumb)
     EXPECT_EQ(total(" 77 ", true), 77);
     EXPECT_EQ(total("1,234", true), 0) << "a grouped number is no count";
     EXPECT_EQ(total("很多", true), 0);
-}
-
-TEST(SearchParserTotal, OddCountsKeepTheWalkOrderly)
-{
-    sample::ResultPage p;
-    p.total = "-5";
-    p.shops = sample::shops(3);
-    TSearchUser parser(10, 40, kHome);
-    parser.LoadFirstPage(sample::resultPage(p));
-    EXPECT_EQ(parser.TotalFound(), -5);
-    for (int i = 0; i < 3 && !parser.Finished(); ++i)
-        parser.ProcessPage(sample::resultPage(p));
-    EXPECT_TRUE(parser.Finished());
-    EXPECT_TRUE(parser.Shops().empty());
 }
 
 TSearchUser readOne(const sample::Shop& shop, int count = 1)

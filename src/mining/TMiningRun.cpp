@@ -1,0 +1,320 @@
+#include "mining/TMiningRun.h"
+
+#include "extract/GbkCodec.h"
+#include "extract/TThreadHttp.h"
+#include "extract/TextOps.h"
+#include "mining/RunFlags.h"
+#include "mining/TSaveBarGain.h"
+#include "store/Formats.h"
+#include "store/TDM.h"
+
+TMiningRun::TMiningRun(TDM& dm, QObject* parent) : QObject(parent), m_dm(dm)
+{
+    m_timer.setInterval(500);
+    connect(&m_timer, &QTimer::timeout, this, &TMiningRun::onTimer);
+    connect(&m_sink, &THttpEventSink::status, this, &TMiningRun::onStatus);
+    connect(&m_sink, &THttpEventSink::workBegin, this, [this](TThreadHttp* w, HttpWorkMode, qint64 expected) {
+        if (w != m_worker)
+            return;
+        m_expectedBytes = expected;
+        emit bytesChanged(0, expected);
+    });
+    connect(&m_sink, &THttpEventSink::work, this, [this](TThreadHttp* w, HttpWorkMode, qint64 count) {
+        if (w == m_worker)
+            emit bytesChanged(count, std::max(count, m_expectedBytes));
+    });
+    connect(&m_sink, &THttpEventSink::workEnd, this, [this](TThreadHttp* w, HttpWorkMode) {
+        if (w == m_worker)
+            emit bytesChanged(m_expectedBytes, m_expectedBytes);
+    });
+}
+
+TMiningRun::~TMiningRun()
+{
+    if (m_worker)
+        m_worker->Terminate();
+    if (m_running)
+        runflags::netBusy = false;
+}
+
+bool TMiningRun::canClose()
+{
+    return !runflags::savingRatings;
+}
+
+TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord, int toRecord,
+                                          const TConfig& config)
+{
+    if (runflags::savingRatings)
+        return StartResult::SaverBusy;
+    if (m_running)
+        return StartResult::SaverBusy;
+    m_stopped = false;
+    m_rows = rows;
+    m_fromRecord = fromRecord;
+    m_toRecord = toRecord;
+    m_agent = config.Agent();
+    m_ratingHost = config.Market().RatingHost;
+    m_domain = config.Market().Domain;
+    m_minedCount = 0;
+    m_error.clear();
+    emit shopStarted(QString());
+    emit totalRatingsChanged(0);
+    emit ratingsReadChanged(0);
+    emit savedCountChanged(0);
+    setShopProgress(0);
+
+    int first = -1;
+    int marked = 0;
+    for (int r = 0; r < m_rows.size(); ++r) {
+        if (!m_rows[r].marked || m_rows[r].texts.isEmpty())
+            continue;
+        if (first < 0)
+            first = r;
+        ++marked;
+        if (!storeShop(m_rows[r]))
+            return StartResult::StoreFailed;
+    }
+    emit totalToSaveChanged(marked);
+    if (marked == 0) {
+        runflags::savingRatings = false;
+        return StartResult::NoMarkedRow;
+    }
+    m_running = true;
+    m_runStart = QDateTime::currentDateTime();
+    mineFrom(first);
+    return StartResult::Started;
+}
+
+bool TMiningRun::storeShop(const Row& row)
+{
+    TQuery* q = m_dm.adoq1;
+    const QString webaddr = row.texts.value(3);
+    q->SetSQL(QStringLiteral("select * from dianbase where webaddr=:webaddr"));
+    q->SetParam(QStringLiteral("webaddr"), webaddr);
+    if (!q->Open()) {
+        m_error = q->lastError();
+        return false;
+    }
+    const bool found = q->RecordCount() > 0;
+    q->Close();
+    q->SetSQL(
+        found ? QStringLiteral("update dianbase set dianzhu=:dianzhu,addr=:addr,dianming=:dianming,"
+                               "commodityNum=:commodityNum,loc=:loc,updateDate=:updateDate,"
+                               "commodityKind=:commodityKind where webaddr=:webaddr")
+              : QStringLiteral("insert into dianbase(dianzhu,addr,dianming,commodityNum,loc,updateDate,"
+                               "commodityKind,webaddr) values(:dianzhu,:addr,:dianming,:commodityNum,:loc,"
+                               ":updateDate,:commodityKind,:webaddr)"));
+    q->SetParam(QStringLiteral("dianzhu"), row.texts.value(0));
+    q->SetParam(QStringLiteral("addr"), row.texts.value(5));
+    q->SetParam(QStringLiteral("dianming"), row.texts.value(1));
+    q->SetParam(QStringLiteral("commodityNum"), row.texts.value(4));
+    q->SetParam(QStringLiteral("loc"), row.texts.value(2));
+    q->SetParam(QStringLiteral("updateDate"), formats::dateTime(QDateTime::currentDateTime()));
+    q->SetParam(QStringLiteral("commodityKind"), row.texts.value(6));
+    q->SetParam(QStringLiteral("webaddr"), webaddr);
+    if (q->ExecSQL() < 0) {
+        m_error = q->lastError();
+        return false;
+    }
+    return true;
+}
+
+void TMiningRun::mineFrom(int row)
+{
+    // A row that cannot be mined (no address, not on the marketplace) is passed over, so the
+    // run neither waits for ever nor mines a row twice.
+    for (int r = row; r < m_rows.size(); ++r) {
+        if (!m_rows[r].marked || m_rows[r].texts.isEmpty())
+            continue;
+        m_currentRow = r;
+        if (mineRow(r))
+            return;
+    }
+    endRun();
+}
+
+bool TMiningRun::mineRow(int r)
+{
+    const Row& row = m_rows[r];
+    TQuery* q = m_dm.adoq1;
+    q->SetSQL(QStringLiteral("select * from dianbase where webaddr=:webaddr"));
+    q->SetParam(QStringLiteral("webaddr"), row.texts.value(3));
+    m_currentShopId.clear();
+    if (q->Open() && q->RecordCount() > 0)
+        m_currentShopId = q->FieldByName(QStringLiteral("id")).asString();
+    else if (!q->lastError().isEmpty())
+        emit storeError(q->lastError());
+    q->Close();
+    setShopProgress(3);
+    const QString url = row.texts.value(3);
+    if (url.isEmpty() || m_currentShopId.isEmpty() ||
+        text::foldAscii(gbk::fromQString(url)).find(text::foldAscii(gbk::fromQString(m_domain))) ==
+            std::string::npos)
+        return false;
+    emit cancelEnabledChanged(true);
+    emit shopStarted(row.texts.value(0));
+    emit totalRatingsChanged(0);
+    emit ratingsReadChanged(0);
+    m_extractor = std::make_shared<THTMLExcavate>(m_fromRecord, m_toRecord, gbk::fromQString(m_ratingHost));
+    m_saverStarted = false;
+    emit statusText(QStringLiteral("正在挖掘第%1个掌柜的成交数据...").arg(m_minedCount + 1));
+    emit savedCountChanged(m_minedCount);
+    runflags::netBusy = true;
+    fetch(std::string(text::trim(gbk::fromQString(url))));
+    setShopProgress(5);
+    m_currentRow = r + 1;
+    return true;
+}
+
+void TMiningRun::fetch(const std::string& url)
+{
+    m_expectedBytes = 0;
+    m_worker = TThreadHttp::Create(url, m_agent, &m_sink);
+}
+
+void TMiningRun::fetchRatingPage()
+{
+    fetch(m_extractor->RatingUrlBase() + std::to_string(m_extractor->PageNo()) + "--snapId%7C0.htm");
+}
+
+void TMiningRun::onStatus(TThreadHttp* worker, HttpStatus kind, const QString&)
+{
+    if (kind != HttpStatus::Disconnected || !worker->Ended() || worker != m_worker || m_stopped ||
+        !m_extractor)
+        return;
+    m_worker = nullptr;
+    if (worker->ResultCode() == TThreadHttp::kFailedCode) {
+        // Without its page the shop cannot go on: keep what was read and end the run.
+        emit downloadFailed(worker->ErrorText());
+        cancel();
+        return;
+    }
+    const std::string page = text::foldAscii(worker->Body());
+    if (page.empty())
+        return;
+    if (!m_extractor->Ready()) {
+        setShopProgress(2);
+        m_extractor->LoadProfilePage(page);
+        setShopProgress(m_shopProgress + 5);
+        fetchRatingPage();
+        m_timer.start();
+        return;
+    }
+    m_extractor->ProcessRatingPage(page);
+    if (m_extractor->Ready() && m_extractor->FirstPageDone())
+        emit totalRatingsChanged(m_extractor->TotalRatings());
+    if (m_extractor->Finished()) {
+        m_timer.stop();
+        emit ratingsReadChanged(m_extractor->RatingCount());
+        setShopProgress(100);
+        emit statusText(QStringLiteral("正在保存数据..."));
+        shopFinished();
+        ++m_minedCount;
+        emit savedCountChanged(m_minedCount);
+    } else {
+        fetchRatingPage();
+    }
+}
+
+void TMiningRun::onTimer()
+{
+    if (!m_extractor)
+        return;
+    const int count = m_extractor->RatingCount();
+    const int total = m_extractor->TotalRatings();
+    emit ratingsReadChanged(count);
+    if (count > 0 && total > 0)
+        setShopProgress((85000 / total) * count / 1000 + 10);
+}
+
+void TMiningRun::setShopProgress(int percent)
+{
+    m_shopProgress = percent;
+    emit shopProgressChanged(percent);
+}
+
+void TMiningRun::shopFinished()
+{
+    emit cancelEnabledChanged(false);
+    if (m_saverStarted)
+        return;
+    m_saverStarted = true;
+    const THTMLExcavate& x = *m_extractor;
+    if (!x.Ratings().empty()) {
+        TQuery* q = m_dm.ADOQuery1;
+        q->SetSQL(QStringLiteral(
+            "update dianBase set buyLevel=:buyLevel,buyerCredit=:buyerCredit,saleLevel=:saleLevel,"
+            "salerCredit=:salerCredit,createDate=:createDate, buyerGood=:buyerGood,buyerNotBad=:buyerNotBad,"
+            "buyerBad=:buyerBad,salerGood=:salerGood,salerNotBad=:salerNotBad,salerBad=:salerBad,"
+            "salerGoodRate=:salerGoodRate,buyerGoodRate=:buyerGoodRate where id=:Id"));
+        q->SetParam(QStringLiteral("buyLevel"), x.buyLevel());
+        q->SetParam(QStringLiteral("buyerCredit"), x.buyerCredit());
+        q->SetParam(QStringLiteral("saleLevel"), x.saleLevel());
+        q->SetParam(QStringLiteral("salerCredit"), x.salerCredit());
+        q->SetParam(QStringLiteral("createDate"), gbk::toQString(x.createDate()));
+        q->SetParam(QStringLiteral("buyerGood"), x.buyerGood());
+        q->SetParam(QStringLiteral("buyerNotBad"), x.buyerNotBad());
+        q->SetParam(QStringLiteral("buyerBad"), x.buyerBad());
+        q->SetParam(QStringLiteral("salerGood"), x.salerGood());
+        q->SetParam(QStringLiteral("salerNotBad"), x.salerNotBad());
+        q->SetParam(QStringLiteral("salerBad"), x.salerBad());
+        q->SetParam(QStringLiteral("salerGoodRate"), gbk::toQString(x.salerGoodRate()));
+        q->SetParam(QStringLiteral("buyerGoodRate"), gbk::toQString(x.buyerGoodRate()));
+        q->SetParam(QStringLiteral("id"), m_currentShopId);
+        // A failed profile update is reported; the ratings are saved all the same.
+        if (q->ExecSQL() < 0)
+            emit storeError(q->lastError());
+    }
+    runflags::savingRatings = true;
+    // The saver shares the extractor's list, so it stays valid whoever ends first.
+    auto* saver = TSaveBarGain::Create(
+        m_dm.adoCn.path(), std::shared_ptr<const RatingList>(m_extractor, &x.Ratings()), m_currentShopId);
+    const QString shopId = m_currentShopId;
+    connect(saver, &TSaveBarGain::statusText, this, &TMiningRun::statusText);
+    connect(saver, &TSaveBarGain::completed, this,
+            [this, shopId](int stored, int failed) { nextShop(shopId, stored, failed); });
+    saver->start();
+}
+
+void TMiningRun::nextShop(const QString& shopId, int stored, int failed)
+{
+    m_extractor.reset();
+    emit shopSaved(shopId, stored, failed);
+    if (m_stopped || !m_running)
+        return;
+    mineFrom(m_currentRow);
+}
+
+void TMiningRun::endRun()
+{
+    const QDateTime end = QDateTime::currentDateTime();
+    m_running = false;
+    runflags::netBusy = false;
+    emit statusText(formats::longTime(end.time()) + QStringLiteral("挖掘交易完成！共花时间：") +
+                    formats::elapsed(m_runStart.msecsTo(end)));
+    emit finished(false);
+}
+
+void TMiningRun::cancel()
+{
+    if (!m_running || m_stopped)
+        return;
+    if (m_worker)
+        m_worker->Terminate();
+    m_worker = nullptr;
+    m_timer.stop();
+    m_stopped = true;
+    runflags::netBusy = false;
+    emit statusText(formats::longTime(QTime::currentTime()) + QStringLiteral("中止挖掘成交数据！"));
+    const QDateTime t = QDateTime::currentDateTime();
+    if (m_extractor) {
+        m_extractor->SetFinished(true);
+        emit statusText(QStringLiteral("正在保存数据..."));
+        shopFinished();
+    }
+    emit statusText(formats::longTime(t.time()) + QStringLiteral("挖掘成交数据中止！共花时间：") +
+                    formats::elapsed(m_runStart.msecsTo(t)));
+    m_running = false;
+    emit finished(true);
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "app/TConfig.h"
+#include "extract/THTMLExcavate.h"
+#include "extract/THttpEventSink.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+#include <memory>
+
+class TDM;
+class TThreadHttp;
+
+// Mines the marked shops of a result list one after another: stores each shop, fetches its
+// shop page and rating pages one at a time, writes the profile figures and hands the
+// ratings to the rating saver, then goes on with the next marked shop. Drives no widgets:
+// the search view, the browser and the command line listen to its signals. UI thread only.
+class TMiningRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    // One result row: whether it is marked, and the texts of grid columns 2 to 8 (shopkeeper,
+    // shop name, main business, shop address, goods, location, goods category).
+    struct Row
+    {
+        bool marked = false;
+        QStringList texts;
+    };
+
+    enum class StartResult
+    {
+        Started,
+        SaverBusy,   // the saver still writes the previous shop
+        NoMarkedRow, // nothing to mine
+        StoreFailed, // a marked shop could not be stored; error() tells why
+    };
+
+    explicit TMiningRun(TDM& dm, QObject* parent = nullptr);
+    ~TMiningRun() override;
+
+    static QString saverBusyMessage() { return QStringLiteral("还有数据未保存完毕，请稍后再进行！"); }
+    static QString noMarkedRowMessage() { return QStringLiteral("请选择需要保存的会员！"); }
+    static QString closeRefusedMessage() { return QStringLiteral("正在保存信息，请稍候再关闭窗口!"); }
+
+    StartResult start(const QList<Row>& rows, int fromRecord, int toRecord, const TConfig& config);
+    // Ends the run: the ratings read so far for the current shop are still saved.
+    void cancel();
+
+    bool running() const { return m_running; }
+    int minedCount() const { return m_minedCount; }
+    int shopProgress() const { return m_shopProgress; }
+    const QString& error() const { return m_error; }
+    // The window may close only while no ratings are being written.
+    static bool canClose();
+
+signals:
+    void statusText(const QString& info1);
+    void shopStarted(const QString& shopkeeper); // curUser
+    void totalRatingsChanged(int total);         // ratings the shop reports
+    void ratingsReadChanged(int count);          // ratings read so far
+    void shopProgressChanged(int percent);       // 0..100 for the current shop
+    void savedCountChanged(int shops);           // shops finished
+    void totalToSaveChanged(int shops);          // shops marked
+    void bytesChanged(qint64 done, qint64 total);
+    void cancelEnabledChanged(bool enabled);
+    // The run is over (completed, cancelled, or ended by a failed download). After a cancel
+    // the saver may still be writing: shopSaved follows.
+    void finished(bool cancelled);
+    // The saver has written one shop's ratings.
+    void shopSaved(const QString& shopId, int stored, int failed);
+    void downloadFailed(const QString& error);
+    // A database statement failed; the run goes on where it can.
+    void storeError(const QString& error);
+
+private:
+    bool storeShop(const Row& row);
+    bool mineRow(int row);
+    void mineFrom(int row);
+    void endRun();
+    void fetch(const std::string& url);
+    void fetchRatingPage();
+    void onStatus(TThreadHttp* worker, HttpStatus kind, const QString& text);
+    void onTimer();
+    void shopFinished();
+    void nextShop(const QString& shopId, int stored, int failed);
+    void setShopProgress(int percent);
+
+    TDM& m_dm;
+    THttpEventSink m_sink;
+    QTimer m_timer;
+    QList<Row> m_rows;
+    int m_fromRecord = 1;
+    int m_toRecord = 5000;
+    std::shared_ptr<const THttpAgent> m_agent;
+    QString m_ratingHost;
+    QString m_domain;
+    QPointer<TThreadHttp> m_worker;
+    std::shared_ptr<THTMLExcavate> m_extractor;
+    bool m_saverStarted = false;
+    int m_currentRow = 0;
+    int m_minedCount = 0;
+    int m_shopProgress = 0;
+    qint64 m_expectedBytes = 0;
+    QString m_currentShopId;
+    QDateTime m_runStart;
+    bool m_running = false;
+    bool m_stopped = false;
+    QString m_error;
+};

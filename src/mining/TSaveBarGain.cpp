@@ -1,0 +1,110 @@
+#include "mining/TSaveBarGain.h"
+
+#include "extract/GbkCodec.h"
+#include "mining/RunFlags.h"
+#include "store/TConnection.h"
+#include "store/TQuery.h"
+
+namespace {
+
+const char kInsert[] =
+    "insert into "
+    "pjinfo(dian_id,pj,buyerorSaler,pjsj,trade_id,itemid,itemtitle,pjName,jg,pjinfo,pjjs,itemId_pjsj)  "
+    "values(:dianId,:pj,:buyerorSaler,:pjsj,:trade_id,:itemid,:itemtitle,:pjName,:jg,:pjinfo,:pjjs,:itemId_"
+    "pjsj)";
+
+// Of every group of the shop's ratings with the same item and time, the copy stored first
+// stays.
+const char kRemoveDuplicates[] =
+    "delete from pjinfo where itemId_pjsj  in \n"
+    " (select itemId_pjsj from pjinfo where dian_id=:dian_id1 group by \n"
+    " itemId_pjsj having count(*)>1)  and id \n"
+    " not in (select min(id) from pjinfo where  dian_id=:dian_id2 group by itemId_pjsj\n"
+    "  having count(*)>1) and dian_id=:dian_id3 ";
+
+QString field(const RatingRecord& record, size_t index)
+{
+    return index < record.size() ? gbk::toQString(record[index]) : QString();
+}
+
+} // namespace
+
+TSaveBarGain* TSaveBarGain::Create(const QString& databasePath, std::shared_ptr<const RatingList> ratings,
+                                   const QString& shopId)
+{
+    auto* saver = new TSaveBarGain(databasePath, std::move(ratings), shopId);
+    connect(saver, &QThread::finished, saver, &QObject::deleteLater);
+    return saver;
+}
+
+TSaveBarGain::TSaveBarGain(const QString& databasePath, std::shared_ptr<const RatingList> ratings,
+                           const QString& shopId)
+    : m_databasePath(databasePath), m_ratings(std::move(ratings)), m_shopId(shopId)
+{
+}
+
+void TSaveBarGain::run()
+{
+    const int n = m_ratings ? static_cast<int>(m_ratings->size()) : 0;
+    int stored = 0;
+    int failed = 0;
+    if (n == 0) {
+        emit statusText(doneText());
+        runflags::savingRatings = false;
+        emit completed(0, 0);
+        return;
+    }
+    TConnection connection;
+    if (!connection.open(m_databasePath) || !connection.beginTransaction()) {
+        // Nothing can be written; the run must still go on.
+        runflags::savingRatings = false;
+        emit completed(0, n);
+        return;
+    }
+    TQuery insert(&connection, QStringLiteral("ADOQuery2"));
+    TQuery removeDuplicates(&connection, QStringLiteral("ADOQuery1"));
+    insert.SetSQL(QString::fromLatin1(kInsert));
+    removeDuplicates.SetSQL(QString::fromLatin1(kRemoveDuplicates));
+
+    int shownPercent = -1;
+    for (int i = 0; i < n; ++i) {
+        const RatingRecord& r = (*m_ratings)[i].second;
+        const QString itemId = field(r, 3);
+        const QString time = field(r, 1);
+        insert.SetParam(QStringLiteral("dianId"), m_shopId);
+        insert.SetParam(QStringLiteral("pj"), field(r, 0));
+        insert.SetParam(QStringLiteral("buyerorSaler"), field(r, 6));
+        insert.SetParam(QStringLiteral("pjsj"), time);
+        insert.SetParam(QStringLiteral("trade_id"), field(r, 2));
+        insert.SetParam(QStringLiteral("itemid"), itemId);
+        insert.SetParam(QStringLiteral("itemtitle"), field(r, 4));
+        insert.SetParam(QStringLiteral("pjName"), field(r, 5));
+        insert.SetParam(QStringLiteral("jg"), field(r, 7));
+        insert.SetParam(QStringLiteral("pjinfo"), field(r, 8));
+        insert.SetParam(QStringLiteral("pjjs"), field(r, 9));
+        insert.SetParam(QStringLiteral("itemId_pjsj"), itemId + time);
+        // A record that cannot be stored is skipped; the others still are.
+        if (insert.ExecSQL() == 1)
+            ++stored;
+        else
+            ++failed;
+        // One status text per visible change, not one per record.
+        const int percent = static_cast<int>((static_cast<qint64>(i) + 1) * 100 / n);
+        if (percent != shownPercent) {
+            shownPercent = percent;
+            emit statusText(QStringLiteral("正在保存数据...%1%").arg(percent));
+        }
+    }
+    // The transaction ends even when the last record failed: what was stored is kept.
+    if (!connection.commit()) {
+        connection.rollback();
+        failed = n;
+        stored = 0;
+    }
+    for (const char* name : {"dian_id1", "dian_id2", "dian_id3"})
+        removeDuplicates.SetParam(QString::fromLatin1(name), m_shopId);
+    removeDuplicates.ExecSQL();
+    emit statusText(doneText());
+    runflags::savingRatings = false;
+    emit completed(stored, failed);
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "app/TConfig.h"
+#include "extract/THttpEventSink.h"
+#include "extract/TSearchUser.h"
+#include "mining/SearchCriteria.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QTimer>
+#include <memory>
+
+class TThreadHttp;
+
+// One search of the shop directory: result pages fetched strictly one after another, each
+// handed to the result parser, until the parser is finished or the user cancels. Drives no
+// widgets: the search view and the command line listen to its signals. UI thread only.
+class TSearchRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    // A result row as the grid shows it: the parser's six texts (UTF-8).
+    using ShopRow = QStringList;
+
+    explicit TSearchRun(QObject* parent = nullptr);
+    ~TSearchRun() override;
+
+    // Starts a search; false (and nothing changes) when the criteria are not enough.
+    bool start(const SearchCriteria& criteria, const TConfig& config);
+    // Ends a running search early, keeping the shops read so far.
+    void cancel();
+
+    bool running() const { return m_running; }
+    int searchNo() const { return m_searchNo; }
+    const std::string& searchBaseUrl() const { return m_searchBaseUrl; }
+    int progress() const { return m_progress; }
+    // The parser of the last search (until the next one starts).
+    const TSearchUser* parser() const { return m_parser.get(); }
+    QList<ShopRow> shops() const;
+
+signals:
+    void logLines(const QStringList& lines);
+    void statusText(const QString& info1);
+    void totalFoundChanged(int total);            // shops the marketplace reports
+    void shopCountChanged(int count);             // shops read so far
+    void progressChanged(int percent);            // 0..100
+    void bytesChanged(qint64 done, qint64 total); // the page being downloaded
+    // The run is over: completed, cancelled or ended by a failed download.
+    void finished(const QList<TSearchRun::ShopRow>& shops, bool cancelled);
+    void downloadFailed(const QString& error);
+
+private:
+    void onStatus(TThreadHttp* worker, HttpStatus kind, const QString& text);
+    void onWorkBegin(TThreadHttp* worker, HttpWorkMode mode, qint64 expected);
+    void onWork(TThreadHttp* worker, HttpWorkMode mode, qint64 count);
+    void onTimer();
+    void fetch(const std::string& url);
+    void complete();
+    void stop(const QString& endLabel, const QString& statusSuffix);
+    void setProgress(int percent);
+
+    THttpEventSink m_sink;
+    QTimer m_timer;
+    std::unique_ptr<TSearchUser> m_parser;
+    std::shared_ptr<const THttpAgent> m_agent;
+    QPointer<TThreadHttp> m_worker;
+    std::string m_searchBaseUrl;
+    QDateTime m_runStart;
+    qint64 m_expectedBytes = 0;
+    int m_searchNo = 0;
+    int m_progress = 0;
+    bool m_running = false;
+    bool m_stopped = false;
+};

@@ -1,0 +1,289 @@
+// Search and mining against the demo marketplace, compared with what it says it served.
+#include "MarketFixture.h"
+
+#include <QProcess>
+#include <csignal>
+
+namespace {
+
+class MiningRuns : public MarketFixture
+{
+protected:
+    int categoryIndex(const QString& code)
+    {
+        const auto& table = SearchCriteria::categories();
+        for (size_t i = 0; i < table.size(); ++i)
+            if (QLatin1String(table[i].code) == code)
+                return static_cast<int>(i);
+        return -1;
+    }
+
+    // Every stored field of every rating of truth shop i, against what the market served.
+    void expectShopStored(int i)
+    {
+        const QJsonObject s = shop(i);
+        TQuery* q = dm.ADOQuery1;
+        q->SetSQL("select * from dianbase where webaddr=:w");
+        q->SetParam("w", s["address"].toString());
+        ASSERT_TRUE(q->Open());
+        ASSERT_EQ(q->RecordCount(), 1);
+        EXPECT_EQ(q->FieldByName("dianzhu").asString(), s["shopkeeper"].toString());
+        EXPECT_EQ(q->FieldByName("salerCredit").asInteger(), s["sellerCredit"].toInt());
+        EXPECT_EQ(q->FieldByName("salelevel").asInteger(), s["sellerLevel"].toInt());
+        EXPECT_EQ(q->FieldByName("buylevel").asInteger(), s["buyerLevel"].toInt());
+        EXPECT_EQ(q->FieldByName("buyerGood").asInteger(), s["buyerGood"].toInt());
+        EXPECT_EQ(q->FieldByName("salerNotBad").asInteger(), s["sellerNeutral"].toInt());
+        EXPECT_EQ(q->FieldByName("createDate").asString(), s["createDate"].toString());
+        EXPECT_EQ(q->FieldByName("salerGoodRate").asString(), s["sellerGoodRate"].toString());
+        const QString shopId = q->FieldByName("id").asString();
+
+        q->SetSQL("select pj, pjsj, trade_id, itemId, itemTitle, pjName, jg, pjInfo, pjjs, buyerOrSaler "
+                  "from pjinfo where dian_id=:d order by pjsj desc, id");
+        q->SetParam("d", shopId);
+        ASSERT_TRUE(q->Open());
+        const QJsonArray ratings = s["ratings"].toArray();
+        ASSERT_EQ(q->RecordCount(), ratings.size());
+        QStringList stored, served;
+        for (q->First(); !q->Eof(); q->Next()) {
+            QStringList f;
+            for (const char* c :
+                 {"pj", "pjsj", "trade_id", "itemId", "itemTitle", "pjName", "pjInfo", "pjjs"})
+                f << q->FieldByName(c).asString();
+            f << QString::number(q->FieldByName("jg").asFloat(), 'f', 2)
+              << q->FieldByName("buyerOrSaler").asString();
+            stored << f.join('|');
+        }
+        for (const QJsonValue& v : ratings) {
+            const QJsonObject r = v.toObject();
+            QString when = r["time"].toString();
+            QStringList f{r["pj"].toString(),
+                          QDateTime::fromString(when, "yyyy-MM-dd HH:mm:ss").toString("yyyy-MM-dd H:mm:ss"),
+                          r["tradeId"].toString(),
+                          r["itemId"].toString(),
+                          folded(r["title"].toString()),
+                          folded(r["buyer"].toString()),
+                          folded(r["comment"].toString()),
+                          folded(r["explanation"].toString()),
+                          QString::number(r["price"].toString().toDouble(), 'f', 2),
+                          "True"};
+            served << f.join('|');
+        }
+        stored.sort();
+        served.sort();
+        EXPECT_EQ(stored, served);
+    }
+};
+
+TEST_F(MiningRuns, SearchThenMineStoresWhatTheMarketServed)
+{
+    startMarket({"--shops", "40", "--ratings", "90", "--seed", "7"});
+    const QString code = shop(0)["category"].toString();
+    SearchCriteria criteria;
+    criteria.category = categoryIndex(code);
+    criteria.requested = 0; // every shop found
+    ASSERT_GT(criteria.category, 0);
+
+    TSearchRun search;
+    QList<TSearchRun::ShopRow> found;
+    bool over = false;
+    QStringList log;
+    QObject::connect(&search, &TSearchRun::logLines, &search, [&](const QStringList& l) { log << l; });
+    QObject::connect(&search, &TSearchRun::finished, &search,
+                     [&](const QList<TSearchRun::ShopRow>& rows, bool c) {
+                         found = rows;
+                         over = true;
+                         EXPECT_FALSE(c);
+                     });
+    ASSERT_TRUE(search.start(criteria, m_config));
+    EXPECT_TRUE(runflags::netBusy);
+    ASSERT_TRUE(waitFor([&] { return over; }));
+    EXPECT_FALSE(runflags::netBusy);
+
+    QStringList expected;
+    for (const QJsonValue& v : shops())
+        if (v["category"].toString() == code && !v["bseller"].toBool())
+            expected << v["address"].toString();
+    QStringList addresses;
+    for (const auto& row : found)
+        addresses << row.value(3);
+    EXPECT_EQ(addresses, expected);
+    ASSERT_GE(log.size(), 12);
+    EXPECT_EQ(log.first(), "第1次搜索条件:");
+    EXPECT_EQ(log.at(log.size() - 2), QString("共搜索到%1记录!").arg(found.size()));
+    EXPECT_EQ(log.last(), QString(28, '-'));
+
+    // Mine the first two hits, as the grid hands them over.
+    QList<int> indices;
+    for (int i = 0; i < shops().size() && indices.size() < 2; ++i)
+        if (expected.contains(shop(i)["address"].toString()))
+            indices << i;
+    TMiningRun run(dm);
+    QStringList status;
+    QObject::connect(&run, &TMiningRun::statusText, &run, [&](const QString& t) { status << t; });
+    ASSERT_TRUE(mine(run, rowsFor(indices)));
+    for (int i : indices)
+        expectShopStored(i);
+    EXPECT_EQ(run.minedCount(), indices.size());
+    EXPECT_TRUE(status.contains("正在挖掘第2个掌柜的成交数据..."));
+    EXPECT_TRUE(status.last().contains("挖掘交易完成！共花时间：0:00:"));
+    EXPECT_FALSE(runflags::netBusy);
+}
+
+TEST_F(MiningRuns, MiningAShopTwiceKeepsEachRatingOnceWithTheFirstIds)
+{
+    startMarket({"--shops", "3", "--ratings", "100", "--seed", "11"});
+    TMiningRun first(dm);
+    ASSERT_TRUE(mine(first, rowsFor({0})));
+    const qlonglong stored = count("select count(*) from pjinfo");
+    const qlonglong idSum = count("select sum(id) from pjinfo");
+    ASSERT_EQ(stored, 100);
+    TMiningRun second(dm);
+    ASSERT_TRUE(mine(second, rowsFor({0})));
+    EXPECT_EQ(count("select count(*) from pjinfo"), stored);
+    EXPECT_EQ(count("select sum(id) from pjinfo"), idSum);
+    EXPECT_EQ(count("select count(*) from dianbase"), 1); // updated, not inserted again
+    expectShopStored(0);
+}
+
+TEST_F(MiningRuns, RecordRangeStartsAtItsPage)
+{
+    startMarket({"--shops", "2", "--ratings", "300", "--seed", "5", "--log", m_dir.filePath("requests.log")});
+    TMiningRun run(dm);
+    ASSERT_TRUE(mine(run, rowsFor({0}), 81, 200));
+    QFile log(m_dir.filePath("requests.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray requests = log.readAll();
+    // Records 81 to 200 are on rating pages 3 to 5.
+    EXPECT_FALSE(requests.contains("currentPage%7C1--snapId%7C0.htm"));
+    EXPECT_FALSE(requests.contains("currentPage%7C2--snapId%7C0.htm"));
+    EXPECT_TRUE(requests.contains("currentPage%7C3--snapId%7C0.htm"));
+    EXPECT_TRUE(requests.contains("currentPage%7C5--snapId%7C0.htm"));
+    EXPECT_EQ(count("select count(*) from pjinfo"), 120);
+}
+
+TEST_F(MiningRuns, RowsThatCannotBeMinedArePassedOver)
+{
+    startMarket({"--shops", "2", "--ratings", "40", "--seed", "2"});
+    QList<TMiningRun::Row> rows = rowsFor({0, 1});
+    rows[0].texts[3] = "http://elsewhere.example/shop/1.htm";                   // not on the marketplace
+    rows.insert(1, TMiningRun::Row{true, {"nobody", "", "", "", "0", "", ""}}); // no address
+    rows.append(TMiningRun::Row{false, rowsFor({0}).first().texts});            // not marked
+    TMiningRun run(dm);
+    ASSERT_TRUE(mine(run, rows));
+    EXPECT_EQ(run.minedCount(), 1);
+    EXPECT_EQ(count("select count(*) from pjinfo"), 40);
+    EXPECT_EQ(count("select count(distinct dian_id) from pjinfo"), 1);
+}
+
+TEST_F(MiningRuns, CancelKeepsTheRatingsReadSoFar)
+{
+    startMarket({"--shops", "2", "--ratings", "400", "--seed", "4", "--latency", "150"});
+    TMiningRun run(dm);
+    int read = 0;
+    bool over = false, cancelled = false;
+    QObject::connect(&run, &TMiningRun::ratingsReadChanged, &run, [&](int n) { read = n; });
+    QObject::connect(&run, &TMiningRun::finished, &run, [&](bool c) {
+        over = true;
+        cancelled = c;
+    });
+    ASSERT_EQ(run.start(rowsFor({0, 1}), 1, 5000, m_config), TMiningRun::StartResult::Started);
+    ASSERT_TRUE(waitFor([&] { return read >= 80; }));
+    run.cancel();
+    EXPECT_TRUE(over);
+    EXPECT_TRUE(cancelled);
+    EXPECT_FALSE(runflags::netBusy);
+    ASSERT_TRUE(waitFor([&] { return !runflags::savingRatings; }));
+    const qlonglong stored = count("select count(*) from pjinfo");
+    EXPECT_GE(stored, 80);
+    EXPECT_LT(stored, 400);
+    EXPECT_EQ(stored % 40, 0);
+    // Later arrivals change nothing, and the second shop is never started.
+    QTimer::singleShot(600, [] {});
+    waitFor([] { return false; }, 600);
+    EXPECT_EQ(count("select count(*) from pjinfo"), stored);
+    EXPECT_EQ(count("select count(distinct dian_id) from pjinfo"), 1);
+}
+
+TEST_F(MiningRuns, AFailingPageEndsTheRunWithTheRatingsReadSaved)
+{
+    // Requests: shop page, rating pages 1 and 2, then the failing one.
+    startMarket({"--shops", "2", "--ratings", "200", "--seed", "9", "--fail-every", "4"});
+    TMiningRun run(dm);
+    QString failure;
+    QObject::connect(&run, &TMiningRun::downloadFailed, &run, [&](const QString& e) { failure = e; });
+    bool cancelled = false;
+    QObject::connect(&run, &TMiningRun::finished, &run, [&](bool c) { cancelled = c; });
+    ASSERT_TRUE(mine(run, rowsFor({0, 1})));
+    EXPECT_FALSE(failure.isEmpty());
+    EXPECT_TRUE(cancelled);
+    EXPECT_EQ(count("select count(*) from pjinfo"), 80);
+}
+
+TEST_F(MiningRuns, SearchCancelKeepsTheShopsOfThePagesRead)
+{
+    startMarket({"--shops", "200", "--ratings", "1", "--seed", "6", "--latency", "200"});
+    SearchCriteria criteria;
+    criteria.shopname = ""; // every shop has a name part "店"
+    criteria.category = 1;
+    criteria.requested = 0;
+    TSearchRun search;
+    int pagesShops = 0;
+    bool over = false, cancelled = false;
+    QList<TSearchRun::ShopRow> rows;
+    QObject::connect(&search, &TSearchRun::shopCountChanged, &search, [&](int n) { pagesShops = n; });
+    QObject::connect(&search, &TSearchRun::finished, &search,
+                     [&](const QList<TSearchRun::ShopRow>& r, bool c) {
+                         rows = r;
+                         over = true;
+                         cancelled = c;
+                     });
+    ASSERT_TRUE(search.start(criteria, m_config));
+    search.cancel();
+    EXPECT_TRUE(over);
+    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(rows.isEmpty());
+    EXPECT_FALSE(runflags::netBusy);
+    waitFor([] { return false; }, 500); // the page in flight arrives and is ignored
+    EXPECT_FALSE(search.running());
+    EXPECT_EQ(pagesShops, 0);
+}
+
+TEST(MiningCli, AKilledSaveLeavesAConsistentDatabase)
+{
+    ensureCoreApp();
+    QTemporaryDir dir;
+    MarketProcess market({"--shops", "1", "--ratings", "20000", "--seed", "3"});
+    ASSERT_TRUE(market.running());
+    QFile config(dir.filePath("config.ini"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    const QByteArray host = "127.0.0.1:" + QByteArray::number(market.port());
+    config.write("[Market]\r\nRatingHost=http://" + host + "\r\nDomain=127.0.0.1\r\n");
+    config.close();
+
+    QProcess cli;
+    cli.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"),
+              {"--data-dir", dir.path(), "mine", "--to", "20000",
+               QString::fromStdString(market.url("/shop/1.htm"))});
+    cli.setReadChannel(QProcess::StandardError);
+    ASSERT_TRUE(cli.waitForStarted());
+    // The saver starts once every page is read; kill the program while it writes.
+    QByteArray progress;
+    while (!progress.contains("20000 of 20000") && cli.waitForReadyRead(60000))
+        progress += cli.readAllStandardError();
+    const qint64 pid = cli.processId();
+    ASSERT_GT(pid, 0) << "the program ended before it could be killed";
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    cli.waitForFinished();
+
+    TDM dm;
+    ASSERT_TRUE(dm.DataModuleCreate(dir.filePath("quelmar2.mdb")));
+    dm.ADOQuery1->SetSQL("PRAGMA integrity_check");
+    ASSERT_TRUE(dm.ADOQuery1->Open());
+    EXPECT_EQ(dm.ADOQuery1->value(0, 0).toString(), "ok");
+    dm.ADOQuery1->SetSQL("select count(*) from pjinfo");
+    ASSERT_TRUE(dm.ADOQuery1->Open());
+    const qlonglong n = dm.ADOQuery1->value(0, 0).toLongLong();
+    EXPECT_TRUE(n == 0 || n == 20000) << n; // one transaction: all or nothing
+}
+
+} // namespace

@@ -1,0 +1,118 @@
+#include "extract/GbkCodec.h"
+#include "extract/QtTestApp.h"
+#include "mining/RunFlags.h"
+#include "mining/TSaveBarGain.h"
+#include "store/TDM.h"
+
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+RatingRecord rating(const char* item, const char* time, const char* buyer = "True",
+                    const char* price = "12.50")
+{
+    return {gbk::fromUtf8("好评"),
+            time,
+            "T-" + std::string(item),
+            item,
+            gbk::fromUtf8("羊毛围巾"),
+            gbk::fromUtf8("买家乙"),
+            buyer,
+            price,
+            gbk::fromUtf8("很暖和"),
+            ""};
+}
+
+class Saver : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ensureCoreApp();
+        ASSERT_TRUE(dm.DataModuleCreate(dir.filePath("quelmar2.mdb")));
+    }
+
+    // Saves the list for shop 7 and waits for the saver to report.
+    void save(const RatingList& list)
+    {
+        runflags::savingRatings = true;
+        auto* saver = TSaveBarGain::Create(dm.adoCn.path(), std::make_shared<const RatingList>(list), "7");
+        QEventLoop loop;
+        QObject::connect(saver, &TSaveBarGain::statusText, &loop, [this](const QString& t) { texts << t; });
+        QObject::connect(saver, &TSaveBarGain::completed, &loop, [&](int s, int f) {
+            stored = s;
+            failed = f;
+            loop.quit();
+        });
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        saver->start();
+        loop.exec();
+    }
+
+    QStringList column(const QString& sql)
+    {
+        QStringList out;
+        dm.ADOQuery1->SetSQL(sql);
+        EXPECT_TRUE(dm.ADOQuery1->Open());
+        for (dm.ADOQuery1->First(); !dm.ADOQuery1->Eof(); dm.ADOQuery1->Next())
+            out << dm.ADOQuery1->DisplayText(dm.ADOQuery1->RecNo() - 1, 0);
+        return out;
+    }
+
+    QTemporaryDir dir;
+    TDM dm;
+    QStringList texts;
+    int stored = -1;
+    int failed = -1;
+};
+
+TEST_F(Saver, ThreeRecordsReportTheirProgressAndTheEnd)
+{
+    save({{"1", rating("A", "2009-01-02 03:04:05")},
+          {"2", rating("B", "2009-01-02 03:04:06", "0")},
+          {"3", rating("C", "2009-01-02 03:04:07", "FALSE")}});
+    EXPECT_EQ(texts, (QStringList{"正在保存数据...33%", "正在保存数据...66%", "正在保存数据...100%",
+                                  "数据保存完毕!"}));
+    EXPECT_EQ(stored, 3);
+    EXPECT_FALSE(runflags::savingRatings);
+    EXPECT_EQ(column("select buyerOrSaler from pjinfo order by id"), (QStringList{"True", "False", "False"}));
+    EXPECT_EQ(column("select itemId_pjsj from pjinfo where itemId='A'"), QStringList{"A2009-01-02 03:04:05"});
+    EXPECT_EQ(column("select dian_id from pjinfo group by dian_id"), QStringList{"7"});
+}
+
+TEST_F(Saver, AnEmptyListEndsAtOnce)
+{
+    save({});
+    EXPECT_EQ(texts, QStringList{"数据保存完毕!"});
+    EXPECT_EQ(stored, 0);
+    EXPECT_FALSE(runflags::savingRatings);
+}
+
+TEST_F(Saver, TheSameRatingTwiceInOneRunIsStoredOnce)
+{
+    save({{"1", rating("A", "2009-01-02 03:04:05")},
+          {"2", rating("A", "2009-01-02 03:04:05")},
+          {"3", rating("A", "2009-01-02 03:04:06")}});
+    EXPECT_EQ(column("select id from pjinfo order by id"), (QStringList{"1", "3"}));
+}
+
+TEST_F(Saver, FailedRecordsAreSkippedEvenTheLastAndTheFlagClears)
+{
+    save({{"1", rating("A", "2009-01-02 03:04:05")},
+          {"2", rating("B", "not a time")},
+          {"3", rating("C", "2009-01-02 03:04:07")},
+          {"4", rating("D", "2009-01-02 03:04:08", "True", "12,5")}}); // the last one fails
+    EXPECT_EQ(stored, 2);
+    EXPECT_EQ(failed, 2);
+    EXPECT_FALSE(runflags::savingRatings);
+    EXPECT_EQ(texts.last(), "数据保存完毕!");
+    EXPECT_EQ(column("select itemId from pjinfo order by id"), (QStringList{"A", "C"}));
+    // The transaction ended: the main connection can write again at once.
+    dm.ADOQuery1->SetSQL("delete from pjinfo where itemId='A'");
+    EXPECT_EQ(dm.ADOQuery1->ExecSQL(), 1);
+}
+
+} // namespace
