@@ -3,6 +3,7 @@
 #include "app/TPlaceholderDialog.h"
 #include "app/TPlaceholderView.h"
 #include "app/TfrmMain.h"
+#include "mining/TfrmAdvanceSearch.h"
 
 namespace views {
 
@@ -18,11 +19,7 @@ TView* create(ViewId id, TfrmMain& main)
                            "并提供查找掌柜、掌柜资料、销售分析和帮助的快捷入口。"));
 
     case ViewId::Search:
-        return new TPlaceholderView(
-            QStringLiteral("frmAdvanceSearch"), QStringLiteral("高级搜索"),
-            QStringLiteral("按店铺名、掌柜名、主营、所在地、商品类目和卖家等级搜索商城的店铺目录；"
-                           "勾选搜索结果中的掌柜后，挖掘他们的信用、好评率和全部评价记录，"
-                           "保存到本地数据库。"));
+        return new TfrmAdvanceSearch(main);
 
     case ViewId::Browser:
         return new TPlaceholderView(
