@@ -175,19 +175,7 @@ void BM_SearchPageFloor(benchmark::State& state)
 {
     // The shop-block pattern over the page as the parser sees it: folded, blank runs gone.
     static const std::string page = text::foldAscii(text::removeWhitespaceRuns(resultPage()));
-    std::string block;
-    for (
-        const char* piece :
-        {R"re(<div\s*class=\"shop\">\s*)re",
-         R"re(<div\s*class=\"shoplogo\">\s*<a\s*[^<]+\s*<img\s*[^<]+\s*</a>\s*(<img\s*[^<]+\s*</a>\s*)?</div>\s*)re",
-         R"re(<div\s*class=\"info\">\s*<div\s*class=\"shopname\">(\s*<a\s*[^>]+>\s*<img\s*[^>]+>\s*</a>)?\s*<a\s*[^>]+>)re",
-         R"re(\s*[^<]*(<span\s*class=\"h\"\s*>\s*[^<]*\s*</span>\s*)?\s*[^<]*\s*</a>\s*</div>\s*<div\s*class=\"market\">\s*<i>\s*[^<]+</i>\s*[^<]*</div>\s*(<ul\sclass=\"promotion-list\">((?!</ul>).)*</ul>)?</div>\s*)re",
-         R"re(<div\s*class=\"userlevel\">\s*<i>[^<]+</i>\s*(<img[^>]+>)?\s*(<!--)?\s*<span\s*[^>]*>((?!</span>).)*</span>\s*(-->)?\s*</div>\s*)re",
-         R"re(<div\s*class="place\">[^<]*</div>\s*)re",
-         R"re(<div\s*class=\"legend\">\s*(<a\s*[^>]+>\s*<img\s*[^>]*></a>)?\s*[^<]*\s*</div>\s*)re",
-         R"re(<div\s*class=\"seller\">\s*<i>[^<]+</i><a\s*[^<]+</a>\s*<span\s*[^<]+</span>\s*</div>\s*)re",
-         R"re(<div\s*class=\"amount\">\s*<i>[^<]+</i>\s*[^<]+</div>\s*</div>\s*<div\s*class=\"hackbox\">\s*</div>)re"})
-        block += piece;
+    const std::string block = TSearchUser::BlockPatternText();
     plainScan(state, page, block, 40);
 }
 

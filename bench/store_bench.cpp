@@ -1,5 +1,6 @@
 // Data layer figures: the saver's insert and duplicate removal, opening the rating cursor
 // on one shop of a large table, and the trend and distribution queries over a big shop.
+#include "mining/TSaveBarGain.h"
 #include "store/TDM.h"
 
 #include <QElapsedTimer>
@@ -7,18 +8,6 @@
 #include <benchmark/benchmark.h>
 
 namespace {
-
-const char kInsert[] =
-    "insert into "
-    "pjinfo(dian_id,pj,buyerorSaler,pjsj,trade_id,itemid,itemtitle,pjName,jg,pjinfo,pjjs,itemId_pjsj)  "
-    "values(:dianId,:pj,:buyerorSaler,:pjsj,:trade_id,:itemid,:itemtitle,:pjName,:jg,:pjinfo,:pjjs,:itemId_"
-    "pjsj)";
-
-const char kDedupe[] = "delete from pjinfo where itemId_pjsj  in \n"
-                       " (select itemId_pjsj from pjinfo where dian_id=:dian_id1 group by \n"
-                       " itemId_pjsj having count(*)>1)  and id \n"
-                       " not in (select min(id) from pjinfo where  dian_id=:dian_id2 group by itemId_pjsj\n"
-                       "  having count(*)>1) and dian_id=:dian_id3 ";
 
 struct Rating
 {
@@ -54,7 +43,7 @@ std::vector<Rating> makeRatings(int n, int seed)
 void insertShop(TDM& dm, int shop, const std::vector<Rating>& ratings)
 {
     TQuery* q = dm.ADOQuery2;
-    q->SetSQL(QString::fromLatin1(kInsert));
+    q->SetSQL(QString::fromLatin1(TSaveBarGain::kInsertSql));
     dm.adoCn.beginTransaction();
     const QString shopText = QString::number(shop);
     for (const Rating& r : ratings) {
@@ -78,7 +67,7 @@ void insertShop(TDM& dm, int shop, const std::vector<Rating>& ratings)
 void dedupe(TDM& dm, int shop)
 {
     TQuery* q = dm.ADOQuery1;
-    q->SetSQL(QString::fromLatin1(kDedupe));
+    q->SetSQL(QString::fromLatin1(TSaveBarGain::kRemoveDuplicatesSql));
     for (const char* p : {"dian_id1", "dian_id2", "dian_id3"})
         q->SetParam(QString::fromLatin1(p), QString::number(shop));
     q->ExecSQL();

@@ -36,12 +36,7 @@ const char* const kBlockPieces[] = {
 
 const TRegex& blockPattern()
 {
-    static const TRegex& re = []() -> const TRegex& {
-        std::string joined;
-        for (const char* piece : kBlockPieces)
-            joined += piece;
-        return pattern(joined, true);
-    }();
+    static const TRegex& re = pattern(TSearchUser::BlockPatternText(), true);
     return re;
 }
 
@@ -178,4 +173,15 @@ ShopRecord TSearchUser::readShop(std::string_view block) const
     record.push_back(readField(f.amount, block).value_or("0"));
     record.push_back(readField(f.place, block).value_or("--"));
     return record;
+}
+
+const std::string& TSearchUser::BlockPatternText()
+{
+    static const std::string joined = [] {
+        std::string text;
+        for (const char* piece : kBlockPieces)
+            text += piece;
+        return text;
+    }();
+    return joined;
 }

@@ -34,6 +34,9 @@ public:
     bool Finished() const { return m_finished; }
     const ShopList& Shops() const { return m_shops; }
 
+    // The shop-block pattern as written (its nine pieces joined), before folding.
+    static const std::string& BlockPatternText();
+
 private:
     static int readTotal(std::string_view pageText);
     void readShops(std::string_view page);

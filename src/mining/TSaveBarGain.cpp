@@ -5,9 +5,7 @@
 #include "store/TConnection.h"
 #include "store/TQuery.h"
 
-namespace {
-
-const char kInsert[] =
+const char TSaveBarGain::kInsertSql[] =
     "insert into "
     "pjinfo(dian_id,pj,buyerorSaler,pjsj,trade_id,itemid,itemtitle,pjName,jg,pjinfo,pjjs,itemId_pjsj)  "
     "values(:dianId,:pj,:buyerorSaler,:pjsj,:trade_id,:itemid,:itemtitle,:pjName,:jg,:pjinfo,:pjjs,:itemId_"
@@ -15,12 +13,14 @@ const char kInsert[] =
 
 // Of every group of the shop's ratings with the same item and time, the copy stored first
 // stays.
-const char kRemoveDuplicates[] =
+const char TSaveBarGain::kRemoveDuplicatesSql[] =
     "delete from pjinfo where itemId_pjsj  in \n"
     " (select itemId_pjsj from pjinfo where dian_id=:dian_id1 group by \n"
     " itemId_pjsj having count(*)>1)  and id \n"
     " not in (select min(id) from pjinfo where  dian_id=:dian_id2 group by itemId_pjsj\n"
     "  having count(*)>1) and dian_id=:dian_id3 ";
+
+namespace {
 
 QString field(const RatingRecord& record, size_t index)
 {
@@ -63,8 +63,8 @@ void TSaveBarGain::run()
     }
     TQuery insert(&connection, QStringLiteral("ADOQuery2"));
     TQuery removeDuplicates(&connection, QStringLiteral("ADOQuery1"));
-    insert.SetSQL(QString::fromLatin1(kInsert));
-    removeDuplicates.SetSQL(QString::fromLatin1(kRemoveDuplicates));
+    insert.SetSQL(QString::fromLatin1(kInsertSql));
+    removeDuplicates.SetSQL(QString::fromLatin1(kRemoveDuplicatesSql));
 
     int shownPercent = -1;
     for (int i = 0; i < n; ++i) {

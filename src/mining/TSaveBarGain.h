@@ -23,6 +23,10 @@ public:
 
     static QString doneText() { return QStringLiteral("数据保存完毕!"); }
 
+    // The statements the saver sends: one insert per rating, then one duplicate removal.
+    static const char kInsertSql[];
+    static const char kRemoveDuplicatesSql[];
+
 signals:
     // The main window's status text: progress in whole percent, then the closing text.
     void statusText(const QString& text);

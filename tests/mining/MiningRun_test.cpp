@@ -248,6 +248,43 @@ TEST_F(MiningRuns, SearchCancelKeepsTheShopsOfThePagesRead)
     EXPECT_EQ(pagesShops, 0);
 }
 
+TEST_F(MiningRuns, OddCriteriaTextsReachTheMarketplaceAsTyped)
+{
+    startMarket({"--shops", "5", "--ratings", "1", "--log", m_dir.filePath("requests.log")});
+    SearchCriteria criteria;
+    criteria.shopname = "A B\"&'店\U0001F600"; // blank, quote, ampersand, Chinese, a character outside GBK
+    criteria.loc = "上海";
+    TSearchRun search;
+    bool over = false;
+    QList<TSearchRun::ShopRow> found{{"x"}};
+    QObject::connect(&search, &TSearchRun::finished, &search,
+                     [&](const QList<TSearchRun::ShopRow>& rows, bool) {
+                         found = rows;
+                         over = true;
+                     });
+    ASSERT_TRUE(search.start(criteria, m_config));
+    ASSERT_TRUE(waitFor([&] { return over; }));
+    EXPECT_TRUE(found.isEmpty()); // nothing matches; the run still ends
+    QFile log(m_dir.filePath("requests.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray first = log.readAll().split('\n').first();
+    const std::string expected =
+        "&shopname=A%20B\"&'" + gbk::fromUtf8("店\U0001F600") + "&loc=" + gbk::fromUtf8("上海") + "&";
+    EXPECT_TRUE(first.contains(QByteArray::fromStdString(expected))) << first.toStdString();
+}
+
+TEST_F(MiningRuns, TheCommandLineFailsOnAFailedDownload)
+{
+    startMarket({"--shops", "2", "--ratings", "120", "--fail-every", "3"});
+    QProcess cli;
+    cli.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"),
+              {"--data-dir", m_dir.path(), "mine", shop(0)["address"].toString()});
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(cli.readAllStandardError().contains("download failed"));
+    EXPECT_EQ(count("select count(*) from pjinfo"), 40); // the page read before the failure is kept
+}
+
 TEST(MiningCli, AKilledSaveLeavesAConsistentDatabase)
 {
     ensureCoreApp();
