@@ -43,13 +43,12 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
     run.start(criteria, m_config);
     loop.exec();
     std::fprintf(stderr, "\n");
-    static const char* keys[] = {"dianzhu", "dianming", "loc", "webaddr", "commodityNum", "addr"};
     QList<TMiningRun::Row> rows;
     const QString category = QString::fromUtf16(SearchCriteria::categories()[criteria.category].text);
     for (int i = 0; i < shops.size(); ++i) {
         QStringList pieces{QStringLiteral("\"key\": ") + jsonout::string(QString::number(i + 1))};
         for (int k = 0; k < 6; ++k)
-            pieces << jsonout::string(QString::fromLatin1(keys[k])) + QStringLiteral(": ") +
+            pieces << jsonout::string(QString::fromLatin1(jsonout::kShopKeys[k])) + QStringLiteral(": ") +
                           jsonout::string(shops[i].value(k));
         std::printf("{%s}\n", pieces.join(QStringLiteral(", ")).toUtf8().constData());
         rows << TMiningRun::Row{true, shops[i].mid(0, 6) << category};

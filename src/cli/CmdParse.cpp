@@ -4,6 +4,7 @@
 #include "app/Paths.h"
 #include "app/Settings.h"
 #include "cli/CliCommand.h"
+#include "cli/JsonOut.h"
 #include "extract/GbkCodec.h"
 #include "extract/THTMLExcavate.h"
 #include "extract/TSearchUser.h"
@@ -24,36 +25,7 @@ constexpr int kUsageError = 2;
 // A JSON string of a GBK text: converted to UTF-8 (bad bytes become U+FFFD), then escaped.
 std::string jsonText(std::string_view gbkText)
 {
-    const std::string utf8 = gbk::toUtf8(gbkText);
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
+    return jsonout::string(gbk::toQString(gbkText)).toStdString();
 }
 
 // Builds one JSON object line by line of "key": value pairs, in the order given.
@@ -185,13 +157,12 @@ int runSearch(const QStringList& args)
     for (const std::string& page : *pages)
         parser.ProcessPage(page);
 
-    static const char* const keys[] = {"dianzhu", "dianming", "loc", "webaddr", "commodityNum", "addr"};
     std::string out;
     for (const auto& [key, record] : parser.Shops()) {
         JsonObject line;
         line.text("key", key);
-        for (size_t i = 0; i < std::size(keys); ++i)
-            line.text(keys[i], i < record.size() ? record[i] : std::string());
+        for (size_t i = 0; i < std::size(jsonout::kShopKeys); ++i)
+            line.text(jsonout::kShopKeys[i], i < record.size() ? record[i] : std::string());
         out += line.str() + "\n";
     }
     out += JsonObject()
