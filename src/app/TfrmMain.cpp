@@ -11,6 +11,7 @@
 #include "app/ViewFactory.h"
 #include "extract/TThreadHttp.h"
 #include "mining/RunFlags.h"
+#include "mining/TfrmAdvanceSearch.h"
 #include "store/TDM.h"
 
 #include <QCloseEvent>
@@ -71,12 +72,12 @@ void TfrmMain::createMenus()
     // The browser connects its export handlers to these items when it is created.
     m_exportShop = data->addMenu(QStringLiteral("导出掌柜数据"));
     m_exportShop->setObjectName(QStringLiteral("mnuExportShop"));
-    addItem(m_exportShop, "miExportShopExcel", QStringLiteral("导出为excel"));
-    addItem(m_exportShop, "miExportShopCsv", QStringLiteral("导出为csv"));
+    m_exportItems[0] = addItem(m_exportShop, "miExportShopExcel", QStringLiteral("导出为excel"));
+    m_exportItems[1] = addItem(m_exportShop, "miExportShopCsv", QStringLiteral("导出为csv"));
     m_exportTrade = data->addMenu(QStringLiteral("导出交易数据"));
     m_exportTrade->setObjectName(QStringLiteral("mnuExportTrade"));
-    addItem(m_exportTrade, "miExportTradeExcel", QStringLiteral("导出为excel"));
-    addItem(m_exportTrade, "miExportTradeCsv", QStringLiteral("导出为csv"));
+    m_exportItems[2] = addItem(m_exportTrade, "miExportTradeExcel", QStringLiteral("导出为excel"));
+    m_exportItems[3] = addItem(m_exportTrade, "miExportTradeCsv", QStringLiteral("导出为csv"));
     data->addSeparator();
     connect(addItem(data, "miExit", QStringLiteral("退出(&X)")), &QAction::triggered, this, &QWidget::close);
 
@@ -239,6 +240,17 @@ void TfrmMain::setCommandsAvailable(bool available)
 bool TfrmMain::commandsAvailable() const
 {
     return m_analysisButtons[0]->isEnabled();
+}
+
+QAction* TfrmMain::exportCommand(ExportCommand command)
+{
+    return m_exportItems[static_cast<int>(command)];
+}
+
+void TfrmMain::mineShops(const QList<QStringList>& shops)
+{
+    showView(ViewId::Search);
+    static_cast<TfrmAdvanceSearch*>(view(ViewId::Search))->mineShops(shops);
 }
 
 void TfrmMain::setBackgroundProgressShown(bool shown)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/TConfig.h"
+#include "app/TViewContext.h"
 #include "app/ViewId.h"
 
 #include <QMainWindow>
@@ -22,7 +23,7 @@ class TViewHost;
 
 // The main window: menus, tool bar, status bar and the host that embeds one working view at a
 // time. It owns the settings, the data module and every view. UI thread only.
-class TfrmMain : public QMainWindow
+class TfrmMain : public QMainWindow, public TViewContext
 {
     Q_OBJECT
 
@@ -39,27 +40,31 @@ public:
     // goes on). False after the fatal configuration message: the program must end.
     bool FormCreate();
 
-    TConfig& config() { return *m_config; }
-    TDM& dm() { return *m_dm; }
+    TConfig& config() override { return *m_config; }
+    TDM& dm() override { return *m_dm; }
+    QWidget* dialogParent() override { return this; }
 
     // Embeds a view, creating it on first use, and sets the caption. Choosing the view that is
     // shown does nothing, except for the navigation page, which is embedded anew.
-    void showView(ViewId id);
+    void showView(ViewId id) override;
     // The view object, or nullptr before its first use.
     TView* view(ViewId id) const { return m_views[static_cast<int>(id)]; }
     TView* currentView() const;
 
     // Enables or disables the three analyses and both export sub-menus together.
-    void setCommandsAvailable(bool available);
-    bool commandsAvailable() const;
+    void setCommandsAvailable(bool available) override;
+    bool commandsAvailable() const override;
+    QAction* exportCommand(ExportCommand command) override;
 
     // Shows or hides the status-bar gauge with its timer; acts only while a download run is busy.
-    void setBackgroundProgressShown(bool shown);
+    void setBackgroundProgressShown(bool shown) override;
     // Hides the gauge and stops its timer whatever the flags say (a run was cancelled).
-    void hideBackgroundProgress();
+    void hideBackgroundProgress() override;
 
     // Opens the help window at a topic ("::quick.htm" or "quick.htm"); empty: the start topic.
-    void openHelp(const QString& topic = QString());
+    void openHelp(const QString& topic = QString()) override;
+
+    void mineShops(const QList<QStringList>& shops) override;
 
 signals:
     // The user forced the exit while ratings are being saved: the saver is asked to stop.
@@ -70,8 +75,8 @@ signals:
     void viewEmbedded(TView* view);
 
 public slots:
-    void setInfo1(const QString& text);
-    void setDataInfo(const QString& text);
+    void setInfo1(const QString& text) override;
+    void setDataInfo(const QString& text) override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -108,6 +113,7 @@ private:
     QTimer m_progressTimer;
     THelpWindow* m_help = nullptr;
 
+    std::array<QAction*, 4> m_exportItems{};
     QMenu* m_exportShop = nullptr;
     QMenu* m_exportTrade = nullptr;
     QMenu* m_barPopup = nullptr;

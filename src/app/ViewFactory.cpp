@@ -2,15 +2,13 @@
 
 #include "app/TPlaceholderDialog.h"
 #include "app/TPlaceholderView.h"
-#include "app/TfrmMain.h"
+#include "app/TViewContext.h"
 #include "mining/TfrmAdvanceSearch.h"
 
 namespace views {
 
-TView* create(ViewId id, TfrmMain& main)
+TView* create(ViewId id, TViewContext& context)
 {
-    (void)main; // the finished views take the main window, its data module and settings
-
     switch (id) {
     case ViewId::Index:
         return new TPlaceholderView(
@@ -19,7 +17,7 @@ TView* create(ViewId id, TfrmMain& main)
                            "并提供查找掌柜、掌柜资料、销售分析和帮助的快捷入口。"));
 
     case ViewId::Search:
-        return new TfrmAdvanceSearch(main);
+        return new TfrmAdvanceSearch(context);
 
     case ViewId::Browser:
         return new TPlaceholderView(
@@ -48,13 +46,13 @@ TView* create(ViewId id, TfrmMain& main)
     return nullptr;
 }
 
-QDialog* createOptionsDialog(TfrmMain& main)
+QDialog* createOptionsDialog(TViewContext& context)
 {
     return new TPlaceholderDialog(
         QStringLiteral("frmConfig"), QStringLiteral("选项"),
         QStringLiteral("在这里设置网络代理（类型、服务器、端口、用户名、密码、域），"
                        "保存到配置文件，并测试网络连接。"),
-        &main);
+        context.dialogParent());
 }
 
 } // namespace views

@@ -4,14 +4,14 @@
 
 class QDialog;
 class TView;
-class TfrmMain;
+class TViewContext;
 
 // Where each view class is chosen: the main window asks here once per view, on its first use.
 // A finished view replaces its placeholder by its own one-line case.
 namespace views {
 
-TView* create(ViewId id, TfrmMain& main);
+TView* create(ViewId id, TViewContext& context);
 // A new options dialog for each use; the caller runs it modally and deletes it.
-QDialog* createOptionsDialog(TfrmMain& main);
+QDialog* createOptionsDialog(TViewContext& context);
 
 } // namespace views

@@ -11,6 +11,8 @@ struct CliCommand
     QString usage; // one line, shown by --help
     // Arguments after the subcommand name; returns the process exit status.
     std::function<int(const QStringList& args)> run;
+    // The options, one per line, printed under the usage line by "COMMAND --help".
+    QString help = {};
 };
 
 struct CliRegistration

@@ -51,9 +51,17 @@ int main(int argc, char** argv)
         return 2;
     }
     const QString name = args.takeFirst();
-    for (const CliCommand& c : cliCommands())
-        if (c.name == name)
-            return c.run(args);
+    for (const CliCommand& c : cliCommands()) {
+        if (c.name != name)
+            continue;
+        if (args.contains(QLatin1String("--help"))) {
+            std::printf("usage: kestrova-cli [--data-dir DIR] %s\n", qPrintable(c.usage));
+            if (!c.help.isEmpty())
+                std::printf("\n%s\n", qPrintable(c.help.trimmed()));
+            return 0;
+        }
+        return c.run(args);
+    }
     std::fprintf(stderr, "kestrova-cli: unknown command %s\n", qPrintable(name));
     printUsage(stderr);
     return 2;

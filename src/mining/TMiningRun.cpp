@@ -53,7 +53,7 @@ TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord
     m_rows = rows;
     m_fromRecord = fromRecord;
     m_toRecord = toRecord;
-    m_agent = config.Agent();
+    m_config = &config;
     m_ratingHost = config.Market().RatingHost;
     m_domain = config.Market().Domain;
     m_minedCount = 0;
@@ -170,7 +170,7 @@ bool TMiningRun::mineRow(int r)
 void TMiningRun::fetch(const std::string& url)
 {
     m_expectedBytes = 0;
-    m_worker = TThreadHttp::Create(url, m_agent, &m_sink);
+    m_worker = TThreadHttp::Create(url, m_config->Agent(), &m_sink);
 }
 
 void TMiningRun::fetchRatingPage()

@@ -45,6 +45,7 @@ public:
     static QString noMarkedRowMessage() { return QStringLiteral("请选择需要保存的会员！"); }
     static QString closeRefusedMessage() { return QStringLiteral("正在保存信息，请稍候再关闭窗口!"); }
 
+    // config must outlive the run: each page takes the agent current when its download starts.
     StartResult start(const QList<Row>& rows, int fromRecord, int toRecord, const TConfig& config);
     // Ends the run: the ratings read so far for the current shop are still saved.
     void cancel();
@@ -94,7 +95,8 @@ private:
     QList<Row> m_rows;
     int m_fromRecord = 1;
     int m_toRecord = 5000;
-    std::shared_ptr<const THttpAgent> m_agent;
+    // Read at each page download, so proxy settings applied during a run reach its later pages.
+    const TConfig* m_config = nullptr;
     QString m_ratingHost;
     QString m_domain;
     QPointer<TThreadHttp> m_worker;

@@ -40,7 +40,7 @@ bool TSearchRun::start(const SearchCriteria& criteria, const TConfig& config)
                                              gbk::fromQString(config.Market().HomePage));
     emit statusText(QStringLiteral("正在搜索掌柜..."));
     runflags::netBusy = true;
-    m_agent = config.Agent();
+    m_config = &config;
     m_running = true;
     m_stopped = false;
     fetch(m_searchBaseUrl);
@@ -55,7 +55,7 @@ bool TSearchRun::start(const SearchCriteria& criteria, const TConfig& config)
 void TSearchRun::fetch(const std::string& url)
 {
     m_expectedBytes = 0;
-    m_worker = TThreadHttp::Create(url, m_agent, &m_sink);
+    m_worker = TThreadHttp::Create(url, m_config->Agent(), &m_sink);
 }
 
 void TSearchRun::onStatus(TThreadHttp* worker, HttpStatus kind, const QString&)

@@ -26,7 +26,8 @@ public:
     explicit TSearchRun(QObject* parent = nullptr);
     ~TSearchRun() override;
 
-    // Starts a search; false (and nothing changes) when the criteria are not enough.
+    // Starts a search; false (and nothing changes) when the criteria are not enough. config must
+    // outlive the run: each page takes the agent that is current when its download starts.
     bool start(const SearchCriteria& criteria, const TConfig& config);
     // Ends a running search early, keeping the shops read so far.
     void cancel();
@@ -63,7 +64,8 @@ private:
     THttpEventSink m_sink;
     QTimer m_timer;
     std::unique_ptr<TSearchUser> m_parser;
-    std::shared_ptr<const THttpAgent> m_agent;
+    // Read at each page download, so proxy settings applied during a run reach its later pages.
+    const TConfig* m_config = nullptr;
     QPointer<TThreadHttp> m_worker;
     std::string m_searchBaseUrl;
     QDateTime m_runStart;

@@ -2,7 +2,7 @@
 
 #include "app/Paths.h"
 #include "app/TPrompt.h"
-#include "app/TfrmMain.h"
+#include "app/TViewContext.h"
 #include "extract/GbkCodec.h"
 #include "mining/RunFlags.h"
 #include "mining/SearchCriteria.h"
@@ -95,9 +95,9 @@ QIcon levelIcon(int n)
 
 } // namespace
 
-TfrmAdvanceSearch::TfrmAdvanceSearch(TfrmMain& main, QWidget* parent)
-    : TView(parent), m_main(main), m_searchRun(new TSearchRun(this)),
-      m_miningRun(new TMiningRun(main.dm(), this))
+TfrmAdvanceSearch::TfrmAdvanceSearch(TViewContext& context, QWidget* parent)
+    : TView(parent), m_context(context), m_searchRun(new TSearchRun(this)),
+      m_miningRun(new TMiningRun(context.dm(), this))
 {
     setObjectName(QStringLiteral("frmAdvanceSearch"));
     setWindowTitle(QStringLiteral("高级搜索"));
@@ -363,7 +363,8 @@ QFrame* TfrmAdvanceSearch::createExcavatePanel()
 void TfrmAdvanceSearch::connectSearchRun()
 {
     connect(m_searchRun, &TSearchRun::logLines, this, &TfrmAdvanceSearch::appendLog);
-    connect(m_searchRun, &TSearchRun::statusText, &m_main, &TfrmMain::setInfo1);
+    connect(m_searchRun, &TSearchRun::statusText, this,
+            [this](const QString& text) { m_context.setInfo1(text); });
     connect(m_searchRun, &TSearchRun::totalFoundChanged, this,
             [this](int n) { m_searchLabel->setText(count(n)); });
     connect(m_searchRun, &TSearchRun::shopCountChanged, this,
@@ -376,7 +377,8 @@ void TfrmAdvanceSearch::connectSearchRun()
 
 void TfrmAdvanceSearch::connectMiningRun()
 {
-    connect(m_miningRun, &TMiningRun::statusText, &m_main, &TfrmMain::setInfo1);
+    connect(m_miningRun, &TMiningRun::statusText, this,
+            [this](const QString& text) { m_context.setInfo1(text); });
     connect(m_miningRun, &TMiningRun::shopStarted, m_curUser, &QLabel::setText);
     connect(m_miningRun, &TMiningRun::totalRatingsChanged, this,
             [this](int n) { m_totalNum->setText(count(n)); });
@@ -427,7 +429,7 @@ void TfrmAdvanceSearch::searchClick()
     m_advancePanel->setEnabled(false);
     m_searchPages->setEnabled(false);
     m_searchPanel->show();
-    if (!m_searchRun->start(c, m_main.config())) {
+    if (!m_searchRun->start(c, m_context.config())) {
         m_searchPanel->hide();
         m_searchPages->setEnabled(true);
         m_advancePanel->setEnabled(true);
@@ -445,7 +447,7 @@ void TfrmAdvanceSearch::searchFinished(const QList<QStringList>& shops)
 {
     m_searchPages->setEnabled(true);
     fillResultGrid(shops);
-    m_main.hideBackgroundProgress();
+    m_context.hideBackgroundProgress();
     m_advancePanel->setEnabled(true);
     m_searchPanel->hide();
     resetSearchPanel();
@@ -494,7 +496,7 @@ void TfrmAdvanceSearch::saveSearchClick()
     m_resultToolPanel->setEnabled(false);
     m_excavatePanel->show();
     const TMiningRun::StartResult result =
-        m_miningRun->start(rows, m_fromData->value(), m_toData->value(), m_main.config());
+        m_miningRun->start(rows, m_fromData->value(), m_toData->value(), m_context.config());
     if (result == TMiningRun::StartResult::Started)
         return;
 
@@ -524,7 +526,7 @@ void TfrmAdvanceSearch::saveCancelClick()
 
 void TfrmAdvanceSearch::miningFinished()
 {
-    m_main.hideBackgroundProgress();
+    m_context.hideBackgroundProgress();
     m_excavatePanel->hide();
     m_resultToolPanel->setEnabled(true);
     m_searchPages->setEnabled(true);
@@ -580,6 +582,16 @@ void TfrmAdvanceSearch::setRowMarked(int row, bool marked)
 {
     if (row >= 1 && row <= m_searchGrid->rowCount() && !m_searchGrid->item(row - 1, 0)->text().isEmpty())
         setMark(row, marked);
+}
+
+void TfrmAdvanceSearch::mineShops(const QList<QStringList>& shops)
+{
+    m_searchPages->setCurrentIndex(1);
+    fillResultGrid(shops);
+    for (int row = 1; row <= shops.size(); ++row)
+        setRowMarked(row, true);
+    m_infoDetailCheck->setChecked(true);
+    saveSearchClick();
 }
 
 void TfrmAdvanceSearch::searchGridClick(int row)

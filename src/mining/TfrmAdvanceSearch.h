@@ -21,7 +21,7 @@ class QTableWidget;
 class QWidget;
 class TMiningRun;
 class TSearchRun;
-class TfrmMain;
+class TViewContext;
 struct SearchCriteria;
 
 // The search and mining view ("高级搜索"): the criteria tab with the search log and its history
@@ -35,7 +35,7 @@ class TfrmAdvanceSearch : public TView
 public:
     static constexpr int kColumns = 9;
 
-    explicit TfrmAdvanceSearch(TfrmMain& main, QWidget* parent = nullptr);
+    explicit TfrmAdvanceSearch(TViewContext& context, QWidget* parent = nullptr);
     ~TfrmAdvanceSearch() override;
 
     // Replaces the grid with a result list: records of six shop texts and, from the browser,
@@ -43,6 +43,9 @@ public:
     void fillResultGrid(const QList<QStringList>& shops);
     // Marks or unmarks a result row (1 = first result); rows without a result are left alone.
     void setRowMarked(int row, bool marked);
+    // Shows the result tab with these shops, all marked, and mines them with trade records
+    // ("交易信息" ticked): how the browser sends stored shops back to the mining run.
+    void mineShops(const QList<QStringList>& shops);
 
     // "搜 索": checks the criteria and starts a search.
     void searchClick();
@@ -90,7 +93,7 @@ private:
     void saveHistoryClick();
     void loadHistoryClick();
 
-    TfrmMain& m_main;
+    TViewContext& m_context;
     TSearchRun* m_searchRun;
     TMiningRun* m_miningRun;
 

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "app/ViewId.h"
+
+#include <QString>
+#include <QStringList>
+
+class QAction;
+class QWidget;
+class TConfig;
+class TDM;
+
+// What a working view may ask of the window that hosts it: the shared settings and data module,
+// the status bar, command availability, background progress and the other views. Views hold a
+// reference to this and never to the main window, so each can be built and tested alone.
+// UI thread only.
+class TViewContext
+{
+public:
+    // The main menu's four export items, which the shopkeeper browser serves.
+    enum class ExportCommand
+    {
+        ShopExcel,
+        ShopCsv,
+        TradeExcel,
+        TradeCsv,
+    };
+
+    virtual ~TViewContext() = default;
+
+    virtual TConfig& config() = 0;
+    virtual TDM& dm() = 0;
+    // Parent for dialogs and message boxes a view opens.
+    virtual QWidget* dialogParent() = 0;
+
+    // Status bar: the running status text (info1) and the data summary (dataInfo).
+    virtual void setInfo1(const QString& text) = 0;
+    virtual void setDataInfo(const QString& text) = 0;
+
+    // Enables or disables the three analyses and both export sub-menus together.
+    virtual void setCommandsAvailable(bool available) = 0;
+    virtual bool commandsAvailable() const = 0;
+    virtual QAction* exportCommand(ExportCommand command) = 0;
+
+    // Shows or hides the status-bar gauge that follows a download run in the background.
+    virtual void setBackgroundProgressShown(bool shown) = 0;
+    virtual void hideBackgroundProgress() = 0;
+
+    // Embeds another view, creating it on first use.
+    virtual void showView(ViewId id) = 0;
+    // Opens the search view on its result tab with these shop records marked (seven texts each,
+    // as the browser builds them) and starts their mining run.
+    virtual void mineShops(const QList<QStringList>& shops) = 0;
+    // Opens the help window at a topic ("quick.htm"); empty: the start topic.
+    virtual void openHelp(const QString& topic = QString()) = 0;
+};
