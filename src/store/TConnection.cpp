@@ -174,7 +174,7 @@ bool TConnection::soundFile()
     sqlite3_finalize(stmt);
     if (result == QLatin1String("ok"))
         return true;
-    failOpen(result);
+    failOpen(QStringLiteral("the file is damaged: %1").arg(result.simplified()));
     return false;
 }
 
