@@ -180,8 +180,8 @@ const CliRegistration searchRegistration{
          "  --levels 1,3       seller levels wanted, each from 1 to 15 (default: any)\n"
          "  --count N          shops wanted (default 10; 0: all the directory reports)\n"
          "  --mine             then mine every shop found, as the mine command does\n"
-         "  --from A, --to B   with --mine: the ratings kept of each shop, counted from 1\n"
-         "                     (default 1 and 5000)\n"
+         "  --from A           with --mine: first rating kept of each shop, counted from 1 (default 1)\n"
+         "  --to B             with --mine: last rating kept of each shop (default 5000)\n"
          "  --help             show this text")}};
 const CliRegistration mineRegistration{
     {QStringLiteral("mine"),
