@@ -56,15 +56,12 @@ IniFile::Line IniFile::parse(const QByteArray& text, int header)
     const QString s = fromGbk(text).trimmed();
     if (s.isEmpty() || s.startsWith(u';') || s.startsWith(u'#'))
         return line;
-    if (s.startsWith(u'[')) {
-        // "[Net]  ; proxy" is a header with a comment after it.
-        const qsizetype close = s.indexOf(u']');
-        const QString after = close > 0 ? s.mid(close + 1).trimmed() : QString();
-        if (close > 0 && (after.isEmpty() || after.startsWith(u';') || after.startsWith(u'#'))) {
-            line.kind = Kind::Header;
-            line.name = s.mid(1, close - 1).trimmed();
-            return line;
-        }
+    // "[Net]  ; proxy" is a header with a comment after it; whatever follows the bracket is
+    // not part of the name.
+    if (const qsizetype close = s.indexOf(u']'); s.startsWith(u'[') && close > 0) {
+        line.kind = Kind::Header;
+        line.name = s.mid(1, close - 1).trimmed();
+        return line;
     }
     const qsizetype eq = s.indexOf(u'=');
     if (eq > 0 && header >= 0) {
