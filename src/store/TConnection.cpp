@@ -91,7 +91,7 @@ bool TConnection::openHandle(const QString& path)
     return true;
 }
 
-bool TConnection::ensureSchema()
+bool TConnection::missingPieces(QStringList& missing, QStringList& statements, bool& fresh)
 {
     // Reading the schema is the first thing that fails on a damaged or foreign file.
     QSet<QString> present;
@@ -110,14 +110,24 @@ bool TConnection::ensureSchema()
         failOpen(readError);
         return false;
     }
-    QStringList missing;
-    QStringList statements;
+    missing.clear();
+    statements.clear();
     for (const schema::SchemaObject& o : schema::objects()) {
         if (!present.contains(o.type + u' ' + o.name.toLower())) {
             missing << o.type + u' ' + o.name;
             statements << o.sql;
         }
     }
+    fresh = present.isEmpty();
+    return true;
+}
+
+bool TConnection::ensureSchema()
+{
+    QStringList missing, statements;
+    bool fresh = false;
+    if (!missingPieces(missing, statements, fresh))
+        return false;
     // A larger cache and memory-mapped reads keep the analyses over big shops off the disk.
     const QString readPragmas =
         QStringLiteral("PRAGMA cache_size=-131072; PRAGMA mmap_size=1073741824; PRAGMA temp_store=MEMORY");
@@ -130,7 +140,6 @@ bool TConnection::ensureSchema()
         return true;
     }
     // A file that lost part of its schema may be damaged elsewhere; only a sound one is mended.
-    const bool fresh = present.isEmpty();
     if (!fresh && !missing.isEmpty() && !soundFile())
         return false;
     // WAL lets the window read while the saver writes; NORMAL sync is safe with WAL (a
@@ -145,13 +154,19 @@ bool TConnection::ensureSchema()
         failOpen(m_error);
         return false;
     }
-    for (const QString& statement : statements) {
-        if (!exec(statement)) {
-            QString error = m_error;
-            rollback();
-            failOpen(error);
-            return false;
+    // Another program may have mended the file while this one waited for the lock.
+    bool ok = missingPieces(missing, statements, fresh);
+    for (qsizetype i = 0; ok && i < statements.size(); ++i) {
+        if (!exec(statements[i])) {
+            failOpen(m_error);
+            ok = false;
         }
+    }
+    if (!ok) {
+        const QString error = m_error;
+        rollback();
+        m_error = error;
+        return false;
     }
     if (!commit()) {
         failOpen(m_error);

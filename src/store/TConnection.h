@@ -53,6 +53,8 @@ public:
 private:
     bool openHandle(const QString& path);
     bool ensureSchema();
+    // The pieces of the schema the file lacks, with their statements; fresh when it has none.
+    bool missingPieces(QStringList& missing, QStringList& statements, bool& fresh);
     bool soundFile();
     void failOpen(const QString& message);
 

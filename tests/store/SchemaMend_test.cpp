@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 namespace {
 
@@ -129,6 +130,37 @@ TEST(SchemaMend, AFileFromAnOlderBuildGetsWhatItLacks)
                            "trigger dianBaseSort_update", "index pjInfo_shop_item_time",
                            "index pjInfo_shop_time", "index dianBase_webaddr"}));
     EXPECT_EQ(query(dm, "select dianzhu from dianBaseSort"), QStringList{"老店"});
+}
+
+TEST(SchemaMend, APieceThatCannotBeAddedLeavesTheFileAsItWas)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("quelmar2.mdb");
+    {
+        TConnection old;
+        ASSERT_TRUE(old.open(path));
+        // A table of the view's name stands in the way; the view's triggers went with it.
+        ASSERT_TRUE(
+            old.exec("drop view dianBaseSort; drop index dianBase_webaddr; create table dianBaseSort(x)"));
+    }
+    TDM dm;
+    EXPECT_FALSE(dm.DataModuleCreate(path));
+    EXPECT_TRUE(dm.OpenError().startsWith(path + ": ")) << dm.OpenError().toStdString();
+    EXPECT_TRUE(dm.OpenError().contains("already exists")) << dm.OpenError().toStdString();
+    TConnection look;
+    ASSERT_FALSE(look.open(path));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(
+                  db, "select count(*) from sqlite_master where name='dianBase_webaddr' or type='trigger'",
+                  -1, &stmt, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(stmt, 0), 0) << "nothing of the failed mend stays";
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
 }
 
 TEST(SchemaMend, DamagedFilesAreReportedWithTheirPathAndLeftAsTheyWere)
