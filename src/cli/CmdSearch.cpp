@@ -28,11 +28,14 @@ bool number(const QString& text, int low, int high, int& out)
     return ok && out >= low && out <= high;
 }
 
-// A known option without its value, or an option that does not exist, named in the refusal.
+// A known option without its value, an option that does not exist or a stray argument,
+// named in the refusal.
 QString refusal(const QString& option)
 {
     static const QStringList valued{"--shopname", "--sellername", "--keybiz", "--loc", "--category",
                                     "--levels",   "--count",      "--from",   "--to"};
+    if (!option.startsWith(QLatin1String("--")))
+        return QStringLiteral("unexpected argument %1").arg(option);
     return valued.contains(option) ? QStringLiteral("%1 needs a value").arg(option)
                                    : QStringLiteral("unknown option %1").arg(option);
 }
