@@ -110,28 +110,6 @@ TEST(SchemaMend, EachMissingPieceIsAddedOnceAndTheRowsStay)
     }
 }
 
-TEST(SchemaMend, AFileFromAnOlderBuildGetsWhatItLacks)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("quelmar2.mdb");
-    {
-        TConnection old;
-        ASSERT_TRUE(old.open(path));
-        // Only the shop table, with a row, as an early build might have left it.
-        ASSERT_TRUE(old.exec("drop view dianBaseSort; drop table pjInfo; drop index dianBase_webaddr"));
-        ASSERT_TRUE(
-            old.exec("insert into dianBase(dianzhu, webaddr) values('老店', 'http://127.0.0.1/old')"));
-    }
-    TDM dm;
-    ASSERT_TRUE(dm.DataModuleCreate(path)) << dm.OpenError().toStdString();
-    // Dropping the view took its triggers along.
-    EXPECT_EQ(dm.adoCn.mended(),
-              (QStringList{"table pjInfo", "view dianBaseSort", "trigger dianBaseSort_delete",
-                           "trigger dianBaseSort_update", "index pjInfo_shop_item_time",
-                           "index pjInfo_shop_time", "index dianBase_webaddr"}));
-    EXPECT_EQ(query(dm, "select dianzhu from dianBaseSort"), QStringList{"老店"});
-}
-
 TEST(SchemaMend, APieceThatCannotBeAddedLeavesTheFileAsItWas)
 {
     QTemporaryDir dir;
