@@ -16,7 +16,8 @@ inline constexpr char16_t kFatalMessage[] = u"配置文件出错，系统将退�
 // Port); error then tells why.
 std::optional<TConfig> load(const QString& path, QString* error = nullptr);
 
-// Stores the proxy settings (options dialog).
+// Stores the proxy settings (options dialog). False with error when the file cannot be read
+// or written; the file then keeps what it held, and the caller keeps the settings in force.
 bool saveAgent(const QString& path, const THttpAgent& agent, QString* error = nullptr);
 
 // Writes Login/date = now (at every exit).

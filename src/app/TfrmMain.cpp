@@ -202,6 +202,8 @@ bool TfrmMain::FormCreate()
     // A database that cannot be opened is reported; every later action reports its own error.
     if (!m_dm->DataModuleCreate(Paths::databaseFile()))
         TPrompt::instance().error(this, m_dm->OpenError());
+    else if (const QString notice = m_dm->OpenNotice(); !notice.isEmpty())
+        setInfo1(notice); // a mended or read-only file, told once
     return true;
 }
 

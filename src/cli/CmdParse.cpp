@@ -248,14 +248,27 @@ int runParse(const QStringList& args)
         return runSearch(args.mid(1));
     if (what == QLatin1String("profile"))
         return runProfile(args.mid(1));
-    fail(QStringLiteral("say search or profile"));
+    if (what.startsWith(QLatin1String("--")))
+        fail(QStringLiteral("unknown option %1").arg(what));
+    else
+        fail(QStringLiteral("say search or profile"));
     return kUsageError;
 }
 
-const CliRegistration
-    registration({QStringLiteral("parse"),
-                  QStringLiteral("parse search [--limit N] [--page-size S] PAGE... | "
-                                 "parse profile [--from A] [--to B] SHOPPAGE [RATINGPAGE...]"),
-                  runParse});
+const CliRegistration registration(
+    {QStringLiteral("parse"),
+     QStringLiteral("parse search [--limit N] [--page-size S] PAGE... | "
+                    "parse profile [--from A] [--to B] SHOPPAGE [RATINGPAGE...]"),
+     runParse,
+     QStringLiteral("Runs the page parsers over saved pages (GBK, as the marketplace sends them) and\n"
+                    "prints what they read as JSON, to check a page after its markup changes.\n"
+                    "\n"
+                    "parse search PAGE...   result pages in order; one line per shop, then the totals\n"
+                    "  --limit N            shops wanted, as the search's count (default 10)\n"
+                    "  --page-size S        shops on a full result page (default 40)\n"
+                    "parse profile SHOPPAGE [RATINGPAGE...]   the shop page, then its rating pages\n"
+                    "  --from A             first rating to keep, counted from 1 (default 1)\n"
+                    "  --to B               last rating to keep (default 5000)\n"
+                    "  --help               show this text")});
 
 } // namespace

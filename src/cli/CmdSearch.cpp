@@ -1,7 +1,9 @@
 #include "app/Paths.h"
 #include "app/Settings.h"
 #include "cli/CliCommand.h"
+#include "cli/CliDatabase.h"
 #include "cli/CliRunner.h"
+#include "cli/MineAddresses.h"
 
 #include <QDir>
 #include <cstdio>
@@ -16,6 +18,7 @@ struct Options
     int from = 1;
     int to = 5000;
     QStringList urls;
+    QString problem; // why the arguments were refused
 };
 
 bool number(const QString& text, int low, int high, int& out)
@@ -25,10 +28,26 @@ bool number(const QString& text, int low, int high, int& out)
     return ok && out >= low && out <= high;
 }
 
+// A known option without its value, an option that does not exist or a stray argument,
+// named in the refusal.
+QString refusal(const QString& option)
+{
+    static const QStringList valued{"--shopname", "--sellername", "--keybiz", "--loc", "--category",
+                                    "--levels",   "--count",      "--from",   "--to"};
+    if (!option.startsWith(QLatin1String("--")))
+        return QStringLiteral("unexpected argument %1").arg(option);
+    return valued.contains(option) ? QStringLiteral("%1 needs a value").arg(option)
+                                   : QStringLiteral("unknown option %1").arg(option);
+}
+
 bool parse(const QStringList& args, bool urlsAllowed, Options& o)
 {
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
+        auto bad = [&] {
+            o.problem = QStringLiteral("%1: %2 is not allowed").arg(a, args[i]);
+            return false;
+        };
         auto value = [&](QString& out) {
             if (i + 1 >= args.size())
                 return false;
@@ -46,28 +65,29 @@ bool parse(const QStringList& args, bool urlsAllowed, Options& o)
             o.criteria.loc = v;
         else if (a == QLatin1String("--category") && value(v)) {
             if (!number(v, 0, static_cast<int>(SearchCriteria::categories().size()) - 1, o.criteria.category))
-                return false;
+                return bad();
         } else if (a == QLatin1String("--levels") && value(v)) {
             for (const QString& piece : v.split(u',', Qt::SkipEmptyParts)) {
                 int level = 0;
                 if (!number(piece.trimmed(), 1, SearchCriteria::kLevels, level))
-                    return false;
+                    return bad();
                 o.criteria.levels[level - 1] = true;
             }
         } else if (a == QLatin1String("--count") && value(v)) {
             if (!number(v, 0, 1000000, o.criteria.requested))
-                return false;
+                return bad();
         } else if (a == QLatin1String("--from") && value(v)) {
             if (!number(v, 1, 1000000, o.from))
-                return false;
+                return bad();
         } else if (a == QLatin1String("--to") && value(v)) {
             if (!number(v, 1, 1000000, o.to))
-                return false;
+                return bad();
         } else if (a == QLatin1String("--mine")) {
             o.mine = true;
         } else if (urlsAllowed && !a.startsWith(QLatin1String("--"))) {
             o.urls << a;
         } else {
+            o.problem = refusal(a);
             return false;
         }
     }
@@ -85,10 +105,8 @@ std::optional<TConfig> openAll(TDM& dm)
                      error.toLocal8Bit().constData());
         return std::nullopt;
     }
-    if (!dm.DataModuleCreate(Paths::databaseFile())) {
-        std::fprintf(stderr, "%s\n", dm.OpenError().toLocal8Bit().constData());
+    if (!openCliDatabase(dm))
         return std::nullopt;
-    }
     return config;
 }
 
@@ -96,6 +114,7 @@ int runSearch(const QStringList& args)
 {
     Options o;
     if (!parse(args, false, o)) {
+        std::fprintf(stderr, "kestrova-cli search: %s\n", qPrintable(o.problem));
         std::fprintf(stderr,
                      "usage: kestrova-cli search [--shopname T] [--sellername T] [--keybiz T] [--loc T] "
                      "[--category INDEX] [--levels 1,3] [--count N] [--mine [--from A] [--to B]]\n");
@@ -113,6 +132,8 @@ int runMine(const QStringList& args)
 {
     Options o;
     if (!parse(args, true, o) || o.urls.isEmpty()) {
+        std::fprintf(stderr, "kestrova-cli mine: %s\n",
+                     qPrintable(o.problem.isEmpty() ? QStringLiteral("no shop address given") : o.problem));
         std::fprintf(stderr, "usage: kestrova-cli mine [--from A] [--to B] URL...\n");
         return 2;
     }
@@ -120,6 +141,8 @@ int runMine(const QStringList& args)
     auto config = openAll(dm);
     if (!config)
         return 1;
+    if (!minableAddresses(o.urls, config->Market().Domain))
+        return 2;
     // A shop already stored keeps its texts; a new one is stored with its address alone.
     QList<TMiningRun::Row> rows;
     for (const QString& url : o.urls) {
@@ -146,9 +169,35 @@ const CliRegistration searchRegistration{
      QStringLiteral(
          "search [--shopname T] [--sellername T] [--keybiz T] [--loc T] [--category INDEX] [--levels 1,3] "
          "[--count N] [--mine [--from A] [--to B]]   search the shop directory (and mine the shops found)"),
-     runSearch}};
+     runSearch,
+     QStringLiteral(
+         "Searches the marketplace's shop directory ([Market] SearchHost of config.ini) and prints\n"
+         "one JSON line per shop found; progress goes to standard error. Exit status 1 when a\n"
+         "download or the database fails.\n"
+         "\n"
+         "  --shopname T       shop name contains T\n"
+         "  --sellername T     shopkeeper's member name contains T\n"
+         "  --keybiz T         main business contains T\n"
+         "  --loc T            location\n"
+         "  --category INDEX   goods category by its place in the list, 0 to 49 (default 0: any)\n"
+         "  --levels 1,3       seller levels wanted, each from 1 to 15 (default: any)\n"
+         "  --count N          shops wanted (default 10; 0: all the directory reports)\n"
+         "  --mine             then mine every shop found, as the mine command does\n"
+         "  --from A           with --mine: first rating kept of each shop, counted from 1 (default 1)\n"
+         "  --to B             with --mine: last rating kept of each shop (default 5000)\n"
+         "  --help             show this text")}};
 const CliRegistration mineRegistration{
     {QStringLiteral("mine"),
-     QStringLiteral("mine [--from A] [--to B] URL...   mine the given shop addresses"), runMine}};
+     QStringLiteral("mine [--from A] [--to B] URL...   mine the given shop addresses"), runMine,
+     QStringLiteral(
+         "Stores each shop, reads its shop page and rating pages and saves its profile and ratings\n"
+         "in the database; prints one JSON line per shop saved. Every URL must be an http:// or\n"
+         "https:// address whose host is the [Market] Domain of config.ini or a name under it;\n"
+         "otherwise each bad one is named on standard error, nothing is stored or fetched and\n"
+         "the exit status is 2. Exit status 1 when a download or the database fails.\n"
+         "\n"
+         "  --from A   first rating to keep, counted from 1 (default 1)\n"
+         "  --to B     last rating to keep (default 5000)\n"
+         "  --help     show this text")}};
 
 } // namespace

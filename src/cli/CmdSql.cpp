@@ -1,9 +1,8 @@
-#include "app/Paths.h"
 #include "cli/CliCommand.h"
+#include "cli/CliDatabase.h"
 #include "cli/JsonOut.h"
 #include "store/TDM.h"
 
-#include <QDir>
 #include <cstdio>
 
 namespace {
@@ -23,6 +22,9 @@ int runSql(const QStringList& args)
                 return 2;
             }
             params.append({pair.left(eq), pair.mid(eq + 1)});
+        } else if (args[i].startsWith(QLatin1String("--"))) {
+            std::fprintf(stderr, "kestrova-cli sql: unknown option %s\n", qPrintable(args[i]));
+            return 2;
         } else if (statement.isEmpty()) {
             statement = args[i];
         } else {
@@ -34,11 +36,8 @@ int runSql(const QStringList& args)
         std::fprintf(stderr, "usage: kestrova-cli [--data-dir DIR] sql [--param NAME=VALUE]... STATEMENT\n");
         return 2;
     }
-    QDir().mkpath(Paths::dataDir());
-    if (!dm.DataModuleCreate(Paths::databaseFile())) {
-        std::fprintf(stderr, "%s\n", qPrintable(dm.OpenError()));
+    if (!openCliDatabase(dm))
         return 1;
-    }
     TQuery* query = dm.ADOQuery1;
     query->SetSQL(statement);
     for (const auto& [name, value] : params)
@@ -73,6 +72,14 @@ int runSql(const QStringList& args)
 
 const CliRegistration registration{
     {QStringLiteral("sql"), QStringLiteral("sql [--param NAME=VALUE]... STATEMENT   run one statement"),
-     runSql}};
+     runSql,
+     QStringLiteral(
+         "Runs one statement on the database of the data folder (created when missing) and prints\n"
+         "each result row as a JSON object on a line of its own, or {\"changed\": N} for a statement\n"
+         "that returns no rows. Engine errors go to standard error with exit status 1.\n"
+         "\n"
+         "  --param NAME=VALUE   bind VALUE to :NAME in the statement (names ignore letter case);\n"
+         "                       the column the value meets decides how the text is converted\n"
+         "  --help               show this text")}};
 
 } // namespace

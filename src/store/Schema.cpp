@@ -109,29 +109,48 @@ const QStringList& pjInfoColumns()
     return cols;
 }
 
-const QStringList& createStatements()
+const QList<SchemaObject>& objects()
 {
-    static const QStringList statements = [] {
-        QStringList s;
-        s << createTable("dianBase", std::begin(kDianBase), std::end(kDianBase));
-        s << createTable("pjInfo", std::begin(kPjInfo), std::end(kPjInfo));
-        s << QStringLiteral("CREATE VIEW dianBaseSort AS SELECT * FROM dianBase");
+    static const QList<SchemaObject> all = [] {
+        QList<SchemaObject> s;
+        auto add = [&s](const char* type, const char* name, const QString& sql) {
+            s.append({QLatin1String(type), QLatin1String(name), sql});
+        };
+        add("table", "dianBase", createTable("dianBase", std::begin(kDianBase), std::end(kDianBase)));
+        add("table", "pjInfo", createTable("pjInfo", std::begin(kPjInfo), std::end(kPjInfo)));
+        add("view", "dianBaseSort", QStringLiteral("CREATE VIEW dianBaseSort AS SELECT * FROM dianBase"));
         // The browser deletes and edits the current shop through the view.
-        s << QStringLiteral("CREATE TRIGGER dianBaseSort_delete INSTEAD OF DELETE ON dianBaseSort "
-                            "BEGIN DELETE FROM dianBase WHERE id = old.id; END");
+        add("trigger", "dianBaseSort_delete",
+            QStringLiteral("CREATE TRIGGER dianBaseSort_delete INSTEAD OF DELETE ON dianBaseSort "
+                           "BEGIN DELETE FROM dianBase WHERE id = old.id; END"));
         QStringList sets;
         for (const QString& c : names(std::begin(kDianBase), std::end(kDianBase)))
             if (c != QLatin1String("id"))
                 sets << QStringLiteral("%1 = new.%1").arg(c);
-        s << QStringLiteral("CREATE TRIGGER dianBaseSort_update INSTEAD OF UPDATE ON dianBaseSort "
-                            "BEGIN UPDATE dianBase SET %1 WHERE id = old.id; END")
-                 .arg(sets.join(QStringLiteral(", ")));
-        s << QStringLiteral("CREATE INDEX pjInfo_shop_item_time ON pjInfo(dian_id, itemId_pjsj)");
+        add("trigger", "dianBaseSort_update",
+            QStringLiteral("CREATE TRIGGER dianBaseSort_update INSTEAD OF UPDATE ON dianBaseSort "
+                           "BEGIN UPDATE dianBase SET %1 WHERE id = old.id; END")
+                .arg(sets.join(QStringLiteral(", "))));
+        add("index", "pjInfo_shop_item_time",
+            QStringLiteral("CREATE INDEX pjInfo_shop_item_time ON pjInfo(dian_id, itemId_pjsj)"));
         // Ordered by shop and time, and holding every column the analyses read, so a
         // trend or distribution over a large shop never visits the table itself.
-        s << QStringLiteral(
-            "CREATE INDEX pjInfo_shop_time ON pjInfo(dian_id, pjsj, buyerOrSaler, pj, jg, itemId)");
-        s << QStringLiteral("CREATE INDEX dianBase_webaddr ON dianBase(webaddr)");
+        add("index", "pjInfo_shop_time",
+            QStringLiteral(
+                "CREATE INDEX pjInfo_shop_time ON pjInfo(dian_id, pjsj, buyerOrSaler, pj, jg, itemId)"));
+        add("index", "dianBase_webaddr",
+            QStringLiteral("CREATE INDEX dianBase_webaddr ON dianBase(webaddr)"));
+        return s;
+    }();
+    return all;
+}
+
+const QStringList& createStatements()
+{
+    static const QStringList statements = [] {
+        QStringList s;
+        for (const SchemaObject& o : objects())
+            s << o.sql;
         return s;
     }();
     return statements;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -21,6 +22,18 @@ enum class ColumnType
 // The type of a column of either table, looked up without regard to letter case; an alias
 // prefix ("a.dian_id") is ignored.
 ColumnType columnType(const QString& column);
+
+// One piece of the schema: its kind as the engine names it ("table", "view", "trigger",
+// "index"), its name and the statement that creates it.
+struct SchemaObject
+{
+    QString type;
+    QString name;
+    QString sql;
+};
+
+// Every piece in the order it must be created (tables before what refers to them).
+const QList<SchemaObject>& objects();
 
 // The statements that create an empty database (tables, view dianBaseSort, indexes).
 const QStringList& createStatements();

@@ -3,8 +3,13 @@
 #include "store/Schema.h"
 #include "store/SqlFunctions.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QUrl>
 #include <sqlite3.h>
+#include <unistd.h>
 
 TConnection::~TConnection()
 {
@@ -16,21 +21,24 @@ QString TConnection::notOpenError()
     return QStringLiteral("The database is not open.");
 }
 
+namespace {
+
+bool writable(const QString& path)
+{
+    return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
+} // namespace
+
 bool TConnection::open(const QString& path)
 {
     close();
     m_path = path;
     m_error.clear();
-    const QByteArray file = QFile::encodeName(path);
-    sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(file.constData(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        m_error = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
-        sqlite3_close(db);
+    m_mended.clear();
+    m_unmended.clear();
+    if (!openHandle(path))
         return false;
-    }
-    m_db = db;
     ++m_generation;
     // Another connection (the rating saver, a second program) may be writing.
     sqlite3_busy_timeout(m_db, 10000);
@@ -44,40 +52,145 @@ bool TConnection::open(const QString& path)
     return true;
 }
 
-bool TConnection::ensureSchema()
+void TConnection::failOpen(const QString& message)
 {
-    // Reading the schema is the first thing that fails on a damaged or foreign file.
-    sqlite3_stmt* stmt = nullptr;
-    int rc =
-        sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='dianBase'",
-                           -1, &stmt, nullptr);
-    bool haveTables = false;
-    if (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW)
-        haveTables = sqlite3_column_int(stmt, 0) > 0;
-    sqlite3_finalize(stmt);
-    if (rc != SQLITE_ROW) {
-        m_error = engineError();
-        return false;
-    }
-    // WAL lets the window read while the saver writes; NORMAL sync is safe with WAL (a
-    // power cut may lose the last commit, never the file). A larger cache and memory-mapped
-    // reads keep the analyses over big shops off the disk.
-    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-131072; "
-                             "PRAGMA mmap_size=1073741824; PRAGMA temp_store=MEMORY")))
-        return false;
-    if (haveTables)
-        return true;
-    if (!beginTransaction())
-        return false;
-    for (const QString& statement : schema::createStatements()) {
-        if (!exec(statement)) {
-            QString error = m_error;
-            rollback();
-            m_error = error;
-            return false;
+    m_error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_path), message);
+}
+
+bool TConnection::openHandle(const QString& path)
+{
+    const QFileInfo info(path);
+    const bool exists = info.exists();
+    const bool folderWritable = writable(info.absolutePath());
+    // Writing needs the folder as well: the engine keeps its journal beside the file.
+    m_readOnly = exists && !(folderWritable && writable(path));
+    QByteArray name = QFile::encodeName(path);
+    int flags = SQLITE_OPEN_NOMUTEX;
+    if (!m_readOnly) {
+        flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    } else {
+        flags |= SQLITE_OPEN_READONLY;
+        if (!folderWritable) {
+            // The engine cannot place its shared-memory file beside a write-ahead-logged file
+            // in a read-only folder; nobody can write there, so the file is read as unchanging.
+            name = QUrl::fromLocalFile(info.absoluteFilePath()).toEncoded() + "?immutable=1";
+            flags |= SQLITE_OPEN_URI;
         }
     }
-    return commit();
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(name.constData(), &db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        QString message = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close(db);
+        if (!exists && info.dir().exists() && !folderWritable)
+            message = QStringLiteral("the folder is read-only (%1)").arg(message);
+        failOpen(message);
+        return false;
+    }
+    m_db = db;
+    return true;
+}
+
+bool TConnection::missingPieces(QStringList& missing, QStringList& statements, bool& fresh)
+{
+    // Reading the schema is the first thing that fails on a damaged or foreign file.
+    QSet<QString> present;
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(m_db, "SELECT type, name FROM sqlite_master", -1, &stmt, nullptr);
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+        rc = sqlite3_step(stmt);
+        if (rc == SQLITE_ROW)
+            present.insert(
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) + u' ' +
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1))).toLower());
+    }
+    const QString readError = engineError();
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE) {
+        failOpen(readError);
+        return false;
+    }
+    missing.clear();
+    statements.clear();
+    for (const schema::SchemaObject& o : schema::objects()) {
+        if (!present.contains(o.type + u' ' + o.name.toLower())) {
+            missing << o.type + u' ' + o.name;
+            statements << o.sql;
+        }
+    }
+    fresh = present.isEmpty();
+    return true;
+}
+
+bool TConnection::ensureSchema()
+{
+    QStringList missing, statements;
+    bool fresh = false;
+    if (!missingPieces(missing, statements, fresh))
+        return false;
+    // A larger cache and memory-mapped reads keep the analyses over big shops off the disk.
+    const QString readPragmas =
+        QStringLiteral("PRAGMA cache_size=-131072; PRAGMA mmap_size=1073741824; PRAGMA temp_store=MEMORY");
+    if (m_readOnly) {
+        m_unmended = missing;
+        if (!exec(readPragmas)) {
+            failOpen(m_error);
+            return false;
+        }
+        return true;
+    }
+    // A file that lost part of its schema may be damaged elsewhere; only a sound one is mended.
+    if (!fresh && !missing.isEmpty() && !soundFile())
+        return false;
+    // WAL lets the window read while the saver writes; NORMAL sync is safe with WAL (a
+    // power cut may lose the last commit, never the file).
+    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; ") + readPragmas)) {
+        failOpen(m_error);
+        return false;
+    }
+    if (missing.isEmpty())
+        return true;
+    if (!beginTransaction()) {
+        failOpen(m_error);
+        return false;
+    }
+    // Another program may have mended the file while this one waited for the lock.
+    bool ok = missingPieces(missing, statements, fresh);
+    for (qsizetype i = 0; ok && i < statements.size(); ++i) {
+        if (!exec(statements[i])) {
+            failOpen(m_error);
+            ok = false;
+        }
+    }
+    if (!ok) {
+        const QString error = m_error;
+        rollback();
+        m_error = error;
+        return false;
+    }
+    if (!commit()) {
+        failOpen(m_error);
+        return false;
+    }
+    if (!fresh)
+        m_mended = missing;
+    return true;
+}
+
+bool TConnection::soundFile()
+{
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(m_db, "PRAGMA quick_check(1)", -1, &stmt, nullptr);
+    QString result;
+    if (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW)
+        result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    if (rc != SQLITE_ROW)
+        result = engineError();
+    sqlite3_finalize(stmt);
+    if (result == QLatin1String("ok"))
+        return true;
+    failOpen(QStringLiteral("the file is damaged: %1").arg(result.simplified()));
+    return false;
 }
 
 void TConnection::close()

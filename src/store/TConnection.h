@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 struct sqlite3;
 
@@ -15,7 +16,11 @@ public:
     TConnection& operator=(const TConnection&) = delete;
 
     // Opens the file, creating it with its tables, view and indexes when it is missing or
-    // empty. False with error() when the file cannot be opened or is not a database.
+    // empty, and adding any piece of the schema an existing file lacks (mended()). False with
+    // error() ("path: engine message") when the file cannot be opened, is not a database or is
+    // damaged; such a file is left as it was. A file that cannot be written (or lies in a
+    // folder that cannot be) is opened for reading only and never mended (readOnly(),
+    // unmended()).
     bool open(const QString& path);
     void close();
     bool isOpen() const { return m_db != nullptr; }
@@ -39,11 +44,25 @@ public:
 
     static QString notOpenError();
 
+    bool readOnly() const { return m_readOnly; }
+    // Pieces of the schema the last open added, as "table pjInfo", "index dianBase_webaddr".
+    const QStringList& mended() const { return m_mended; }
+    // Pieces missing from a read-only file, in the same form.
+    const QStringList& unmended() const { return m_unmended; }
+
 private:
+    bool openHandle(const QString& path);
     bool ensureSchema();
+    // The pieces of the schema the file lacks, with their statements; fresh when it has none.
+    bool missingPieces(QStringList& missing, QStringList& statements, bool& fresh);
+    bool soundFile();
+    void failOpen(const QString& message);
 
     sqlite3* m_db = nullptr;
     QString m_path;
     QString m_error;
     int m_generation = 0;
+    bool m_readOnly = false;
+    QStringList m_mended;
+    QStringList m_unmended;
 };

@@ -2,6 +2,9 @@
 
 #include "store/Schema.h"
 
+#include <QDir>
+#include <QHash>
+
 namespace {
 const char kDesignText[] = "select top 5 dian_id,itemId,sum(jg) as totalAmount from pjinfo group by "
                            "dian_id,itemId order by sum(jg) desc";
@@ -45,6 +48,36 @@ bool TDM::DataModuleCreate(const QString& databasePath)
         return false;
     }
     return true;
+}
+
+QString TDM::OpenNotice() const
+{
+    if (!adoCn.isOpen())
+        return {};
+    // "table pjInfo" -> "表 pjInfo"
+    auto named = [](const QStringList& pieces) {
+        static const QHash<QString, QString> kinds{{QStringLiteral("table"), QStringLiteral("表")},
+                                                   {QStringLiteral("view"), QStringLiteral("视图")},
+                                                   {QStringLiteral("trigger"), QStringLiteral("触发器")},
+                                                   {QStringLiteral("index"), QStringLiteral("索引")}};
+        QStringList out;
+        for (const QString& piece : pieces) {
+            const QString kind = piece.section(u' ', 0, 0);
+            out << kinds.value(kind, kind) + u' ' + piece.section(u' ', 1);
+        }
+        return out.join(QStringLiteral("、"));
+    };
+    const QString file = QDir::toNativeSeparators(adoCn.path());
+    if (adoCn.readOnly()) {
+        QString text = QStringLiteral("数据库文件 %1 是只读的，不能保存数据").arg(file);
+        if (!adoCn.unmended().isEmpty())
+            text += QStringLiteral("；缺少的%1 无法补建").arg(named(adoCn.unmended()));
+        return text + QStringLiteral("。");
+    }
+    if (!adoCn.mended().isEmpty())
+        return QStringLiteral("数据库文件 %1 缺少的%2 已补建，原有数据未改动。")
+            .arg(file, named(adoCn.mended()));
+    return {};
 }
 
 std::unique_ptr<TConnection> TDM::OpenSecondConnection(QString* error) const

@@ -1,0 +1,42 @@
+// The command line's open of the database: a mend is told once, on standard error.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Result
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Result sql(const QString& dataDir, const QString& statement)
+{
+    QProcess p;
+    p.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"), {"--data-dir", dataDir, "sql", statement});
+    p.waitForFinished(30000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+TEST(CliDatabase, AMissingTableIsAddedAndToldOnce)
+{
+    QTemporaryDir dir;
+    ASSERT_EQ(sql(dir.path(), "insert into dianBase(dianzhu) values('甲')").status, 0);
+    ASSERT_EQ(sql(dir.path(), "drop table pjInfo").status, 0);
+
+    Result r = sql(dir.path(), "select count(*) as n from pjInfo");
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "{\"n\": 0}\n");
+    EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(dir.filePath("quelmar2.mdb")));
+    EXPECT_TRUE(r.err.contains("pjInfo"));
+
+    r = sql(dir.path(), "select dianzhu from dianBase");
+    EXPECT_EQ(r.out, "{\"dianzhu\": \"甲\"}\n");
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+}
+
+} // namespace

@@ -1,0 +1,74 @@
+// Every command explains itself with --help and names an option it does not know.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Result
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Result cli(const QStringList& args)
+{
+    QTemporaryDir dir;
+    QProcess p;
+    p.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"), QStringList{"--data-dir", dir.path()} + args);
+    p.waitForFinished(30000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+const struct
+{
+    const char* name;
+    QStringList options; // each must be explained
+    QStringList beforeUnknown;
+} kCommands[] = {
+    {"sql", {"--param"}, {}},
+    {"parse", {"--limit", "--page-size", "--from", "--to"}, {}},
+    {"parse", {}, {"search", "page.htm"}},
+    {"search",
+     {"--shopname", "--sellername", "--keybiz", "--loc", "--category", "--levels", "--count", "--mine",
+      "--from", "--to"},
+     {}},
+    {"mine", {"--from", "--to"}, {"http://127.0.0.1/x"}},
+};
+
+TEST(CliHelp, EachCommandPrintsItsUsageAndOptions)
+{
+    for (const auto& c : kCommands) {
+        SCOPED_TRACE(c.name);
+        Result r = cli({QString::fromLatin1(c.name), "--help"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(r.out.startsWith(QStringLiteral("usage: kestrova-cli [--data-dir DIR] ") + c.name + ' '))
+            << r.out.toStdString();
+        for (const QString& option : c.options)
+            EXPECT_TRUE(r.out.contains("\n  " + option)) << option.toStdString() << "\n"
+                                                         << r.out.toStdString();
+        EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    }
+}
+
+TEST(CliHelp, AnUnknownOptionIsNamedWithStatusTwo)
+{
+    for (const auto& c : kCommands) {
+        SCOPED_TRACE(c.name);
+        Result r =
+            cli(QStringList{QString::fromLatin1(c.name)} + c.beforeUnknown + QStringList{"--frobnicate"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(
+            r.err.contains(QStringLiteral("kestrova-cli %1: unknown option --frobnicate").arg(c.name)))
+            << r.err.toStdString();
+    }
+    // A known option without its value says so.
+    Result r = cli({"search", "--count"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("--count needs a value")) << r.err.toStdString();
+}
+
+} // namespace
