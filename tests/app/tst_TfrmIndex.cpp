@@ -288,6 +288,23 @@ private slots:
         QVERIFY(prompt.errors.isEmpty());
     }
 
+    void aConfigurationThatCannotBeWrittenEndsTheProgramTheOrdinaryWay()
+    {
+        TestPrompt prompt;
+        FakeViewContext context;
+        context.parent.show();
+        // Where the version is to be written back there is a folder.
+        QVERIFY(QFile::remove(Paths::configFile()));
+        QVERIFY(QDir().mkdir(Paths::configFile()));
+        TfrmIndex page(context);
+        page.show();
+        QCOMPARE(prompt.errors, QStringList{QString::fromUtf16(settings::kFatalMessage)});
+        // The page is still filled; the window is closed from the event loop, through its
+        // close query.
+        QVERIFY(pageText(page).contains(QStringLiteral("共收集了0位")));
+        QTRY_VERIFY(!context.parent.isVisible());
+    }
+
     void aPageOfTheDataFolderIsFilledAsWell()
     {
         TestPrompt prompt;
