@@ -19,6 +19,8 @@
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
 
 namespace {
 
