@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 QString g_dataDir;
@@ -28,4 +29,12 @@ QString Paths::dataDir()
 QString Paths::helpDir()
 {
     return rootDir() + QStringLiteral("/hlp");
+}
+
+QString Paths::startPage()
+{
+    const QString own = dataDir() + QStringLiteral("/index.html");
+    if (QFileInfo::exists(own))
+        return own;
+    return rootDir() + QStringLiteral("/data/index.html");
 }

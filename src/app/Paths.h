@@ -15,5 +15,7 @@ public:
     static QString configFile() { return dataDir() + QStringLiteral("/config.ini"); }
     static QString databaseFile() { return dataDir() + QStringLiteral("/quelmar2.mdb"); }
     static QString searchHistoryFile() { return dataDir() + QStringLiteral("/searchHistory.ini"); }
-    static QString startPage() { return dataDir() + QStringLiteral("/index.html"); }
+    // The data folder's own start page, or the one installed beside bin/ when a folder given
+    // with --data-dir has none.
+    static QString startPage();
 };

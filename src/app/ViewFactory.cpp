@@ -1,8 +1,9 @@
 #include "app/ViewFactory.h"
 
-#include "app/TPlaceholderDialog.h"
 #include "app/TPlaceholderView.h"
 #include "app/TViewContext.h"
+#include "app/TfrmConfig.h"
+#include "app/TfrmIndex.h"
 #include "mining/TfrmAdvanceSearch.h"
 
 namespace views {
@@ -11,10 +12,7 @@ TView* create(ViewId id, TViewContext& context)
 {
     switch (id) {
     case ViewId::Index:
-        return new TPlaceholderView(
-            QStringLiteral("frmIndex"), QStringLiteral("导航页"),
-            QStringLiteral("导航页显示上次使用的时间、程序版本和已收集的掌柜与交易记录数量，"
-                           "并提供查找掌柜、掌柜资料、销售分析和帮助的快捷入口。"));
+        return new TfrmIndex(context);
 
     case ViewId::Search:
         return new TfrmAdvanceSearch(context);
@@ -48,11 +46,7 @@ TView* create(ViewId id, TViewContext& context)
 
 QDialog* createOptionsDialog(TViewContext& context)
 {
-    return new TPlaceholderDialog(
-        QStringLiteral("frmConfig"), QStringLiteral("选项"),
-        QStringLiteral("在这里设置网络代理（类型、服务器、端口、用户名、密码、域），"
-                       "保存到配置文件，并测试网络连接。"),
-        context.dialogParent());
+    return new TfrmConfig(context, context.dialogParent());
 }
 
 } // namespace views

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+// The text side of the navigation page: filling its placeholders and reading its link
+// markers. Pure functions; any thread.
+namespace startpage {
+
+// What a link of the start page asks for.
+enum class LinkAction
+{
+    None, // an ordinary link
+    Browser,
+    Search,
+    Rank,
+    Trend,
+    Dist,
+    HelpQuick,
+    HelpBrowser,
+    HelpAnalysis,
+};
+
+// The action of the first marker the address contains, in the fixed marker order; a marker
+// counts anywhere in the address, also after a query string.
+LinkAction actionFor(const QString& url);
+// The help topic of a help action ("::quick.htm"); empty for the others.
+QString helpTopic(LinkAction action);
+
+// Replaces the content of the first element whose id or name is the given one; false when the
+// page has no such element (or it is never closed), and the text is then unchanged.
+bool setInnerHtml(QString& html, const QString& name, const QString& inner);
+
+// "共收集了N位掌柜资料,<br>M条交易记录!"
+QString dataInfo(qlonglong shops, qlonglong trades);
+
+} // namespace startpage

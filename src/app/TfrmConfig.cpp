@@ -1,0 +1,332 @@
+#include "app/TfrmConfig.h"
+
+#include "app/Paths.h"
+#include "app/Settings.h"
+#include "app/TConfig.h"
+#include "app/TPrompt.h"
+#include "app/TViewContext.h"
+#include "extract/GbkCodec.h"
+#include "extract/TThreadHttp.h"
+#include "extract/TextOps.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+constexpr int kHttpProxy = 1;
+
+QLineEdit* newField(QWidget* parent, const char* name)
+{
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(QLatin1String(name));
+    return field;
+}
+
+QPushButton* newButton(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+// A host name or an IPv4 address, or an IPv6 address in brackets: what the proxy setting of a
+// download takes without reading a scheme, a port or a path out of it.
+bool plainHost(const QString& server)
+{
+    static const QRegularExpression host(QStringLiteral(R"(^(?:[A-Za-z0-9_.-]+|\[[0-9A-Fa-f:.]+\])$)"));
+    return host.match(server).hasMatch();
+}
+
+// Basic authentication carries bytes whose character set the proxy guesses; printable ASCII
+// is read the same by every proxy.
+bool printableAscii(const QString& text)
+{
+    for (QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() > 0x7e)
+            return false;
+    return true;
+}
+
+} // namespace
+
+TfrmConfig::TfrmConfig(TViewContext& context, QWidget* parent)
+    : QDialog(parent), m_context(context), m_agentP(new QWidget(this)), m_btnPanel(new QWidget(this)),
+      m_netType(new QComboBox(m_agentP)), m_server(newField(m_agentP, "server")),
+      m_port(newField(m_agentP, "port")), m_user(newField(m_agentP, "user")),
+      m_password(newField(m_agentP, "password")), m_domain(newField(m_agentP, "domain")),
+      m_ok(newButton(m_btnPanel, "btnOk", QStringLiteral("确定"))),
+      m_cancel(newButton(m_btnPanel, "btnCancel", QStringLiteral("取消"))),
+      m_apply(newButton(m_btnPanel, "btnApply", QStringLiteral("应用"))),
+      m_test(newButton(this, "btnTest", QStringLiteral("连接测试"))),
+      m_stopTest(newButton(this, "btnStopTest", QStringLiteral("中止测试"))), m_testState(new QLabel(this)),
+      m_testGauge1(new QProgressBar(this))
+{
+    setObjectName(QStringLiteral("frmConfig"));
+    setWindowTitle(QStringLiteral("选项"));
+    setModal(true);
+
+    m_agentP->setObjectName(QStringLiteral("agentP"));
+    m_btnPanel->setObjectName(QStringLiteral("btnPanel"));
+    m_netType->setObjectName(QStringLiteral("netType"));
+    m_netType->addItems({QStringLiteral("不使用网络代理"), QStringLiteral("使用HTTP代理")});
+    m_password->setEchoMode(QLineEdit::Password);
+    m_port->setMaxLength(10);
+
+    auto* fields = new QFormLayout(m_agentP);
+    auto addRow = [&](const char* name, const QString& caption, QWidget* field) {
+        auto* label = new QLabel(caption, m_agentP);
+        label->setObjectName(QLatin1String(name));
+        label->setBuddy(field);
+        fields->addRow(label, field);
+    };
+    addRow("lblNetType", QStringLiteral("类型"), m_netType);
+    addRow("lblServer", QStringLiteral("服务器"), m_server);
+    addRow("lblPort", QStringLiteral("端口"), m_port);
+    addRow("lblUser", QStringLiteral("用户名"), m_user);
+    addRow("lblPassword", QStringLiteral("密码"), m_password);
+    addRow("lblDomain", QStringLiteral("域"), m_domain);
+
+    m_testState->setObjectName(QStringLiteral("testState"));
+    m_testGauge1->setObjectName(QStringLiteral("testGauge1"));
+    m_testGauge1->setRange(0, 100);
+    m_testGauge1->setTextVisible(false);
+    m_testState->hide();
+    m_testGauge1->hide();
+    m_stopTest->hide();
+
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("proxyPage"));
+    auto* pageLayout = new QVBoxLayout(page);
+    pageLayout->addWidget(m_agentP);
+    auto* testRow = new QHBoxLayout;
+    testRow->addWidget(m_test);
+    testRow->addWidget(m_stopTest);
+    testRow->addWidget(m_testGauge1, 1);
+    pageLayout->addLayout(testRow);
+    pageLayout->addWidget(m_testState);
+    pageLayout->addStretch(1);
+    auto* pages = new QTabWidget(this);
+    pages->setObjectName(QStringLiteral("pages"));
+    pages->addTab(page, QStringLiteral("代理设置"));
+
+    auto* buttons = new QHBoxLayout(m_btnPanel);
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->addStretch(1);
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+    buttons->addWidget(m_apply);
+    m_ok->setDefault(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(pages);
+    layout->addWidget(m_btnPanel);
+    setMinimumWidth(420);
+
+    fillFields(*context.config().Agent());
+    m_apply->setEnabled(false);
+    connect(m_netType, &QComboBox::currentIndexChanged, this, &TfrmConfig::fieldChanged);
+    for (QLineEdit* field : {m_server, m_port, m_user, m_password, m_domain})
+        connect(field, &QLineEdit::textChanged, this, &TfrmConfig::fieldChanged);
+
+    connect(m_ok, &QPushButton::clicked, this, &TfrmConfig::okClick);
+    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_apply, &QPushButton::clicked, this, &TfrmConfig::applyClick);
+    connect(m_test, &QPushButton::clicked, this, &TfrmConfig::testClick);
+    connect(m_stopTest, &QPushButton::clicked, this, &TfrmConfig::stopTestClick);
+
+    connect(&m_sink, &THttpEventSink::status, this, &TfrmConfig::onTestStatus);
+    connect(&m_sink, &THttpEventSink::workBegin, this, [this](TThreadHttp* w, HttpWorkMode, qint64 expected) {
+        if (w != m_testWorker || !m_testRunning)
+            return;
+        // An unknown size shows a busy bar.
+        m_testGauge1->setRange(0, static_cast<int>(std::min<qint64>(expected, INT_MAX)));
+        m_testGauge1->setValue(0);
+    });
+    connect(&m_sink, &THttpEventSink::work, this, [this](TThreadHttp* w, HttpWorkMode, qint64 count) {
+        if (w == m_testWorker && m_testRunning && m_testGauge1->maximum() > 0)
+            m_testGauge1->setValue(static_cast<int>(std::min<qint64>(count, m_testGauge1->maximum())));
+    });
+    connect(&m_sink, &THttpEventSink::workEnd, this, [this](TThreadHttp* w, HttpWorkMode) {
+        if (w != m_testWorker || !m_testRunning)
+            return;
+        if (m_testGauge1->maximum() == 0)
+            m_testGauge1->setRange(0, 100);
+        m_testGauge1->setValue(m_testGauge1->maximum());
+    });
+}
+
+TfrmConfig::~TfrmConfig()
+{
+    // The download runs to its end on its own; its events are dropped with the sink.
+    if (m_testWorker)
+        m_testWorker->Terminate();
+}
+
+void TfrmConfig::fillFields(const THttpAgent& agent)
+{
+    m_netType->setCurrentIndex(agent.AgentType == kHttpProxy ? kHttpProxy : 0);
+    m_server->setText(agent.Server);
+    m_port->setText(QString::number(agent.Port));
+    m_user->setText(agent.User);
+    m_password->setText(agent.Password);
+    m_domain->setText(agent.Domain);
+}
+
+void TfrmConfig::fieldChanged()
+{
+    m_apply->setEnabled(true);
+}
+
+TfrmConfig::Checked TfrmConfig::checkFields() const
+{
+    Checked checked;
+    const bool proxy = m_netType->currentIndex() == kHttpProxy;
+    const QString server = m_server->text().trimmed();
+    if (proxy && server.isEmpty()) {
+        checked.message = QString::fromUtf16(kNoServer);
+        checked.focus = m_server;
+        return checked;
+    }
+    const std::optional<int> port = text::toInt(m_port->text().trimmed().toStdString());
+    if (!port) {
+        checked.portNotNumber = true;
+        checked.focus = m_port;
+        return checked;
+    }
+    // Only the proxy in use must be reachable; with no proxy the other fields are kept as typed.
+    if (proxy) {
+        if (*port < 1 || *port > 65535) {
+            checked.message = QString::fromUtf16(kBadPort);
+            checked.focus = m_port;
+            return checked;
+        }
+        if (!plainHost(server)) {
+            checked.message = QString::fromUtf16(kBadServer);
+            checked.focus = m_server;
+            return checked;
+        }
+        if (!printableAscii(m_user->text()) || !printableAscii(m_password->text())) {
+            checked.message = QString::fromUtf16(kBadCredentials);
+            checked.focus = printableAscii(m_user->text()) ? m_password : m_user;
+            return checked;
+        }
+    }
+    checked.agent = fieldsAgent(*port);
+    return checked;
+}
+
+THttpAgent TfrmConfig::fieldsAgent(int port) const
+{
+    THttpAgent agent;
+    agent.AgentType = m_netType->currentIndex();
+    agent.Server = m_server->text().trimmed();
+    agent.Port = port;
+    agent.User = m_user->text();
+    agent.Password = m_password->text();
+    agent.Domain = m_domain->text();
+    return agent;
+}
+
+bool TfrmConfig::applyClick()
+{
+    const Checked checked = checkFields();
+    if (!checked.agent) {
+        if (checked.portNotNumber && m_netType->currentIndex() != kHttpProxy) {
+            // With no proxy the port means nothing: it becomes 0, stored by the next click.
+            m_port->setText(QStringLiteral("0"));
+            return false;
+        }
+        TPrompt::instance().information(this, checked.portNotNumber ? QString::fromUtf16(kBadPort)
+                                                                    : checked.message);
+        if (checked.focus)
+            checked.focus->setFocus();
+        return false;
+    }
+    QString error;
+    if (!settings::saveAgent(Paths::configFile(), *checked.agent, &error)) {
+        // Never in force unless stored: the file and the running program agree.
+        qWarning("kestrova: cannot write %s: %s", qPrintable(Paths::configFile()), qPrintable(error));
+        TPrompt::instance().error(this, QString::fromUtf16(kSaveFailed));
+        return false;
+    }
+    m_context.config().SetAgent(std::make_shared<const THttpAgent>(*checked.agent));
+    m_apply->setEnabled(false);
+    return true;
+}
+
+void TfrmConfig::okClick()
+{
+    applyClick();
+    accept();
+}
+
+void TfrmConfig::setTesting(bool testing)
+{
+    m_agentP->setEnabled(!testing);
+    m_btnPanel->setEnabled(!testing);
+    m_test->setEnabled(!testing);
+    m_testGauge1->setVisible(testing);
+    m_stopTest->setVisible(testing);
+}
+
+void TfrmConfig::testClick()
+{
+    setTesting(true);
+    m_testGauge1->setRange(0, 100);
+    m_testGauge1->setValue(0);
+    m_testState->clear();
+
+    // Nothing is stored: the test builds a temporary agent from the fields.
+    const Checked checked = checkFields();
+    const std::optional<int> port = text::toInt(m_port->text().trimmed().toStdString());
+    // An empty proxy server is left to the download, which reports it as a failed download.
+    const bool noServer = !checked.agent && checked.message == QString::fromUtf16(kNoServer);
+    if (!port || (!checked.agent && !noServer)) {
+        setTesting(false);
+        m_testState->setText(QString::fromUtf16(kTestFailed));
+        m_testState->show();
+        if (port)
+            TPrompt::instance().information(this, checked.message);
+        return;
+    }
+    const THttpAgent agent = checked.agent ? *checked.agent : fieldsAgent(*port);
+    if (m_testWorker)
+        m_testWorker->Terminate();
+    m_testRunning = true;
+    m_testWorker = TThreadHttp::Create(gbk::fromQString(m_context.config().Market().TestUrl),
+                                       std::make_shared<const THttpAgent>(agent), &m_sink);
+}
+
+void TfrmConfig::stopTestClick()
+{
+    if (m_testWorker)
+        m_testWorker->Terminate();
+    m_testRunning = false;
+    m_testState->setText(QString::fromUtf16(kTestStopped));
+    m_testState->show();
+    setTesting(false);
+}
+
+void TfrmConfig::onTestStatus(TThreadHttp* worker, HttpStatus kind, const QString&)
+{
+    // Only the last test speaks; a stopped one still reports how it ended.
+    if (worker != m_testWorker || kind != HttpStatus::Disconnected || !worker->Ended())
+        return;
+    m_testRunning = false;
+    m_testState->setText(worker->ResultCode() == TThreadHttp::kFailedCode ? QString::fromUtf16(kTestFailed)
+                                                                          : QString::fromUtf16(kTestPassed));
+    m_testState->show();
+    setTesting(false);
+}
