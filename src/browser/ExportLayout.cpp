@@ -51,24 +51,91 @@ QString s(const char16_t* text)
     return QString::fromUtf16(text);
 }
 
-// Column positions by lower-cased name, per kind, computed once.
-int columnIndex(Kind kind, const char* column)
+// Where each column sits in a record of a kind, and its type; computed once.
+struct KindInfo
+{
+    QHash<QByteArray, int> index; // lower-cased name -> position
+    std::vector<schema::ColumnType> types;
+};
+
+const KindInfo& info(Kind kind)
 {
     static const auto build = [](const QStringList& columns) {
-        QHash<QByteArray, int> out;
-        for (int i = 0; i < columns.size(); ++i)
-            out.insert(columns[i].toLower().toLatin1(), i);
+        KindInfo out;
+        for (int i = 0; i < columns.size(); ++i) {
+            out.index.insert(columns[i].toLower().toLatin1(), i);
+            out.types.push_back(schema::columnType(columns[i]));
+        }
         return out;
     };
-    static const QHash<QByteArray, int> shops = build(schema::dianBaseColumns());
-    static const QHash<QByteArray, int> ratings = build(schema::pjInfoColumns());
-    const QByteArray key = QByteArray(column).toLower();
-    return (kind == Kind::Shops ? shops : ratings).value(key, -1);
+    static const KindInfo shops = build(schema::dianBaseColumns());
+    static const KindInfo ratings = build(schema::pjInfoColumns());
+    return kind == Kind::Shops ? shops : ratings;
+}
+
+int columnIndex(Kind kind, const char* column)
+{
+    return info(kind).index.value(QByteArray(column).toLower(), -1);
+}
+
+// The columns the exports read for every row, looked up once.
+struct Field
+{
+    int index = -1;
+    schema::ColumnType type = schema::ColumnType::Unknown;
+};
+
+Field field(Kind kind, const char* column)
+{
+    const int i = columnIndex(kind, column);
+    return {i, i >= 0 ? info(kind).types[i] : schema::ColumnType::Unknown};
+}
+
+struct RatingFields
+{
+    Field pj = field(Kind::Ratings, "pj");
+    Field pjName = field(Kind::Ratings, "pjName");
+    Field buyer = field(Kind::Ratings, "buyerOrSaler");
+    Field jg = field(Kind::Ratings, "jg");
+    Field pjsj = field(Kind::Ratings, "pjsj");
+    Field itemTitle = field(Kind::Ratings, "itemTitle");
+    Field pjInfo = field(Kind::Ratings, "pjInfo");
+    Field pjjs = field(Kind::Ratings, "pjjs");
+    Field trade = field(Kind::Ratings, "trade_id");
+    Field itemId = field(Kind::Ratings, "itemId");
+};
+
+const RatingFields& ratingFields()
+{
+    static const RatingFields fields;
+    return fields;
+}
+
+// The shop columns in export order; the member id's entry is the address.
+const std::vector<Field>& shopFields()
+{
+    static const std::vector<Field> fields = [] {
+        std::vector<Field> out;
+        for (const ShopColumn& c : kShopColumns)
+            out.push_back(field(Kind::Shops, c.field ? c.field : "webaddr"));
+        return out;
+    }();
+    return fields;
+}
+
+QString textOf(const QVariantList& values, const Field& f)
+{
+    if (f.index < 0 || f.index >= values.size() || values[f.index].isNull())
+        return QString();
+    return TField(QString(), values[f.index], f.type).asString();
 }
 
 QString buyerMark(const Record& rating)
 {
-    return rating.flag("buyerOrSaler") ? QStringLiteral("(买家)") : QStringLiteral("(卖家)");
+    const Field& f = ratingFields().buyer;
+    const bool buyer =
+        TField(QString(), rating.values().value(f.index), schema::ColumnType::Boolean).asBoolean();
+    return buyer ? QStringLiteral("(买家)") : QStringLiteral("(卖家)");
 }
 
 } // namespace
@@ -87,10 +154,7 @@ const QVariant& Record::raw(const char* column) const
 
 QString Record::text(const char* column) const
 {
-    const QVariant& value = raw(column);
-    if (value.isNull())
-        return QString();
-    return TField(QString(), value, schema::columnType(QLatin1String(column))).asString();
+    return textOf(m_values, field(m_kind, column));
 }
 
 bool Record::flag(const char* column) const
@@ -177,20 +241,24 @@ QString csvHeader(Kind kind)
 
 QString csvLine(const Record& r, const QString& snapHost)
 {
+    const QVariantList& v = r.values();
     QString line;
+    line.reserve(256);
     if (r.kind() == Kind::Shops) {
-        bool first = true;
-        for (const ShopColumn& c : kShopColumns) {
-            if (!first)
+        int i = 0;
+        for (const Field& f : shopFields()) {
+            if (i > 0)
                 line += u',';
-            first = false;
-            line += cleanCsvField(c.field ? r.text(c.field) : memberId(r.text("webaddr")));
+            line += cleanCsvField(kShopColumns[i++].field ? textOf(v, f) : memberId(textOf(v, f)));
         }
         return line;
     }
-    for (const char* field : {"pj", "pjName", "buyerOrSaler", "jg", "pjsj", "itemTitle", "pjInfo", "pjjs"})
-        line += cleanCsvField(r.text(field)) + u',';
-    line += snapshotLink(snapHost, r);
+    const RatingFields& f = ratingFields();
+    for (const Field* each : {&f.pj, &f.pjName, &f.buyer, &f.jg, &f.pjsj, &f.itemTitle, &f.pjInfo, &f.pjjs}) {
+        line += cleanCsvField(textOf(v, *each));
+        line += u',';
+    }
+    line += snapshotLink(snapHost, v.value(f.trade.index), v.value(f.itemId.index));
     return line;
 }
 
@@ -209,22 +277,25 @@ QStringList sheetHeaders(Kind kind)
 
 QList<Cell> sheetRow(const Record& r, const QString& snapHost)
 {
+    const QVariantList& v = r.values();
     QList<Cell> cells;
     if (r.kind() == Kind::Shops) {
-        for (const ShopColumn& c : kShopColumns)
-            cells.append({c.field ? r.text(c.field) : memberId(r.text("webaddr")), std::nullopt});
+        int i = 0;
+        for (const Field& f : shopFields())
+            cells.append({kShopColumns[i++].field ? textOf(v, f) : memberId(textOf(v, f)), std::nullopt});
         return cells;
     }
-    cells.append({r.text("pj"), std::nullopt});
-    cells.append({r.text("pjName"), std::nullopt});
+    const RatingFields& f = ratingFields();
+    cells.append({textOf(v, f.pj), std::nullopt});
+    cells.append({textOf(v, f.pjName), std::nullopt});
     cells.append({buyerMark(r), std::nullopt});
-    const QVariant& price = r.raw("jg");
+    const QVariant price = v.value(f.jg.index);
     cells.append({QString(), price.isNull() ? std::nullopt : std::optional<double>(price.toDouble())});
-    cells.append({r.text("pjsj"), std::nullopt});
-    cells.append({r.text("itemTitle"), std::nullopt});
-    cells.append({r.text("pjInfo"), std::nullopt});
-    cells.append({r.text("pjjs"), std::nullopt});
-    cells.append({snapshotLink(snapHost, r), std::nullopt});
+    cells.append({textOf(v, f.pjsj), std::nullopt});
+    cells.append({textOf(v, f.itemTitle), std::nullopt});
+    cells.append({textOf(v, f.pjInfo), std::nullopt});
+    cells.append({textOf(v, f.pjjs), std::nullopt});
+    cells.append({snapshotLink(snapHost, v.value(f.trade.index), v.value(f.itemId.index)), std::nullopt});
     return cells;
 }
 

@@ -26,6 +26,7 @@ public:
     Record(Kind kind, QVariantList values) : m_kind(kind), m_values(std::move(values)) {}
 
     Kind kind() const { return m_kind; }
+    const QVariantList& values() const { return m_values; }
     const QVariant& raw(const char* column) const;
     bool isNull(const char* column) const { return raw(column).isNull(); }
     // The display text: date-times in the display format, prices with up to 15 digits,

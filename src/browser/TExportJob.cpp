@@ -43,6 +43,12 @@ public:
             *error = m_statement.error();
             return false;
         }
+        // One read snapshot for the whole export: the rows agree with each other, and the
+        // engine takes its locks once instead of once per row.
+        if (!m_connection.exec(QStringLiteral("BEGIN"))) {
+            *error = m_connection.error();
+            return false;
+        }
         m_columns = m_statement.columnCount();
         return true;
     }
@@ -63,6 +69,13 @@ public:
         for (int c = 0; c < m_columns; ++c)
             values << m_statement.column(c);
         return Record(m_kind, std::move(values));
+    }
+
+    ~RowReader()
+    {
+        m_statement.finalize();
+        if (m_connection.inTransaction())
+            m_connection.rollback();
     }
 
 private:
