@@ -36,6 +36,12 @@ public:
             *error = m_connection.error();
             return false;
         }
+        // Each row is read once: a large page cache or a mapping of the whole file would only
+        // hold memory the export never uses again.
+        if (!m_connection.exec(QStringLiteral("PRAGMA mmap_size=0; PRAGMA cache_size=-4096"))) {
+            *error = m_connection.error();
+            return false;
+        }
         m_kind = request.kind;
         const QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE id = ?")
                                 .arg(exportlayout::recordColumns(m_kind).join(u','), sourceOf(m_kind));

@@ -80,6 +80,10 @@ int runExport(const QStringList& args)
         return 1;
     }
 
+    // This process only reads the row ids here; the rows are read by the export's own
+    // connection, so the file need not be mapped into memory.
+    dm.adoCn.exec(QStringLiteral("PRAGMA mmap_size=0"));
+
     // The same texts the browser builds: the shop narrows the ratings, the filter follows.
     const bool shops = o.kind == exportlayout::Kind::Shops;
     TTable* cursor = shops ? dm.tb_dianbase : dm.tb_pjinfo;
