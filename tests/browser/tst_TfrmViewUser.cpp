@@ -333,6 +333,24 @@ private slots:
         QVERIFY(b.prompt.errors.isEmpty());
     }
 
+    void aShopDeleteThatFailsKeepsItsRatings()
+    {
+        Browser b;
+        QVERIFY(b.open());
+        // Without the view's delete trigger the shop row cannot go.
+        TQuery* q = b.w.main->dm().ADOQuery1;
+        q->SetSQL(QStringLiteral("drop trigger dianBaseSort_delete"));
+        QVERIFY2(q->ExecSQL() >= 0, qPrintable(q->lastError()));
+        b.prompt.answerYes = true;
+        b.find<QPushButton>("deleteBtn")->click();
+        QCOMPARE(b.prompt.errors.size(), 1);
+        QCOMPARE(b.count(QStringLiteral("select count(*) from pjInfo where dian_id=%1").arg(b.sample.shopA)),
+                 2);
+        QCOMPARE(b.count("select count(*) from dianBase"), 2);
+        QCOMPARE(b.dataInfo(), QStringLiteral("目前共有2个掌柜数据!"));
+        QCOMPARE(b.shopGrid()->model()->rowCount(), 2);
+    }
+
     void copiesPutLabelledTextsOnTheClipboard()
     {
         Browser b;
