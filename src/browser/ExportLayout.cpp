@@ -157,11 +157,6 @@ QString Record::text(const char* column) const
     return textOf(m_values, field(m_kind, column));
 }
 
-bool Record::flag(const char* column) const
-{
-    return TField(QString(), raw(column), schema::ColumnType::Boolean).asBoolean();
-}
-
 QString memberId(const QString& webaddr)
 {
     // The same engine and pattern text the page parsers use.

@@ -28,11 +28,9 @@ public:
     Kind kind() const { return m_kind; }
     const QVariantList& values() const { return m_values; }
     const QVariant& raw(const char* column) const;
-    bool isNull(const char* column) const { return raw(column).isNull(); }
     // The display text: date-times in the display format, prices with up to 15 digits,
     // booleans True or False, NULL as an empty text.
     QString text(const char* column) const;
-    bool flag(const char* column) const;
 
 private:
     Kind m_kind;

@@ -29,6 +29,7 @@
 #include <QTableView>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -68,9 +69,10 @@ public:
 
     static QVariant titleData(const TCursorModel* model, int section, Qt::Orientation orientation, int role)
     {
-        if (orientation == Qt::Horizontal && role == Qt::FontRole) {
-            QFont font;
-            font.setBold(section == model->sortedColumn());
+        // The sorted column's title is bold; the others keep the header's own font.
+        if (orientation == Qt::Horizontal && role == Qt::FontRole && section == model->sortedColumn()) {
+            QFont font = QApplication::font("QHeaderView");
+            font.setBold(true);
             return font;
         }
         return model->TCursorModel::headerData(section, orientation, role);
