@@ -1,6 +1,7 @@
 #include "app/TPrompt.h"
 
 #include <QDialog>
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace {
@@ -46,4 +47,15 @@ bool TPrompt::question(QWidget* parent, const QString& text)
 int TPrompt::exec(QDialog* dialog)
 {
     return dialog->exec();
+}
+
+void TPrompt::warning(QWidget* parent, const QString& text)
+{
+    QMessageBox::warning(parent, kTitle, text);
+}
+
+QString TPrompt::saveFileName(QWidget* parent, const QString& title, const QString& defaultName,
+                              const QString& filter)
+{
+    return QFileDialog::getSaveFileName(parent, title, defaultName, filter);
 }

@@ -26,4 +26,9 @@ public:
     virtual bool question(QWidget* parent, const QString& text);
     // Runs a modal dialog and returns its result code.
     virtual int exec(QDialog* dialog);
+    // A warning box with an OK button.
+    virtual void warning(QWidget* parent, const QString& text);
+    // The save-file dialog; an empty text when the user cancels.
+    virtual QString saveFileName(QWidget* parent, const QString& title, const QString& defaultName,
+                                 const QString& filter);
 };

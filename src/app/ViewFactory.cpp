@@ -4,6 +4,7 @@
 #include "app/TViewContext.h"
 #include "app/TfrmConfig.h"
 #include "app/TfrmIndex.h"
+#include "browser/TfrmViewUser.h"
 #include "mining/TfrmAdvanceSearch.h"
 
 namespace views {
@@ -18,11 +19,7 @@ TView* create(ViewId id, TViewContext& context)
         return new TfrmAdvanceSearch(context);
 
     case ViewId::Browser:
-        return new TPlaceholderView(
-            QStringLiteral("frmViewUser"), QStringLiteral("掌柜资料"),
-            QStringLiteral("浏览已保存的掌柜和每位掌柜的成交明细：按店主、地点、等级、评价、"
-                           "价格等条件筛选，按列排序，删除、重新挖掘、复制，"
-                           "或导出为 CSV 和 Excel 文件。"));
+        return new TfrmViewUser(context);
 
     case ViewId::Rank:
         return new TPlaceholderView(

@@ -41,6 +41,9 @@ public:
     // Texts of these columns are shown cut to their first bytes in the page code page.
     void SetDisplayByteLimit(const QStringList& columns, int bytes);
 
+    // The ids of the rows in their order, for work on another thread (exports).
+    std::vector<qlonglong> Keys() const { return m_keys; }
+
     QVariant value(int row, int column) const override;
     QString DisplayText(int row, int column) const override;
 

@@ -29,6 +29,10 @@ public:
     QStringList dialogs;     // "objectName|window title" of each dialog run
     QStringList dialogTexts; // each dialog's label texts, joined by line breaks
     int dialogsLeftOpen = 0; // dialogs the pressed button did not close
+    QStringList warnings;
+    // The names the save dialogs answer, in order; with none left a dialog is cancelled.
+    QStringList saveFiles;
+    QStringList saveDialogs; // "title|default name|filter" of each save dialog shown
 
     void information(QWidget*, const QString& text) override { informations << text; }
     void notice(QWidget*, const QString& title, const QString& text) override
@@ -41,6 +45,13 @@ public:
     {
         questions << text;
         return answerYes;
+    }
+    void warning(QWidget*, const QString& text) override { warnings << text; }
+    QString saveFileName(QWidget*, const QString& title, const QString& defaultName,
+                         const QString& filter) override
+    {
+        saveDialogs << title + u'|' + defaultName + u'|' + filter;
+        return saveFiles.isEmpty() ? QString() : saveFiles.takeFirst();
     }
     int exec(QDialog* dialog) override
     {

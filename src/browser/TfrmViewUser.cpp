@@ -1,0 +1,828 @@
+#include "browser/TfrmViewUser.h"
+
+#include "app/TConfig.h"
+#include "app/TPrompt.h"
+#include "app/TViewContext.h"
+#include "browser/BrowserTexts.h"
+#include "browser/ExportLayout.h"
+#include "browser/TCursorModel.h"
+#include "browser/TExportRun.h"
+#include "store/TDM.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFont>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QTabWidget>
+#include <QTableView>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+
+using exportlayout::Kind;
+using Format = TExportJob::Format;
+
+const QColor kOddRowTint(232, 243, 255);
+const QColor kHighLevel(255, 0, 0);
+
+// The column holding the buyer flag in the rating grid keeps its normal colours.
+constexpr int kBuyerColumn = 2;
+
+// Colours and title fonts of the two grids; the texts come from the cursor.
+class ShopGridModel : public TCursorModel
+{
+public:
+    using TCursorModel::TCursorModel;
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (index.isValid() && role == Qt::ForegroundRole) {
+            const int level = cursor()->FieldIndex(QStringLiteral("salelevel"));
+            if (cursor()->value(index.row(), level).toLongLong() > 10)
+                return kHighLevel;
+        }
+        // Row numbers count from 1: odd numbers are even indexes. A selected row is painted
+        // with the selection colour over this.
+        if (index.isValid() && role == Qt::BackgroundRole && index.row() % 2 == 0)
+            return kOddRowTint;
+        return TCursorModel::data(index, role);
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        return titleData(this, section, orientation, role);
+    }
+
+    static QVariant titleData(const TCursorModel* model, int section, Qt::Orientation orientation, int role)
+    {
+        // The sorted column's title is bold; the others keep the header's own font.
+        if (orientation == Qt::Horizontal && role == Qt::FontRole && section == model->sortedColumn()) {
+            QFont font = QApplication::font("QHeaderView");
+            font.setBold(true);
+            return font;
+        }
+        return model->TCursorModel::headerData(section, orientation, role);
+    }
+};
+
+class RatingGridModel : public TCursorModel
+{
+public:
+    using TCursorModel::TCursorModel;
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (index.isValid() && role == Qt::BackgroundRole && index.row() % 2 == 0 &&
+            index.column() != kBuyerColumn)
+            return kOddRowTint;
+        return TCursorModel::data(index, role);
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        return ShopGridModel::titleData(this, section, orientation, role);
+    }
+
+protected:
+    QString displayText(int row, int column) const override
+    {
+        if (column == kBuyerColumn) {
+            const QVariant flag = cursor()->value(row, cursorColumn(column));
+            if (flag.isNull())
+                return QString();
+            return flag.toLongLong() != 0 ? QStringLiteral("买家") : QStringLiteral("卖家");
+        }
+        return TCursorModel::displayText(row, column);
+    }
+};
+
+QList<TCursorModel::Column> shopColumns()
+{
+    return {{QStringLiteral("id"), QStringLiteral("序号")},
+            {QStringLiteral("dianzhu"), QStringLiteral("店主")},
+            {QStringLiteral("dianming"), QStringLiteral("店铺名")},
+            {QStringLiteral("buylevel"), QStringLiteral("买家等级")},
+            {QStringLiteral("salelevel"), QStringLiteral("卖家级别")},
+            {QStringLiteral("buyerCredit"), QStringLiteral("买家信用")},
+            {QStringLiteral("salerCredit"), QStringLiteral("卖家信用")},
+            {QStringLiteral("commodityNum"), QStringLiteral("商品数量")},
+            {QStringLiteral("addr"), QStringLiteral("地址")},
+            {QStringLiteral("createDate"), QStringLiteral("创店日期")},
+            {QStringLiteral("salerGoodRate"), QStringLiteral("卖家好评率")},
+            {QStringLiteral("buyerGoodRate"), QStringLiteral("买家好评率")},
+            {QStringLiteral("commodityKind"), QStringLiteral("商品分类")}};
+}
+// 0: the grid's default width.
+const int kShopWidths[] = {32, 200, 200, 0, 0, 0, 0, 0, 100, 0, 40, 40, 200};
+
+QList<TCursorModel::Column> ratingColumns()
+{
+    return {{QStringLiteral("pj"), QStringLiteral("评价")},
+            {QStringLiteral("pjName"), QStringLiteral("评价人")},
+            {QStringLiteral("buyerOrSaler"), QStringLiteral("买家")},
+            {QStringLiteral("jg"), QStringLiteral("价格")},
+            {QStringLiteral("pjsj"), QStringLiteral("评价时间")},
+            {QStringLiteral("itemTitle"), QStringLiteral("商品标题")}};
+}
+const int kRatingWidths[] = {47, 146, 40, 46, 0, 500};
+
+// The details of the current shop: field, label.
+const char* const kShopFields[][2] = {
+    {"updateDate", "更新日期"},  {"webaddr", "网址"},       {"loc", "主营"},
+    {"buyerGood", "买家好评"},   {"salerGood", "卖家好评"}, {"buyerBad", "买家坏评"},
+    {"buyerNotBad", "买家中评"}, {"salerBad", "卖家坪评"},  {"salerNotBad", "卖家中评"},
+};
+
+QLineEdit* namedEdit(QWidget* parent, const char* name)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    return edit;
+}
+
+QComboBox* namedList(QWidget* parent, const char* name, const QStringList& items)
+{
+    auto* box = new QComboBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->addItems(items);
+    box->setCurrentIndex(0);
+    return box;
+}
+
+QPushButton* namedButton(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    return button;
+}
+
+// A record of the cursor's current row in the table's stored column order.
+exportlayout::Record currentRecord(const TTable* cursor, Kind kind)
+{
+    QVariantList values;
+    const int row = cursor->RecNo() - 1;
+    for (const QString& column : exportlayout::recordColumns(kind))
+        values << cursor->value(row, cursor->FieldIndex(column));
+    return exportlayout::Record(kind, values);
+}
+
+// A shopkeeper's name as part of a file name.
+QString fileSafe(QString text)
+{
+    return text.replace(u'/', u'_');
+}
+
+} // namespace
+
+TfrmViewUser::TfrmViewUser(TViewContext& context, QWidget* parent)
+    : TView(parent), m_context(context), m_shops(context.dm().tb_dianbase), m_ratings(context.dm().tb_pjinfo),
+      m_shopModel(new ShopGridModel(m_shops, shopColumns(), this)),
+      m_ratingModel(new RatingGridModel(m_ratings, ratingColumns(), this)), m_export(new TExportRun(this))
+{
+    setObjectName(QStringLiteral("frmViewUser"));
+    setWindowTitle(QStringLiteral("掌柜资料"));
+
+    m_pages = new QTabWidget(this);
+    m_pages->setObjectName(QStringLiteral("bsSkinPageControl1"));
+    m_pages->addTab(createShopPage(), QStringLiteral("掌柜资料"));
+    m_pages->addTab(createTradePage(), QStringLiteral("成交明细"));
+    connect(m_pages, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == 1)
+            bsSkinTabSheet2Show();
+    });
+
+    m_saveGauge1 = new QProgressBar(this);
+    m_saveGauge1->setObjectName(QStringLiteral("saveGauge1"));
+    m_saveGauge1->setValue(0);
+    m_saveGauge1->hide();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pages, 1);
+    layout->addWidget(m_saveGauge1);
+
+    connect(m_export, &TExportRun::progressChanged, this, &TfrmViewUser::exportProgress);
+    connect(m_export, &TExportRun::finished, this, &TfrmViewUser::exportDone);
+
+    // The main menu's export items run the same handlers as the context menus.
+    using Command = TViewContext::ExportCommand;
+    const std::pair<Command, void (TfrmViewUser::*)()> commands[] = {
+        {Command::ShopExcel, &TfrmViewUser::exportShopsExcel},
+        {Command::ShopCsv, &TfrmViewUser::exportShopsCsv},
+        {Command::TradeExcel, &TfrmViewUser::exportRatingsExcel},
+        {Command::TradeCsv, &TfrmViewUser::exportRatingsCsv},
+    };
+    for (const auto& [command, handler] : commands)
+        if (QAction* item = m_context.exportCommand(command))
+            connect(item, &QAction::triggered, this, handler);
+
+    connect(m_shops, &TCursor::currentChanged, this, &TfrmViewUser::showShop);
+    connect(m_ratings, &TCursor::currentChanged, this, &TfrmViewUser::showRating);
+    Refresh();
+}
+
+TfrmViewUser::~TfrmViewUser() = default;
+
+QWidget* TfrmViewUser::createShopPage()
+{
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("bsSkinTabSheet1"));
+
+    auto* filter = new QHBoxLayout;
+    auto addLabelled = [&](const QString& caption, QWidget* control) {
+        filter->addWidget(new QLabel(caption, page));
+        filter->addWidget(control);
+    };
+    m_zg = namedEdit(page, "zg");
+    m_dp = namedEdit(page, "dp");
+    m_buyLevel = namedList(page, "buyLevel", browsertexts::levelItems());
+    m_saleLevel = namedList(page, "saleLevel", browsertexts::levelItems());
+    m_addr = namedEdit(page, "addr");
+    addLabelled(QStringLiteral("掌柜"), m_zg);
+    addLabelled(QStringLiteral("店铺名"), m_dp);
+    addLabelled(QStringLiteral("买家级别"), m_buyLevel);
+    addLabelled(QStringLiteral("卖家级别"), m_saleLevel);
+    addLabelled(QStringLiteral("地点"), m_addr);
+    auto* search = namedButton(page, "search", QStringLiteral("查 询"));
+    auto* refresh = namedButton(page, "viewRefresh", QStringLiteral("刷 新"));
+    filter->addWidget(search);
+    filter->addWidget(refresh);
+    filter->addStretch(1);
+    connect(search, &QPushButton::clicked, this, &TfrmViewUser::searchClick);
+    connect(refresh, &QPushButton::clicked, this, &TfrmViewUser::Refresh);
+    for (QLineEdit* edit : {m_zg, m_dp, m_addr})
+        connect(edit, &QLineEdit::returnPressed, this, &TfrmViewUser::searchClick);
+
+    m_userBaseGrid = createGrid("userBaseGrid", m_shopModel, QStringLiteral("双击重新更新商品成交信息"));
+    for (int c = 0; c < m_shopModel->columnCount(); ++c)
+        if (kShopWidths[c] > 0)
+            m_userBaseGrid->setColumnWidth(c, kShopWidths[c]);
+    bindGrid(m_userBaseGrid, m_shopModel, false);
+    connect(m_userBaseGrid->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &TfrmViewUser::userBaseGridTitleClick);
+    connect(m_userBaseGrid, &QTableView::doubleClicked, this, &TfrmViewUser::userBaseGridDblClick);
+
+    auto* menu = new QMenu(m_userBaseGrid);
+    menu->setObjectName(QStringLiteral("bsSkinPopupMenu2"));
+    addMenuItem(menu, "MenuItem1", QStringLiteral("复制当前掌柜信息"), &TfrmViewUser::copyShopClick);
+    menu->addSeparator();
+    addMenuItem(menu, "MenuItem3", QStringLiteral("导出掌柜到excel"), &TfrmViewUser::exportShopsExcel);
+    addMenuItem(menu, "MenuItem4", QStringLiteral("导出掌柜到CSV"), &TfrmViewUser::exportShopsCsv);
+    menu->addSeparator();
+    addMenuItem(menu, "MenuItem6", QStringLiteral("删除当前掌柜记录"), &TfrmViewUser::deleteBtnClick);
+    m_userBaseGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_userBaseGrid, &QWidget::customContextMenuRequested, menu,
+            [this, menu](const QPoint& pos) { menu->popup(m_userBaseGrid->viewport()->mapToGlobal(pos)); });
+
+    auto* details = new QGridLayout;
+    int i = 0;
+    for (const auto& [field, caption] : kShopFields) {
+        QLineEdit* edit = namedEdit(page, field);
+        edit->setReadOnly(true);
+        m_shopFields << edit;
+        details->addWidget(new QLabel(QString::fromUtf8(caption), page), i / 3, (i % 3) * 2);
+        details->addWidget(edit, i / 3, (i % 3) * 2 + 1);
+        ++i;
+    }
+    m_deleteBtn = namedButton(page, "deleteBtn", QStringLiteral("删除"));
+    details->addWidget(m_deleteBtn, 0, 6);
+    connect(m_deleteBtn, &QPushButton::clicked, this, &TfrmViewUser::deleteBtnClick);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(filter);
+    layout->addWidget(m_userBaseGrid, 1);
+    layout->addLayout(details);
+    return page;
+}
+
+QWidget* TfrmViewUser::createTradePage()
+{
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("bsSkinTabSheet2"));
+
+    auto* filter = new QHBoxLayout;
+    auto addLabelled = [&](const QString& caption, QWidget* control) {
+        filter->addWidget(new QLabel(caption, page));
+        filter->addWidget(control);
+    };
+    m_pj = namedList(page, "pj", browsertexts::ratingWords());
+    m_pjr = namedEdit(page, "pjr");
+    m_buyer = namedList(page, "buyer", browsertexts::buyerItems());
+    // Whole numbers only: a letter cannot be typed.
+    const auto* digits =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,9}")), page);
+    m_jg1 = namedEdit(page, "jg1");
+    m_jg2 = namedEdit(page, "jg2");
+    for (QLineEdit* edit : {m_jg1, m_jg2}) {
+        edit->setValidator(digits);
+        edit->setText(QStringLiteral("0"));
+        edit->setMaximumWidth(80);
+    }
+    m_sp = namedEdit(page, "sp");
+    addLabelled(QStringLiteral("评价"), m_pj);
+    addLabelled(QStringLiteral("评价人"), m_pjr);
+    addLabelled(QStringLiteral("买家/卖家"), m_buyer);
+    addLabelled(QStringLiteral("价格大于"), m_jg1);
+    addLabelled(QStringLiteral("价格小于"), m_jg2);
+    addLabelled(QStringLiteral("商品名"), m_sp);
+    m_search1 = namedButton(page, "search1", QStringLiteral("查 询"));
+    m_viewRefresh1 = namedButton(page, "viewRefresh1", QStringLiteral("刷 新"));
+    filter->addWidget(m_search1);
+    filter->addWidget(m_viewRefresh1);
+    filter->addStretch(1);
+    connect(m_search1, &QPushButton::clicked, this, &TfrmViewUser::search1Click);
+    connect(m_viewRefresh1, &QPushButton::clicked, this, &TfrmViewUser::viewRefresh1Click);
+    for (QLineEdit* edit : {m_pjr, m_jg1, m_jg2, m_sp})
+        connect(edit, &QLineEdit::returnPressed, this, &TfrmViewUser::search1Click);
+
+    m_keeper = new QLabel(page);
+    m_keeper->setObjectName(QStringLiteral("dianzhuLabel"));
+    m_jyInfo = new QLabel(browsertexts::initialTradeCount(), page);
+    m_jyInfo->setObjectName(QStringLiteral("jyInfo"));
+    auto* header = new QHBoxLayout;
+    header->addStretch(1);
+    header->addWidget(m_keeper);
+    header->addWidget(m_jyInfo);
+
+    m_userDetailGrid =
+        createGrid("userDetailGrid", m_ratingModel, QStringLiteral("单击鼠标右键，可进行数据的导出与删除"));
+    for (int c = 0; c < m_ratingModel->columnCount(); ++c)
+        if (kRatingWidths[c] > 0)
+            m_userDetailGrid->setColumnWidth(c, kRatingWidths[c]);
+    bindGrid(m_userDetailGrid, m_ratingModel, true);
+    connect(m_userDetailGrid->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &TfrmViewUser::userDetailGridTitleClick);
+
+    auto* menu = new QMenu(m_userDetailGrid);
+    menu->setObjectName(QStringLiteral("bsSkinPopupMenu1"));
+    addMenuItem(menu, "t1", QStringLiteral("复制当前评价信息"), &TfrmViewUser::copyRatingClick);
+    menu->addSeparator();
+    addMenuItem(menu, "N1", QStringLiteral("导出评价到excel"), &TfrmViewUser::exportRatingsExcel);
+    addMenuItem(menu, "CVS1", QStringLiteral("导出评价到CVS"), &TfrmViewUser::exportRatingsCsv);
+    menu->addSeparator();
+    addMenuItem(menu, "N3", QStringLiteral("删除当前评价记录"), &TfrmViewUser::deleteRatingClick);
+    m_userDetailGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_userDetailGrid, &QWidget::customContextMenuRequested, menu,
+            [this, menu](const QPoint& pos) { menu->popup(m_userDetailGrid->viewport()->mapToGlobal(pos)); });
+
+    m_itemURL = namedButton(page, "itemURL", QStringLiteral("商品链接"));
+    m_itemURL->setFlat(true);
+    m_itemURL->setCursor(Qt::PointingHandCursor);
+    m_itemURL->setStyleSheet(QStringLiteral("QPushButton { color: #0645ad; text-decoration: underline; "
+                                            "text-align: left; border: none; }"));
+    connect(m_itemURL, &QPushButton::clicked, this, &TfrmViewUser::itemURLClick);
+    m_itemID = namedEdit(page, "itemID");
+    m_itemID->setReadOnly(true);
+    m_pjInfo = new QPlainTextEdit(page);
+    m_pjInfo->setObjectName(QStringLiteral("pjInfoMemo"));
+    m_pjjs = new QPlainTextEdit(page);
+    m_pjjs->setObjectName(QStringLiteral("pjjsMemo"));
+    for (QPlainTextEdit* memo : {m_pjInfo, m_pjjs})
+        memo->setMaximumHeight(80);
+
+    auto* details = new QGridLayout;
+    details->addWidget(new QLabel(QStringLiteral("商品"), page), 0, 0);
+    details->addWidget(m_itemURL, 0, 1);
+    details->addWidget(m_itemID, 0, 2);
+    details->addWidget(new QLabel(QStringLiteral("评语"), page), 1, 0, Qt::AlignTop);
+    details->addWidget(m_pjInfo, 1, 1, 1, 2);
+    details->addWidget(new QLabel(QStringLiteral("解释"), page), 2, 0, Qt::AlignTop);
+    details->addWidget(m_pjjs, 2, 1, 1, 2);
+    details->setColumnStretch(1, 1);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(filter);
+    layout->addLayout(header);
+    layout->addWidget(m_userDetailGrid, 1);
+    layout->addLayout(details);
+    return page;
+}
+
+QTableView* TfrmViewUser::createGrid(const char* name, TCursorModel* model, const QString& hint)
+{
+    auto* grid = new QTableView(this);
+    grid->setObjectName(QLatin1String(name));
+    grid->setModel(model);
+    grid->setToolTip(hint);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setWordWrap(false);
+    grid->setSortingEnabled(false);
+    grid->horizontalHeader()->setSectionsClickable(true);
+    grid->horizontalHeader()->setHighlightSections(false);
+    // Fixed row heights: the grid never measures a hundred thousand rows.
+    grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+    grid->verticalHeader()->hide();
+    // The selected row stays marked when the grid loses the focus.
+    QPalette palette = grid->palette();
+    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+    grid->setPalette(palette);
+    return grid;
+}
+
+void TfrmViewUser::bindGrid(QTableView* grid, TCursorModel* model, bool storeMemos)
+{
+    TTable* cursor = model->cursor();
+    connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this, cursor, storeMemos](const QModelIndex& current) {
+                if (m_syncing || !current.isValid() || current.row() + 1 == cursor->RecNo())
+                    return;
+                if (storeMemos)
+                    storeMemoEdits();
+                cursor->MoveTo(current.row() + 1);
+            });
+    connect(cursor, &TCursor::currentChanged, grid, [this, grid, model] { selectCurrent(grid, model); });
+    connect(model, &QAbstractItemModel::modelReset, grid,
+            [this, grid, model] { selectCurrent(grid, model); });
+}
+
+void TfrmViewUser::selectCurrent(QTableView* grid, TCursorModel* model)
+{
+    const int row = model->cursor()->RecNo() - 1;
+    if (row < 0 || row >= model->rowCount() || grid->currentIndex().row() == row)
+        return;
+    m_syncing = true;
+    const QModelIndex index = model->index(row, std::max(0, grid->currentIndex().column()));
+    grid->selectionModel()->setCurrentIndex(index,
+                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    grid->scrollTo(index);
+    m_syncing = false;
+}
+
+QAction* TfrmViewUser::addMenuItem(QMenu* menu, const char* name, const QString& caption,
+                                   void (TfrmViewUser::*handler)())
+{
+    QAction* item = menu->addAction(caption);
+    item->setObjectName(QLatin1String(name));
+    connect(item, &QAction::triggered, this, handler);
+    return item;
+}
+
+void TfrmViewUser::databaseError(const QString& text)
+{
+    TPrompt::instance().error(m_context.dialogParent(), text);
+}
+
+// ---- Shop list ----
+
+void TfrmViewUser::Refresh()
+{
+    storeMemoEdits();
+    // One reset of the grids for the two reopenings.
+    m_ratings->DisableControls();
+    m_shops->DisableControls();
+    m_ratings->Close();
+    const bool ratingsOpen = m_ratings->Open();
+    m_shops->Close();
+    const bool shopsOpen = m_shops->Open();
+    m_shops->EnableControls();
+    m_ratings->EnableControls();
+    if (!ratingsOpen || !shopsOpen)
+        databaseError(!shopsOpen ? m_shops->lastError() : m_ratings->lastError());
+
+    const int shops = m_shops->RecordCount();
+    m_context.setDataInfo(browsertexts::dataInfo(shops));
+    m_context.setCommandsAvailable(shops >= 1);
+    // A delete disables the button on an empty list; a list with shops enables it again.
+    if (shops >= 1)
+        m_deleteBtn->setEnabled(true);
+    showShop();
+}
+
+bool TfrmViewUser::applyFilter(TTable* cursor, const QString& filter)
+{
+    const QString old = cursor->Filter();
+    if (!cursor->SetFilter(filter) || !cursor->SetFiltered(true)) {
+        const QString error = cursor->lastError();
+        cursor->SetFilter(old);
+        databaseError(error);
+        return false;
+    }
+    return true;
+}
+
+void TfrmViewUser::searchClick()
+{
+    browsertexts::ShopFilterInput in;
+    in.zg = m_zg->text();
+    in.dp = m_dp->text();
+    in.addr = m_addr->text();
+    in.buyLevel = m_buyLevel->currentIndex();
+    in.saleLevel = m_saleLevel->currentIndex();
+    applyFilter(m_shops, browsertexts::shopFilter(in));
+}
+
+void TfrmViewUser::userBaseGridTitleClick(int column)
+{
+    if (!m_shopModel->sortByColumn(column))
+        databaseError(m_shops->lastError());
+}
+
+void TfrmViewUser::userBaseGridDblClick()
+{
+    if (m_shops->RecordCount() == 0)
+        return;
+    QStringList shop;
+    for (const char* field :
+         {"dianzhu", "dianming", "loc", "webaddr", "commodityNum", "addr", "commodityKind"})
+        shop << m_shops->FieldByName(QLatin1String(field)).asString();
+    m_context.mineShops({shop});
+}
+
+void TfrmViewUser::deleteBtnClick()
+{
+    if (m_shops->RecordCount() == 0) {
+        m_deleteBtn->setEnabled(false);
+        return;
+    }
+    if (!TPrompt::instance().question(m_context.dialogParent(), QString::fromUtf16(kConfirmDelete)))
+        return;
+    storeMemoEdits();
+    TDM& dm = m_context.dm();
+    // The ratings and the shop go together or not at all.
+    if (!dm.adoCn.beginTransaction()) {
+        databaseError(dm.adoCn.error());
+        return;
+    }
+    TQuery* query = dm.ADOQuery1;
+    query->SetSQL(QStringLiteral("delete from pjInfo where dian_id=:dian_id"));
+    query->SetParam(QStringLiteral("dian_id"), m_shops->FieldByName(QStringLiteral("id")).asInteger());
+    QString error;
+    if (query->ExecSQL() < 0)
+        error = query->lastError();
+    else if (!m_shops->Delete())
+        error = m_shops->lastError();
+    else if (!dm.adoCn.commit())
+        error = dm.adoCn.error();
+    if (!error.isEmpty()) {
+        dm.adoCn.rollback();
+        databaseError(error);
+    }
+    if (m_shops->RecordCount() == 0)
+        m_deleteBtn->setEnabled(false);
+    Refresh();
+}
+
+void TfrmViewUser::showShop()
+{
+    const bool any = m_shops->RecordCount() > 0;
+    for (QLineEdit* edit : m_shopFields)
+        edit->setText(any ? m_shops->FieldByName(edit->objectName()).asString() : QString());
+    m_keeper->setText(currentKeeper());
+}
+
+QString TfrmViewUser::currentKeeper() const
+{
+    return m_shops->FieldByName(QStringLiteral("dianzhu")).asString();
+}
+
+// ---- Trade detail ----
+
+void TfrmViewUser::showTradeCount(bool bang)
+{
+    if (m_ratings->Active())
+        m_jyInfo->setText(browsertexts::tradeCount(m_ratings->RecordCount(), bang));
+}
+
+void TfrmViewUser::bsSkinTabSheet2Show()
+{
+    if (m_shops->RecordCount() == 0) {
+        m_search1->setEnabled(false);
+        m_viewRefresh1->setEnabled(false);
+        return;
+    }
+    m_search1->setEnabled(true);
+    m_viewRefresh1->setEnabled(true);
+    storeMemoEdits();
+    if (!applyFilter(m_ratings,
+                     browsertexts::tradeFilter(m_shops->FieldByName(QStringLiteral("id")).asInteger())))
+        return;
+    showTradeCount(true);
+}
+
+void TfrmViewUser::search1Click()
+{
+    browsertexts::TradeFilterInput in;
+    in.pjr = m_pjr->text();
+    in.pjIndex = m_pj->currentIndex();
+    in.buyerIndex = m_buyer->currentIndex();
+    in.jg1 = m_jg1->text();
+    in.jg2 = m_jg2->text();
+    in.sp = m_sp->text();
+    storeMemoEdits();
+    const qlonglong shop = m_shops->FieldByName(QStringLiteral("id")).asInteger();
+    // Setting the filter reads the rows anew, as a reopening would.
+    if (!applyFilter(m_ratings, browsertexts::tradeFilter(shop, browsertexts::tradeConditions(in))))
+        return;
+    showTradeCount(false);
+}
+
+void TfrmViewUser::viewRefresh1Click()
+{
+    storeMemoEdits();
+    const qlonglong shop = m_shops->FieldByName(QStringLiteral("id")).asInteger();
+    if (!applyFilter(m_ratings, browsertexts::tradeFilter(shop)))
+        return;
+    showTradeCount(false);
+}
+
+void TfrmViewUser::userDetailGridTitleClick(int column)
+{
+    storeMemoEdits();
+    if (!m_ratingModel->sortByColumn(column))
+        databaseError(m_ratings->lastError());
+}
+
+void TfrmViewUser::deleteRatingClick()
+{
+    if (m_ratings->RecordCount() == 0)
+        return;
+    if (!TPrompt::instance().question(m_context.dialogParent(), QString::fromUtf16(kConfirmDelete)))
+        return;
+    // Text typed into the memos of the rating that goes is dropped with it.
+    m_pjInfo->document()->setModified(false);
+    m_pjjs->document()->setModified(false);
+    if (!m_ratings->Delete())
+        databaseError(m_ratings->lastError());
+}
+
+void TfrmViewUser::showRating()
+{
+    const bool any = m_ratings->Active() && m_ratings->RecordCount() > 0;
+    m_pjInfo->setPlainText(any ? m_ratings->FieldByName(QStringLiteral("pjInfo")).asString() : QString());
+    m_pjjs->setPlainText(any ? m_ratings->FieldByName(QStringLiteral("pjjs")).asString() : QString());
+    for (QPlainTextEdit* memo : {m_pjInfo, m_pjjs}) {
+        memo->document()->setModified(false);
+        memo->setReadOnly(!any);
+    }
+    m_itemID->setText(any ? m_ratings->FieldByName(QStringLiteral("itemId")).asString() : QString());
+    // Rebuilt for every rating, not only when the item id changes: two trades of one item
+    // have snapshots of their own.
+    const TField trade = m_ratings->FieldByName(QStringLiteral("trade_id"));
+    if (!any) {
+        m_itemURL->setText(QStringLiteral("商品链接"));
+        m_itemTarget.clear();
+    } else if (trade.isNull()) {
+        m_itemURL->setText(QString::fromUtf16(exportlayout::kNoLink));
+        m_itemTarget.clear();
+    } else {
+        m_itemURL->setText(m_ratings->FieldByName(QStringLiteral("itemTitle")).asString());
+        m_itemTarget = exportlayout::snapshotLink(snapHost(), trade.raw(),
+                                                  m_ratings->FieldByName(QStringLiteral("itemId")).raw());
+    }
+    m_itemURL->setToolTip(m_itemTarget);
+}
+
+void TfrmViewUser::itemURLClick()
+{
+    if (!m_itemTarget.isEmpty())
+        QDesktopServices::openUrl(QUrl(m_itemTarget));
+}
+
+void TfrmViewUser::storeMemoEdits()
+{
+    if (!m_pjInfo->document()->isModified() && !m_pjjs->document()->isModified())
+        return;
+    QVariantHash values;
+    values.insert(QStringLiteral("pjInfo"), m_pjInfo->toPlainText());
+    values.insert(QStringLiteral("pjjs"), m_pjjs->toPlainText());
+    m_pjInfo->document()->setModified(false);
+    m_pjjs->document()->setModified(false);
+    if (m_ratings->RecordCount() > 0 && !m_ratingModel->postCurrent(values))
+        databaseError(m_ratings->lastError());
+}
+
+void TfrmViewUser::hideEvent(QHideEvent* event)
+{
+    storeMemoEdits();
+    TView::hideEvent(event);
+}
+
+QString TfrmViewUser::snapHost() const
+{
+    return m_context.config().Market().SnapHost;
+}
+
+// ---- Copies and exports ----
+
+void TfrmViewUser::copyShopClick()
+{
+    if (m_shops->RecordCount() == 0)
+        return;
+    QApplication::clipboard()->setText(exportlayout::shopCopy(currentRecord(m_shops, Kind::Shops)));
+}
+
+void TfrmViewUser::copyRatingClick()
+{
+    if (m_ratings->RecordCount() == 0)
+        return;
+    storeMemoEdits();
+    QApplication::clipboard()->setText(
+        exportlayout::ratingCopy(currentRecord(m_ratings, Kind::Ratings), snapHost()));
+}
+
+void TfrmViewUser::exportShopsExcel()
+{
+    startExport(Kind::Shops, Format::Xlsx);
+}
+
+void TfrmViewUser::exportShopsCsv()
+{
+    startExport(Kind::Shops, Format::Csv);
+}
+
+void TfrmViewUser::exportRatingsExcel()
+{
+    startExport(Kind::Ratings, Format::Xlsx);
+}
+
+void TfrmViewUser::exportRatingsCsv()
+{
+    startExport(Kind::Ratings, Format::Csv);
+}
+
+bool TfrmViewUser::exportBusy() const
+{
+    return m_export->busy();
+}
+
+void TfrmViewUser::startExport(Kind kind, Format format)
+{
+    // One export at a time.
+    if (m_export->busy())
+        return;
+    // The rating CSV needs a shop; the rating spreadsheet needs ratings.
+    TTable* cursor = kind == Kind::Shops ? m_shops : m_ratings;
+    const bool ready = kind == Kind::Ratings && format == Format::Xlsx ? m_ratings->RecordCount() > 0
+                                                                       : m_shops->RecordCount() > 0;
+    if (!ready)
+        return;
+    storeMemoEdits();
+
+    QString name;
+    if (kind == Kind::Shops)
+        name = QStringLiteral("导出掌柜数据");
+    else
+        name = QStringLiteral("导出") + fileSafe(currentKeeper()) +
+               (format == Format::Xlsx ? QStringLiteral("交易数据") : QStringLiteral("掌柜评价数据"));
+    // The workbook is Office Open XML, so it carries that extension.
+    name += format == Format::Xlsx ? QStringLiteral(".xlsx") : QStringLiteral(".csv");
+    const QString filter =
+        format == Format::Xlsx ? QStringLiteral("All files (*.xlsx)") : QStringLiteral("*.csv");
+    const QString target =
+        TPrompt::instance().saveFileName(m_context.dialogParent(), QStringLiteral("Save file"), name, filter);
+    if (target.isEmpty())
+        return;
+    const QString blocked = TExportJob::blockedTarget(target);
+    if (!blocked.isEmpty()) {
+        TPrompt::instance().warning(m_context.dialogParent(), blocked);
+        return;
+    }
+
+    TExportJob::Request request;
+    request.kind = kind;
+    request.format = format;
+    request.databasePath = m_context.dm().adoCn.path();
+    // The rows as the grid shows them now (filter and sort); the cursor itself never moves.
+    request.ids = cursor->Keys();
+    request.target = target;
+    request.snapHost = snapHost();
+
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_saveGauge1->setRange(0, std::max(1, static_cast<int>(request.ids.size())));
+    m_saveGauge1->setValue(0);
+    m_saveGauge1->show();
+    m_export->start(std::move(request));
+}
+
+void TfrmViewUser::exportProgress(qint64 done, qint64 total)
+{
+    m_saveGauge1->setRange(0, std::max<qint64>(1, total));
+    m_saveGauge1->setValue(static_cast<int>(done));
+}
+
+void TfrmViewUser::exportDone(const TExportJob::Result& result)
+{
+    m_saveGauge1->hide();
+    m_saveGauge1->setValue(0);
+    QApplication::restoreOverrideCursor();
+    if (!result.ok && !result.cancelled)
+        databaseError(result.error);
+    emit exportFinished(result);
+}

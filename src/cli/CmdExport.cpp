@@ -1,0 +1,140 @@
+#include "app/Paths.h"
+#include "app/Settings.h"
+#include "browser/BrowserTexts.h"
+#include "browser/TExportJob.h"
+#include "cli/CliCommand.h"
+#include "cli/JsonOut.h"
+#include "store/TDM.h"
+
+#include <QDir>
+#include <cstdio>
+
+namespace {
+
+const char kUsage[] = "usage: kestrova-cli [--data-dir DIR] export shops|ratings [--shop ID] [--filter TEXT] "
+                      "[--sort TEXT] (--csv FILE | --xlsx FILE)\n";
+
+struct Options
+{
+    exportlayout::Kind kind = exportlayout::Kind::Shops;
+    std::optional<qlonglong> shop;
+    QString filter;
+    QString sort;
+    std::optional<TExportJob::Format> format;
+    QString file;
+};
+
+bool parse(const QStringList& args, Options& o)
+{
+    if (args.isEmpty())
+        return false;
+    if (args[0] == QLatin1String("shops"))
+        o.kind = exportlayout::Kind::Shops;
+    else if (args[0] == QLatin1String("ratings"))
+        o.kind = exportlayout::Kind::Ratings;
+    else
+        return false;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (i + 1 >= args.size())
+            return false;
+        const QString v = args[++i];
+        if (a == QLatin1String("--shop")) {
+            bool ok = false;
+            o.shop = v.toLongLong(&ok);
+            if (!ok)
+                return false;
+        } else if (a == QLatin1String("--filter")) {
+            o.filter = v;
+        } else if (a == QLatin1String("--sort")) {
+            o.sort = v;
+        } else if ((a == QLatin1String("--csv") || a == QLatin1String("--xlsx")) && !o.format) {
+            o.format = a == QLatin1String("--csv") ? TExportJob::Format::Csv : TExportJob::Format::Xlsx;
+            o.file = v;
+        } else {
+            return false;
+        }
+    }
+    return o.format.has_value() && !o.file.isEmpty();
+}
+
+int runExport(const QStringList& args)
+{
+    Options o;
+    if (!parse(args, o)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    QDir().mkpath(Paths::dataDir());
+    QString error;
+    auto config = settings::load(Paths::configFile(), &error);
+    if (!config) {
+        std::fprintf(stderr, "%s (%s)\n",
+                     QString::fromUtf16(settings::kFatalMessage).toLocal8Bit().constData(),
+                     error.toLocal8Bit().constData());
+        return 1;
+    }
+    TDM dm;
+    if (!dm.DataModuleCreate(Paths::databaseFile())) {
+        std::fprintf(stderr, "%s\n", dm.OpenError().toLocal8Bit().constData());
+        return 1;
+    }
+
+    // This process only reads the row ids here; the rows are read by the export's own
+    // connection, so the file need not be mapped into memory.
+    dm.adoCn.exec(QStringLiteral("PRAGMA mmap_size=0"));
+
+    // The same texts the browser builds: the shop narrows the ratings, the filter follows.
+    const bool shops = o.kind == exportlayout::Kind::Shops;
+    TTable* cursor = shops ? dm.tb_dianbase : dm.tb_pjinfo;
+    QString filter = o.filter;
+    if (o.shop) {
+        const QString byShop =
+            shops ? QStringLiteral("id =") + QString::number(*o.shop) : browsertexts::tradeFilter(*o.shop);
+        filter = filter.isEmpty() ? byShop : byShop + QStringLiteral(" and ") + filter;
+    }
+    if (!cursor->SetFilter(filter) || !cursor->SetFiltered(true) || !cursor->SetSort(o.sort) ||
+        !cursor->Open()) {
+        std::fprintf(stderr, "%s\n", cursor->lastError().toLocal8Bit().constData());
+        return 1;
+    }
+    const QString blocked = TExportJob::blockedTarget(o.file);
+    if (!blocked.isEmpty()) {
+        std::fprintf(stderr, "%s\n", blocked.toLocal8Bit().constData());
+        return 1;
+    }
+
+    TExportJob::Request request;
+    request.kind = o.kind;
+    request.format = *o.format;
+    request.databasePath = dm.adoCn.path();
+    request.ids = cursor->Keys();
+    request.target = o.file;
+    request.snapHost = config->Market().SnapHost;
+    const TExportJob::Result result = TExportJob::run(request);
+    if (!result.ok) {
+        std::fprintf(stderr, "%s\n", result.error.toLocal8Bit().constData());
+        return 1;
+    }
+    std::printf("{\"rows\": %lld, \"file\": %s}\n", static_cast<long long>(result.rows),
+                jsonout::string(o.file).toUtf8().constData());
+    return 0;
+}
+
+const CliRegistration registration{
+    {QStringLiteral("export"),
+     QStringLiteral(
+         "export shops|ratings [--shop ID] [--filter TEXT] [--sort TEXT] (--csv FILE | --xlsx FILE)"
+         "   write stored shops or ratings to a file"),
+     runExport,
+     QStringLiteral("shops|ratings    what to write: the shop list or the ratings\n"
+                    "--shop ID        only this shop (shops) or this shop's ratings (ratings)\n"
+                    "--filter TEXT    a filter as the browser builds it, conditions joined by \" and \":\n"
+                    "                 col like %text%, col = 'text', col = N, col > N, col >= N, col <= N,\n"
+                    "                 buyerOrSaler = true|false; e.g. \"pjName like %abc% and jg >=100\"\n"
+                    "--sort TEXT      a column for ascending order, or \"col DESC \" for descending\n"
+                    "--csv FILE       write a CSV file (GBK, CRLF lines, the browser's header line)\n"
+                    "--xlsx FILE      write a spreadsheet file (Office Open XML, first sheet)\n"
+                    "The file is written beside its target and replaces it only when complete.")}};
+
+} // namespace

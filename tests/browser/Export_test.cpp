@@ -1,0 +1,262 @@
+// Copies and exports: the clipboard texts, the CSV files byte for byte against files written
+// by hand, the spreadsheet read back by LibreOffice, the worker, and the old file kept when
+// an export cannot finish.
+#include "BrowserFixture.h"
+#include "browser/ExportLayout.h"
+#include "browser/TExportJob.h"
+#include "browser/TExportRun.h"
+#include "extract/QtTestApp.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using exportlayout::Kind;
+using exportlayout::Record;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QByteArray handWritten(const char* name)
+{
+    return readAll(QStringLiteral(KESTROVA_TEST_DATA "/browser/") + QLatin1String(name));
+}
+
+class ExportFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dm.DataModuleCreate(dir.filePath("quelmar2.mdb"))) << dm.OpenError().toStdString();
+        sample = browserdata::addSample(dm);
+        ASSERT_NE(sample.r3, 0);
+    }
+
+    // The cursor's rows with a filter and a sort, as the views leave it.
+    std::vector<qlonglong> ids(TTable* cursor, const QString& filter, const QString& sort = QString())
+    {
+        EXPECT_TRUE(cursor->SetFilter(filter));
+        EXPECT_TRUE(cursor->SetFiltered(true));
+        EXPECT_TRUE(cursor->SetSort(sort));
+        EXPECT_TRUE(cursor->Open()) << cursor->lastError().toStdString();
+        return cursor->Keys();
+    }
+
+    TExportJob::Request request(Kind kind, TExportJob::Format format, std::vector<qlonglong> rows,
+                                const QString& name)
+    {
+        TExportJob::Request r;
+        r.kind = kind;
+        r.format = format;
+        r.databasePath = dm.adoCn.path();
+        r.ids = std::move(rows);
+        r.target = dir.filePath(name);
+        r.snapHost = browserdata::kSnapHost;
+        return r;
+    }
+
+    Record current(TTable* cursor, Kind kind)
+    {
+        QVariantList values;
+        for (const QString& c : exportlayout::recordColumns(kind))
+            values << cursor->value(cursor->RecNo() - 1, cursor->FieldIndex(c));
+        return Record(kind, values);
+    }
+
+    QTemporaryDir dir;
+    TDM dm;
+    browserdata::Sample sample;
+};
+
+} // namespace
+
+TEST(ExportLayout, MemberIdSnapshotLinkAndCsvCleaning)
+{
+    EXPECT_EQ(exportlayout::memberId("http://127.0.0.1:8631/shop/view_shop-5678.htm"), "12700186315678");
+    EXPECT_EQ(exportlayout::memberId("http://shop.example/abc/"), QString());
+    EXPECT_EQ(exportlayout::snapshotLink(" http://s", "T9", "I1"),
+              "http://s/auction/snap_detail.htm?trade_id=T9&auction_id=I1");
+    EXPECT_EQ(exportlayout::snapshotLink("http://s", QVariant(), "I1"), "无法链接商品");
+    EXPECT_EQ(exportlayout::cleanCsvField("a, b\tc\r\nd,e"), "a、bcd、e");
+}
+
+TEST_F(ExportFixture, CopiesEndEachLineWithACarriageReturnAlone)
+{
+    TTable* shops = dm.tb_dianbase;
+    ids(shops, QString());
+    const QString shop = exportlayout::shopCopy(current(shops, Kind::Shops));
+    EXPECT_FALSE(shop.contains(u'\n'));
+    const QStringList lines = shop.split(u'\r');
+    ASSERT_EQ(lines.size(), 20); // 19 lines and the text after the last carriage return
+    EXPECT_EQ(lines[0], "掌柜：店主甲");
+    EXPECT_EQ(lines[1], "评价人ID:12700186315678");
+    EXPECT_EQ(lines[2], "店铺名：甲的小店");
+    EXPECT_EQ(lines[3], "地址：杭州, 西湖");
+    EXPECT_EQ(lines[18], "创建日期：2020-05-06");
+    EXPECT_EQ(lines[19], QString());
+
+    TTable* ratings = dm.tb_pjinfo;
+    ids(ratings, "dian_id =" + QString::number(sample.shopA));
+    EXPECT_EQ(exportlayout::ratingCopy(current(ratings, Kind::Ratings), browserdata::kSnapHost),
+              "评价：好评\r评价人：买家,甲(买家)\r价格：128.5元\r评价时间：2026-11-02 8:05:09\r"
+              "商品标题：=SUM(A1)\r评价信息：质量好, 发货快\r\n下次再来😀\r评价解释：\r"
+              "商品链接：http://snap.test:81/auction/snap_detail.htm?trade_id=T1&auction_id=I100\r");
+    ratings->Next();
+    const QString second = exportlayout::ratingCopy(current(ratings, Kind::Ratings), browserdata::kSnapHost);
+    EXPECT_TRUE(second.contains("评价人：卖家乙(卖家)\r"));
+    EXPECT_TRUE(second.endsWith("商品链接：无法链接商品\r"));
+}
+
+TEST_F(ExportFixture, CsvFilesMatchTheFilesWrittenByHand)
+{
+    auto r =
+        TExportJob::run(request(Kind::Ratings, TExportJob::Format::Csv,
+                                ids(dm.tb_pjinfo, "dian_id =" + QString::number(sample.shopA)), "r.csv"));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.rows, 2);
+    EXPECT_EQ(readAll(dir.filePath("r.csv")), handWritten("ratings.csv"));
+
+    r = TExportJob::run(
+        request(Kind::Shops, TExportJob::Format::Csv, ids(dm.tb_dianbase, QString()), "s.csv"));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(readAll(dir.filePath("s.csv")), handWritten("shops.csv"));
+
+    // A shop without ratings gives the header line alone.
+    r = TExportJob::run(request(Kind::Ratings, TExportJob::Format::Csv, {}, "none.csv"));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(readAll(dir.filePath("none.csv")), handWritten("ratings.csv").split('\n').first() + '\n');
+}
+
+TEST_F(ExportFixture, RowsFollowTheCursorsFilterAndSortAndDeletedRowsAreSkipped)
+{
+    const auto rows = ids(dm.tb_pjinfo, "jg >=30", "jg DESC ");
+    ASSERT_EQ(rows, (std::vector<qlonglong>{sample.r1, sample.r3, sample.r2}));
+    dm.ADOQuery1->SetSQL("delete from pjInfo where id=:id");
+    dm.ADOQuery1->SetParam("id", sample.r3);
+    ASSERT_EQ(dm.ADOQuery1->ExecSQL(), 1);
+    auto r = TExportJob::run(request(Kind::Ratings, TExportJob::Format::Csv, rows, "r.csv"));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.rows, 2);
+    const QList<QByteArray> lines = readAll(dir.filePath("r.csv")).split('\n');
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines[1].startsWith(QByteArray("\xba\xc3\xc6\xc0,", 5))); // 好评
+    EXPECT_TRUE(lines[2].startsWith(QByteArray("\xd6\xd0\xc6\xc0,", 5))); // 中评
+}
+
+TEST_F(ExportFixture, AFailedOrCancelledExportLeavesTheOldFileAndNoTemporaryFile)
+{
+    const QString target = dir.filePath("keep.csv");
+    {
+        QFile old(target);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old contents");
+    }
+    std::atomic<bool> cancel{true};
+    auto r = TExportJob::run(
+        request(Kind::Ratings, TExportJob::Format::Csv, ids(dm.tb_pjinfo, QString()), "keep.csv"), {},
+        &cancel);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.cancelled);
+    r = TExportJob::run(
+        request(Kind::Ratings, TExportJob::Format::Xlsx, ids(dm.tb_pjinfo, QString()), "keep.csv"), {},
+        &cancel);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(readAll(target), "old contents");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"keep.csv", "quelmar2.mdb", "quelmar2.mdb-shm", "quelmar2.mdb-wal"}));
+
+    // A folder that cannot hold the file: a clear error, nothing else.
+    for (auto format : {TExportJob::Format::Csv, TExportJob::Format::Xlsx}) {
+        r = TExportJob::run(request(Kind::Shops, format, ids(dm.tb_dianbase, QString()), "keep.csv/x.out"));
+        EXPECT_FALSE(r.ok);
+        EXPECT_FALSE(r.error.isEmpty());
+    }
+    EXPECT_EQ(readAll(target), "old contents");
+
+    // A target that cannot be read (here a folder) is refused before anything is written.
+    QDir(dir.path()).mkdir("busy.csv");
+    EXPECT_EQ(TExportJob::blockedTarget(dir.filePath("busy.csv")),
+              dir.filePath("busy.csv") + "文件可能已被打开或损坏，重新选择或关闭文件！");
+    EXPECT_EQ(TExportJob::blockedTarget(target), QString());
+    EXPECT_EQ(TExportJob::blockedTarget(dir.filePath("new.csv")), QString());
+}
+
+TEST_F(ExportFixture, SpreadsheetReadBackHasHeadersNumericPricesAndNoFormulas)
+{
+    const QString soffice = QStandardPaths::findExecutable("soffice");
+    if (soffice.isEmpty())
+        GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    // A text longer than a cell holds is cut, not refused.
+    browserdata::addRating(dm, sample.shopA, "好评", true, "长", "1", "2026-05-05 5:05:05", "I9", "长评",
+                           QString(40000, u'x'), QString(), "T9");
+    auto r =
+        TExportJob::run(request(Kind::Ratings, TExportJob::Format::Xlsx,
+                                ids(dm.tb_pjinfo, "dian_id =" + QString::number(sample.shopA)), "r.xlsx"));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    r = TExportJob::run(
+        request(Kind::Shops, TExportJob::Format::Xlsx, ids(dm.tb_dianbase, QString()), "s.xlsx"));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+
+    const QString out = dir.filePath("out");
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    // A profile of its own, so a LibreOffice the user has open does not take the job.
+    p.start(soffice, {"-env:UserInstallation=file://" + dir.filePath("profile"), "--headless", "--convert-to",
+                      "csv:Text - txt - csv (StarCalc):44,34,76,1", "--outdir", out, dir.filePath("r.xlsx"),
+                      dir.filePath("s.xlsx")});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    // An XML reader turns the comment's CR LF into LF; the line break itself stays in the cell.
+    const QStringList ratings = QString::fromUtf8(readAll(out + "/r.csv")).split('\n');
+    ASSERT_GE(ratings.size(), 4) << readAll(out + "/r.csv").toStdString();
+    EXPECT_EQ(ratings[0],
+              "\"评价\",\"评价人\",\"是否为买家\",\"价格\",\"评价时间\",\"商品标题\",\"评价信息\","
+              "\"评价解释\",\"商品链接\"");
+    // Texts come back quoted, the price as a bare number; "=SUM(A1)" stays a text.
+    EXPECT_EQ(ratings[1],
+              "\"好评\",\"买家,甲\",\"(买家)\",128.5,\"2026-11-02 8:05:09\",\"=SUM(A1)\",\"质量好, 发货快");
+    EXPECT_EQ(ratings[2],
+              "下次再来😀\",,\"http://snap.test:81/auction/snap_detail.htm?trade_id=T1&auction_id=I100\"");
+    EXPECT_EQ(
+        ratings[3],
+        "\"中评\",\"卖家乙\",\"(卖家)\",30,\"2026-01-15 23:00:00\",\"+86 电话\",\"一般\",\"已处理 谢谢\","
+        "\"无法链接商品\"");
+    ASSERT_GE(ratings.size(), 5);
+    EXPECT_TRUE(ratings[4].contains("\"" + QString(TExportJob::kMaxCellText, u'x') + "\""));
+
+    const QStringList shops = QString::fromUtf8(readAll(out + "/s.csv")).split('\n');
+    ASSERT_GE(shops.size(), 3);
+    EXPECT_TRUE(shops[0].startsWith("\"掌柜：\",\"掌拒ID\",\"店铺名：\""));
+    EXPECT_TRUE(shops[0].endsWith("\"创建日期：\""));
+    EXPECT_TRUE(shops[1].startsWith("\" 店主甲 \",\"12700186315678\",\"甲的小店\",\"杭州, 西湖\","));
+    EXPECT_EQ(shops[2], "\"乙\",,,,\"http://shop.example/abc/\",,,,,,,,,,,,,,");
+}
+
+TEST_F(ExportFixture, TheRunWorksOnAThreadAndTakesOneExportAtATime)
+{
+    ensureCoreApp();
+    TExportRun run;
+    QSignalSpy finished(&run, &TExportRun::finished);
+    QSignalSpy progress(&run, &TExportRun::progressChanged);
+    ASSERT_TRUE(
+        run.start(request(Kind::Shops, TExportJob::Format::Csv, ids(dm.tb_dianbase, QString()), "s.csv")));
+    EXPECT_TRUE(run.busy());
+    EXPECT_FALSE(run.start(request(Kind::Shops, TExportJob::Format::Csv, {}, "other.csv")));
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_FALSE(run.busy());
+    const auto result = finished.first().first().value<TExportJob::Result>();
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.rows, 2);
+    ASSERT_FALSE(progress.isEmpty());
+    EXPECT_EQ(progress.last().at(0).toLongLong(), 2);
+    EXPECT_EQ(readAll(dir.filePath("s.csv")), handWritten("shops.csv"));
+    EXPECT_FALSE(QFile::exists(dir.filePath("other.csv")));
+}

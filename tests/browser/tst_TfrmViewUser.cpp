@@ -1,0 +1,467 @@
+// The shopkeeper browser driven through its controls in the main window: counts and command
+// availability, filters, sorting and colours, the trade tab with its memos and item link,
+// deletion, copies, exports from the context and main menus, and re-mining.
+#include "TestPrompt.h"
+#include "TestWindow.h"
+#include "browser/BrowserFixture.h"
+
+#include "browser/TfrmViewUser.h"
+#include "mining/RunFlags.h"
+#include "store/TDM.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
+
+namespace {
+
+const QColor kTint(232, 243, 255);
+const QColor kRed(255, 0, 0);
+
+// Catches the addresses the view hands to the system's browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    UrlCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+// The main window over a fresh data folder with the sample shops, showing the browser.
+struct Browser
+{
+    TestWindow w;
+    TestPrompt prompt;
+    TfrmViewUser* view = nullptr;
+    browserdata::Sample sample;
+
+    bool open(bool withSample = true)
+    {
+        if (!w.start())
+            return false;
+        if (withSample)
+            sample = browserdata::addSample(w.main->dm());
+        w.find<QAction>("miBrowser")->trigger();
+        view = w.find<TfrmViewUser>("frmViewUser");
+        return view != nullptr;
+    }
+
+    template <typename T> T* find(const char* name) const { return view->findChild<T*>(QLatin1String(name)); }
+    QTableView* shopGrid() const { return find<QTableView>("userBaseGrid"); }
+    QTableView* ratingGrid() const { return find<QTableView>("userDetailGrid"); }
+    TTable* shops() const { return w.main->dm().tb_dianbase; }
+    TTable* ratings() const { return w.main->dm().tb_pjinfo; }
+    QString dataInfo() const { return w.find<QLabel>("dataInfo")->text(); }
+    QString cell(QTableView* grid, int row, int column) const
+    {
+        return grid->model()->index(row, column).data().toString();
+    }
+    QString title(QTableView* grid, int column) const
+    {
+        return grid->model()->headerData(column, Qt::Horizontal).toString();
+    }
+    bool bold(QTableView* grid, int column) const
+    {
+        return grid->model()->headerData(column, Qt::Horizontal, Qt::FontRole).value<QFont>().bold();
+    }
+    // Successive mouse clicks on titles would merge into double clicks.
+    void clickTitle(QTableView* grid, int column) const
+    {
+        emit grid->horizontalHeader()->sectionClicked(column);
+    }
+    void clickRow(QTableView* grid, int row) const
+    {
+        const QRect rect = grid->visualRect(grid->model()->index(row, 1));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+    void showTrades() const { find<QTabWidget>("bsSkinPageControl1")->setCurrentIndex(1); }
+    qlonglong count(const QString& sql) const
+    {
+        TQuery* q = w.main->dm().ADOQuery1;
+        q->SetSQL(sql);
+        return q->Open() ? q->value(0, 0).toLongLong() : -1;
+    }
+    // Runs an export item and waits for its end.
+    bool exportWith(QAction* item, const QString& target)
+    {
+        prompt.saveFiles << target;
+        QSignalSpy done(view, &TfrmViewUser::exportFinished);
+        item->trigger();
+        return done.wait(30000) && done.first().first().value<TExportJob::Result>().ok;
+    }
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class tst_TfrmViewUser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void emptyDatabaseDisablesCommandsAndTheDelete()
+    {
+        Browser b;
+        QVERIFY(b.open(false));
+        QCOMPARE(b.w.main->windowTitle(), QStringLiteral("Kestrova--掌柜资料"));
+        QCOMPARE(b.dataInfo(), QStringLiteral("目前共有0个掌柜数据!"));
+        QVERIFY(!b.w.main->commandsAvailable());
+        QVERIFY(!b.w.find<QAction>("miExportShopCsv")->isEnabled());
+
+        auto* deleteBtn = b.find<QPushButton>("deleteBtn");
+        QVERIFY(deleteBtn->isEnabled());
+        b.find<QAction>("MenuItem6")->trigger();
+        QVERIFY(b.prompt.questions.isEmpty());
+        QVERIFY(!deleteBtn->isEnabled());
+
+        QCOMPARE(b.find<QLabel>("jyInfo")->text(), QStringLiteral("掌柜共有0条交易!"));
+        b.showTrades();
+        QVERIFY(!b.find<QPushButton>("search1")->isEnabled());
+        QVERIFY(!b.find<QPushButton>("viewRefresh1")->isEnabled());
+
+        // Exports and copies have nothing to work on.
+        b.find<QAction>("MenuItem4")->trigger();
+        b.find<QAction>("N1")->trigger();
+        QVERIFY(b.prompt.saveDialogs.isEmpty());
+    }
+
+    void shopListFiltersSortsAndColoursItsRows()
+    {
+        Browser b;
+        QVERIFY(b.open());
+        browserdata::insert(
+            b.w.main->dm(), "dianBase",
+            {{"dianzhu", QStringLiteral("丁")}, {"webaddr", "http://h/4"}, {"salelevel", 10}});
+        b.find<QPushButton>("viewRefresh")->click();
+        QCOMPARE(b.dataInfo(), QStringLiteral("目前共有3个掌柜数据!"));
+        QVERIFY(b.w.main->commandsAvailable());
+        QVERIFY(b.w.find<QAction>("miExportTradeExcel")->isEnabled());
+
+        QTableView* grid = b.shopGrid();
+        QCOMPARE(grid->model()->columnCount(), 13);
+        QCOMPARE(b.title(grid, 0), QStringLiteral("序号"));
+        QCOMPARE(b.title(grid, 12), QStringLiteral("商品分类"));
+        QCOMPARE(grid->columnWidth(0), 32);
+        QCOMPARE(grid->columnWidth(8), 100);
+        QCOMPARE(grid->toolTip(), QStringLiteral("双击重新更新商品成交信息"));
+        QCOMPARE(b.find<QComboBox>("buyLevel")->count(), 16);
+
+        // Odd row numbers are tinted; a seller level above 10 is red, 10 is not.
+        QAbstractItemModel* model = grid->model();
+        QCOMPARE(model->index(0, 1).data(Qt::BackgroundRole).value<QColor>(), kTint);
+        QVERIFY(!model->index(1, 1).data(Qt::BackgroundRole).isValid());
+        QCOMPARE(model->index(0, 1).data(Qt::ForegroundRole).value<QColor>(), kRed);
+        QVERIFY(!model->index(2, 1).data(Qt::ForegroundRole).isValid());
+
+        // The details follow the row clicked.
+        b.clickRow(grid, 1);
+        QCOMPARE(b.shops()->RecNo(), 2);
+        QCOMPARE(b.find<QLineEdit>("webaddr")->text(), QStringLiteral("http://shop.example/abc/"));
+        b.clickRow(grid, 0);
+        QCOMPARE(b.find<QLineEdit>("salerBad")->text(), QStringLiteral("2"));
+
+        // Titles: descending, ascending, descending; another column starts afresh.
+        b.clickTitle(grid, 0);
+        QCOMPARE(b.title(grid, 0), QStringLiteral("▼序号"));
+        QVERIFY(b.bold(grid, 0));
+        QCOMPARE(b.cell(grid, 0, 1), QStringLiteral("丁"));
+        b.clickTitle(grid, 0);
+        QCOMPARE(b.title(grid, 0), QStringLiteral("▲序号"));
+        QCOMPARE(b.cell(grid, 0, 1), QStringLiteral(" 店主甲 "));
+        b.clickTitle(grid, 0);
+        QCOMPARE(b.title(grid, 0), QStringLiteral("▼序号"));
+        b.clickTitle(grid, 4);
+        QCOMPARE(b.title(grid, 0), QStringLiteral("序号"));
+        QVERIFY(!b.bold(grid, 0));
+        QCOMPARE(b.title(grid, 4), QStringLiteral("▼卖家级别"));
+        QCOMPARE(b.shops()->Sort(), QStringLiteral("salelevel DESC "));
+
+        // The filter panel's texts; the count follows at the next refresh only.
+        b.find<QLineEdit>("zg")->setText(QStringLiteral("甲"));
+        b.find<QComboBox>("saleLevel")->setCurrentIndex(10);
+        b.find<QPushButton>("search")->click();
+        QCOMPARE(b.shops()->Filter(), QStringLiteral("dianzhu like %甲% and saleLevel >10"));
+        QCOMPARE(model->rowCount(), 1);
+        QCOMPARE(b.dataInfo(), QStringLiteral("目前共有3个掌柜数据!"));
+        b.find<QPushButton>("viewRefresh")->click();
+        QCOMPARE(b.dataInfo(), QStringLiteral("目前共有1个掌柜数据!"));
+        QCOMPARE(b.title(grid, 4), QStringLiteral("▼卖家级别"));
+
+        // Quotes, percent signs and " and " are looked for as typed, never run.
+        b.find<QLineEdit>("zg")->setText(QStringLiteral("x' or '1'='1 and 50%"));
+        b.find<QComboBox>("saleLevel")->setCurrentIndex(0);
+        b.find<QPushButton>("search")->click();
+        QVERIFY(b.prompt.errors.isEmpty());
+        QCOMPARE(model->rowCount(), 0);
+        QCOMPARE(b.count("select count(*) from dianBase"), 3);
+        b.find<QLineEdit>("zg")->clear();
+        b.find<QPushButton>("search")->click();
+        QCOMPARE(model->rowCount(), 3);
+    }
+
+    void tradeTabCountsFiltersMemosAndLink()
+    {
+        Browser b;
+        QVERIFY(b.open());
+        UrlCatcher urls;
+        b.clickRow(b.shopGrid(), 0);
+        b.showTrades();
+        QTableView* grid = b.ratingGrid();
+        auto* jyInfo = b.find<QLabel>("jyInfo");
+        QCOMPARE(jyInfo->text(), QStringLiteral("掌柜共有2条交易记录!"));
+        QCOMPARE(b.find<QLabel>("dianzhuLabel")->text(), QStringLiteral(" 店主甲 "));
+        QCOMPARE(grid->model()->columnCount(), 6);
+        QCOMPARE(grid->columnWidth(5), 500);
+        QCOMPARE(b.cell(grid, 0, 2), QStringLiteral("买家"));
+        QCOMPARE(b.cell(grid, 1, 2), QStringLiteral("卖家"));
+        QCOMPARE(grid->model()->index(0, 0).data(Qt::BackgroundRole).value<QColor>(), kTint);
+        QVERIFY(!grid->model()->index(0, 2).data(Qt::BackgroundRole).isValid());
+
+        // The item link of a rating with and without trade number.
+        auto* link = b.find<QPushButton>("itemURL");
+        QCOMPARE(b.find<QLineEdit>("itemID")->text(), QStringLiteral("I100"));
+        QCOMPARE(link->text(), QStringLiteral("=SUM(A1)"));
+        link->click();
+        QCOMPARE(urls.opened.size(), 1);
+        QCOMPARE(urls.opened.first().toString(),
+                 QStringLiteral("http://127.0.0.1:8631/auction/snap_detail.htm?trade_id=T1&auction_id=I100"));
+        b.clickRow(grid, 1);
+        QCOMPARE(link->text(), QStringLiteral("无法链接商品"));
+        link->click();
+        QCOMPARE(urls.opened.size(), 1);
+
+        // A memo edit is stored when another rating becomes current.
+        auto* memo = b.find<QPlainTextEdit>("pjjsMemo");
+        memo->moveCursor(QTextCursor::End);
+        memo->insertPlainText(QStringLiteral("补充"));
+        b.clickRow(grid, 0);
+        QCOMPARE(b.count(QStringLiteral("select count(*) from pjInfo where pjjs='已处理 谢谢补充' and id=%1")
+                             .arg(b.sample.r2)),
+                 1);
+        QCOMPARE(b.ratings()->RecNo(), 1);
+        QCOMPARE(b.find<QPlainTextEdit>("pjInfoMemo")->toPlainText(),
+                 QStringLiteral("质量好, 发货快\n下次再来😀"));
+
+        // Whole numbers only in the price fields; bounds include their limits.
+        auto* jg1 = b.find<QLineEdit>("jg1");
+        QCOMPARE(jg1->text(), QStringLiteral("0"));
+        jg1->clear();
+        QTest::keyClicks(jg1, QStringLiteral("3a0"));
+        QCOMPARE(jg1->text(), QStringLiteral("30"));
+        b.find<QPushButton>("search1")->click();
+        QCOMPARE(b.ratings()->Filter(), QStringLiteral("dian_id =%1 and jg >=30").arg(b.sample.shopA));
+        QCOMPARE(jyInfo->text(), QStringLiteral("掌柜共有2条交易记录"));
+        b.find<QComboBox>("buyer")->setCurrentIndex(2);
+        b.find<QPushButton>("search1")->click();
+        QCOMPARE(grid->model()->rowCount(), 1);
+        QCOMPARE(jyInfo->text(), QStringLiteral("掌柜共有1条交易记录"));
+
+        b.find<QPushButton>("viewRefresh1")->click();
+        QCOMPARE(b.ratings()->Filter(), QStringLiteral("dian_id =%1").arg(b.sample.shopA));
+        QCOMPARE(jyInfo->text(), QStringLiteral("掌柜共有2条交易记录"));
+        QCOMPARE(b.find<QComboBox>("buyer")->currentIndex(), 2);
+
+        // Sorting by price; a delete leaves the count label until the next count.
+        b.clickTitle(grid, 3);
+        QCOMPARE(b.title(grid, 3), QStringLiteral("▼价格"));
+        QCOMPARE(b.cell(grid, 0, 3), QStringLiteral("128.5"));
+        b.clickTitle(grid, 3);
+        QCOMPARE(b.cell(grid, 0, 3), QStringLiteral("30"));
+        b.prompt.answerYes = true;
+        b.find<QAction>("N3")->trigger();
+        QCOMPARE(b.prompt.questions, QStringList{QStringLiteral("确定要删除此记录吗?")});
+        QCOMPARE(grid->model()->rowCount(), 1);
+        QCOMPARE(b.count(QStringLiteral("select count(*) from pjInfo where id=%1").arg(b.sample.r2)), 0);
+        QCOMPARE(jyInfo->text(), QStringLiteral("掌柜共有2条交易记录"));
+
+        // Another shop's ratings after the tab is shown again.
+        b.find<QTabWidget>("bsSkinPageControl1")->setCurrentIndex(0);
+        b.clickRow(b.shopGrid(), 1);
+        b.showTrades();
+        QCOMPARE(jyInfo->text(), QStringLiteral("掌柜共有1条交易记录!"));
+        QCOMPARE(b.cell(grid, 0, 1), QStringLiteral("丙"));
+    }
+
+    void deletingAShopTakesItsRatingsAndCountsAgain()
+    {
+        Browser b;
+        QVERIFY(b.open());
+        auto* deleteBtn = b.find<QPushButton>("deleteBtn");
+        deleteBtn->click();
+        QCOMPARE(b.prompt.questions.size(), 1);
+        QCOMPARE(b.count("select count(*) from dianBase"), 2);
+
+        b.prompt.answerYes = true;
+        deleteBtn->click();
+        QCOMPARE(b.count(QStringLiteral("select count(*) from dianBase where id=%1").arg(b.sample.shopA)), 0);
+        QCOMPARE(b.count(QStringLiteral("select count(*) from pjInfo where dian_id=%1").arg(b.sample.shopA)),
+                 0);
+        QCOMPARE(b.count("select count(*) from pjInfo"), 1);
+        QCOMPARE(b.dataInfo(), QStringLiteral("目前共有1个掌柜数据!"));
+        QVERIFY(b.w.main->commandsAvailable());
+
+        b.find<QAction>("MenuItem6")->trigger();
+        QCOMPARE(b.count("select count(*) from pjInfo"), 0);
+        QCOMPARE(b.dataInfo(), QStringLiteral("目前共有0个掌柜数据!"));
+        QVERIFY(!deleteBtn->isEnabled());
+        QVERIFY(!b.w.main->commandsAvailable());
+        QVERIFY(b.prompt.errors.isEmpty());
+    }
+
+    void aShopDeleteThatFailsKeepsItsRatings()
+    {
+        Browser b;
+        QVERIFY(b.open());
+        // Without the view's delete trigger the shop row cannot go.
+        TQuery* q = b.w.main->dm().ADOQuery1;
+        q->SetSQL(QStringLiteral("drop trigger dianBaseSort_delete"));
+        QVERIFY2(q->ExecSQL() >= 0, qPrintable(q->lastError()));
+        b.prompt.answerYes = true;
+        b.find<QPushButton>("deleteBtn")->click();
+        QCOMPARE(b.prompt.errors.size(), 1);
+        QCOMPARE(b.count(QStringLiteral("select count(*) from pjInfo where dian_id=%1").arg(b.sample.shopA)),
+                 2);
+        QCOMPARE(b.count("select count(*) from dianBase"), 2);
+        QCOMPARE(b.dataInfo(), QStringLiteral("目前共有2个掌柜数据!"));
+        QCOMPARE(b.shopGrid()->model()->rowCount(), 2);
+    }
+
+    void copiesPutLabelledTextsOnTheClipboard()
+    {
+        Browser b;
+        QVERIFY(b.open());
+        b.find<QAction>("MenuItem1")->trigger();
+        const QString shop = QApplication::clipboard()->text();
+        QCOMPARE(shop.count(u'\r'), 19);
+        QVERIFY(!shop.contains(u'\n'));
+        QVERIFY(shop.startsWith(QStringLiteral("掌柜：店主甲\r评价人ID:12700186315678\r")));
+
+        b.showTrades();
+        b.clickRow(b.ratingGrid(), 1);
+        b.find<QAction>("t1")->trigger();
+        const QString rating = QApplication::clipboard()->text();
+        QCOMPARE(rating.count(u'\r'), 8);
+        QVERIFY(rating.startsWith(QStringLiteral("评价：中评\r评价人：卖家乙(卖家)\r价格：30元\r")));
+        QVERIFY(rating.endsWith(QStringLiteral("商品链接：无法链接商品\r")));
+    }
+
+    void exportsKeepTheRowAndTheWindowAndTakeOneAtATime()
+    {
+        Browser b;
+        QVERIFY(b.open());
+        QTemporaryDir out;
+        QTableView* grid = b.shopGrid();
+        // Sorted by id descending and filtered to the two sample shops: shop B first.
+        b.clickTitle(grid, 0);
+        b.find<QPushButton>("search")->click();
+        b.clickRow(grid, 1);
+        QCOMPARE(b.cell(grid, 1, 1), QStringLiteral(" 店主甲 "));
+
+        const QString shops = out.filePath("shops.csv");
+        QVERIFY(b.exportWith(b.w.find<QAction>("miExportShopCsv"), shops));
+        QCOMPARE(b.prompt.saveDialogs.last(), QStringLiteral("Save file|导出掌柜数据.csv|*.csv"));
+        const QList<QByteArray> lines = readAll(shops).split('\n');
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines[1].startsWith(QByteArray("\xd2\xd2,,", 4))); // 乙 first, as the grid shows it
+        QCOMPARE(b.shops()->RecNo(), 2);
+        QCOMPARE(grid->currentIndex().row(), 1);
+        QVERIFY(!b.find<QProgressBar>("saveGauge1")->isVisible());
+        QVERIFY(!QApplication::overrideCursor());
+
+        // The rating spreadsheet from the context menu, under its default name.
+        b.showTrades();
+        QVERIFY(b.exportWith(b.find<QAction>("N1"), out.filePath("r.xlsx")));
+        QCOMPARE(b.prompt.saveDialogs.last(),
+                 QStringLiteral("Save file|导出 店主甲 交易数据.xlsx|All files (*.xlsx)"));
+        QVERIFY(readAll(out.filePath("r.xlsx")).startsWith("PK"));
+
+        // A second export cannot start while one runs; the bar shows the first.
+        const int dialogs = b.prompt.saveDialogs.size();
+        b.prompt.saveFiles << out.filePath("a.csv") << out.filePath("b.csv");
+        QSignalSpy done(b.view, &TfrmViewUser::exportFinished);
+        b.find<QAction>("CVS1")->trigger();
+        QVERIFY(b.view->exportBusy());
+        QVERIFY(b.find<QProgressBar>("saveGauge1")->isVisible());
+        QVERIFY(QApplication::overrideCursor());
+        b.find<QAction>("CVS1")->trigger();
+        QCOMPARE(b.prompt.saveDialogs.size(), dialogs + 1);
+        QVERIFY(done.wait(30000));
+        QCOMPARE(b.prompt.saveDialogs.last(), QStringLiteral("Save file|导出 店主甲 掌柜评价数据.csv|*.csv"));
+        QVERIFY(QFile::exists(out.filePath("a.csv")));
+        QVERIFY(!QFile::exists(out.filePath("b.csv")));
+
+        // A target that cannot be opened gets the warning and stays as it is.
+        b.prompt.saveFiles.clear();
+        QDir(out.path()).mkdir("open.csv");
+        b.prompt.saveFiles << out.filePath("open.csv");
+        b.find<QAction>("CVS1")->trigger();
+        QVERIFY(!b.view->exportBusy());
+        QCOMPARE(b.prompt.warnings,
+                 QStringList{out.filePath("open.csv") +
+                             QStringLiteral("文件可能已被打开或损坏，重新选择或关闭文件！")});
+        QVERIFY(!QApplication::overrideCursor());
+
+        // Cancelled dialog: nothing happens.
+        b.find<QAction>("MenuItem3")->trigger();
+        QVERIFY(!b.view->exportBusy());
+        QCOMPARE(b.prompt.saveDialogs.last(),
+                 QStringLiteral("Save file|导出掌柜数据.xlsx|All files (*.xlsx)"));
+    }
+
+    void doubleClickSendsTheShopBackToTheMiningRun()
+    {
+        Browser b;
+        QVERIFY(b.open(false));
+        // A closed port: the download fails at once and the run ends.
+        browserdata::insert(b.w.main->dm(), "dianBase",
+                            {{"dianzhu", QStringLiteral("戊")},
+                             {"dianming", QStringLiteral("戊店")},
+                             {"loc", QStringLiteral("鞋")},
+                             {"webaddr", "http://127.0.0.1:9/shop/1.htm"},
+                             {"commodityNum", 5},
+                             {"addr", QStringLiteral("上海")},
+                             {"commodityKind", QStringLiteral("鞋包")}});
+        b.find<QPushButton>("viewRefresh")->click();
+        QTableView* grid = b.shopGrid();
+        const QPoint cell = grid->visualRect(grid->model()->index(0, 1)).center();
+        QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell);
+        QCOMPARE(b.w.main->currentView()->objectName(), QStringLiteral("frmAdvanceSearch"));
+        QCOMPARE(b.w.find<QTabWidget>("searchPages")->currentIndex(), 1);
+        auto* results = b.w.find<QTableWidget>("searchGrid");
+        QCOMPARE(results->item(0, 1)->text(), QStringLiteral("Y"));
+        QCOMPARE(results->item(0, 2)->text(), QStringLiteral("戊"));
+        QCOMPARE(results->item(0, 8)->text(), QStringLiteral("鞋包"));
+        QVERIFY(b.w.find<QCheckBox>("infoDetailCheck")->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(!runflags::netBusy && !runflags::savingRatings, 30000);
+    }
+};
+
+QTEST_MAIN(tst_TfrmViewUser)
+#include "tst_TfrmViewUser.moc"
