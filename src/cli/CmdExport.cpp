@@ -3,6 +3,7 @@
 #include "browser/BrowserTexts.h"
 #include "browser/TExportJob.h"
 #include "cli/CliCommand.h"
+#include "cli/CliDatabase.h"
 #include "cli/JsonOut.h"
 #include "store/TDM.h"
 
@@ -75,10 +76,8 @@ int runExport(const QStringList& args)
         return 1;
     }
     TDM dm;
-    if (!dm.DataModuleCreate(Paths::databaseFile())) {
-        std::fprintf(stderr, "%s\n", dm.OpenError().toLocal8Bit().constData());
+    if (!openCliDatabase(dm))
         return 1;
-    }
 
     // This process only reads the row ids here; the rows are read by the export's own
     // connection, so the file need not be mapped into memory.
