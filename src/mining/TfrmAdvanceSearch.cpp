@@ -38,6 +38,7 @@ namespace {
 const QColor kMarkedText(255, 0, 0);
 const QColor kOddRowTint(232, 243, 255);
 const QString kMark = QStringLiteral("Y");
+const QString kSearchBusyMessage = QStringLiteral("正在搜索掌柜，请稍后再进行！");
 
 constexpr int kColumnWidths[TfrmAdvanceSearch::kColumns] = {30, 30, 150, 200, 280, 180, 60, 90, 160};
 const char16_t* const kHeaders[TfrmAdvanceSearch::kColumns] = {
@@ -477,7 +478,7 @@ void TfrmAdvanceSearch::saveSearchClick()
     // The browser can send a shop while a search runs; its end would replace the grid and
     // clear the busy flag under the mining run.
     if (m_searchRun->running()) {
-        TPrompt::instance().information(this, QStringLiteral("正在搜索掌柜，请稍后再进行！"));
+        TPrompt::instance().information(this, kSearchBusyMessage);
         return;
     }
     QList<TMiningRun::Row> rows;
@@ -586,6 +587,12 @@ void TfrmAdvanceSearch::setRowMarked(int row, bool marked)
 
 void TfrmAdvanceSearch::mineShops(const QList<QStringList>& shops)
 {
+    // A run under way keeps its grid: the shops it searches or mines belong there.
+    if (busy()) {
+        TPrompt::instance().information(this, m_searchRun->running() ? kSearchBusyMessage
+                                                                     : TMiningRun::saverBusyMessage());
+        return;
+    }
     m_searchPages->setCurrentIndex(1);
     fillResultGrid(shops);
     for (int row = 1; row <= shops.size(); ++row)
