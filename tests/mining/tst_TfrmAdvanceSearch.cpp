@@ -390,6 +390,11 @@ private slots:
         QVERIFY(!s.find<QWidget>("resultToolPanel")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(s.find<QLabel>("havedFinishNum")->text() != QStringLiteral("0个"), 20000);
         QVERIFY(s.find<QPushButton>("saveCancel")->isEnabled());
+        // A shop the browser sends meanwhile is refused; the run keeps its grid.
+        const QString mining = s.cell(1, 5);
+        s.w.main->mineShops({sampleShops().at(1)});
+        QCOMPARE(s.cell(1, 5), mining);
+        QCOMPARE(prompt.informations.size(), 1);
         s.click("saveCancel");
         QTRY_VERIFY_WITH_TIMEOUT(s.find<QFrame>("excavatePanel")->isHidden() && !runflags::savingRatings,
                                  20000);
