@@ -13,6 +13,7 @@ struct Options
 {
     SearchCriteria criteria;
     bool mine = false;
+    bool newOnly = false;
     int from = 1;
     int to = 5000;
     QStringList urls;
@@ -65,6 +66,8 @@ bool parse(const QStringList& args, bool urlsAllowed, Options& o)
                 return false;
         } else if (a == QLatin1String("--mine")) {
             o.mine = true;
+        } else if (a == QLatin1String("--new-only")) {
+            o.newOnly = true;
         } else if (urlsAllowed && !a.startsWith(QLatin1String("--"))) {
             o.urls << a;
         } else {
@@ -96,9 +99,10 @@ int runSearch(const QStringList& args)
 {
     Options o;
     if (!parse(args, false, o)) {
-        std::fprintf(stderr,
-                     "usage: kestrova-cli search [--shopname T] [--sellername T] [--keybiz T] [--loc T] "
-                     "[--category INDEX] [--levels 1,3] [--count N] [--mine [--from A] [--to B]]\n");
+        std::fprintf(
+            stderr,
+            "usage: kestrova-cli search [--shopname T] [--sellername T] [--keybiz T] [--loc T] "
+            "[--category INDEX] [--levels 1,3] [--count N] [--mine [--from A] [--to B] [--new-only]]\n");
         return 2;
     }
     TDM dm;
@@ -106,14 +110,14 @@ int runSearch(const QStringList& args)
     if (!config)
         return 1;
     CliRunner runner(*config, dm);
-    return runner.search(o.criteria, o.mine, o.from, o.to);
+    return runner.search(o.criteria, o.mine, o.from, o.to, o.newOnly);
 }
 
 int runMine(const QStringList& args)
 {
     Options o;
     if (!parse(args, true, o) || o.urls.isEmpty()) {
-        std::fprintf(stderr, "usage: kestrova-cli mine [--from A] [--to B] URL...\n");
+        std::fprintf(stderr, "usage: kestrova-cli mine [--from A] [--to B] [--new-only] URL...\n");
         return 2;
     }
     TDM dm;
@@ -138,17 +142,20 @@ int runMine(const QStringList& args)
         rows << TMiningRun::Row{true, texts};
     }
     CliRunner runner(*config, dm);
-    return runner.mine(rows, o.from, o.to);
+    return runner.mine(rows, o.from, o.to, o.newOnly);
 }
 
 const CliRegistration searchRegistration{
     {QStringLiteral("search"),
      QStringLiteral(
          "search [--shopname T] [--sellername T] [--keybiz T] [--loc T] [--category INDEX] [--levels 1,3] "
-         "[--count N] [--mine [--from A] [--to B]]   search the shop directory (and mine the shops found)"),
+         "[--count N] [--mine [--from A] [--to B] [--new-only]]   search the shop directory (and mine the "
+         "shops found; with --new-only a stored shop's rating walk stops at the first page it already has)"),
      runSearch}};
 const CliRegistration mineRegistration{
     {QStringLiteral("mine"),
-     QStringLiteral("mine [--from A] [--to B] URL...   mine the given shop addresses"), runMine}};
+     QStringLiteral("mine [--from A] [--to B] [--new-only] URL...   mine the given shop addresses (with "
+                    "--new-only a stored shop's rating walk stops at the first page it already has)"),
+     runMine}};
 
 } // namespace

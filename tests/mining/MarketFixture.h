@@ -47,6 +47,23 @@ protected:
         ASSERT_FALSE(shops().isEmpty());
     }
 
+    void setNet(int retries, int retryDelay, int pageDelay)
+    {
+        NetSettings net;
+        net.Retries = retries;
+        net.RetryDelay = retryDelay;
+        net.PageDelay = pageDelay;
+        m_config.SetNet(net);
+    }
+
+    // Adds lines to the configuration file, for the command line.
+    void appendConfig(const QByteArray& text)
+    {
+        QFile config(m_dir.filePath("config.ini"));
+        ASSERT_TRUE(config.open(QIODevice::Append));
+        config.write(text);
+    }
+
     QJsonArray shops() const { return m_truth.value("shops").toArray(); }
     QJsonObject shop(int i) const { return shops().at(i).toObject(); }
 
