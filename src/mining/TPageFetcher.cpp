@@ -8,6 +8,8 @@
 TPageFetcher::TPageFetcher(QObject* parent) : QObject(parent)
 {
     m_pause.setSingleShot(true);
+    // A coarse timer may fire up to 5% early; a server's pause is a least time.
+    m_pause.setTimerType(Qt::PreciseTimer);
     connect(&m_pause, &QTimer::timeout, this, &TPageFetcher::startDownload);
     connect(&m_sink, &THttpEventSink::status, this, &TPageFetcher::onStatus);
     connect(&m_sink, &THttpEventSink::workBegin, this, [this](TThreadHttp* w, HttpWorkMode, qint64 expected) {

@@ -18,61 +18,6 @@ protected:
                 return static_cast<int>(i);
         return -1;
     }
-
-    // Every stored field of every rating of truth shop i, against what the market served.
-    void expectShopStored(int i)
-    {
-        const QJsonObject s = shop(i);
-        TQuery* q = dm.ADOQuery1;
-        q->SetSQL("select * from dianbase where webaddr=:w");
-        q->SetParam("w", s["address"].toString());
-        ASSERT_TRUE(q->Open());
-        ASSERT_EQ(q->RecordCount(), 1);
-        EXPECT_EQ(q->FieldByName("dianzhu").asString(), s["shopkeeper"].toString());
-        EXPECT_EQ(q->FieldByName("salerCredit").asInteger(), s["sellerCredit"].toInt());
-        EXPECT_EQ(q->FieldByName("salelevel").asInteger(), s["sellerLevel"].toInt());
-        EXPECT_EQ(q->FieldByName("buylevel").asInteger(), s["buyerLevel"].toInt());
-        EXPECT_EQ(q->FieldByName("buyerGood").asInteger(), s["buyerGood"].toInt());
-        EXPECT_EQ(q->FieldByName("salerNotBad").asInteger(), s["sellerNeutral"].toInt());
-        EXPECT_EQ(q->FieldByName("createDate").asString(), s["createDate"].toString());
-        EXPECT_EQ(q->FieldByName("salerGoodRate").asString(), s["sellerGoodRate"].toString());
-        const QString shopId = q->FieldByName("id").asString();
-
-        q->SetSQL("select pj, pjsj, trade_id, itemId, itemTitle, pjName, jg, pjInfo, pjjs, buyerOrSaler "
-                  "from pjinfo where dian_id=:d order by pjsj desc, id");
-        q->SetParam("d", shopId);
-        ASSERT_TRUE(q->Open());
-        const QJsonArray ratings = s["ratings"].toArray();
-        ASSERT_EQ(q->RecordCount(), ratings.size());
-        QStringList stored, served;
-        for (q->First(); !q->Eof(); q->Next()) {
-            QStringList f;
-            for (const char* c :
-                 {"pj", "pjsj", "trade_id", "itemId", "itemTitle", "pjName", "pjInfo", "pjjs"})
-                f << q->FieldByName(c).asString();
-            f << QString::number(q->FieldByName("jg").asFloat(), 'f', 2)
-              << q->FieldByName("buyerOrSaler").asString();
-            stored << f.join('|');
-        }
-        for (const QJsonValue& v : ratings) {
-            const QJsonObject r = v.toObject();
-            QString when = r["time"].toString();
-            QStringList f{r["pj"].toString(),
-                          QDateTime::fromString(when, "yyyy-MM-dd HH:mm:ss").toString("yyyy-MM-dd H:mm:ss"),
-                          r["tradeId"].toString(),
-                          r["itemId"].toString(),
-                          folded(r["title"].toString()),
-                          folded(r["buyer"].toString()),
-                          folded(r["comment"].toString()),
-                          folded(r["explanation"].toString()),
-                          QString::number(r["price"].toString().toDouble(), 'f', 2),
-                          "True"};
-            served << f.join('|');
-        }
-        stored.sort();
-        served.sort();
-        EXPECT_EQ(stored, served);
-    }
 };
 
 TEST_F(MiningRuns, SearchThenMineStoresWhatTheMarketServed)
