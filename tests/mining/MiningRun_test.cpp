@@ -274,6 +274,19 @@ TEST(MiningCli, AKilledSaveLeavesAConsistentDatabase)
     ASSERT_TRUE(dm.ADOQuery1->Open());
     const qlonglong n = dm.ADOQuery1->value(0, 0).toLongLong();
     EXPECT_TRUE(n == 0 || n == 20000) << n; // one transaction: all or nothing
+    dm.ADOQuery1->Close();
+
+    // The same run again, re-mining only what is new, completes the shop.
+    QProcess again;
+    again.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"),
+                {"--data-dir", dir.path(), "mine", "--new-only", "--to", "20000",
+                 QString::fromStdString(market.url("/shop/1.htm"))});
+    ASSERT_TRUE(again.waitForFinished(120000));
+    EXPECT_EQ(again.exitCode(), 0) << again.readAllStandardError().toStdString();
+    dm.ADOQuery1->SetSQL("select count(*), count(distinct itemId_pjsj) from pjinfo");
+    ASSERT_TRUE(dm.ADOQuery1->Open());
+    EXPECT_EQ(dm.ADOQuery1->value(0, 0).toLongLong(), 20000);
+    EXPECT_EQ(dm.ADOQuery1->value(0, 1).toLongLong(), 20000);
 }
 
 } // namespace

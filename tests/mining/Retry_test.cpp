@@ -325,4 +325,36 @@ TEST_F(Retries, TheCommandLineReportsRetriesAndShowsProgressOnlyOnATerminal)
     EXPECT_FALSE(shown.contains(" of 0")) << shown.toStdString();
 }
 
+TEST_F(Retries, ASearchRetriesAFailedResultPageAndSaysSoInItsLog)
+{
+    startMarket(
+        {"--shops", "120", "--ratings", "1", "--seed", "3", "--fail-first", "1", "--fail-mode", "drop"});
+    setNet(3, 10, 0);
+    SearchCriteria criteria;
+    criteria.category = 1;
+    criteria.requested = 0;
+    TSearchRun search;
+    QStringList lines;
+    QList<TSearchRun::ShopRow> found;
+    bool over = false, cancelled = true;
+    QObject::connect(&search, &TSearchRun::logLines, &search, [&](const QStringList& l) { lines << l; });
+    QObject::connect(&search, &TSearchRun::finished, &search,
+                     [&](const QList<TSearchRun::ShopRow>& rows, bool c) {
+                         found = rows;
+                         over = true;
+                         cancelled = c;
+                     });
+    ASSERT_TRUE(search.start(criteria, m_config));
+    ASSERT_TRUE(waitFor([&] { return over; }));
+    EXPECT_FALSE(cancelled);
+    int expected = 0;
+    for (const QJsonValue& v : shops())
+        expected += v["category"].toString() == QLatin1String(SearchCriteria::categories()[1].code) &&
+                    !v["bseller"].toBool();
+    EXPECT_EQ(found.size(), expected);
+    // One line for each result page, each tried twice.
+    EXPECT_GE(search.retries(), 1);
+    EXPECT_EQ(lines.filter(QStringLiteral("秒后重试（第1次，共3次）")).size(), search.retries());
+}
+
 } // namespace
