@@ -24,7 +24,8 @@
 // Events of one download, in order: status Resolving, Connecting, Connected, a Text status
 // with the response's status line, workBegin, work (repeatedly), a Disconnected if the
 // server closes the connection (Body still empty), workEnd, then on failure the installed
-// failure handler, and always Disconnecting and the final Disconnected. At
+// failure handler (skipped for a retryable failure with Options::quietIfRetryable), and
+// always Disconnecting and the final Disconnected. At
 // the final Disconnected, Ended() is true and either Body() holds the page (ResultCode "0")
 // or Body() is empty and ResultCode() is "100860".
 //
