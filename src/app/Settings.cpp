@@ -5,6 +5,7 @@
 #include "store/Formats.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 namespace settings {
 namespace {
@@ -40,6 +41,10 @@ bool createDefaults(const QString& path, QString* error)
     ini.setValue(kNet, QStringLiteral("User"), QString());
     ini.setValue(kNet, QStringLiteral("Password"), QString());
     ini.setValue(kNet, QStringLiteral("Domain"), QString());
+    const NetSettings net;
+    ini.setValue(kNet, QStringLiteral("Retries"), QString::number(net.Retries));
+    ini.setValue(kNet, QStringLiteral("RetryDelay"), QString::number(net.RetryDelay));
+    ini.setValue(kNet, QStringLiteral("PageDelay"), QString::number(net.PageDelay));
     ini.setValue(QStringLiteral("Login"), QStringLiteral("date"),
                  formats::dateTime(QDateTime::currentDateTime()));
     writeMarketDefaults(ini);
@@ -53,6 +58,18 @@ bool createDefaults(const QString& path, QString* error)
 std::optional<int> readInt(const IniFile& ini, const QString& key)
 {
     return text::toInt(ini.value(kNet, key, QStringLiteral("0")).toStdString());
+}
+
+// A whole number from 0 to max, or the default: a bad value is not fatal and is left in the
+// file as it stands.
+int readBounded(const IniFile& ini, const QString& key, int max, int fallback)
+{
+    const QString raw = ini.value(kNet, key).trimmed();
+    if (raw.isEmpty() || !std::all_of(raw.begin(), raw.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+        return fallback;
+    bool ok = false;
+    const int value = raw.toInt(&ok);
+    return ok && value <= max ? value : fallback;
 }
 
 } // namespace
@@ -88,9 +105,15 @@ std::optional<TConfig> load(const QString& path, QString* error)
     market.HomePage = ini.value(kMarket, QStringLiteral("HomePage"), market.HomePage);
     market.TestUrl = ini.value(kMarket, QStringLiteral("TestUrl"), market.TestUrl);
 
+    NetSettings net;
+    net.Retries = readBounded(ini, QStringLiteral("Retries"), NetSettings::kMaxRetries, net.Retries);
+    net.RetryDelay = readBounded(ini, QStringLiteral("RetryDelay"), NetSettings::kMaxDelayMs, net.RetryDelay);
+    net.PageDelay = readBounded(ini, QStringLiteral("PageDelay"), NetSettings::kMaxDelayMs, net.PageDelay);
+
     TConfig config;
     config.SetAgent(std::move(agent));
     config.SetMarket(market);
+    config.SetNet(net);
     return config;
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "app/MarketSettings.h"
+#include "app/NetSettings.h"
 #include "app/THttpAgent.h"
 
 #include <memory>
 
-// The process-wide settings holder: the current proxy settings and the marketplace hosts.
+// The process-wide settings holder: the current proxy settings, the marketplace hosts and
+// the retry and pacing settings.
 // UI thread only; a download keeps the agent it was started with (shared ownership).
 class TConfig
 {
@@ -18,7 +20,11 @@ public:
     const MarketSettings& Market() const { return m_market; }
     void SetMarket(const MarketSettings& market) { m_market = market; }
 
+    const NetSettings& Net() const { return m_net; }
+    void SetNet(const NetSettings& net) { m_net = net; }
+
 private:
     std::shared_ptr<const THttpAgent> m_agent;
     MarketSettings m_market;
+    NetSettings m_net;
 };

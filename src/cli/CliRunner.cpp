@@ -1,29 +1,66 @@
 #include "cli/CliRunner.h"
 
 #include "cli/JsonOut.h"
+#include "extract/GbkCodec.h"
 #include "extract/TThreadHttp.h"
 #include "mining/RunFlags.h"
+#include "store/Formats.h"
 
 #include <QEventLoop>
+#include <QTimer>
 #include <cstdio>
+#include <unistd.h>
 
-CliRunner::CliRunner(TConfig config, TDM& dm) : m_config(std::move(config)), m_dm(dm)
+CliRunner::CliRunner(TConfig config, TDM& dm)
+    : m_config(std::move(config)), m_dm(dm), m_terminal(::isatty(::fileno(stderr)) == 1)
 {
     TThreadHttp::setFailureHandler([this](TThreadHttp& worker) {
         m_failed = true;
-        std::fprintf(stderr, "\ndownload failed: %s: %s\n", worker.Url().c_str(),
-                     qPrintable(worker.ErrorText()));
+        line(QStringLiteral("download failed: %1: %2").arg(gbk::toQString(worker.Url()), worker.ErrorText()));
     });
 }
 
 void CliRunner::progress(const QString& text)
 {
-    // One line rewritten in place.
+    if (!m_terminal)
+        return;
+    m_shown = text;
     std::fprintf(stderr, "\r\033[K%s", text.toLocal8Bit().constData());
     std::fflush(stderr);
 }
 
-int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int to)
+void CliRunner::line(const QString& text)
+{
+    if (m_terminal)
+        std::fprintf(stderr, "\r\033[K");
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    if (m_terminal && !m_shown.isEmpty())
+        std::fprintf(stderr, "%s", m_shown.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+void CliRunner::retryLine(int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason)
+{
+    line(QStringLiteral("retry %1 of %2 in %3 s: %4: %5")
+             .arg(attempt)
+             .arg(retries)
+             .arg(QString::number(delayMs / 1000.0, 'f', 1), url, reason));
+}
+
+QString CliRunner::miningLine(int shop, int shops, const QString& name, int read, int total, int retries,
+                              qint64 elapsedMs)
+{
+    QString text = QStringLiteral("shop %1 of %2").arg(shop).arg(shops);
+    if (!name.isEmpty())
+        text += QStringLiteral(" (%1)").arg(name);
+    text += total > 0 ? QStringLiteral(": %1 of %2 ratings").arg(read).arg(total)
+                      : QStringLiteral(": %1 ratings").arg(read);
+    if (retries > 0)
+        text += QStringLiteral(", %1 %2").arg(retries).arg(retries == 1 ? "retry" : "retries");
+    return text + QStringLiteral(", ") + formats::elapsed(elapsedMs);
+}
+
+int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int to, bool newOnly)
 {
     TSearchRun run;
     QEventLoop loop;
@@ -32,6 +69,7 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
     connect(&run, &TSearchRun::totalFoundChanged, this, [&](int t) { total = t; });
     connect(&run, &TSearchRun::shopCountChanged, this,
             [&](int n) { progress(QStringLiteral("searching: %1 of %2 shops read").arg(n).arg(total)); });
+    connect(&run, &TSearchRun::retrying, this, &CliRunner::retryLine);
     connect(&run, &TSearchRun::finished, this, [&](const QList<TSearchRun::ShopRow>& rows, bool) {
         shops = rows;
         loop.quit();
@@ -42,7 +80,9 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
     }
     run.start(criteria, m_config);
     loop.exec();
-    std::fprintf(stderr, "\n");
+    if (m_terminal)
+        std::fprintf(stderr, "\n");
+    m_shown.clear();
     QList<TMiningRun::Row> rows;
     const QString category = QString::fromUtf16(SearchCriteria::categories()[criteria.category].text);
     for (int i = 0; i < shops.size(); ++i) {
@@ -56,32 +96,48 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
     std::fflush(stdout);
     if (m_failed)
         return 1;
-    return mine ? runMining(rows, from, to) : 0;
+    return mine ? runMining(rows, from, to, newOnly) : 0;
 }
 
-int CliRunner::mine(const QList<TMiningRun::Row>& rows, int from, int to)
+int CliRunner::mine(const QList<TMiningRun::Row>& rows, int from, int to, bool newOnly)
 {
-    return runMining(rows, from, to);
+    return runMining(rows, from, to, newOnly);
 }
 
-int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to)
+int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to, bool newOnly)
 {
     TMiningRun run(m_dm);
     QEventLoop loop;
     bool over = false;
-    QString keeper;
-    int total = 0, read = 0, saved = 0, toSave = 0;
+    bool begun = false;
+    QString name;
+    int shop = 0, shops = 0, total = 0, read = 0;
+    QElapsedTimer clock;
+    clock.start();
     auto show = [&] {
-        progress(QStringLiteral("mining shop %1 of %2 (%3): %4 of %5 ratings read")
-                     .arg(saved + 1)
-                     .arg(toSave)
-                     .arg(keeper)
-                     .arg(read)
-                     .arg(total));
+        // Nothing before the first shop has begun: its number and count are not known yet.
+        if (begun)
+            progress(miningLine(shop, shops, name, read, total, run.retries(), clock.elapsed()));
     };
-    connect(&run, &TMiningRun::totalToSaveChanged, this, [&](int n) { toSave = n; });
-    connect(&run, &TMiningRun::savedCountChanged, this, [&](int n) { saved = n; });
-    connect(&run, &TMiningRun::shopStarted, this, [&](const QString& k) { keeper = k; });
+    // The elapsed time moves on during long pauses too.
+    QTimer tick;
+    tick.setInterval(1000);
+    connect(&tick, &QTimer::timeout, this, show);
+    if (m_terminal)
+        tick.start();
+    connect(&run, &TMiningRun::shopBegun, this, [&](int number, int of, const QStringList& texts) {
+        begun = true;
+        shop = number;
+        shops = of;
+        // The shop name, else the shopkeeper, else the address.
+        name = texts.value(1);
+        if (name.isEmpty())
+            name = texts.value(0);
+        if (name.isEmpty())
+            name = texts.value(3);
+        total = read = 0;
+        show();
+    });
     connect(&run, &TMiningRun::totalRatingsChanged, this, [&](int n) {
         total = n;
         show();
@@ -90,9 +146,10 @@ int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to)
         read = n;
         show();
     });
+    connect(&run, &TMiningRun::retrying, this, &CliRunner::retryLine);
     connect(&run, &TMiningRun::storeError, this, [&](const QString& e) {
         m_failed = true;
-        std::fprintf(stderr, "\n%s\n", e.toLocal8Bit().constData());
+        line(e);
     });
     connect(&run, &TMiningRun::shopSaved, this, [&](const QString& id, int stored, int failed) {
         std::printf("{\"shopId\": %s, \"stored\": %d, \"failed\": %d}\n", qPrintable(id), stored, failed);
@@ -105,7 +162,7 @@ int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to)
         if (!runflags::savingRatings)
             loop.quit();
     });
-    switch (run.start(rows, from, to, m_config)) {
+    switch (run.start(rows, from, to, m_config, newOnly)) {
     case TMiningRun::StartResult::Started:
         break;
     case TMiningRun::StartResult::NoMarkedRow:
@@ -120,6 +177,9 @@ int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to)
     }
     if (!over)
         loop.exec();
-    std::fprintf(stderr, "\n");
+    tick.stop();
+    if (m_terminal && !m_shown.isEmpty())
+        std::fprintf(stderr, "\n");
+    m_shown.clear();
     return m_failed ? 1 : 0;
 }

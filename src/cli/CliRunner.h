@@ -5,11 +5,13 @@
 #include "mining/TSearchRun.h"
 #include "store/TDM.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 
-// Runs a search and/or a mining run to its end for the command line: progress on standard
-// error, results as JSON lines on standard output. UI (main) thread.
+// Runs a search and/or a mining run to its end for the command line: a progress line on
+// standard error when it is a terminal, one line per retry or failure, results as JSON
+// lines on standard output. UI (main) thread.
 class CliRunner : public QObject
 {
     Q_OBJECT
@@ -18,14 +20,25 @@ public:
     CliRunner(TConfig config, TDM& dm);
 
     // Each returns the process exit status: 0, 1 on a failed download or database error.
-    int search(const SearchCriteria& criteria, bool mine, int from, int to);
-    int mine(const QList<TMiningRun::Row>& rows, int from, int to);
+    int search(const SearchCriteria& criteria, bool mine, int from, int to, bool newOnly = false);
+    int mine(const QList<TMiningRun::Row>& rows, int from, int to, bool newOnly = false);
+
+    // The mining progress line: shop k of n, its name where known, ratings read of the shop's
+    // total, retries and elapsed time.
+    static QString miningLine(int shop, int shops, const QString& name, int read, int total, int retries,
+                              qint64 elapsedMs);
 
 private:
-    int runMining(const QList<TMiningRun::Row>& rows, int from, int to);
+    int runMining(const QList<TMiningRun::Row>& rows, int from, int to, bool newOnly);
+    // Rewrites the progress line in place; nothing when standard error is not a terminal.
     void progress(const QString& text);
+    // A line of its own, kept above the progress line.
+    void line(const QString& text);
+    void retryLine(int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason);
 
     TConfig m_config;
     TDM& m_dm;
     bool m_failed = false;
+    bool m_terminal = false;
+    QString m_shown; // the progress line on screen
 };

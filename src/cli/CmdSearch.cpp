@@ -15,6 +15,7 @@ struct Options
 {
     SearchCriteria criteria;
     bool mine = false;
+    bool newOnly = false;
     int from = 1;
     int to = 5000;
     QStringList urls;
@@ -84,6 +85,8 @@ bool parse(const QStringList& args, bool urlsAllowed, Options& o)
                 return bad();
         } else if (a == QLatin1String("--mine")) {
             o.mine = true;
+        } else if (a == QLatin1String("--new-only")) {
+            o.newOnly = true;
         } else if (urlsAllowed && !a.startsWith(QLatin1String("--"))) {
             o.urls << a;
         } else {
@@ -115,9 +118,10 @@ int runSearch(const QStringList& args)
     Options o;
     if (!parse(args, false, o)) {
         std::fprintf(stderr, "kestrova-cli search: %s\n", qPrintable(o.problem));
-        std::fprintf(stderr,
-                     "usage: kestrova-cli search [--shopname T] [--sellername T] [--keybiz T] [--loc T] "
-                     "[--category INDEX] [--levels 1,3] [--count N] [--mine [--from A] [--to B]]\n");
+        std::fprintf(
+            stderr,
+            "usage: kestrova-cli search [--shopname T] [--sellername T] [--keybiz T] [--loc T] "
+            "[--category INDEX] [--levels 1,3] [--count N] [--mine [--from A] [--to B] [--new-only]]\n");
         return 2;
     }
     TDM dm;
@@ -125,7 +129,7 @@ int runSearch(const QStringList& args)
     if (!config)
         return 1;
     CliRunner runner(*config, dm);
-    return runner.search(o.criteria, o.mine, o.from, o.to);
+    return runner.search(o.criteria, o.mine, o.from, o.to, o.newOnly);
 }
 
 int runMine(const QStringList& args)
@@ -134,7 +138,7 @@ int runMine(const QStringList& args)
     if (!parse(args, true, o) || o.urls.isEmpty()) {
         std::fprintf(stderr, "kestrova-cli mine: %s\n",
                      qPrintable(o.problem.isEmpty() ? QStringLiteral("no shop address given") : o.problem));
-        std::fprintf(stderr, "usage: kestrova-cli mine [--from A] [--to B] URL...\n");
+        std::fprintf(stderr, "usage: kestrova-cli mine [--from A] [--to B] [--new-only] URL...\n");
         return 2;
     }
     TDM dm;
@@ -161,14 +165,15 @@ int runMine(const QStringList& args)
         rows << TMiningRun::Row{true, texts};
     }
     CliRunner runner(*config, dm);
-    return runner.mine(rows, o.from, o.to);
+    return runner.mine(rows, o.from, o.to, o.newOnly);
 }
 
 const CliRegistration searchRegistration{
     {QStringLiteral("search"),
      QStringLiteral(
          "search [--shopname T] [--sellername T] [--keybiz T] [--loc T] [--category INDEX] [--levels 1,3] "
-         "[--count N] [--mine [--from A] [--to B]]   search the shop directory (and mine the shops found)"),
+         "[--count N] [--mine [--from A] [--to B] [--new-only]]   search the shop directory (and mine the "
+         "shops found)"),
      runSearch,
      QStringLiteral(
          "Searches the marketplace's shop directory ([Market] SearchHost of config.ini) and prints\n"
@@ -185,10 +190,12 @@ const CliRegistration searchRegistration{
          "  --mine             then mine every shop found, as the mine command does\n"
          "  --from A           with --mine: first rating kept of each shop, counted from 1 (default 1)\n"
          "  --to B             with --mine: last rating kept of each shop (default 5000)\n"
+         "  --new-only         with --mine: a stored shop's rating walk stops after the first page\n"
+         "                     whose ratings are all stored already\n"
          "  --help             show this text")}};
 const CliRegistration mineRegistration{
     {QStringLiteral("mine"),
-     QStringLiteral("mine [--from A] [--to B] URL...   mine the given shop addresses"), runMine,
+     QStringLiteral("mine [--from A] [--to B] [--new-only] URL...   mine the given shop addresses"), runMine,
      QStringLiteral(
          "Stores each shop, reads its shop page and rating pages and saves its profile and ratings\n"
          "in the database; prints one JSON line per shop saved. Every URL must be an http:// or\n"
@@ -198,6 +205,8 @@ const CliRegistration mineRegistration{
          "\n"
          "  --from A   first rating to keep, counted from 1 (default 1)\n"
          "  --to B     last rating to keep (default 5000)\n"
+         "  --new-only for a shop already stored, stop the rating walk after the first page whose\n"
+         "             ratings are all stored already\n"
          "  --help     show this text")}};
 
 } // namespace

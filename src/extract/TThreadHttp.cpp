@@ -78,6 +78,8 @@ struct TThreadHttp::Transfer
     bool m_closing = false;
     bool m_tooLarge = false;
     bool m_timedOut = false;
+    bool m_retryable = false;
+    qint64 m_retryAfterMs = 0;
     Clock::time_point m_lastActivity;
     std::chrono::milliseconds m_timeout{readTimeout()};
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
@@ -147,28 +149,59 @@ bool TThreadHttp::Transfer::perform()
     QString host = m_worker.m_useProxy ? QString::fromStdString(m_worker.m_proxyHost) : hostOf(target);
     m_worker.raiseStatus(HttpStatus::Resolving, QStringLiteral("Resolving hostname %1.").arg(host));
     m_lastActivity = Clock::now();
+    m_worker.m_transfer = this;
     CURLcode rc = curl_easy_perform(h);
+    m_worker.m_transfer = nullptr;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &m_status);
     if (m_begun)
         m_worker.raiseWorkEnd();
 
     if (rc != CURLE_OK) {
-        if (m_timedOut)
+        if (m_timedOut) {
             m_error = QStringLiteral("no data received for %1 ms").arg(m_timeout.count());
-        else if (m_tooLarge || rc == CURLE_FILESIZE_EXCEEDED)
+            m_retryable = true;
+        } else if (m_tooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
             m_error = QStringLiteral("the response is larger than %1 bytes").arg(kBodyCap);
-        else
+        } else {
             m_error = QString::fromLocal8Bit(m_errorBuffer[0] ? m_errorBuffer : curl_easy_strerror(rc));
+            // Faults of the connection, which the next attempt may not meet.
+            switch (rc) {
+            case CURLE_COULDNT_RESOLVE_PROXY:
+            case CURLE_COULDNT_RESOLVE_HOST:
+            case CURLE_COULDNT_CONNECT:
+            case CURLE_OPERATION_TIMEDOUT:
+            case CURLE_GOT_NOTHING:
+            case CURLE_SEND_ERROR:
+            case CURLE_RECV_ERROR:
+            case CURLE_PARTIAL_FILE:
+                m_retryable = true;
+                break;
+            default:
+                break;
+            }
+        }
         return false;
     }
     if (m_status >= 300 || m_status < 200) {
         m_error = QStringLiteral("HTTP status %1").arg(m_status);
+        m_retryable = m_status >= 500 || m_status == 429;
+        if (m_status == 429) {
+            // Both forms (seconds or a date) come back as seconds.
+            curl_off_t wait = 0;
+            if (curl_easy_getinfo(h, CURLINFO_RETRY_AFTER, &wait) == CURLE_OK && wait > 0)
+                m_retryAfterMs = static_cast<qint64>(wait) * 1000;
+        }
         if (m_status >= 300 && m_status < 400) {
             char* location = nullptr;
             curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location);
             m_error += QStringLiteral(": redirect to %1 not followed")
                            .arg(QString::fromLatin1(location ? location : ""));
         }
+        return false;
+    }
+    if (m_body.empty() && m_worker.m_options.emptyBodyFails) {
+        m_error = QStringLiteral("empty page (HTTP status %1)").arg(m_status);
+        m_retryable = true;
         return false;
     }
     return true;
@@ -255,8 +288,8 @@ int TThreadHttp::Transfer::onCloseSocket(void* self, curl_socket_t socket)
     return rc;
 }
 
-TThreadHttp::TThreadHttp(std::string url, const THttpAgent& agent, THttpEventSink* sink)
-    : m_url(std::move(url)), m_sink(sink)
+TThreadHttp::TThreadHttp(std::string url, const THttpAgent& agent, THttpEventSink* sink, Options options)
+    : m_url(std::move(url)), m_sink(sink), m_options(options)
 {
     m_useProxy = agent.AgentType == 1;
     m_proxyHost = agent.Server.trimmed().toStdString();
@@ -278,9 +311,15 @@ void TThreadHttp::setReadTimeoutForTesting(std::chrono::milliseconds timeout)
 TThreadHttp* TThreadHttp::Create(std::string url, std::shared_ptr<const THttpAgent> agent,
                                  THttpEventSink* sink)
 {
+    return Create(std::move(url), std::move(agent), sink, Options{});
+}
+
+TThreadHttp* TThreadHttp::Create(std::string url, std::shared_ptr<const THttpAgent> agent,
+                                 THttpEventSink* sink, Options options)
+{
     static std::once_flag curlReady;
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    auto* worker = new TThreadHttp(std::move(url), agent ? *agent : THttpAgent{}, sink);
+    auto* worker = new TThreadHttp(std::move(url), agent ? *agent : THttpAgent{}, sink, options);
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start();
     return worker;
@@ -312,7 +351,14 @@ void TThreadHttp::run()
             m_body = std::move(transfer.m_body);
         } else {
             m_errorText = transfer.m_error;
-            reportFailure();
+            m_retryable = transfer.m_retryable;
+            m_retryAfterMs = transfer.m_retryAfterMs;
+            if (m_retryable && m_options.quietIfRetryable) {
+                m_failureQuiet = true;
+                onOwnerThread([this] { m_resultCode = kFailedCode; });
+            } else {
+                reportFailure();
+            }
         }
         raiseStatus(HttpStatus::Disconnecting, QStringLiteral("Disconnecting."));
         transfer.close();
@@ -326,6 +372,9 @@ template <typename Fn> void TThreadHttp::onOwnerThread(Fn&& fn)
     // This object lives on the thread that created it; the worker thread waits here until
     // that thread has run fn.
     QMetaObject::invokeMethod(this, std::forward<Fn>(fn), Qt::BlockingQueuedConnection);
+    // The read time-out counts time on the wire only, not time spent in the owner's handler.
+    if (m_transfer)
+        m_transfer->m_lastActivity = Transfer::Clock::now();
 }
 
 void TThreadHttp::raiseStatus(HttpStatus kind, const QString& text)

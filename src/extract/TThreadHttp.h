@@ -24,13 +24,15 @@
 // Events of one download, in order: status Resolving, Connecting, Connected, a Text status
 // with the response's status line, workBegin, work (repeatedly), a Disconnected if the
 // server closes the connection (Body still empty), workEnd, then on failure the installed
-// failure handler, and always Disconnecting and the final Disconnected. At
+// failure handler (skipped for a retryable failure with Options::quietIfRetryable), and
+// always Disconnecting and the final Disconnected. At
 // the final Disconnected, Ended() is true and either Body() holds the page (ResultCode "0")
 // or Body() is empty and ResultCode() is "100860".
 //
 // A download fails on any transport error, a status of 300 or more (redirects are not
 // followed, and a redirect's body is not the page asked for), no byte received for the
-// read time-out, or a body larger than the cap.
+// read time-out (time spent in the owner's handlers does not count), or a body larger than
+// the cap. Retryable() tells whether trying the same address again may help.
 class TThreadHttp : public QThread
 {
     Q_OBJECT
@@ -47,9 +49,19 @@ public:
     using FailureHandler = std::function<void(TThreadHttp& worker)>;
     static void setFailureHandler(FailureHandler handler);
 
+    struct Options
+    {
+        // An empty body with a success status is a failure (a page is expected).
+        bool emptyBodyFails = false;
+        // A retryable failure skips the failure handler: the owner tries again.
+        bool quietIfRetryable = false;
+    };
+
     // Starts the download of url (GBK bytes, sent as they are) at once. The agent is read
     // here, once; only AgentType 1 uses the proxy. sink may be null (events are dropped) and
     // may be deleted while the worker runs.
+    static TThreadHttp* Create(std::string url, std::shared_ptr<const THttpAgent> agent, THttpEventSink* sink,
+                               Options options);
     static TThreadHttp* Create(std::string url, std::shared_ptr<const THttpAgent> agent,
                                THttpEventSink* sink);
 
@@ -60,6 +72,13 @@ public:
     const QString& ErrorText() const { return m_errorText; }
     // True while the final Disconnected is being handled.
     bool Ended() const { return m_ended; }
+    // The failure may pass: a connection error, a time-out, an empty page where one was
+    // expected, a status 5xx or 429. Other statuses and local faults are final.
+    bool Retryable() const { return m_retryable; }
+    // The server's Retry-After of a 429 in milliseconds; 0 when it gave none.
+    qint64 RetryAfterMs() const { return m_retryAfterMs; }
+    // The failure handler was skipped (Options::quietIfRetryable).
+    bool FailureQuiet() const { return m_failureQuiet; }
 
     // A stop request. The download is not interrupted: it runs to its end and raises its
     // events; owners ignore them by their own stop flags.
@@ -82,7 +101,7 @@ private:
     struct Transfer;
     friend struct Transfer;
 
-    TThreadHttp(std::string url, const THttpAgent& agent, THttpEventSink* sink);
+    TThreadHttp(std::string url, const THttpAgent& agent, THttpEventSink* sink, Options options);
 
     // Runs fn on this object's (the user-interface) thread and waits for it.
     template <typename Fn> void onOwnerThread(Fn&& fn);
@@ -98,7 +117,13 @@ private:
     std::string m_resultCode{kOkCode};
     QString m_errorText;
     bool m_ended = false;
+    bool m_retryable = false;
+    bool m_failureQuiet = false;
+    qint64 m_retryAfterMs = 0;
+    const Options m_options;
     std::atomic<bool> m_stopRequested{false};
+    // The transfer in progress, whose read clock restarts when an owner's handler returns.
+    Transfer* m_transfer = nullptr;
 
     // The agent's fields, copied at creation.
     bool m_useProxy = false;

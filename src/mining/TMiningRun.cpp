@@ -5,6 +5,7 @@
 #include "extract/TextOps.h"
 #include "mining/RunFlags.h"
 #include "mining/TSaveBarGain.h"
+#include "mining/TSearchRun.h"
 #include "store/Formats.h"
 #include "store/TDM.h"
 
@@ -12,29 +13,34 @@ TMiningRun::TMiningRun(TDM& dm, QObject* parent) : QObject(parent), m_dm(dm)
 {
     m_timer.setInterval(500);
     connect(&m_timer, &QTimer::timeout, this, &TMiningRun::onTimer);
-    connect(&m_sink, &THttpEventSink::status, this, &TMiningRun::onStatus);
-    connect(&m_sink, &THttpEventSink::workBegin, this, [this](TThreadHttp* w, HttpWorkMode, qint64 expected) {
-        if (w != m_worker)
+    connect(&m_fetcher, &TPageFetcher::pageArrived, this, &TMiningRun::onPage);
+    connect(&m_fetcher, &TPageFetcher::bytesChanged, this, &TMiningRun::bytesChanged);
+    connect(&m_fetcher, &TPageFetcher::failed, this, [this](const QString& error) {
+        if (m_stopped || !m_extractor)
             return;
-        m_expectedBytes = expected;
-        emit bytesChanged(0, expected);
+        // Without its page the shop cannot go on: keep what was read and end the run.
+        emit downloadFailed(error);
+        cancel();
     });
-    connect(&m_sink, &THttpEventSink::work, this, [this](TThreadHttp* w, HttpWorkMode, qint64 count) {
-        if (w == m_worker)
-            emit bytesChanged(count, std::max(count, m_expectedBytes));
-    });
-    connect(&m_sink, &THttpEventSink::workEnd, this, [this](TThreadHttp* w, HttpWorkMode) {
-        if (w == m_worker)
-            emit bytesChanged(m_expectedBytes, m_expectedBytes);
-    });
+    connect(&m_fetcher, &TPageFetcher::retrying, this,
+            [this](int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason) {
+                emit statusText(TSearchRun::retryText(attempt, retries, delayMs, reason));
+                emit retrying(attempt, retries, delayMs, url, reason);
+            });
 }
 
 TMiningRun::~TMiningRun()
 {
-    if (m_worker)
-        m_worker->Terminate();
+    m_fetcher.cancel();
     if (m_running)
         runflags::netBusy = false;
+    // A saver still writing is waited for: its thread must not outlive its object.
+    for (const QPointer<TSaveBarGain>& saver : std::as_const(m_savers)) {
+        if (saver) {
+            saver->wait();
+            delete saver.data();
+        }
+    }
 }
 
 bool TMiningRun::canClose()
@@ -43,7 +49,7 @@ bool TMiningRun::canClose()
 }
 
 TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord, int toRecord,
-                                          const TConfig& config)
+                                          const TConfig& config, bool newOnly)
 {
     if (runflags::savingRatings)
         return StartResult::SaverBusy;
@@ -53,7 +59,11 @@ TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord
     m_rows = rows;
     m_fromRecord = fromRecord;
     m_toRecord = toRecord;
-    m_config = &config;
+    m_newOnly = newOnly;
+    m_fetcher.begin(config);
+    ++m_runNumber;
+    m_markedSeen = 0;
+    m_ratingPages = 0;
     m_ratingHost = config.Market().RatingHost;
     m_domain = config.Market().Domain;
     m_minedCount = 0;
@@ -75,6 +85,7 @@ TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord
         if (!storeShop(m_rows[r]))
             return StartResult::StoreFailed;
     }
+    m_markedCount = marked;
     emit totalToSaveChanged(marked);
     if (marked == 0) {
         runflags::savingRatings = false;
@@ -128,6 +139,7 @@ void TMiningRun::mineFrom(int row)
         if (!m_rows[r].marked || m_rows[r].texts.isEmpty())
             continue;
         m_currentRow = r;
+        ++m_markedSeen;
         if (mineRow(r))
             return;
     }
@@ -154,8 +166,12 @@ bool TMiningRun::mineRow(int r)
         return false;
     emit cancelEnabledChanged(true);
     emit shopStarted(row.texts.value(0));
+    emit shopBegun(m_markedSeen, m_markedCount, row.texts);
     emit totalRatingsChanged(0);
     emit ratingsReadChanged(0);
+    emit bytesChanged(0, 0);
+    m_storedBefore = -1;
+    m_newRead = 0;
     m_extractor = std::make_shared<THTMLExcavate>(m_fromRecord, m_toRecord, gbk::fromQString(m_ratingHost));
     m_saverStarted = false;
     emit statusText(QStringLiteral("正在挖掘第%1个掌柜的成交数据...").arg(m_minedCount + 1));
@@ -169,30 +185,20 @@ bool TMiningRun::mineRow(int r)
 
 void TMiningRun::fetch(const std::string& url)
 {
-    m_expectedBytes = 0;
-    m_worker = TThreadHttp::Create(url, m_config->Agent(), &m_sink);
+    m_fetcher.fetch(url);
 }
 
 void TMiningRun::fetchRatingPage()
 {
+    ++m_ratingPages;
     fetch(m_extractor->RatingUrlBase() + std::to_string(m_extractor->PageNo()) + "--snapId%7C0.htm");
 }
 
-void TMiningRun::onStatus(TThreadHttp* worker, HttpStatus kind, const QString&)
+void TMiningRun::onPage(const std::string& body)
 {
-    if (kind != HttpStatus::Disconnected || !worker->Ended() || worker != m_worker || m_stopped ||
-        !m_extractor)
+    if (m_stopped || !m_extractor)
         return;
-    m_worker = nullptr;
-    if (worker->ResultCode() == TThreadHttp::kFailedCode) {
-        // Without its page the shop cannot go on: keep what was read and end the run.
-        emit downloadFailed(worker->ErrorText());
-        cancel();
-        return;
-    }
-    const std::string page = text::foldAscii(worker->Body());
-    if (page.empty())
-        return;
+    const std::string page = text::foldAscii(body);
     if (!m_extractor->Ready()) {
         setShopProgress(2);
         m_extractor->LoadProfilePage(page);
@@ -201,9 +207,13 @@ void TMiningRun::onStatus(TThreadHttp* worker, HttpStatus kind, const QString&)
         m_timer.start();
         return;
     }
+    const size_t firstOfPage = m_extractor->Ratings().size();
     m_extractor->ProcessRatingPage(page);
     if (m_extractor->Ready() && m_extractor->FirstPageDone())
         emit totalRatingsChanged(m_extractor->TotalRatings());
+    // Rating pages list the newest first: past a page of known ratings all are known.
+    if (m_newOnly && !m_extractor->Finished() && nothingNewBeyond(firstOfPage))
+        m_extractor->SetFinished(true);
     if (m_extractor->Finished()) {
         m_timer.stop();
         emit ratingsReadChanged(m_extractor->RatingCount());
@@ -215,6 +225,43 @@ void TMiningRun::onStatus(TThreadHttp* worker, HttpStatus kind, const QString&)
     } else {
         fetchRatingPage();
     }
+}
+
+bool TMiningRun::nothingNewBeyond(size_t firstOfPage)
+{
+    const RatingList& ratings = m_extractor->Ratings();
+    // A page without ratings proves nothing.
+    if (ratings.size() <= firstOfPage || m_currentShopId.isEmpty())
+        return false;
+    TQuery* q = m_dm.adoq1;
+    if (m_storedBefore < 0) {
+        q->SetSQL(QStringLiteral("select count(distinct itemId_pjsj) from pjinfo where dian_id=:dianId"));
+        q->SetParam(QStringLiteral("dianId"), m_currentShopId);
+        m_storedBefore = q->Open() ? q->value(0, 0).toLongLong() : 0;
+        q->Close();
+    }
+    q->SetSQL(QStringLiteral("select count(*) from pjinfo where dian_id=:dianId and itemId_pjsj=:key"));
+    int unknown = 0;
+    for (size_t i = firstOfPage; i < ratings.size(); ++i) {
+        const RatingRecord& r = ratings[i].second;
+        if (r.size() < 4)
+            continue;
+        q->SetParam(QStringLiteral("dianId"), m_currentShopId);
+        q->SetParam(QStringLiteral("key"), gbk::toQString(r[3]) + gbk::toQString(r[1]));
+        if (!q->Open()) {
+            emit storeError(q->lastError());
+            return false;
+        }
+        if (q->value(0, 0).toLongLong() == 0)
+            ++unknown;
+        q->Close();
+    }
+    m_newRead += unknown;
+    if (unknown > 0)
+        return false;
+    // Ratings missing further down (an earlier walk that ended early) keep the walk going.
+    const qlonglong expected = std::min(m_extractor->TotalRatings(), m_extractor->ToRecord());
+    return m_storedBefore + m_newRead >= expected;
 }
 
 void TMiningRun::onTimer()
@@ -271,16 +318,23 @@ void TMiningRun::shopFinished()
     auto* saver = TSaveBarGain::Create(
         m_dm.adoCn.path(), std::shared_ptr<const RatingList>(m_extractor, &x.Ratings()), m_currentShopId);
     const QString shopId = m_currentShopId;
+    const quint64 run = m_runNumber;
     connect(saver, &TSaveBarGain::statusText, this, &TMiningRun::statusText);
     connect(saver, &TSaveBarGain::completed, this,
-            [this, shopId](int stored, int failed) { nextShop(shopId, stored, failed); });
+            [this, run, shopId](int stored, int failed) { nextShop(run, shopId, stored, failed); });
+    m_savers.removeAll(nullptr);
+    m_savers << saver;
     saver->start();
 }
 
-void TMiningRun::nextShop(const QString& shopId, int stored, int failed)
+void TMiningRun::nextShop(quint64 run, const QString& shopId, int stored, int failed)
 {
-    m_extractor.reset();
     emit shopSaved(shopId, stored, failed);
+    // The saver clears its flag before its completion arrives, so a new run may have begun
+    // meanwhile: the completion of an earlier run must not touch it.
+    if (run != m_runNumber)
+        return;
+    m_extractor.reset();
     if (m_stopped || !m_running)
         return;
     mineFrom(m_currentRow);
@@ -300,9 +354,7 @@ void TMiningRun::cancel()
 {
     if (!m_running || m_stopped)
         return;
-    if (m_worker)
-        m_worker->Terminate();
-    m_worker = nullptr;
+    m_fetcher.cancel();
     m_timer.stop();
     m_stopped = true;
     runflags::netBusy = false;

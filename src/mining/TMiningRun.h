@@ -2,7 +2,7 @@
 
 #include "app/TConfig.h"
 #include "extract/THTMLExcavate.h"
-#include "extract/THttpEventSink.h"
+#include "mining/TPageFetcher.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -11,7 +11,7 @@
 #include <memory>
 
 class TDM;
-class TThreadHttp;
+class TSaveBarGain;
 
 // Mines the marked shops of a result list one after another: stores each shop, fetches its
 // shop page and rating pages one at a time, writes the profile figures and hands the
@@ -46,13 +46,20 @@ public:
     static QString closeRefusedMessage() { return QStringLiteral("正在保存信息，请稍候再关闭窗口!"); }
 
     // config must outlive the run: each page takes the agent current when its download starts.
-    StartResult start(const QList<Row>& rows, int fromRecord, int toRecord, const TConfig& config);
+    // With newOnly, the rating walk of a shop stops after the first page whose ratings are all
+    // stored already, as long as the stored ratings and those read make up the shop's total.
+    StartResult start(const QList<Row>& rows, int fromRecord, int toRecord, const TConfig& config,
+                      bool newOnly = false);
     // Ends the run: the ratings read so far for the current shop are still saved.
     void cancel();
 
     bool running() const { return m_running; }
     int minedCount() const { return m_minedCount; }
     int shopProgress() const { return m_shopProgress; }
+    // Retries made by the current or last run.
+    int retries() const { return m_fetcher.retries(); }
+    // Rating pages requested by the current or last run.
+    int ratingPagesRequested() const { return m_ratingPages; }
     const QString& error() const { return m_error; }
     // The window may close only while no ratings are being written.
     static bool canClose();
@@ -60,11 +67,13 @@ public:
 signals:
     void statusText(const QString& info1);
     void shopStarted(const QString& shopkeeper); // curUser
-    void totalRatingsChanged(int total);         // ratings the shop reports
-    void ratingsReadChanged(int count);          // ratings read so far
-    void shopProgressChanged(int percent);       // 0..100 for the current shop
-    void savedCountChanged(int shops);           // shops finished
-    void totalToSaveChanged(int shops);          // shops marked
+    // Shop number (from 1) of all marked, with its row texts, when its download starts.
+    void shopBegun(int number, int of, const QStringList& texts);
+    void totalRatingsChanged(int total);   // ratings the shop reports
+    void ratingsReadChanged(int count);    // ratings read so far
+    void shopProgressChanged(int percent); // 0..100 for the current shop
+    void savedCountChanged(int shops);     // shops finished
+    void totalToSaveChanged(int shops);    // shops marked
     void bytesChanged(qint64 done, qint64 total);
     void cancelEnabledChanged(bool enabled);
     // The run is over (completed, cancelled, or ended by a failed download). After a cancel
@@ -73,6 +82,8 @@ signals:
     // The saver has written one shop's ratings.
     void shopSaved(const QString& shopId, int stored, int failed);
     void downloadFailed(const QString& error);
+    // A failed page is tried again after delayMs (also shown as the status text).
+    void retrying(int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason);
     // A database statement failed; the run goes on where it can.
     void storeError(const QString& error);
 
@@ -83,29 +94,39 @@ private:
     void endRun();
     void fetch(const std::string& url);
     void fetchRatingPage();
-    void onStatus(TThreadHttp* worker, HttpStatus kind, const QString& text);
+    void onPage(const std::string& body);
     void onTimer();
     void shopFinished();
-    void nextShop(const QString& shopId, int stored, int failed);
+    void nextShop(quint64 run, const QString& shopId, int stored, int failed);
+    // New-only walk: true when the ratings the last page added are all stored for the shop
+    // and, with the new ones read, the shop's ratings are complete.
+    bool nothingNewBeyond(size_t firstOfPage);
     void setShopProgress(int percent);
 
     TDM& m_dm;
-    THttpEventSink m_sink;
+    TPageFetcher m_fetcher;
     QTimer m_timer;
     QList<Row> m_rows;
     int m_fromRecord = 1;
     int m_toRecord = 5000;
-    // Read at each page download, so proxy settings applied during a run reach its later pages.
-    const TConfig* m_config = nullptr;
     QString m_ratingHost;
     QString m_domain;
-    QPointer<TThreadHttp> m_worker;
     std::shared_ptr<THTMLExcavate> m_extractor;
+    // Savers that may still run, joined before the run goes.
+    QList<QPointer<TSaveBarGain>> m_savers;
     bool m_saverStarted = false;
+    bool m_newOnly = false;
+    // Ratings of the current shop stored before this walk, and those read that were not.
+    qlonglong m_storedBefore = -1;
+    qlonglong m_newRead = 0;
+    // Counts the runs started, so that a saver's completion is matched to its own run.
+    quint64 m_runNumber = 0;
     int m_currentRow = 0;
     int m_minedCount = 0;
+    int m_markedCount = 0;
+    int m_markedSeen = 0;
     int m_shopProgress = 0;
-    qint64 m_expectedBytes = 0;
+    int m_ratingPages = 0;
     QString m_currentShopId;
     QDateTime m_runStart;
     bool m_running = false;

@@ -14,17 +14,34 @@ TSearchRun::TSearchRun(QObject* parent) : QObject(parent)
 {
     m_timer.setInterval(500);
     connect(&m_timer, &QTimer::timeout, this, &TSearchRun::onTimer);
-    connect(&m_sink, &THttpEventSink::status, this, &TSearchRun::onStatus);
-    connect(&m_sink, &THttpEventSink::workBegin, this, &TSearchRun::onWorkBegin);
-    connect(&m_sink, &THttpEventSink::work, this, &TSearchRun::onWork);
-    connect(&m_sink, &THttpEventSink::workEnd, this,
-            [this](TThreadHttp*, HttpWorkMode) { emit bytesChanged(m_expectedBytes, m_expectedBytes); });
+    connect(&m_fetcher, &TPageFetcher::pageArrived, this, &TSearchRun::onPage);
+    connect(&m_fetcher, &TPageFetcher::bytesChanged, this, &TSearchRun::bytesChanged);
+    connect(&m_fetcher, &TPageFetcher::failed, this, [this](const QString& error) {
+        if (!m_running || m_stopped)
+            return;
+        // A search cannot go on without its page: end it as a cancel would, keeping what was read.
+        emit downloadFailed(error);
+        cancel();
+    });
+    connect(&m_fetcher, &TPageFetcher::retrying, this,
+            [this](int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason) {
+                emit logLines({retryText(attempt, retries, delayMs, reason)});
+                emit retrying(attempt, retries, delayMs, url, reason);
+            });
+}
+
+QString TSearchRun::retryText(int attempt, int retries, qint64 delayMs, const QString& reason)
+{
+    return QStringLiteral("下载失败（%1），%2秒后重试（第%3次，共%4次）")
+        .arg(reason)
+        .arg(QString::number(delayMs / 1000.0, 'f', 1))
+        .arg(attempt)
+        .arg(retries);
 }
 
 TSearchRun::~TSearchRun()
 {
-    if (m_worker)
-        m_worker->Terminate();
+    m_fetcher.cancel();
     if (m_running)
         runflags::netBusy = false;
 }
@@ -40,7 +57,7 @@ bool TSearchRun::start(const SearchCriteria& criteria, const TConfig& config)
                                              gbk::fromQString(config.Market().HomePage));
     emit statusText(QStringLiteral("正在搜索掌柜..."));
     runflags::netBusy = true;
-    m_config = &config;
+    m_fetcher.begin(config);
     m_running = true;
     m_stopped = false;
     fetch(m_searchBaseUrl);
@@ -54,25 +71,13 @@ bool TSearchRun::start(const SearchCriteria& criteria, const TConfig& config)
 
 void TSearchRun::fetch(const std::string& url)
 {
-    m_expectedBytes = 0;
-    m_worker = TThreadHttp::Create(url, m_config->Agent(), &m_sink);
+    m_fetcher.fetch(url);
 }
 
-void TSearchRun::onStatus(TThreadHttp* worker, HttpStatus kind, const QString&)
+void TSearchRun::onPage(const std::string& page)
 {
-    // Only the final "disconnected" of the current download counts; an earlier one comes
-    // before the page, and pages arriving after a cancel are ignored.
-    if (kind != HttpStatus::Disconnected || !worker->Ended() || worker != m_worker || m_stopped || !m_running)
-        return;
-    m_worker = nullptr;
-    if (worker->ResultCode() == TThreadHttp::kFailedCode) {
-        // A search cannot go on without its page: end it as a cancel would, keeping what was read.
-        emit downloadFailed(worker->ErrorText());
-        cancel();
-        return;
-    }
-    const std::string& page = worker->Body();
-    if (page.empty())
+    // Pages arriving after a cancel are ignored.
+    if (m_stopped || !m_running)
         return;
     if (!m_parser->Ready()) {
         m_parser->LoadFirstPage(page);
@@ -85,20 +90,6 @@ void TSearchRun::onStatus(TThreadHttp* worker, HttpStatus kind, const QString&)
         complete();
     else
         fetch(SearchCriteria::furtherPageUrl(m_searchBaseUrl, m_parser->PageNo()));
-}
-
-void TSearchRun::onWorkBegin(TThreadHttp* worker, HttpWorkMode, qint64 expected)
-{
-    if (worker != m_worker)
-        return;
-    m_expectedBytes = expected;
-    emit bytesChanged(0, expected);
-}
-
-void TSearchRun::onWork(TThreadHttp* worker, HttpWorkMode, qint64 count)
-{
-    if (worker == m_worker)
-        emit bytesChanged(count, std::max(m_expectedBytes, count));
 }
 
 void TSearchRun::onTimer()
@@ -142,9 +133,7 @@ void TSearchRun::cancel()
     if (!m_running)
         return;
     m_timer.stop();
-    if (m_worker)
-        m_worker->Terminate();
-    m_worker = nullptr;
+    m_fetcher.cancel();
     m_stopped = true;
     runflags::netBusy = false;
     emit statusText(formats::longTime(QTime::currentTime()) + QStringLiteral("中止搜索掌柜！"));

@@ -4,6 +4,7 @@
 #include "extract/THttpEventSink.h"
 #include "extract/TSearchUser.h"
 #include "mining/SearchCriteria.h"
+#include "mining/TPageFetcher.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -39,6 +40,10 @@ public:
     // The parser of the last search (until the next one starts).
     const TSearchUser* parser() const { return m_parser.get(); }
     QList<ShopRow> shops() const;
+    // Retries made by the current or last search.
+    int retries() const { return m_fetcher.retries(); }
+    // The search log's line about a retry.
+    static QString retryText(int attempt, int retries, qint64 delayMs, const QString& reason);
 
 signals:
     void logLines(const QStringList& lines);
@@ -50,26 +55,22 @@ signals:
     // The run is over: completed, cancelled or ended by a failed download.
     void finished(const QList<TSearchRun::ShopRow>& shops, bool cancelled);
     void downloadFailed(const QString& error);
+    // A failed page is tried again after delayMs (also written to the search log).
+    void retrying(int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason);
 
 private:
-    void onStatus(TThreadHttp* worker, HttpStatus kind, const QString& text);
-    void onWorkBegin(TThreadHttp* worker, HttpWorkMode mode, qint64 expected);
-    void onWork(TThreadHttp* worker, HttpWorkMode mode, qint64 count);
+    void onPage(const std::string& page);
     void onTimer();
     void fetch(const std::string& url);
     void complete();
     void stop(const QString& endLabel, const QString& statusSuffix);
     void setProgress(int percent);
 
-    THttpEventSink m_sink;
+    TPageFetcher m_fetcher;
     QTimer m_timer;
     std::unique_ptr<TSearchUser> m_parser;
-    // Read at each page download, so proxy settings applied during a run reach its later pages.
-    const TConfig* m_config = nullptr;
-    QPointer<TThreadHttp> m_worker;
     std::string m_searchBaseUrl;
     QDateTime m_runStart;
-    qint64 m_expectedBytes = 0;
     int m_searchNo = 0;
     int m_progress = 0;
     bool m_running = false;

@@ -27,6 +27,7 @@
 #include <QSaveFile>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -94,6 +95,23 @@ QIcon levelIcon(int n)
     return QIcon(pixmap);
 }
 
+// A marked row keeps its red text when it is the selected row too: the selection would
+// otherwise draw it in the palette's highlighted-text colour.
+class MarkedTextDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QVariant foreground = index.data(Qt::ForegroundRole);
+        if (foreground.isValid())
+            option->palette.setBrush(QPalette::HighlightedText, foreground.value<QBrush>());
+    }
+};
+
 } // namespace
 
 TfrmAdvanceSearch::TfrmAdvanceSearch(TViewContext& context, QWidget* parent)
@@ -147,6 +165,8 @@ QWidget* TfrmAdvanceSearch::createAdvancePage()
     for (const SearchCriteria::Category& category : SearchCriteria::categories())
         m_id->addItem(QString::fromUtf16(category.text));
     m_id->setMaxVisibleItems(15);
+    // Styles that open the list as a menu around the current item ignore the visible count.
+    m_id->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     m_id->setCurrentIndex(0);
     form->addWidget(new QLabel(QStringLiteral("类别："), m_advancePanel), row, 0);
     form->addWidget(m_id, row++, 1, 1, 2);
@@ -245,6 +265,10 @@ QWidget* TfrmAdvanceSearch::createResultPage()
     m_infoDetailCheck = new QCheckBox(QStringLiteral("交易信息"), m_resultToolPanel);
     m_infoDetailCheck->setObjectName(QStringLiteral("infoDetailCheck"));
     m_infoDetailCheck->setChecked(true);
+    m_newOnlyCheck = new QCheckBox(QStringLiteral("只取新评价"), m_resultToolPanel);
+    m_newOnlyCheck->setObjectName(QStringLiteral("newOnlyCheck"));
+    m_newOnlyCheck->setToolTip(QStringLiteral("已保存的店铺只下载新评价：遇到一页评价全部已保存时停止"));
+    m_newOnlyCheck->setChecked(false);
     auto* saveSearch = new QPushButton(QStringLiteral("开始挖掘"), m_resultToolPanel);
     saveSearch->setObjectName(QStringLiteral("saveSearch"));
     tools->addWidget(selAll);
@@ -255,6 +279,7 @@ QWidget* TfrmAdvanceSearch::createResultPage()
     tools->addWidget(new QLabel(QStringLiteral("到"), m_resultToolPanel));
     tools->addWidget(m_toData);
     tools->addWidget(m_infoDetailCheck);
+    tools->addWidget(m_newOnlyCheck);
     tools->addStretch();
     tools->addWidget(saveSearch);
     // Both boxes act on every click, whatever their tick shows.
@@ -278,6 +303,7 @@ QWidget* TfrmAdvanceSearch::createResultPage()
     m_searchGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_searchGrid->setSelectionMode(QAbstractItemView::SingleSelection);
     m_searchGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_searchGrid->setItemDelegate(new MarkedTextDelegate(m_searchGrid));
     m_searchGrid->setWordWrap(false);
     resetGrid(1);
     connect(m_searchGrid, &QTableWidget::cellClicked, this,
@@ -496,8 +522,8 @@ void TfrmAdvanceSearch::saveSearchClick()
     m_searchPages->setEnabled(false);
     m_resultToolPanel->setEnabled(false);
     m_excavatePanel->show();
-    const TMiningRun::StartResult result =
-        m_miningRun->start(rows, m_fromData->value(), m_toData->value(), m_context.config());
+    const TMiningRun::StartResult result = m_miningRun->start(
+        rows, m_fromData->value(), m_toData->value(), m_context.config(), m_newOnlyCheck->isChecked());
     if (result == TMiningRun::StartResult::Started)
         return;
 

@@ -113,6 +113,7 @@ private:
     QSpinBox* m_fromData = nullptr;
     QSpinBox* m_toData = nullptr;
     QCheckBox* m_infoDetailCheck = nullptr;
+    QCheckBox* m_newOnlyCheck = nullptr;
     QTableWidget* m_searchGrid = nullptr;
 
     QFrame* m_searchPanel = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
 #include <csignal>
@@ -18,12 +19,18 @@ public:
         // A crashed test must not leave a server behind.
         m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_process.start();
-        if (!m_process.waitForStarted(5000))
+        if (!m_process.waitForStarted(30000))
             return;
-        // The first line names the address: "listening on http://127.0.0.1:PORT".
+        // The first line names the address: "listening on http://127.0.0.1:PORT". A large
+        // market writes its truth file first, which takes long on a loaded or instrumented
+        // build: wait while the server lives, up to a generous bound.
         QByteArray line;
-        while (!line.contains('\n') && m_process.waitForReadyRead(5000))
-            line += m_process.readAll();
+        QElapsedTimer clock;
+        clock.start();
+        while (!line.contains('\n') && m_process.state() == QProcess::Running && clock.elapsed() < 300000) {
+            if (m_process.waitForReadyRead(1000))
+                line += m_process.readAll();
+        }
         int colon = line.lastIndexOf(':');
         if (line.startsWith("listening on ") && colon > 0)
             m_port = line.mid(colon + 1).trimmed().toInt();

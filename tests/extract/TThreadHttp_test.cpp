@@ -432,3 +432,81 @@ TEST_F(TThreadHttpProxy, GbkQueryThroughTheProxyArrivesByteForByte)
     ASSERT_FALSE(received.empty());
     EXPECT_EQ(received.back().substr(0, received.back().rfind(' ')), "GET " + query);
 }
+
+TEST(TThreadHttpTimeout, TimeInTheOwnersHandlerDoesNotCountAsSilence)
+{
+    // The handler of the first bytes keeps the user-interface thread busy for longer than the
+    // time-out; the rest of the body comes soon after it returns.
+    ShortReadTimeout timeout(1000);
+    RawServer server({{"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nabc", 0}, {"def", 3000}}, false);
+    WorkerRecorder r;
+    bool blocked = false;
+    r.m_onWork = [&](TThreadHttp*, qint64) {
+        if (!blocked) {
+            blocked = true;
+            QThread::msleep(2500);
+        }
+    };
+    ASSERT_TRUE(r.run(server.url()));
+    EXPECT_TRUE(blocked);
+    ASSERT_TRUE(r.succeeded()) << r.failureText().toStdString();
+    EXPECT_EQ(r.finalBody(), "abcdef");
+}
+
+TEST(TThreadHttpMarket, FailuresThatMayPassAreRetryableOthersAreFinal)
+{
+    MarketProcess market;
+    ASSERT_TRUE(market.running());
+    TThreadHttp::Options quiet;
+    quiet.quietIfRetryable = true;
+    quiet.emptyBodyFails = true;
+    struct Case
+    {
+        std::string url;
+        bool retryable;
+    };
+    RawServer empty({{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", 0}}, false);
+    const std::vector<Case> cases = {
+        {market.url("/test/status/500"), true},
+        {market.url("/test/status/503"), true},
+        {market.url("/test/status/429"), true},
+        {market.url("/test/truncate"), true},
+        {"http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/", true},
+        {empty.url(), true},
+        {market.url("/test/status/404"), false},
+        {market.url("/test/status/403"), false},
+        {market.url("/test/redirect"), false},
+        {"https://127.0.0.1:" + std::to_string(market.port()) + "/", false},
+    };
+    for (const Case& c : cases) {
+        WorkerRecorder r;
+        ASSERT_TRUE(r.run(c.url, {}, 15000, quiet)) << c.url;
+        EXPECT_EQ(r.m_retryable, c.retryable) << c.url;
+        // A retryable failure skips the failure handler; the final event still says it failed.
+        EXPECT_EQ(r.m_quiet, c.retryable) << c.url;
+        EXPECT_EQ(r.count(Kind::Failure), c.retryable ? 0 : 1) << c.url;
+        EXPECT_EQ(r.events().back().resultCode, "100860") << c.url;
+        EXPECT_EQ(r.events().back().bodySize, 0u) << c.url;
+    }
+    // Without the option an empty page is a page, as the options dialog's test expects.
+    WorkerRecorder plain;
+    ASSERT_TRUE(plain.run(empty.url()));
+    EXPECT_TRUE(plain.succeeded());
+}
+
+TEST(TThreadHttpMarket, RetryAfterOfAThrottledAnswerIsRead)
+{
+    RawServer seconds({{"HTTP/1.1 429 Too Many Requests\r\nRetry-After: 7\r\nContent-Length: 0\r\n\r\n", 0}},
+                      false);
+    WorkerRecorder r;
+    ASSERT_TRUE(r.run(seconds.url()));
+    EXPECT_TRUE(r.failedCleanly());
+    EXPECT_TRUE(r.m_retryable);
+    EXPECT_EQ(r.m_retryAfterMs, 7000);
+
+    RawServer busy({{"HTTP/1.1 503 Busy\r\nRetry-After: 7\r\nContent-Length: 0\r\n\r\n", 0}}, false);
+    WorkerRecorder b;
+    ASSERT_TRUE(b.run(busy.url()));
+    EXPECT_TRUE(b.m_retryable);
+    EXPECT_EQ(b.m_retryAfterMs, 0); // only a 429 sets the pause
+}

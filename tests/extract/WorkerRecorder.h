@@ -46,8 +46,12 @@ public:
                     e.status = kind;
                     e.text = text;
                     m_events.push_back(e);
-                    if (kind == HttpStatus::Disconnected && w->Ended())
+                    if (kind == HttpStatus::Disconnected && w->Ended()) {
                         m_finalBody = w->Body();
+                        m_retryable = w->Retryable();
+                        m_retryAfterMs = w->RetryAfterMs();
+                        m_quiet = w->FailureQuiet();
+                    }
                     if (m_onStatus)
                         m_onStatus(w, kind);
                 });
@@ -61,6 +65,8 @@ public:
             Event e = snapshot(Kind::Work, w);
             e.value = count;
             m_events.push_back(e);
+            if (m_onWork)
+                m_onWork(w, count);
         });
         connect(m_sink, &THttpEventSink::workEnd, this,
                 [this](TThreadHttp* w, HttpWorkMode) { m_events.push_back(snapshot(Kind::WorkEnd, w)); });
@@ -74,9 +80,11 @@ public:
 
     // Starts the download and runs the event loop until the worker has freed itself (true)
     // or the time is up (false).
-    bool run(const std::string& url, const THttpAgent& agent = {}, int timeoutMs = 15000)
+    bool run(const std::string& url, const THttpAgent& agent = {}, int timeoutMs = 15000,
+             TThreadHttp::Options options = TThreadHttp::Options())
     {
-        QPointer<TThreadHttp> worker = TThreadHttp::Create(url, std::make_shared<THttpAgent>(agent), m_sink);
+        QPointer<TThreadHttp> worker =
+            TThreadHttp::Create(url, std::make_shared<THttpAgent>(agent), m_sink, options);
         m_worker = worker;
         if (m_afterCreate)
             m_afterCreate(worker.data());
@@ -139,6 +147,11 @@ public:
     }
 
     std::function<void(TThreadHttp*, HttpStatus)> m_onStatus;
+    std::function<void(TThreadHttp*, qint64)> m_onWork;
+    // What the worker said about its failure at its final event.
+    bool m_retryable = false;
+    qint64 m_retryAfterMs = 0;
+    bool m_quiet = false;
     std::function<void(TThreadHttp*)> m_afterCreate;
     QPointer<TThreadHttp> m_worker;
 

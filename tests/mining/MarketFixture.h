@@ -30,6 +30,25 @@ protected:
         m_market =
             std::make_unique<MarketProcess>(args + QStringList{"--dump-truth", m_dir.filePath("truth.json")});
         ASSERT_TRUE(m_market->running());
+        writeConfig();
+    }
+
+    // Replaces the market by one with other options on the same port, so that the stored
+    // shop addresses stay the same; the configuration and the database stay.
+    void restartMarket(const QStringList& args)
+    {
+        const int port = m_market->port();
+        m_market.reset();
+        m_market =
+            std::make_unique<MarketProcess>(args + QStringList{"--port", QString::number(port),
+                                                               "--dump-truth", m_dir.filePath("truth.json")});
+        ASSERT_TRUE(m_market->running());
+        ASSERT_EQ(m_market->port(), port);
+        readTruth();
+    }
+
+    void writeConfig()
+    {
         QFile config(m_dir.filePath("config.ini"));
         ASSERT_TRUE(config.open(QIODevice::WriteOnly));
         const QByteArray host = "127.0.0.1:" + QByteArray::number(m_market->port());
@@ -41,10 +60,32 @@ protected:
         ASSERT_TRUE(loaded);
         m_config = *loaded;
         ASSERT_TRUE(dm.DataModuleCreate(m_dir.filePath("quelmar2.mdb")));
+        readTruth();
+    }
+
+    void readTruth()
+    {
         QFile truth(m_dir.filePath("truth.json"));
         ASSERT_TRUE(truth.open(QIODevice::ReadOnly));
         m_truth = QJsonDocument::fromJson(truth.readAll()).object();
         ASSERT_FALSE(shops().isEmpty());
+    }
+
+    void setNet(int retries, int retryDelay, int pageDelay)
+    {
+        NetSettings net;
+        net.Retries = retries;
+        net.RetryDelay = retryDelay;
+        net.PageDelay = pageDelay;
+        m_config.SetNet(net);
+    }
+
+    // Adds lines to the configuration file, for the command line.
+    void appendConfig(const QByteArray& text)
+    {
+        QFile config(m_dir.filePath("config.ini"));
+        ASSERT_TRUE(config.open(QIODevice::Append));
+        config.write(text);
     }
 
     QJsonArray shops() const { return m_truth.value("shops").toArray(); }
@@ -88,6 +129,72 @@ protected:
         if (run.start(rows, from, to, m_config) != TMiningRun::StartResult::Started)
             return false;
         return waitFor([&] { return over && !runflags::savingRatings; });
+    }
+
+    // The request lines the market logged (with --log FILE).
+    QList<QByteArray> requests(const QString& file = "requests.log") const
+    {
+        QFile log(m_dir.filePath(file));
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        QList<QByteArray> lines = log.readAll().split('\n');
+        lines.removeAll(QByteArray());
+        return lines;
+    }
+
+    // Every stored field of every rating of truth shop i, against what the market served.
+    void expectShopStored(int i)
+    {
+        const QJsonObject s = shop(i);
+        TQuery* q = dm.ADOQuery1;
+        q->SetSQL("select * from dianbase where webaddr=:w");
+        q->SetParam("w", s["address"].toString());
+        ASSERT_TRUE(q->Open());
+        ASSERT_EQ(q->RecordCount(), 1);
+        EXPECT_EQ(q->FieldByName("dianzhu").asString(), s["shopkeeper"].toString());
+        EXPECT_EQ(q->FieldByName("salerCredit").asInteger(), s["sellerCredit"].toInt());
+        EXPECT_EQ(q->FieldByName("salelevel").asInteger(), s["sellerLevel"].toInt());
+        EXPECT_EQ(q->FieldByName("buylevel").asInteger(), s["buyerLevel"].toInt());
+        EXPECT_EQ(q->FieldByName("buyerGood").asInteger(), s["buyerGood"].toInt());
+        EXPECT_EQ(q->FieldByName("salerNotBad").asInteger(), s["sellerNeutral"].toInt());
+        EXPECT_EQ(q->FieldByName("createDate").asString(), s["createDate"].toString());
+        EXPECT_EQ(q->FieldByName("salerGoodRate").asString(), s["sellerGoodRate"].toString());
+        const QString shopId = q->FieldByName("id").asString();
+
+        q->SetSQL("select pj, pjsj, trade_id, itemId, itemTitle, pjName, jg, pjInfo, pjjs, buyerOrSaler "
+                  "from pjinfo where dian_id=:d order by pjsj desc, id");
+        q->SetParam("d", shopId);
+        ASSERT_TRUE(q->Open());
+        const QJsonArray ratings = s["ratings"].toArray();
+        ASSERT_EQ(q->RecordCount(), ratings.size());
+        QStringList stored, served;
+        for (q->First(); !q->Eof(); q->Next()) {
+            QStringList f;
+            for (const char* c :
+                 {"pj", "pjsj", "trade_id", "itemId", "itemTitle", "pjName", "pjInfo", "pjjs"})
+                f << q->FieldByName(c).asString();
+            f << QString::number(q->FieldByName("jg").asFloat(), 'f', 2)
+              << q->FieldByName("buyerOrSaler").asString();
+            stored << f.join('|');
+        }
+        for (const QJsonValue& v : ratings) {
+            const QJsonObject r = v.toObject();
+            QString when = r["time"].toString();
+            QStringList f{r["pj"].toString(),
+                          QDateTime::fromString(when, "yyyy-MM-dd HH:mm:ss").toString("yyyy-MM-dd H:mm:ss"),
+                          r["tradeId"].toString(),
+                          r["itemId"].toString(),
+                          folded(r["title"].toString()),
+                          folded(r["buyer"].toString()),
+                          folded(r["comment"].toString()),
+                          folded(r["explanation"].toString()),
+                          QString::number(r["price"].toString().toDouble(), 'f', 2),
+                          "True"};
+            served << f.join('|');
+        }
+        stored.sort();
+        served.sort();
+        EXPECT_EQ(stored, served);
     }
 
     qlonglong count(const QString& sql)

@@ -54,6 +54,8 @@ struct SearchWindow
         ini.setValue(market, QStringLiteral("Domain"), QStringLiteral("127.0.0.1"));
         ini.setValue(market, QStringLiteral("HomePage"), base + u'/');
         ini.setValue(market, QStringLiteral("TestUrl"), base + u'/');
+        // Failed pages are retried at once, so a test of the failure path stays short.
+        ini.setValue(QStringLiteral("Net"), QStringLiteral("RetryDelay"), QStringLiteral("10"));
         QVERIFY(ini.save());
     }
 
@@ -106,6 +108,21 @@ QString foldAscii(QString text)
     return text;
 }
 
+// Pixels of a grid row drawn in a clear red (the text of a marked row).
+int redPixels(QTableWidget* grid, int row)
+{
+    const QRect area =
+        grid->visualRect(grid->model()->index(row, 2)).united(grid->visualRect(grid->model()->index(row, 5)));
+    const QImage image = grid->viewport()->grab(area).toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += c.red() > 170 && c.green() < 90 && c.blue() < 90;
+        }
+    return n;
+}
+
 QJsonObject readJson(const QString& path)
 {
     QFile file(path);
@@ -142,6 +159,14 @@ private slots:
         QCOMPARE(id->count(), 50);
         QCOMPARE(id->currentIndex(), 0);
         QCOMPARE(id->maxVisibleItems(), 15);
+        // The list opens with 15 items in view, whatever the style would do.
+        id->showPopup();
+        QAbstractItemView* list = id->view();
+        QTRY_VERIFY(list->isVisible());
+        const int rowHeight = list->sizeHintForRow(0);
+        QVERIFY(rowHeight > 0);
+        QCOMPARE(list->viewport()->height() / rowHeight, 15);
+        id->hidePopup();
         for (int i = 0; i < 50; ++i)
             QCOMPARE(id->itemText(i), QString::fromUtf16(SearchCriteria::categories()[i].text));
         for (int n = 1; n <= 15; ++n) {
@@ -186,6 +211,8 @@ private slots:
         QCOMPARE(std::tuple(from->minimum(), from->maximum(), from->value()), std::tuple(1, 1000000, 1));
         QCOMPARE(std::tuple(to->minimum(), to->maximum(), to->value()), std::tuple(1, 1000000, 5000));
         QVERIFY(s.find<QCheckBox>("infoDetailCheck")->isChecked());
+        QCOMPARE(s.find<QCheckBox>("newOnlyCheck")->text(), QStringLiteral("只取新评价"));
+        QVERIFY(!s.find<QCheckBox>("newOnlyCheck")->isChecked());
         QCOMPARE(s.find<QAbstractButton>("saveSearch")->text(), QStringLiteral("开始挖掘"));
         QCOMPARE(s.find<QAbstractButton>("search")->text(), QStringLiteral("搜 索"));
         QVERIFY(s.find<QFrame>("searchPanel")->isHidden());
@@ -240,6 +267,11 @@ private slots:
             QCOMPARE(s.role(1, c, Qt::BackgroundRole).value<QBrush>().color(), kTint); // both
             QVERIFY(!s.role(2, c, Qt::ForegroundRole).isValid());
         }
+        // The clicked row is also the selected one; its text is drawn red all the same.
+        QVERIFY(s.grid()->selectionModel()->isRowSelected(0, {}));
+        QCOMPARE(redPixels(s.grid(), 0), redPixels(s.grid(), 0)); // rendering is stable
+        QVERIFY2(redPixels(s.grid(), 0) > 20, "the selected marked row is not drawn red");
+        QCOMPARE(redPixels(s.grid(), 1), 0);
         s.clickRow(1);
         QVERIFY(s.cell(1, 1).isEmpty());
         QVERIFY(!s.role(1, 4, Qt::ForegroundRole).isValid());

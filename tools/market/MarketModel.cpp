@@ -203,8 +203,8 @@ int MarketModel::creditLevel(int p)
     return 0;
 }
 
-MarketModel::MarketModel(uint64_t seed, int shopCount, int ratingsPerShop)
-    : m_seed(seed), m_ratingsPerShop(std::max(0, ratingsPerShop))
+MarketModel::MarketModel(uint64_t seed, int shopCount, int ratingsPerShop, int newer)
+    : m_seed(seed), m_ratingsPerShop(std::max(0, ratingsPerShop)), m_newer(std::max(0, newer))
 {
     const auto& cats = categories();
     m_shops.reserve(size_t(std::max(0, shopCount)));
@@ -302,12 +302,19 @@ MarketModel::MarketModel(uint64_t seed, int shopCount, int ratingsPerShop)
 
 int MarketModel::ratingPages() const
 {
-    return std::max(1, (m_ratingsPerShop + kPageSize - 1) / kPageSize);
+    return std::max(1, (ratingsPerShop() + kPageSize - 1) / kPageSize);
 }
 
 MarketModel::Rating MarketModel::rating(const Shop& shop, int number) const
 {
-    Rng rng(mix(mix(m_seed, uint64_t(shop.index)), uint64_t(number) + 0x5151));
+    return generate(shop, number - m_newer);
+}
+
+MarketModel::Rating MarketModel::generate(const Shop& shop, int number) const
+{
+    // Newer ratings draw from a stream of their own, so the base list never changes.
+    Rng rng(number >= 0 ? mix(mix(m_seed, uint64_t(shop.index)), uint64_t(number) + 0x5151)
+                        : mix(mix(m_seed, uint64_t(shop.index) + 0x7A7A0000ull), uint64_t(-number)));
     Rating r;
     int roll = rng.below(100);
     int kind = roll < 90 ? 0 : roll < 96 ? 1 : 2;
@@ -317,7 +324,8 @@ MarketModel::Rating MarketModel::rating(const Shop& shop, int number) const
     long long t = shop.newestRating - number * 10800LL - rng.below(10000);
     r.time = formatTime(t);
     r.dottedDate = rng.chance(35);
-    r.tradeId = std::to_string(3000000000LL + shop.index * 1000000LL + number);
+    r.tradeId = number >= 0 ? std::to_string(3000000000LL + shop.index * 1000000LL + number)
+                            : std::to_string(7000000000LL + shop.index * 1000000LL - number);
     r.item = &shop.items[size_t(rng.below(int(shop.items.size())))];
     r.anonymous = rng.chance(15);
     if (r.anonymous) {
@@ -409,9 +417,9 @@ QJsonDocument MarketModel::truth(const std::string& base) const
                                      twoDigits(s.createDay);
         o["createDate"] = q(date);
         o["ratingUrl"] = q(base + "/user-rate-" + s.key + ".htm");
-        o["totalRatings"] = m_ratingsPerShop;
+        o["totalRatings"] = ratingsPerShop();
         QJsonArray ratings;
-        for (int j = 0; j < m_ratingsPerShop; ++j) {
+        for (int j = 0; j < ratingsPerShop(); ++j) {
             Rating r = rating(s, j);
             QJsonObject ro;
             ro["pj"] = q(r.word);
@@ -434,7 +442,8 @@ QJsonDocument MarketModel::truth(const std::string& base) const
                                   "shops in directory order, ratings newest first, 40 to a page.");
     root["seed"] = QString::number(m_seed);
     root["base"] = q(base);
-    root["ratingsPerShop"] = m_ratingsPerShop;
+    root["ratingsPerShop"] = ratingsPerShop();
+    root["newer"] = m_newer;
     root["shops"] = shops;
     return QJsonDocument(root);
 }

@@ -75,12 +75,16 @@ public:
         std::string explanation; // empty when the shopkeeper gave none
     };
 
-    MarketModel(uint64_t seed, int shopCount, int ratingsPerShop);
+    // newer: ratings every shop has on top of ratingsPerShop, all newer than those; the
+    // older ones keep their content, so a second market with newer N shows N new ratings
+    // at the top of the same list.
+    MarketModel(uint64_t seed, int shopCount, int ratingsPerShop, int newer = 0);
 
     const std::vector<Shop>& shops() const { return m_shops; }
-    int ratingsPerShop() const { return m_ratingsPerShop; }
+    // Ratings listed per shop, the newer ones included.
+    int ratingsPerShop() const { return m_ratingsPerShop + m_newer; }
     int ratingPages() const;
-    Rating rating(const Shop& shop, int number) const; // number 0 is the newest
+    Rating rating(const Shop& shop, int number) const; // number 0 is the newest listed
     const Shop* shopByIndex(int index) const;
     const Shop* shopByKey(std::string_view key) const; // ASCII case ignored
     // The shop and item of an item number, for the snapshot pages.
@@ -96,7 +100,11 @@ public:
     QJsonDocument truth(const std::string& base) const;
 
 private:
+    // Rating of the base list: number 0 is the newest of the base; negative ones are newer.
+    Rating generate(const Shop& shop, int number) const;
+
     uint64_t m_seed;
     int m_ratingsPerShop;
+    int m_newer = 0;
     std::vector<Shop> m_shops;
 };

@@ -134,9 +134,28 @@ void MarketServer::logRequestLine(const httplib::Request& req)
     // The server splits the request line at its two blanks; joined again, it is the line
     // as received, target bytes untouched.
     std::string line = req.method + " " + req.target + " " + req.version + "\n";
+    if (m_options.logTimes) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - m_started);
+        line = std::to_string(ms.count()) + " " + line;
+    }
     std::lock_guard lock(m_logMutex);
     std::fwrite(line.data(), 1, line.size(), m_log);
     std::fflush(m_log);
+}
+
+bool MarketServer::failsNow(const httplib::Request& req)
+{
+    // Both patterns depend only on the order of the requests, so a run meets the same
+    // failures each time.
+    long long n = ++m_requests;
+    if (m_options.failEvery > 0 && n % m_options.failEvery == 0)
+        return true;
+    if (m_options.failFirst > 0) {
+        std::lock_guard lock(m_countMutex);
+        return ++m_requestsPerTarget[req.target] <= m_options.failFirst;
+    }
+    return false;
 }
 
 bool MarketServer::preRoute(const httplib::Request& req, httplib::Response& res)
@@ -144,20 +163,36 @@ bool MarketServer::preRoute(const httplib::Request& req, httplib::Response& res)
     logRequestLine(req);
     if (m_options.latencyMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(m_options.latencyMs));
-    long long n = ++m_requests;
-    if (m_options.failEvery <= 0 || n % m_options.failEvery != 0)
+    if (!failsNow(req))
         return false;
-    if (m_options.failDrop) {
+    using Mode = Options::FailMode;
+    switch (m_options.failMode) {
+    case Mode::Drop:
         // Announce a page, send a part of it and cut the connection.
         res.set_content_provider(20000, kHtml, [](size_t, size_t, httplib::DataSink& sink) {
             std::string part(1000, ' ');
             sink.write(part.data(), part.size());
             return false;
         });
-    } else {
-        res.status = m_options.failStatus;
-        sendHtml(res, gbk::fromUtf8("<html><body><h1>服务器忙，请稍后再试</h1></body></html>\n"));
+        return true;
+    case Mode::Slow:
+        // Silent for a while, then the page as usual.
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_options.slowMs));
+        return false;
+    case Mode::Empty:
+        res.status = 200;
+        res.set_content(std::string(), kHtml);
+        return true;
+    case Mode::Throttle:
+        res.status = 429;
+        res.set_header("Retry-After", std::to_string(m_options.retryAfterS));
+        sendHtml(res, gbk::fromUtf8("<html><body><h1>请求过于频繁</h1></body></html>\n"));
+        return true;
+    case Mode::Status:
+        break;
     }
+    res.status = m_options.failStatus;
+    sendHtml(res, gbk::fromUtf8("<html><body><h1>服务器忙，请稍后再试</h1></body></html>\n"));
     return true;
 }
 

@@ -4,7 +4,9 @@
 #include "MarketPages.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,9 +26,21 @@ public:
     {
         int port = 8631;
         int latencyMs = 0;
-        int failEvery = 0;     // every k-th request fails; 0: none
-        bool failDrop = false; // fail by cutting the connection mid-body, not by a status
+        enum class FailMode
+        {
+            Status,   // answer failStatus
+            Drop,     // cut the connection in the middle of the body
+            Slow,     // say nothing for slowMs, then answer
+            Empty,    // 200 with an empty body
+            Throttle, // 429 with Retry-After: retryAfterS
+        };
+        int failEvery = 0; // every k-th request fails; 0: none
+        int failFirst = 0; // the first n requests to each address fail; 0: none
+        FailMode failMode = FailMode::Status;
         int failStatus = 503;
+        int slowMs = 65000;
+        int retryAfterS = 1;
+        bool logTimes = false;  // prefix each logged request with the milliseconds since start
         bool closeEach = false; // close the connection after every response
         std::string logFile;    // request lines as received, one a line
         std::string base;       // link prefix; empty: http://127.0.0.1:<port>
@@ -45,6 +59,7 @@ public:
 
 private:
     bool preRoute(const httplib::Request& req, httplib::Response& res);
+    bool failsNow(const httplib::Request& req);
     void routes();
     void logRequestLine(const httplib::Request& req);
 
@@ -55,6 +70,9 @@ private:
     int m_port = 0;
     std::string m_base;
     std::atomic<long long> m_requests{0};
+    std::mutex m_countMutex;
+    std::map<std::string, int> m_requestsPerTarget;
+    const std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     std::mutex m_logMutex;
     FILE* m_log = nullptr;
 };

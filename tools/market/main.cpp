@@ -25,10 +25,18 @@ void usage(FILE* to)
                  "  --shops N         number of shops (default 200)\n"
                  "  --ratings N       ratings per shop (default 60)\n"
                  "  --latency MS      wait before every response\n"
+                 "  --newer N         every shop has N more ratings, newer than all others\n"
                  "  --fail-every K    every K-th request fails\n"
-                 "  --fail-mode M     status (default): answer --fail-status; drop: cut the\n"
-                 "                    connection in the middle of the body\n"
+                 "  --fail-first N    the first N requests to each address fail\n"
+                 "  --fail-mode M     how a request fails: status (default): answer\n"
+                 "                    --fail-status; drop: cut the connection in the middle of\n"
+                 "                    the body; slow: say nothing for --slow-ms, then answer;\n"
+                 "                    empty: 200 with an empty body; throttle: 429 with\n"
+                 "                    Retry-After: --retry-after\n"
                  "  --fail-status C   status of a failed request (default 503)\n"
+                 "  --slow-ms MS      silence of the slow mode (default 65000)\n"
+                 "  --retry-after S   seconds of the throttle mode's Retry-After (default 1)\n"
+                 "  --log-times       start each logged request line with the milliseconds since start\n"
                  "  --close           close the connection after every response\n"
                  "  --log FILE        write every request line as received, one a line\n"
                  "  --dump-truth FILE write the generated shops and ratings as JSON at start\n"
@@ -45,13 +53,29 @@ bool number(const char* text, long long& out)
     return end != text && *end == '\0' && out >= 0;
 }
 
+bool failMode(const char* text, MarketServer::Options::FailMode& out)
+{
+    using Mode = MarketServer::Options::FailMode;
+    static const std::pair<const char*, Mode> modes[] = {{"status", Mode::Status},
+                                                         {"drop", Mode::Drop},
+                                                         {"slow", Mode::Slow},
+                                                         {"empty", Mode::Empty},
+                                                         {"throttle", Mode::Throttle}};
+    for (const auto& [name, mode] : modes)
+        if (std::strcmp(text, name) == 0) {
+            out = mode;
+            return true;
+        }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     MarketServer::Options options;
     options.port = MarketSettings::kDemoPort;
-    long long seed = 1, shops = 200, ratings = 60;
+    long long seed = 1, shops = 200, ratings = 60, newer = 0;
     std::string truthFile;
     for (int i = 1; i < argc; ++i) {
         std::string opt = argv[i];
@@ -61,6 +85,10 @@ int main(int argc, char** argv)
         }
         if (opt == "--close") {
             options.closeEach = true;
+            continue;
+        }
+        if (opt == "--log-times") {
+            options.logTimes = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -77,9 +105,8 @@ int main(int argc, char** argv)
             truthFile = value;
         else if (opt == "--base")
             options.base = value;
-        else if (opt == "--fail-mode" &&
-                 (std::strcmp(value, "status") == 0 || std::strcmp(value, "drop") == 0))
-            options.failDrop = std::strcmp(value, "drop") == 0;
+        else if (opt == "--fail-mode" && failMode(value, options.failMode))
+            continue;
         else if (!isNumber) {
             std::fprintf(stderr, "kestrova-market: bad option or value: %s %s\n", opt.c_str(), value);
             usage(stderr);
@@ -96,6 +123,14 @@ int main(int argc, char** argv)
             options.latencyMs = int(n);
         else if (opt == "--fail-every" && n <= 1'000'000)
             options.failEvery = int(n);
+        else if (opt == "--fail-first" && n <= 1'000'000)
+            options.failFirst = int(n);
+        else if (opt == "--newer" && n <= 1'000'000)
+            newer = n;
+        else if (opt == "--slow-ms" && n <= 600'000)
+            options.slowMs = int(n);
+        else if (opt == "--retry-after" && n <= 86'400)
+            options.retryAfterS = int(n);
         else if (opt == "--fail-status" && n >= 100 && n <= 599)
             options.failStatus = int(n);
         else if (opt == "--pad-to" && n <= 256 * 1024 * 1024)
@@ -117,7 +152,7 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    MarketModel model(static_cast<uint64_t>(seed), int(shops), int(ratings));
+    MarketModel model(static_cast<uint64_t>(seed), int(shops), int(ratings), int(newer));
     MarketServer server(model, options);
     if (!server.bind())
         return 1;
