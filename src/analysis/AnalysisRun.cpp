@@ -4,6 +4,8 @@
 #include "store/TConnection.h"
 #include "store/TQuery.h"
 
+#include <algorithm>
+
 namespace analysis {
 
 int Result::column(const QString& name) const
@@ -58,8 +60,21 @@ bool open(TConnection& connection, const QString& sql, const Range& range, Resul
 Result runRank(TConnection& connection, const RankRequest& request)
 {
     Result result;
-    if (!open(connection, rankSql(request), request.range, result))
+    // The top N with every row tied with the N-th on both sort keys, as the ranking always
+    // showed them; SQLite's LIMIT would cut a tie at random.
+    if (!open(connection, rankSqlAllRows(request), request.range, result))
         return result;
+    result.sql = rankSql(request);
+    const int num = result.column(QStringLiteral("num"));
+    const int amount = result.column(QStringLiteral("amount"));
+    size_t keep = std::min<size_t>(result.rows.size(), static_cast<size_t>(std::max(1, request.top)));
+    if (keep > 0) {
+        const QVariantList& last = result.rows[keep - 1];
+        while (keep < result.rows.size() && number(result.rows[keep].value(num)) == number(last.value(num)) &&
+               number(result.rows[keep].value(amount)) == number(last.value(amount)))
+            ++keep;
+    }
+    result.rows.resize(keep);
     const int figure = result.column(request.byAmount ? QStringLiteral("amount") : QStringLiteral("num"));
     for (int k = 0; k < result.rowCount(); ++k) {
         result.labels << rankLabel(k + 1);

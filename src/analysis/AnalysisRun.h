@@ -3,6 +3,7 @@
 #include "analysis/AnalysisSql.h"
 
 #include <QList>
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -46,3 +47,5 @@ Result runTrend(TConnection& connection, const Range& range, TrendPeriod period,
 Result runDist(TConnection& connection, const Range& range, DistPeriod period);
 
 } // namespace analysis
+
+Q_DECLARE_METATYPE(analysis::Result)

@@ -21,6 +21,12 @@ TradeKind tradeKindFromText(const QString& text)
 
 QString rankSql(const RankRequest& r)
 {
+    QString all = rankSqlAllRows(r);
+    return all.insert(6, QStringLiteral(" top ") + QString::number(r.top));
+}
+
+QString rankSqlAllRows(const RankRequest& r)
+{
     const bool rated = isRated(r.range.pj);
     const QString select = rated ? QStringLiteral(" sum(jg) as amount,itemTitle,itemid,jg,")
                                  : QStringLiteral(" sum(jg) as amount,itemTitle,itemId,jg,");
@@ -42,7 +48,7 @@ QString rankSql(const RankRequest& r)
         r.byAmount
             ? QStringLiteral(" group by itemtitle,itemid,dian_id,jg order by sum(jg) desc,count(itemId) desc")
             : QStringLiteral(" group by itemtitle,itemid,dian_id,jg order by count(itemId) desc,sum(jg)");
-    return QStringLiteral("select top ") + QString::number(r.top) + select + where + shop + kind + order;
+    return QStringLiteral("select") + select + where + shop + kind + order;
 }
 
 QString rankTitle(bool byAmount)

@@ -52,6 +52,8 @@ struct RankRequest
 
 // One line: "select top N" + select + where + shop + trade-type + order pieces.
 QString rankSql(const RankRequest& request);
+// The same statement without its "top N": every ranked row, for cutting with ties kept.
+QString rankSqlAllRows(const RankRequest& request);
 QString rankTitle(bool byAmount);  // "商品销售量排名" / "商品销售额排名"
 QString rankFigure(bool byAmount); // "销售量：" / "销售额："
 QString rankLabel(int rank);       // "第3名"
