@@ -109,6 +109,9 @@ void TCrossHair::moveTo(const QPoint& pos)
         return;
     if (m_x != -1)
         reset();
+    // One cross at a time over a pair: the mouse has left the other chart.
+    if (m_other && m_other->m_x != -1)
+        m_other->hide();
     const QPointF at = m_chart->mapFromScene(m_view->mapToScene(pos));
     const QRectF plot = m_chart->plotArea();
     if (!plot.contains(at) || !m_series) {
