@@ -30,7 +30,11 @@ bool TAnalysisThread::start(Job job)
             analysis::Result result;
             if (!m_connection) {
                 auto connection = std::make_unique<TConnection>();
-                if (connection->open(m_path))
+                // The grouping's temporary B-trees run about twice as fast in SQLite's default
+                // page cache and temp store as in the large in-memory ones the browsing
+                // connection uses.
+                if (connection->open(m_path) &&
+                    connection->exec(QStringLiteral("PRAGMA cache_size=-2000; PRAGMA temp_store=DEFAULT")))
                     m_connection = std::move(connection);
                 else
                     result.error = connection->error();

@@ -256,9 +256,8 @@ void TfrmSaleNum::runDone(const analysis::Result& result)
     m_last = result;
     charts::fillRank(m_chart, analysis::rankTitle(m_byAmount), result.labels, result.values);
     dm.pj_fx1->SetSQL(result.sql);
-    dm.pj_fx1->SetSnapshot(result.columns, result.rows);
     // The run walked through every row and stands on the last one.
-    dm.pj_fx1->Last();
+    dm.pj_fx1->SetSnapshot(result.columns, result.rows, result.rowCount());
     if (!dm.pj_fx1_detail->Active())
         dm.pj_fx1_detail->Open();
     m_crossHair->reset();

@@ -75,12 +75,12 @@ bool TQuery::Open()
     return true;
 }
 
-void TQuery::SetSnapshot(const QStringList& columns, std::vector<QVariantList> rows)
+void TQuery::SetSnapshot(const QStringList& columns, std::vector<QVariantList> rows, int recNo)
 {
     setColumns(columns);
     m_rows = std::move(rows);
     setActive(true);
-    resetTo(0);
+    resetTo(recNo - 1);
 }
 
 void TQuery::Close()
