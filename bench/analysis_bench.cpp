@@ -305,6 +305,7 @@ void crossHairMoves(benchmark::State& state, QChartView* view, TCrossHair* cross
     view->show();
     QCoreApplication::sendPostedEvents();
     cross->setActive(true);
+    cross->cacheChartItems(); // as the views do after each run
     const QRectF plot = view->chart()->plotArea();
     int k = 0;
     std::vector<double> handler, withPaint;

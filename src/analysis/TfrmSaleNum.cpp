@@ -261,6 +261,7 @@ void TfrmSaleNum::runDone(const analysis::Result& result)
     if (!dm.pj_fx1_detail->Active())
         dm.pj_fx1_detail->Open();
     m_crossHair->reset();
+    m_crossHair->cacheChartItems();
     m_crossHair->setPointCount(result.rowCount());
     m_crossHair->setActive(true);
     m_hasData = true;

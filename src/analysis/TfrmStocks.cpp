@@ -219,6 +219,7 @@ void TfrmStocks::runDone(const analysis::Result& result)
     charts::fillTrend(m_countChart, m_amountChart, result.labels, result.counts, result.values);
     for (TCrossHair* cross : {m_countCross, m_amountCross}) {
         cross->reset();
+        cross->cacheChartItems();
         cross->setPointCount(result.rowCount());
         cross->setActive(true);
     }

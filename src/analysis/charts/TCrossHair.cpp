@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPen>
 #include <QValueAxis>
+#include <functional>
 
 namespace {
 QGraphicsLineItem* overlayLine(QChart* chart)
@@ -101,6 +102,19 @@ QString TCrossHair::axisReading(qreal value) const
     if (format.isEmpty())
         return analysis::generalNumber(value);
     return QString::asprintf(format.toLatin1().constData(), value);
+}
+
+void TCrossHair::cacheChartItems()
+{
+    // The chart's own items are painted from pixmaps while only the overlay lines move.
+    std::function<void(QGraphicsItem*)> cache = [&](QGraphicsItem* item) {
+        for (QGraphicsItem* child : item->childItems()) {
+            if (child != m_vertical && child != m_horizontal && child != m_linked)
+                child->setCacheMode(QGraphicsItem::DeviceCoordinateCache);
+            cache(child);
+        }
+    };
+    cache(m_chart);
 }
 
 void TCrossHair::moveTo(const QPoint& pos)

@@ -30,6 +30,8 @@ public:
     // The other chart of a pair (the trend view): moving over this one draws its vertical line.
     void link(TCrossHair* other) { m_other = other; }
 
+    // Paints the chart's items from cached pixmaps while the cross moves.
+    void cacheChartItems();
     // Nothing drawn: the state at creation, after a repaint and after a run.
     void reset();
     // What a mouse move at pos (view coordinates) does.
