@@ -28,7 +28,9 @@ bool TAnalysisThread::start(Job job)
         [this, job = std::move(job)]() {
             // Runs on the worker thread; the connection is opened there on first use.
             analysis::Result result;
-            if (!m_connection) {
+            if (!m_connection && m_path.isEmpty()) {
+                result.error = TConnection::notOpenError();
+            } else if (!m_connection) {
                 auto connection = std::make_unique<TConnection>();
                 // The grouping's temporary B-trees run about twice as fast in SQLite's default
                 // page cache and temp store as in the large in-memory ones the browsing

@@ -167,8 +167,16 @@ void fillTrend(QChart* countChart, QChart* amountChart, const QStringList& label
         set->setBorderColor(Qt::red);
         bars->append(set);
     }
-    fitValues(valueAxis(countChart), maxOf(counts));
-    fitValues(valueAxis(amountChart), maxOf(amounts));
+    QValueAxis* countAxis = valueAxis(countChart);
+    fitValues(countAxis, maxOf(counts));
+    // Counts are whole numbers: a small peak gets one tick per unit, not 0.2 steps.
+    if (countAxis->max() < 5)
+        countAxis->setTickCount(static_cast<int>(countAxis->max()) + 1);
+    QValueAxis* amountAxis = valueAxis(amountChart);
+    fitValues(amountAxis, maxOf(amounts));
+    // Amount labels stand at least 20 apart in value.
+    const int steps = static_cast<int>(amountAxis->max() / 20);
+    amountAxis->setTickCount(std::clamp(steps + 1, 2, 5));
 }
 
 void applyTrendMargins(QChart* countChart, QChart* amountChart, const analysis::TrendMargins& margins)
