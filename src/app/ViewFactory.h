@@ -7,7 +7,6 @@ class TView;
 class TViewContext;
 
 // Where each view class is chosen: the main window asks here once per view, on its first use.
-// A finished view replaces its placeholder by its own one-line case.
 namespace views {
 
 TView* create(ViewId id, TViewContext& context);

@@ -13,6 +13,9 @@ struct CliCommand
     std::function<int(const QStringList& args)> run;
     // The options, one per line, printed under the usage line by "COMMAND --help".
     QString help = {};
+    // Draws with widgets (chart pictures): runs under a QApplication, offscreen when no
+    // platform is chosen.
+    bool gui = false;
 };
 
 struct CliRegistration

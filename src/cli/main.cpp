@@ -1,8 +1,10 @@
 #include "app/Paths.h"
 #include "cli/CliCommand.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <cstdio>
+#include <memory>
 
 namespace {
 std::vector<CliCommand>& registry()
@@ -31,8 +33,8 @@ const std::vector<CliCommand>& cliCommands()
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    auto app = std::make_unique<QCoreApplication>(argc, argv);
+    QStringList args = app->arguments().mid(1);
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString opt = args.takeFirst();
         if (opt == QLatin1String("--data-dir") && !args.isEmpty()) {
@@ -59,6 +61,12 @@ int main(int argc, char** argv)
             if (!c.help.isEmpty())
                 std::printf("\n%s\n", qPrintable(c.help.trimmed()));
             return 0;
+        }
+        if (c.gui) {
+            app.reset();
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            app = std::make_unique<QApplication>(argc, argv);
         }
         return c.run(args);
     }

@@ -49,16 +49,21 @@ void formatFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
         return;
     }
     const char* pattern = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
-    std::string p = pattern ? pattern : "";
-    for (char& c : p)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    // The stored text already starts with the day, month and year in the wanted form.
+    // The stored text already starts with the day, month and year in the wanted form; the
+    // analyses call this for every row, so these forms are told apart without copying.
     const char* stored = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-    const int prefix = p == "yyyy-mm-dd" ? 10 : p == "yyyy-mm" ? 7 : p == "yyyy" ? 4 : 0;
+    const int prefix = !pattern                                      ? 0
+                       : sqlite3_stricmp(pattern, "yyyy-mm-dd") == 0 ? 10
+                       : sqlite3_stricmp(pattern, "yyyy-mm") == 0    ? 7
+                       : sqlite3_stricmp(pattern, "yyyy") == 0       ? 4
+                                                                     : 0;
     if (prefix > 0) {
         sqlite3_result_text(ctx, stored, prefix, SQLITE_TRANSIENT);
         return;
     }
+    std::string p = pattern ? pattern : "";
+    for (char& c : p)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::string out;
     char buf[16];
     size_t i = 0;

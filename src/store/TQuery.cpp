@@ -75,6 +75,14 @@ bool TQuery::Open()
     return true;
 }
 
+void TQuery::SetSnapshot(const QStringList& columns, std::vector<QVariantList> rows, int recNo)
+{
+    setColumns(columns);
+    m_rows = std::move(rows);
+    setActive(true);
+    resetTo(recNo - 1);
+}
+
 void TQuery::Close()
 {
     m_rows.clear();

@@ -30,6 +30,9 @@ public:
     // Runs the query and keeps its rows; false with lastError() on any engine error.
     bool Open();
     void Close() override;
+    // Shows rows another connection has read (a query run on a worker thread), as if Open had
+    // read them: active, standing on row recNo (1-based; clamped), views reset.
+    void SetSnapshot(const QStringList& columns, std::vector<QVariantList> rows, int recNo = 1);
     // Runs a statement that returns no rows; the number of rows changed, or -1 on error.
     int ExecSQL();
     // True when the statement returns rows (a query); false for other statements or errors.

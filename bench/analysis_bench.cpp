@@ -1,0 +1,403 @@
+// The analyses on a shop of 1,000,000 ratings: each view from its button to the filled chart,
+// side by side with SQLite alone running the same statement written with its own functions
+// (substr, strftime) instead of the application's format, datePart and hour; and the
+// cross-hair's handling of one mouse move over 50 bars and over 1,000 day points.
+#include "analysis/AnalysisRun.h"
+#include "analysis/AnalysisSql.h"
+#include "analysis/TfrmCircle.h"
+#include "analysis/TfrmSaleNum.h"
+#include "analysis/TfrmStocks.h"
+#include "analysis/charts/AnalysisCharts.h"
+#include "analysis/charts/TCrossHair.h"
+#include "app/TConfig.h"
+#include "app/TViewContext.h"
+#include "store/Schema.h"
+#include "store/TConnection.h"
+#include "store/TDM.h"
+
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <sqlite3.h>
+
+namespace {
+
+// KESTROVA_BENCH_RATINGS overrides the size, for a quick look.
+const int kRatings = qEnvironmentVariableIsSet("KESTROVA_BENCH_RATINGS")
+                         ? qEnvironmentVariableIntValue("KESTROVA_BENCH_RATINGS")
+                         : 1000000;
+
+class BenchContext : public TViewContext
+{
+public:
+    TConfig m_config;
+    TDM m_dm;
+    QWidget m_parent;
+
+    TConfig& config() override { return m_config; }
+    TDM& dm() override { return m_dm; }
+    QWidget* dialogParent() override { return &m_parent; }
+    void setInfo1(const QString&) override {}
+    void setDataInfo(const QString&) override {}
+    void setCommandsAvailable(bool) override {}
+    bool commandsAvailable() const override { return true; }
+    QAction* exportCommand(ExportCommand) override { return nullptr; }
+    void setBackgroundProgressShown(bool) override {}
+    void hideBackgroundProgress() override {}
+    void showView(ViewId) override {}
+    void mineShops(const QList<QStringList>&) override {}
+    void openHelp(const QString&) override {}
+};
+
+QString databasePath()
+{
+    const QString dir = QDir::temp().filePath(QStringLiteral("kestrova_analysis_bench"));
+    QDir().mkpath(dir);
+    return dir + QStringLiteral("/quelmar2.mdb");
+}
+
+// One shop with a million ratings over 2026 (kept between runs), a small second shop. Built
+// on a raw connection without journal and with the indexes made afterwards, which takes
+// seconds instead of the saver's minutes.
+void buildDatabase(const QString& path)
+{
+    {
+        TConnection schema; // the program's tables, view and indexes
+        if (!schema.open(path)) {
+            std::fprintf(stderr, "%s\n", qPrintable(schema.error()));
+            std::exit(1);
+        }
+    }
+    std::fprintf(stderr, "building %d ratings in %s ...\n", kRatings, qPrintable(path));
+    sqlite3* db = nullptr;
+    sqlite3_open(qPrintable(path), &db);
+    const char* before = "PRAGMA journal_mode=DELETE; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
+                         "PRAGMA cache_size=-1000000;"
+                         "DROP INDEX pjInfo_shop_item_time; DROP INDEX pjInfo_shop_time;"
+                         "delete from pjinfo; delete from dianbase;"
+                         "insert into dianbase(id,dianzhu,webaddr) values(1,'大店','http://h/1');"
+                         "insert into dianbase(id,dianzhu,webaddr) values(2,'小店','http://h/2');"
+                         "BEGIN";
+    char* error = nullptr;
+    if (sqlite3_exec(db, before, nullptr, nullptr, &error) != SQLITE_OK) {
+        std::fprintf(stderr, "%s\n", error);
+        std::exit(1);
+    }
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(
+            db,
+            "insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,trade_id,itemid,itemtitle,pjName,jg,"
+            "pjInfo,pjjs,itemId_pjsj) values(?,?,?,?,?,?,?,?,?,?,?,?)",
+            -1, &st, nullptr) != SQLITE_OK) {
+        std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
+        std::exit(1);
+    }
+    const char* words[] = {"好评", "好评", "好评", "中评", "坏评"};
+    const QDate first(2026, 1, 1);
+    for (int i = 0; i < kRatings; ++i) {
+        // In time order over the year, about 2,740 a day, every hour of the day used.
+        const qint64 second = static_cast<qint64>(i) * 365 * 86400 / kRatings;
+        const QDate d = first.addDays(second / 86400);
+        const int s = static_cast<int>(second % 86400);
+        const QByteArray when = QStringLiteral("%1 %2:%3:%4")
+                                    .arg(d.toString(Qt::ISODate))
+                                    .arg(s / 3600, 2, 10, QLatin1Char('0'))
+                                    .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+                                    .arg(s % 60, 2, 10, QLatin1Char('0'))
+                                    .toLatin1();
+        const int item = static_cast<int>((static_cast<qint64>(i) * 7919) % 5000);
+        const QByteArray itemId = QByteArray::number(100000 + item);
+        const QByteArray title = (QStringLiteral("春季新款纯棉衬衫 ") + QString::number(item)).toUtf8();
+        const QByteArray trade = QByteArray::number(900000 + i);
+        const QByteArray key = itemId + when;
+        sqlite3_bind_int(st, 1, i % 100 == 0 ? 2 : 1);
+        sqlite3_bind_text(st, 2, words[i % 5], -1, SQLITE_STATIC);
+        sqlite3_bind_int(st, 3, i % 10 == 0 ? 0 : 1);
+        sqlite3_bind_text(st, 4, when.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 5, trade.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 6, itemId.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 7, title.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 8, "买家", -1, SQLITE_STATIC);
+        sqlite3_bind_double(st, 9, 20.0 + item % 7 * 10 + (i % 3 == 0 ? 0.5 : 0));
+        sqlite3_bind_text(st, 10, "质量很好，发货很快", -1, SQLITE_STATIC);
+        sqlite3_bind_text(st, 11, "", -1, SQLITE_STATIC);
+        sqlite3_bind_text(st, 12, key.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(st);
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    for (const QString& sql : schema::createStatements()) {
+        if (sql.startsWith(QLatin1String("CREATE INDEX pjInfo"), Qt::CaseInsensitive))
+            sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
+    }
+    sqlite3_exec(db, "ANALYZE; PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+void ensureDatabase(TDM& dm)
+{
+    const QString path = databasePath();
+    qint64 count = 0;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(qPrintable(path), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, "select count(*) from pjinfo", -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            count = sqlite3_column_int64(st, 0);
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    if (count < kRatings)
+        buildDatabase(path);
+    if (!dm.DataModuleCreate(path)) {
+        std::fprintf(stderr, "%s\n", qPrintable(dm.OpenError()));
+        std::exit(1);
+    }
+}
+
+// SQLite alone: the statement with its own functions, all rows stepped through.
+double sqliteMs(sqlite3* db, const char* sql)
+{
+    QElapsedTimer t;
+    t.start();
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
+        std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
+        std::exit(1);
+    }
+    sqlite3_bind_text(st, 1, "2026-01-01 00:00:00", -1, SQLITE_STATIC);
+    sqlite3_bind_text(st, 2, "2026-12-31 00:00:00", -1, SQLITE_STATIC);
+    sqlite3_bind_int(st, 3, 1);
+    while (sqlite3_step(st) == SQLITE_ROW) {
+    }
+    sqlite3_finalize(st);
+    return t.nsecsElapsed() / 1e6;
+}
+
+constexpr char kRankSqlite[] =
+    "select sum(jg) as amount,itemTitle,itemId,jg,count(itemId) as num,dian_id from pjinfo where "
+    "buyerOrSaler=1 and pjsj>?1 and pjsj<=?2 and dian_id=?3 group by itemtitle,itemid,dian_id,jg "
+    "order by count(itemId) desc,sum(jg) limit 50";
+constexpr char kTrendSqlite[][400] = {
+    "select sum(jg) as totalAmount,(substr(pjsj,1,10)) from pjinfo where buyerOrSaler=1 and pjsj>?1 and "
+    "pjsj<=?2 and dian_id=?3 group by (substr(pjsj,1,10)) order by sum(jg) desc limit 1",
+    "select count(*) as num,(substr(pjsj,1,10)) from pjinfo where buyerOrSaler=1 and pjsj>?1 and "
+    "pjsj<=?2 and dian_id=?3 group by (substr(pjsj,1,10)) order by count(*) desc limit 1",
+    "select sum(jg) as totalAmount,count(itemId) as num,(substr(pjsj,1,10)) as time1 from pjinfo where "
+    "buyerOrSaler=1 and pjsj>?1 and pjsj<=?2 and dian_id=?3 group by (substr(pjsj,1,10)) order by "
+    "substr(pjsj,1,10)"};
+constexpr char kDistSqlite[] =
+    "select dian_id,sum(jg) as totalAmount,count(itemId) as num,(cast(strftime('%H',pjsj) as integer)) as "
+    "time1 from pjinfo where pjsj>?1 and pjsj<=?2 and dian_id=?3 group by dian_id,strftime('%H',pjsj) "
+    "order by strftime('%H',pjsj)";
+
+struct Fixture
+{
+    BenchContext context;
+    sqlite3* plain = nullptr; // a connection without the application's functions
+
+    Fixture()
+    {
+        ensureDatabase(context.m_dm);
+        context.m_dm.tb_dianbase->Open();
+        context.m_dm.tb_dianbase->First();
+        sqlite3_open_v2(qPrintable(databasePath()), &plain, SQLITE_OPEN_READONLY, nullptr);
+    }
+    ~Fixture() { sqlite3_close(plain); }
+};
+
+Fixture& fixture()
+{
+    static Fixture f;
+    return f;
+}
+
+template <typename View> void setRange(View& view)
+{
+    const auto edits = view.template findChildren<QDateEdit*>();
+    edits[0]->setDate(QDate(2026, 1, 1));
+    edits[1]->setDate(QDate(2026, 12, 31));
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Button to filled chart, against SQLite alone, alternating so both see the same cache.
+template <typename View, typename Click>
+void runView(benchmark::State& state, View& view, Click click, const std::function<double()>& baseline)
+{
+    QSignalSpy finished(&view, &View::runFinished);
+    std::vector<double> ours, theirs;
+    for (auto _ : state) {
+        theirs.push_back(baseline());
+        QElapsedTimer t;
+        t.start();
+        click();
+        if (!finished.wait(30000))
+            state.SkipWithError("no result");
+        const double ms = t.nsecsElapsed() / 1e6;
+        ours.push_back(ms);
+        state.SetIterationTime(ms / 1000);
+    }
+    state.counters["view_ms"] = median(ours);
+    state.counters["sqlite3_ms"] = median(theirs);
+    state.counters["ratio"] = median(ours) / median(theirs);
+}
+
+void BM_RankCount50(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    TfrmSaleNum view(f.context);
+    view.show();
+    setRange(view);
+    view.findChild<QSpinBox*>(QStringLiteral("num"))->setValue(50);
+    runView(
+        state, view, [&] { view.bsSkinButton1Click(); }, [&] { return sqliteMs(f.plain, kRankSqlite); });
+}
+
+void BM_TrendByDay(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    TfrmStocks view(f.context);
+    view.show();
+    setRange(view);
+    runView(
+        state, view, [&] { view.bsSkinButton2Click(); },
+        [&] {
+            double ms = 0;
+            for (const char* sql : kTrendSqlite)
+                ms += sqliteMs(f.plain, sql);
+            return ms;
+        });
+}
+
+void BM_DistByHour(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    TfrmCircle view(f.context);
+    view.show();
+    setRange(view);
+    runView(
+        state, view, [&] { view.bsSkinButton4Click(); }, [&] { return sqliteMs(f.plain, kDistSqlite); });
+}
+
+// One mouse move over a filled chart: the handler and the repaint of what it changed.
+void crossHairMoves(benchmark::State& state, QChartView* view, TCrossHair* cross)
+{
+    view->resize(1000, 500);
+    view->show();
+    QCoreApplication::sendPostedEvents();
+    cross->setActive(true);
+    cross->cacheChartItems(); // as the views do after each run
+    const QRectF plot = view->chart()->plotArea();
+    int k = 0;
+    std::vector<double> handler, withPaint;
+    QRegion previous;
+    QPixmap surface(view->viewport()->size()); // stands in for the window's backing store
+    const QRect plotRect = view->mapFromScene(view->chart()->mapToScene(plot)).boundingRect();
+    for (auto _ : state) {
+        const QPoint pos(static_cast<int>(plot.left() + 1 + (k * 37) % static_cast<int>(plot.width() - 2)),
+                         static_cast<int>(plot.top() + 1 + (k * 13) % static_cast<int>(plot.height() - 2)));
+        ++k;
+        QMouseEvent move(QEvent::MouseMove, pos, view->viewport()->mapToGlobal(pos), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QElapsedTimer t;
+        t.start();
+        QCoreApplication::sendEvent(view->viewport(), &move);
+        handler.push_back(t.nsecsElapsed() / 1e6);
+        // What the scene's update paints: the strips of the old and the new cross.
+        const QRegion cross = QRegion(QRect(pos.x() - 1, plotRect.top(), 3, plotRect.height())) +
+                              QRegion(QRect(plotRect.left(), pos.y() - 1, plotRect.width(), 3));
+        view->viewport()->render(&surface, QPoint(), cross + previous, QWidget::DrawChildren);
+        previous = cross;
+        const double ms = t.nsecsElapsed() / 1e6;
+        withPaint.push_back(ms);
+        state.SetIterationTime(ms / 1000);
+    }
+    state.counters["handler_ms"] = median(handler);
+    state.counters["with_paint_ms"] = median(withPaint);
+}
+
+void BM_CrossHair50Bars(benchmark::State& state)
+{
+    auto* chart = new QChart;
+    charts::setupRank(chart);
+    QStringList labels;
+    QList<double> values;
+    for (int k = 0; k < 50; ++k) {
+        labels << analysis::rankLabel(k + 1);
+        values << 1000 - k * 13;
+    }
+    charts::fillRank(chart, analysis::rankTitle(false), labels, values);
+    QChartView view(chart);
+    auto* info = new QLabel(&view);
+    TCrossHair cross(&view, chart->series().first(), info);
+    cross.setPointCount(50);
+    crossHairMoves(state, &view, &cross);
+}
+
+void BM_CrossHair1000Days(benchmark::State& state)
+{
+    auto* counts = new QChart;
+    auto* amounts = new QChart;
+    charts::setupTrend(counts, amounts);
+    QStringList labels;
+    QList<double> c, a;
+    for (int i = 0; i < 1000; ++i) {
+        labels << QDate(2024, 1, 1).addDays(i).toString(Qt::ISODate);
+        c << 50 + (i * 7) % 40;
+        a << 3000 + (i * 53) % 900;
+    }
+    charts::fillTrend(counts, amounts, labels, c, a);
+    QWidget panel;
+    auto* layout = new QVBoxLayout(&panel);
+    auto* upper = new QChartView(counts, &panel);
+    auto* lower = new QChartView(amounts, &panel);
+    layout->addWidget(upper);
+    layout->addWidget(lower);
+    TCrossHair top(upper, counts->series().first(), new QLabel(upper));
+    TCrossHair bottom(lower, amounts->series().first(), new QLabel(lower));
+    top.link(&bottom);
+    bottom.link(&top);
+    top.setPointCount(1000);
+    bottom.setPointCount(1000);
+    panel.resize(1000, 800);
+    panel.show();
+    crossHairMoves(state, upper, &top);
+}
+
+} // namespace
+
+BENCHMARK(BM_RankCount50)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrendByDay)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DistByHour)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CrossHair50Bars)->UseManualTime()->Iterations(500)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CrossHair1000Days)->UseManualTime()->Iterations(500)->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,136 @@
+#include "analysis/AnalysisRun.h"
+
+#include "store/Formats.h"
+#include "store/TConnection.h"
+#include "store/TQuery.h"
+
+#include <algorithm>
+
+namespace analysis {
+
+int Result::column(const QString& name) const
+{
+    for (int i = 0; i < columns.size(); ++i) {
+        if (columns[i].compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+namespace {
+
+double number(const QVariant& v)
+{
+    return v.isNull() ? 0.0 : v.toString().trimmed().toDouble();
+}
+
+// Runs one query with the run's parameters and keeps its rows in result.
+bool open(TConnection& connection, const QString& sql, const Range& range, Result& result)
+{
+    TQuery query(&connection, QStringLiteral("analysis"));
+    query.SetSQL(sql);
+    // The date fields' text; the store compares them as 00:00:00 of those days.
+    query.SetParam(QStringLiteral("beginDate"), formats::shortDate(range.begin));
+    query.SetParam(QStringLiteral("endDate"), formats::shortDate(range.end));
+    query.SetParam(QStringLiteral("dianId"), range.shop);
+    if (isRated(range.pj))
+        query.SetParam(QStringLiteral("spj"), range.pj);
+    result.sql = sql;
+    result.columns.clear();
+    result.rows.clear();
+    if (!query.Open()) {
+        result.error = query.lastError();
+        return false;
+    }
+    result.columns = query.FieldNames();
+    const int columns = static_cast<int>(result.columns.size());
+    result.rows.reserve(query.RecordCount());
+    for (int r = 0; r < query.RecordCount(); ++r) {
+        QVariantList row;
+        row.reserve(columns);
+        for (int c = 0; c < columns; ++c)
+            row << query.value(r, c);
+        result.rows.push_back(std::move(row));
+    }
+    return true;
+}
+
+} // namespace
+
+Result runRank(TConnection& connection, const RankRequest& request)
+{
+    Result result;
+    // The top N with every row tied with the N-th on both sort keys, as the ranking always
+    // showed them; SQLite's LIMIT would cut a tie at random.
+    if (!open(connection, rankSqlAllRows(request), request.range, result))
+        return result;
+    result.sql = rankSql(request);
+    const int num = result.column(QStringLiteral("num"));
+    const int amount = result.column(QStringLiteral("amount"));
+    size_t keep = std::min<size_t>(result.rows.size(), static_cast<size_t>(std::max(1, request.top)));
+    if (keep > 0) {
+        const QVariantList& last = result.rows[keep - 1];
+        while (keep < result.rows.size() && number(result.rows[keep].value(num)) == number(last.value(num)) &&
+               number(result.rows[keep].value(amount)) == number(last.value(amount)))
+            ++keep;
+    }
+    result.rows.resize(keep);
+    const int figure = result.column(request.byAmount ? QStringLiteral("amount") : QStringLiteral("num"));
+    for (int k = 0; k < result.rowCount(); ++k) {
+        result.labels << rankLabel(k + 1);
+        result.values << number(result.rows[k].value(figure));
+    }
+    return result;
+}
+
+Result runTrend(TConnection& connection, const Range& range, TrendPeriod period, const Progress& progress)
+{
+    const TrendStatements sql = trendSql(period, isRated(range.pj));
+    Result result;
+    if (!open(connection, sql.peakAmount, range, result))
+        return result;
+    if (!result.rows.empty())
+        result.amountPeak = number(result.rows.front().value(0));
+    if (result.amountPeak == 0) {
+        // Nothing sold (or only at price 0): the charts stay empty.
+        result.complete = false;
+        return result;
+    }
+    if (progress)
+        progress(10);
+    if (!open(connection, sql.peakCount, range, result))
+        return result;
+    if (!result.rows.empty())
+        result.countPeak = number(result.rows.front().value(0));
+    if (progress)
+        progress(20);
+    if (!open(connection, sql.series, range, result))
+        return result;
+    const int amount = result.column(QStringLiteral("totalAmount"));
+    const int count = result.column(QStringLiteral("num"));
+    const int key = result.column(QStringLiteral("time1"));
+    for (const QVariantList& row : result.rows) {
+        result.labels << trendLabel(period, row.value(key));
+        result.values << number(row.value(amount));
+        result.counts << number(row.value(count));
+    }
+    return result;
+}
+
+Result runDist(TConnection& connection, const Range& range, DistPeriod period)
+{
+    Result result;
+    if (!open(connection, distSql(period, isRated(range.pj)), range, result))
+        return result;
+    const int amount = result.column(QStringLiteral("totalAmount"));
+    const int count = result.column(QStringLiteral("num"));
+    const int key = result.column(QStringLiteral("time1"));
+    for (const QVariantList& row : result.rows) {
+        result.labels << distLabel(period, row.value(key));
+        result.values << number(row.value(amount));
+        result.counts << number(row.value(count));
+    }
+    return result;
+}
+
+} // namespace analysis

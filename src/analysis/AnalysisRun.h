@@ -1,0 +1,51 @@
+#pragma once
+
+#include "analysis/AnalysisSql.h"
+
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
+#include <vector>
+
+class TConnection;
+
+namespace analysis {
+
+// What one run of an analysis read: the rows of the statement the window's dataset shows,
+// and per row the label and the charted figures. A plain value, handed between threads.
+struct Result
+{
+    QString error; // the engine's message; empty when the run went through
+    QString sql;   // the statement whose rows these are
+    QStringList columns;
+    std::vector<QVariantList> rows;
+    QStringList labels;   // one per row
+    QList<double> values; // ranking: count or amount; trend: amount; distribution: amount
+    QList<double> counts; // trend: count per period
+    // Trend only: the two peaks, and false when the run ended after the peak amount (nothing
+    // to chart).
+    double amountPeak = 0;
+    double countPeak = 0;
+    bool complete = true;
+
+    bool ok() const { return error.isEmpty(); }
+    int rowCount() const { return static_cast<int>(rows.size()); }
+    // Column index by name, without regard to letter case; -1 when absent.
+    int column(const QString& name) const;
+};
+
+// Progress of a run in percent of the window's gauge, reported from the thread that runs it.
+using Progress = std::function<void(int percent)>;
+
+// Each runs its statements on the given connection, on the calling thread.
+Result runRank(TConnection& connection, const RankRequest& request);
+Result runTrend(TConnection& connection, const Range& range, TrendPeriod period,
+                const Progress& progress = {});
+Result runDist(TConnection& connection, const Range& range, DistPeriod period);
+
+} // namespace analysis
+
+Q_DECLARE_METATYPE(analysis::Result)

@@ -1,0 +1,163 @@
+#include "analysis/TfrmCircle.h"
+
+#include "analysis/TAnalysisThread.h"
+#include "analysis/TResultModel.h"
+#include "analysis/charts/AnalysisCharts.h"
+#include "analysis/charts/TShopPanel.h"
+#include "app/TPrompt.h"
+#include "app/TViewContext.h"
+#include "store/Formats.h"
+#include "store/TDM.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+QDateEdit* dateEdit(const char* name, const QDate& date, QWidget* parent)
+{
+    auto* edit = new QDateEdit(date, parent);
+    edit->setObjectName(QLatin1String(name));
+    edit->setDisplayFormat(QLatin1String(formats::kShortDate));
+    edit->setCalendarPopup(true);
+    return edit;
+}
+} // namespace
+
+TfrmCircle::TfrmCircle(TViewContext& context, QWidget* parent)
+    : TView(parent), m_context(context), m_thread(new TAnalysisThread(context.dm().adoCn.path(), this))
+{
+    setObjectName(QStringLiteral("frmCircle"));
+    setWindowTitle(QStringLiteral("分布"));
+    TDM& dm = context.dm();
+
+    auto* top = new QHBoxLayout;
+    const QDate today = QDate::currentDate();
+    m_beginDate = dateEdit("fx2_beginDate", QDate(today.year(), 1, 1), this);
+    m_endDate = dateEdit("fx2_endDate", today, this);
+    m_pj = new QComboBox(this);
+    m_pj->setObjectName(QStringLiteral("fx2_pj"));
+    m_pj->addItems(analysis::ratingChoices());
+    m_type = new QComboBox(this);
+    m_type->setObjectName(QStringLiteral("circleType"));
+    m_type->addItems(analysis::distPeriodChoices());
+    m_runButton = new QPushButton(QStringLiteral("统计"), this);
+    m_runButton->setObjectName(QStringLiteral("bsSkinButton4"));
+    m_gauge = new QProgressBar(this);
+    m_gauge->setObjectName(QStringLiteral("chart3Guage1"));
+    m_gauge->setRange(0, 100);
+    m_gauge->setFormat(QStringLiteral("计算 %p%"));
+    m_gauge->hide();
+    top->addWidget(new QLabel(QStringLiteral("开始日期"), this));
+    top->addWidget(m_beginDate);
+    top->addWidget(new QLabel(QStringLiteral("结束日期"), this));
+    top->addWidget(m_endDate);
+    top->addWidget(new QLabel(QStringLiteral("评价"), this));
+    top->addWidget(m_pj);
+    top->addWidget(new QLabel(QStringLiteral("周期"), this));
+    top->addWidget(m_type);
+    top->addWidget(m_runButton);
+    top->addStretch();
+    top->addWidget(m_gauge);
+
+    m_chart = new QChart;
+    charts::setupDist(m_chart);
+    m_view = new QChartView(m_chart, this);
+    m_view->setObjectName(QStringLiteral("Chart2"));
+    m_view->setRenderHint(QPainter::Antialiasing);
+    m_view->setMinimumHeight(240);
+
+    auto* table = new QTableView(this);
+    table->setObjectName(QStringLiteral("fx2Grid"));
+    table->setModel(new TResultModel(dm.pj_fx2,
+                                     {{QStringLiteral("totalAmount"), QStringLiteral("销售额")},
+                                      {QStringLiteral("num"), QStringLiteral("销售量")},
+                                      {QStringLiteral("time1"), QStringLiteral("周期")}},
+                                     table));
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->horizontalHeader()->setStretchLastSection(true);
+
+    m_shop = new TShopPanel(dm.tb_dianbase,
+                            {{QStringLiteral("掌柜名"), QStringLiteral("dianzhu")},
+                             {QStringLiteral("地点"), QStringLiteral("addr")},
+                             {QStringLiteral("网址"), QStringLiteral("webaddr")},
+                             {QStringLiteral("创店时间"), QStringLiteral("createDate")},
+                             {QStringLiteral("店名"), QStringLiteral("dianming")},
+                             {QStringLiteral("主营"), QStringLiteral("loc")},
+                             {QStringLiteral("买家级别"), QStringLiteral("buylevel")},
+                             {QStringLiteral("买家信用"), QStringLiteral("buyerCredit")},
+                             {QStringLiteral("卖家级别"), QStringLiteral("salelevel")},
+                             {QStringLiteral("卖家信用"), QStringLiteral("salerCredit")}},
+                            this);
+
+    auto* bottom = new QSplitter(Qt::Horizontal, this);
+    bottom->addWidget(m_shop);
+    bottom->addWidget(table);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(m_view);
+    split->addWidget(bottom);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(split, 1);
+
+    connect(m_runButton, &QPushButton::clicked, this, &TfrmCircle::bsSkinButton4Click);
+    connect(m_thread, &TAnalysisThread::finished, this, &TfrmCircle::runDone);
+}
+
+TfrmCircle::~TfrmCircle() = default;
+
+bool TfrmCircle::running() const
+{
+    return m_thread->busy();
+}
+
+void TfrmCircle::bsSkinButton4Click()
+{
+    if (m_thread->busy())
+        return;
+    analysis::Range range;
+    range.shop = m_context.dm().tb_dianbase->FieldByName(QStringLiteral("id")).asInteger();
+    range.begin = m_beginDate->date();
+    range.end = m_endDate->date();
+    range.pj = m_pj->currentText();
+    const auto period = static_cast<analysis::DistPeriod>(std::max(0, m_type->currentIndex()));
+    if (!m_thread->start([range, period](TConnection& connection, const analysis::Progress&) {
+            return analysis::runDist(connection, range, period);
+        }))
+        return;
+    m_period = period;
+    charts::fillDist(m_chart, m_chart->title(), {}, {});
+    m_context.dm().pj_fx2->SetSQL(QString());
+    m_runButton->setEnabled(false);
+    m_gauge->setValue(0);
+    m_gauge->show();
+}
+
+void TfrmCircle::runDone(const analysis::Result& result)
+{
+    m_runButton->setEnabled(true);
+    m_gauge->hide();
+    m_gauge->setValue(0);
+    if (!result.ok()) {
+        TPrompt::instance().error(m_context.dialogParent(), result.error);
+        emit runFinished(false);
+        return;
+    }
+    m_context.dm().pj_fx2->SetSQL(result.sql);
+    m_context.dm().pj_fx2->SetSnapshot(result.columns, result.rows);
+    charts::fillDist(m_chart, analysis::distTitle(m_period), result.labels, result.values);
+    emit runFinished(true);
+}

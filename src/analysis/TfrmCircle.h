@@ -1,0 +1,53 @@
+#pragma once
+
+#include "analysis/AnalysisRun.h"
+#include "app/TView.h"
+
+class QChart;
+class QChartView;
+class QComboBox;
+class QDateEdit;
+class QProgressBar;
+class QPushButton;
+class TAnalysisThread;
+class TShopPanel;
+class TViewContext;
+
+// The time distribution ("分布"): the current shop's amount over the hours of the day, the
+// year-months or the quarters as a pie, with the period table and the shop's profile. The
+// statement runs on a thread of its own; its rows become the data module's pj_fx2. UI thread
+// only.
+class TfrmCircle : public TView
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmCircle(TViewContext& context, QWidget* parent = nullptr);
+    ~TfrmCircle() override;
+
+    // "统计": starts a run; ignored while one is under way.
+    void bsSkinButton4Click();
+
+    bool running() const;
+    QChartView* chartView() const { return m_view; }
+
+signals:
+    void runFinished(bool ok);
+
+private:
+    void runDone(const analysis::Result& result);
+
+    TViewContext& m_context;
+    TAnalysisThread* m_thread;
+    analysis::DistPeriod m_period = analysis::DistPeriod::Hour;
+
+    QDateEdit* m_beginDate;
+    QDateEdit* m_endDate;
+    QComboBox* m_pj;
+    QComboBox* m_type;
+    QPushButton* m_runButton;
+    QChart* m_chart;
+    QChartView* m_view;
+    TShopPanel* m_shop;
+    QProgressBar* m_gauge;
+};

@@ -1,0 +1,296 @@
+#include "analysis/TfrmSaleNum.h"
+
+#include "analysis/TAnalysisThread.h"
+#include "analysis/TResultModel.h"
+#include "analysis/TfrmSaleList.h"
+#include "analysis/charts/AnalysisCharts.h"
+#include "analysis/charts/TCrossHair.h"
+#include "app/TPrompt.h"
+#include "app/TViewContext.h"
+#include "store/Formats.h"
+#include "store/TDM.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QDateEdit* dateEdit(const char* name, const QDate& date, QWidget* parent)
+{
+    auto* edit = new QDateEdit(date, parent);
+    edit->setObjectName(QLatin1String(name));
+    edit->setDisplayFormat(QLatin1String(formats::kShortDate));
+    edit->setCalendarPopup(true);
+    return edit;
+}
+
+QLabel* named(const char* name, const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    return label;
+}
+
+} // namespace
+
+TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
+    : TView(parent), m_context(context), m_thread(new TAnalysisThread(context.dm().adoCn.path(), this))
+{
+    setObjectName(QStringLiteral("frmSaleNum"));
+    setWindowTitle(QStringLiteral("商品销售排名"));
+    TDM& dm = context.dm();
+
+    // Top bar: inputs and the two runs.
+    auto* top = new QHBoxLayout;
+    const QDate today = QDate::currentDate();
+    m_beginDate = dateEdit("beginDate", QDate(today.year(), 1, 1), this);
+    m_endDate = dateEdit("endDate", today, this);
+    m_pj = new QComboBox(this);
+    m_pj->setObjectName(QStringLiteral("pj"));
+    m_pj->addItems(analysis::ratingChoices());
+    m_num = new QSpinBox(this);
+    m_num->setObjectName(QStringLiteral("num"));
+    m_num->setRange(1, 50);
+    m_num->setValue(1);
+    m_kh = new QComboBox(this);
+    m_kh->setObjectName(QStringLiteral("kh"));
+    m_kh->addItems(analysis::tradeKindChoices());
+    m_countButton = new QPushButton(QStringLiteral("销售量统计"), this);
+    m_countButton->setObjectName(QStringLiteral("bsSkinButton1"));
+    m_amountButton = new QPushButton(QStringLiteral("销售额统计"), this);
+    m_amountButton->setObjectName(QStringLiteral("bsSkinButton3"));
+    top->addWidget(new QLabel(QStringLiteral("开始日期"), this));
+    top->addWidget(m_beginDate);
+    top->addWidget(new QLabel(QStringLiteral("结束日期"), this));
+    top->addWidget(m_endDate);
+    top->addWidget(new QLabel(QStringLiteral("评价"), this));
+    top->addWidget(m_pj);
+    top->addWidget(new QLabel(QStringLiteral("商品数"), this));
+    top->addWidget(m_num);
+    top->addWidget(new QLabel(QStringLiteral("交易类型"), this));
+    top->addWidget(m_kh);
+    top->addWidget(m_countButton);
+    top->addWidget(m_amountButton);
+    top->addStretch();
+
+    // Read-out of the cross-hair.
+    auto* readout = new QHBoxLayout;
+    m_ff = named("ff", analysis::rankFigure(false), this);
+    m_firstInfo = named("firstInfo", QStringLiteral("0"), this);
+    m_dateInfo = named("dateInfo", QStringLiteral("名次"), this);
+    m_gauge = new QProgressBar(this);
+    m_gauge->setObjectName(QStringLiteral("chart3Guage1"));
+    m_gauge->setRange(0, 100);
+    m_gauge->setFormat(QStringLiteral("计算 %p%"));
+    m_gauge->hide();
+    readout->addWidget(m_ff);
+    readout->addWidget(m_firstInfo);
+    readout->addSpacing(20);
+    readout->addWidget(new QLabel(QStringLiteral("排名："), this));
+    readout->addWidget(m_dateInfo);
+    readout->addStretch();
+    readout->addWidget(m_gauge);
+
+    // The chart and its read-out label.
+    m_chart = new QChart;
+    charts::setupRank(m_chart);
+    m_chartView = new QChartView(m_chart, this);
+    m_chartView->setObjectName(QStringLiteral("Chart1"));
+    m_chartView->setRenderHint(QPainter::Antialiasing);
+    m_chartView->setMinimumHeight(220);
+    m_info = named("info", QString(), m_chartView);
+    m_crossHair = new TCrossHair(m_chartView, m_chart->series().value(0), m_info, this);
+    connect(m_crossHair, &TCrossHair::pointChosen, this, &TfrmSaleNum::showPoint);
+
+    // Record bar bound to pj_fx1's current row, with the navigator.
+    auto* record = new QHBoxLayout;
+    m_fx1Record = named("fx1Record", QStringLiteral("NO.1"), this);
+    m_recNum = named("fx1Num", QString(), this);
+    m_recJg = named("fx1Jg", QString(), this);
+    m_recAmount = named("fx1Amount", QString(), this);
+    m_recTitle = named("fx1ItemTitle", QString(), this);
+    m_recTitle->setMinimumWidth(160);
+    auto* more = new QToolButton(this);
+    more->setObjectName(QStringLiteral("bsSkinButton2"));
+    more->setText(QStringLiteral("..."));
+    more->setToolTip(QStringLiteral("显示明细列表"));
+    record->addWidget(m_fx1Record);
+    record->addWidget(new QLabel(QStringLiteral("销量"), this));
+    record->addWidget(m_recNum);
+    record->addWidget(new QLabel(QStringLiteral("单价"), this));
+    record->addWidget(m_recJg);
+    record->addWidget(new QLabel(QStringLiteral("金额"), this));
+    record->addWidget(m_recAmount);
+    record->addWidget(new QLabel(QStringLiteral("商品"), this));
+    record->addWidget(m_recTitle, 1);
+    record->addWidget(more);
+    const struct
+    {
+        const char* name;
+        const char* text;
+        void (TCursor::*move)();
+    } nav[] = {{"navFirst", "|<", &TCursor::First},
+               {"navPrior", "<", &TCursor::Prior},
+               {"navNext", ">", &TCursor::Next},
+               {"navLast", ">|", &TCursor::Last}};
+    for (const auto& n : nav) {
+        auto* b = new QToolButton(this);
+        b->setObjectName(QLatin1String(n.name));
+        b->setText(QLatin1String(n.text));
+        auto move = n.move;
+        connect(b, &QToolButton::clicked, this, [cursor = dm.pj_fx1, move]() {
+            if (cursor->Active())
+                (cursor->*move)();
+        });
+        record->addWidget(b);
+    }
+
+    // Ratings of the ranked item, long texts cut by the data module.
+    m_detail = new QTableView(this);
+    m_detail->setObjectName(QStringLiteral("detailGrid"));
+    m_detail->setModel(new TResultModel(dm.pj_fx1_detail,
+                                        {{QStringLiteral("pjName"), QStringLiteral("评价人")},
+                                         {QStringLiteral("pjsj"), QStringLiteral("时间")},
+                                         {QStringLiteral("pj"), QStringLiteral("评价")},
+                                         {QStringLiteral("pjInfo"), QStringLiteral("评价内容")},
+                                         {QStringLiteral("pjjs"), QStringLiteral("评价解释")}},
+                                        m_detail));
+    m_detail->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_detail->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_detail->horizontalHeader()->setStretchLastSection(true);
+
+    auto* lower = new QWidget(this);
+    auto* lowerLayout = new QVBoxLayout(lower);
+    lowerLayout->setContentsMargins(0, 0, 0, 0);
+    lowerLayout->addLayout(record);
+    lowerLayout->addWidget(m_detail);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(m_chartView);
+    split->addWidget(lower);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(readout);
+    layout->addWidget(split, 1);
+
+    connect(m_countButton, &QPushButton::clicked, this, &TfrmSaleNum::bsSkinButton1Click);
+    connect(m_amountButton, &QPushButton::clicked, this, &TfrmSaleNum::bsSkinButton3Click);
+    connect(more, &QToolButton::clicked, this, &TfrmSaleNum::bsSkinButton2Click);
+    connect(dm.pj_fx1, &TCursor::currentChanged, this, &TfrmSaleNum::showCurrent);
+    connect(dm.pj_fx1, &TCursor::dataReset, this, &TfrmSaleNum::showCurrent);
+    connect(m_thread, &TAnalysisThread::finished, this, &TfrmSaleNum::runDone);
+}
+
+TfrmSaleNum::~TfrmSaleNum() = default;
+
+bool TfrmSaleNum::running() const
+{
+    return m_thread->busy();
+}
+
+void TfrmSaleNum::bsSkinButton1Click()
+{
+    run(false);
+}
+
+void TfrmSaleNum::bsSkinButton3Click()
+{
+    run(true);
+}
+
+void TfrmSaleNum::run(bool byAmount)
+{
+    if (m_thread->busy())
+        return;
+    TDM& dm = m_context.dm();
+    analysis::RankRequest request;
+    request.range.shop = dm.tb_dianbase->FieldByName(QStringLiteral("id")).asInteger();
+    request.range.begin = m_beginDate->date();
+    request.range.end = m_endDate->date();
+    request.range.pj = m_pj->currentText();
+    request.top = m_num->value();
+    request.byAmount = byAmount;
+    request.kind = analysis::tradeKindFromText(m_kh->currentText());
+    if (!m_thread->start([request](TConnection& connection, const analysis::Progress&) {
+            return analysis::runRank(connection, request);
+        }))
+        return;
+    m_byAmount = byAmount;
+    m_ff->setText(analysis::rankFigure(byAmount));
+    m_gauge->setValue(0);
+    m_gauge->show();
+    m_countButton->setEnabled(false);
+    m_amountButton->setEnabled(false);
+    // The old result goes at once; the new one arrives with its rows.
+    dm.pj_fx1->SetSQL(QString());
+    charts::fillRank(m_chart, m_chart->title(), {}, {});
+    m_crossHair->setPointCount(0);
+}
+
+void TfrmSaleNum::runDone(const analysis::Result& result)
+{
+    TDM& dm = m_context.dm();
+    m_countButton->setEnabled(true);
+    m_amountButton->setEnabled(true);
+    m_gauge->hide();
+    m_gauge->setValue(0);
+    if (!result.ok()) {
+        TPrompt::instance().error(m_context.dialogParent(), result.error);
+        emit runFinished(false);
+        return;
+    }
+    m_last = result;
+    charts::fillRank(m_chart, analysis::rankTitle(m_byAmount), result.labels, result.values);
+    dm.pj_fx1->SetSQL(result.sql);
+    // The run walked through every row and stands on the last one.
+    dm.pj_fx1->SetSnapshot(result.columns, result.rows, result.rowCount());
+    if (!dm.pj_fx1_detail->Active())
+        dm.pj_fx1_detail->Open();
+    m_crossHair->reset();
+    m_crossHair->cacheChartItems();
+    m_crossHair->setPointCount(result.rowCount());
+    m_crossHair->setActive(true);
+    m_hasData = true;
+    emit runFinished(true);
+}
+
+void TfrmSaleNum::showCurrent()
+{
+    TCursor* fx1 = m_context.dm().pj_fx1;
+    const bool row = fx1->Active() && fx1->RecordCount() > 0;
+    if (row)
+        m_fx1Record->setText(QStringLiteral("No.") + QString::number(fx1->RecNo()));
+    m_recNum->setText(row ? fx1->FieldByName(QStringLiteral("num")).asString() : QString());
+    m_recJg->setText(row ? fx1->FieldByName(QStringLiteral("jg")).asString() : QString());
+    m_recAmount->setText(row ? fx1->FieldByName(QStringLiteral("amount")).asString() : QString());
+    m_recTitle->setText(row ? fx1->FieldByName(QStringLiteral("itemTitle")).asString() : QString());
+}
+
+void TfrmSaleNum::showPoint(int index)
+{
+    if (index < 0 || index >= m_last.values.size())
+        return;
+    m_firstInfo->setText(analysis::generalNumber(m_last.values[index]));
+    m_dateInfo->setText(m_last.labels.value(index));
+}
+
+void TfrmSaleNum::bsSkinButton2Click()
+{
+    auto* list = new TfrmSaleList(m_context.dm().pj_fx1, this);
+    list->setWindowModality(Qt::ApplicationModal);
+    list->show();
+}

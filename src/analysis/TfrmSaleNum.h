@@ -1,0 +1,79 @@
+#pragma once
+
+#include "analysis/AnalysisRun.h"
+#include "app/TView.h"
+
+class QChart;
+class QChartView;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QTableView;
+class TAnalysisThread;
+class TCrossHair;
+class TViewContext;
+
+// The product sales ranking ("商品销售排名"): the top N items of the current shop by count or by
+// amount as coloured bars, the current ranked item's figures with a navigator, its stored
+// ratings, and the list window. The statement runs on a thread of its own; its rows become the
+// data module's pj_fx1. UI thread only.
+class TfrmSaleNum : public TView
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmSaleNum(TViewContext& context, QWidget* parent = nullptr);
+    ~TfrmSaleNum() override;
+
+    // "销售量统计" and "销售额统计": start a run; ignored while one is under way.
+    void bsSkinButton1Click();
+    void bsSkinButton3Click();
+    // "...": a new list window of the ranking, modal, freed when closed.
+    void bsSkinButton2Click();
+
+    bool running() const;
+    bool hasData() const { return m_hasData; }
+    QChartView* chartView() const { return m_chartView; }
+    TCrossHair* crossHair() const { return m_crossHair; }
+
+signals:
+    // A run ended: its rows are shown, or its error was reported.
+    void runFinished(bool ok);
+
+private:
+    void run(bool byAmount);
+    void runDone(const analysis::Result& result);
+    void showCurrent();
+    void showPoint(int index);
+
+    TViewContext& m_context;
+    TAnalysisThread* m_thread;
+    bool m_byAmount = false;
+    bool m_hasData = false;
+    analysis::Result m_last;
+
+    QDateEdit* m_beginDate;
+    QDateEdit* m_endDate;
+    QComboBox* m_pj;
+    QSpinBox* m_num;
+    QComboBox* m_kh;
+    QPushButton* m_countButton;
+    QPushButton* m_amountButton;
+    QLabel* m_ff;
+    QLabel* m_firstInfo;
+    QLabel* m_dateInfo;
+    QChart* m_chart;
+    QChartView* m_chartView;
+    QLabel* m_info;
+    TCrossHair* m_crossHair;
+    QLabel* m_fx1Record;
+    QLabel* m_recNum;
+    QLabel* m_recJg;
+    QLabel* m_recAmount;
+    QLabel* m_recTitle;
+    QTableView* m_detail;
+    QProgressBar* m_gauge;
+};

@@ -1,0 +1,237 @@
+#include "analysis/TfrmStocks.h"
+
+#include "analysis/TAnalysisThread.h"
+#include "analysis/TResultModel.h"
+#include "analysis/charts/AnalysisCharts.h"
+#include "analysis/charts/TCrossHair.h"
+#include "analysis/charts/TShopPanel.h"
+#include "app/TPrompt.h"
+#include "app/TViewContext.h"
+#include "store/Formats.h"
+#include "store/TDM.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+QDateEdit* dateEdit(const char* name, const QDate& date, QWidget* parent)
+{
+    auto* edit = new QDateEdit(date, parent);
+    edit->setObjectName(QLatin1String(name));
+    edit->setDisplayFormat(QLatin1String(formats::kShortDate));
+    edit->setCalendarPopup(true);
+    return edit;
+}
+
+QLabel* named(const char* name, const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    return label;
+}
+
+QChartView* chartView(const char* name, QChart* chart, QWidget* parent)
+{
+    auto* view = new QChartView(chart, parent);
+    view->setObjectName(QLatin1String(name));
+    view->setRenderHint(QPainter::Antialiasing);
+    view->setMinimumHeight(150);
+    return view;
+}
+
+} // namespace
+
+TfrmStocks::TfrmStocks(TViewContext& context, QWidget* parent)
+    : TView(parent), m_context(context), m_thread(new TAnalysisThread(context.dm().adoCn.path(), this))
+{
+    setObjectName(QStringLiteral("frmStocks"));
+    setWindowTitle(QStringLiteral("走势"));
+    TDM& dm = context.dm();
+
+    auto* top = new QHBoxLayout;
+    const QDate today = QDate::currentDate();
+    m_beginDate = dateEdit("fx3_beginDate", QDate(today.year(), 1, 1), this);
+    m_endDate = dateEdit("fx3_endDate", today, this);
+    m_pj = new QComboBox(this);
+    m_pj->setObjectName(QStringLiteral("fx3_pj"));
+    m_pj->addItems(analysis::ratingChoices());
+    m_time = new QComboBox(this);
+    m_time->setObjectName(QStringLiteral("fx3_time"));
+    m_time->addItems(analysis::trendPeriodChoices());
+    m_runButton = new QPushButton(QStringLiteral("统计"), this);
+    m_runButton->setObjectName(QStringLiteral("bsSkinButton2"));
+    m_firstInfo = named("firstInfo", QString(), this);
+    m_secondInfo = named("secondInfo", QString(), this);
+    m_dateInfo = named("dateInfo", QString(), this);
+    m_gauge = new QProgressBar(this);
+    m_gauge->setObjectName(QStringLiteral("chart3Guage1"));
+    m_gauge->setRange(0, 100);
+    m_gauge->setFormat(QStringLiteral("计算 %p%"));
+    m_gauge->hide();
+    top->addWidget(new QLabel(QStringLiteral("开始日期"), this));
+    top->addWidget(m_beginDate);
+    top->addWidget(new QLabel(QStringLiteral("结束日期"), this));
+    top->addWidget(m_endDate);
+    top->addWidget(new QLabel(QStringLiteral("评价"), this));
+    top->addWidget(m_pj);
+    top->addWidget(new QLabel(QStringLiteral("周期"), this));
+    top->addWidget(m_time);
+    top->addWidget(m_runButton);
+    top->addSpacing(16);
+    top->addWidget(new QLabel(QStringLiteral("销售量："), this));
+    top->addWidget(m_firstInfo);
+    top->addWidget(new QLabel(QStringLiteral("销售额："), this));
+    top->addWidget(m_secondInfo);
+    top->addWidget(new QLabel(QStringLiteral("周期："), this));
+    top->addWidget(m_dateInfo);
+    top->addStretch();
+    top->addWidget(m_gauge);
+
+    m_chartPanel = new QWidget(this);
+    m_chartPanel->setObjectName(QStringLiteral("chartPanel"));
+    m_countChart = new QChart;
+    m_amountChart = new QChart;
+    charts::setupTrend(m_countChart, m_amountChart);
+    m_countView = chartView("Chart3", m_countChart, m_chartPanel);
+    m_amountView = chartView("Chart4", m_amountChart, m_chartPanel);
+    auto* panelLayout = new QVBoxLayout(m_chartPanel);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    panelLayout->setSpacing(0);
+    panelLayout->addWidget(m_countView);
+    panelLayout->addWidget(m_amountView);
+    m_countCross = new TCrossHair(m_countView, m_countChart->series().value(0),
+                                  named("label1", QString(), m_countView), this);
+    m_amountCross = new TCrossHair(m_amountView, m_amountChart->series().value(0),
+                                   named("label2", QString(), m_amountView), this);
+    m_countCross->link(m_amountCross);
+    m_amountCross->link(m_countCross);
+    connect(m_countCross, &TCrossHair::pointChosen, this, &TfrmStocks::showPoint);
+    connect(m_amountCross, &TCrossHair::pointChosen, this, &TfrmStocks::showPoint);
+
+    auto* table = new QTableView(this);
+    table->setObjectName(QStringLiteral("fx3Grid"));
+    table->setModel(new TResultModel(dm.pj_fx3,
+                                     {{QStringLiteral("time1"), QStringLiteral("时间")},
+                                      {QStringLiteral("num"), QStringLiteral("销售数量")},
+                                      {QStringLiteral("totalAmount"), QStringLiteral("销售额")}},
+                                     table));
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->horizontalHeader()->setStretchLastSection(true);
+
+    m_shop = new TShopPanel(dm.tb_dianbase,
+                            {{QStringLiteral("掌柜名"), QStringLiteral("dianzhu")},
+                             {QStringLiteral("地点"), QStringLiteral("addr")},
+                             {QStringLiteral("买家级别"), QStringLiteral("buylevel")},
+                             {QStringLiteral("网址"), QStringLiteral("webaddr")},
+                             {QStringLiteral("创店时间"), QStringLiteral("createDate")},
+                             {QStringLiteral("卖家级别"), QStringLiteral("salelevel")},
+                             {QStringLiteral("店名"), QStringLiteral("dianming")},
+                             {QStringLiteral("买家信用"), QStringLiteral("buyerCredit")},
+                             {QStringLiteral("主营"), QStringLiteral("loc")},
+                             {QStringLiteral("卖家信用"), QStringLiteral("salerCredit")}},
+                            this);
+
+    auto* bottom = new QSplitter(Qt::Horizontal, this);
+    bottom->addWidget(m_shop);
+    bottom->addWidget(table);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(m_chartPanel);
+    split->addWidget(bottom);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(split, 1);
+
+    connect(m_runButton, &QPushButton::clicked, this, &TfrmStocks::bsSkinButton2Click);
+    connect(m_thread, &TAnalysisThread::progress, m_gauge, &QProgressBar::setValue);
+    connect(m_thread, &TAnalysisThread::finished, this, &TfrmStocks::runDone);
+}
+
+TfrmStocks::~TfrmStocks() = default;
+
+bool TfrmStocks::running() const
+{
+    return m_thread->busy();
+}
+
+void TfrmStocks::bsSkinButton2Click()
+{
+    if (m_thread->busy())
+        return;
+    analysis::Range range;
+    range.shop = m_context.dm().tb_dianbase->FieldByName(QStringLiteral("id")).asInteger();
+    range.begin = m_beginDate->date();
+    range.end = m_endDate->date();
+    range.pj = m_pj->currentText();
+    const auto period = static_cast<analysis::TrendPeriod>(std::max(0, m_time->currentIndex()));
+    if (!m_thread->start([range, period](TConnection& connection, const analysis::Progress& progress) {
+            return analysis::runTrend(connection, range, period, progress);
+        }))
+        return;
+    m_period = period;
+    charts::fillTrend(m_countChart, m_amountChart, {}, {}, {});
+    m_countCross->setPointCount(0);
+    m_amountCross->setPointCount(0);
+    m_context.dm().pj_fx3->SetSQL(QString());
+    m_chartPanel->setEnabled(false);
+    m_runButton->setEnabled(false);
+    m_gauge->setValue(0);
+    m_gauge->show();
+}
+
+void TfrmStocks::runDone(const analysis::Result& result)
+{
+    TDM& dm = m_context.dm();
+    m_runButton->setEnabled(true);
+    // Enabled again whatever the outcome: a run that found nothing or failed must not leave
+    // the charts dead for the next one.
+    m_chartPanel->setEnabled(true);
+    m_gauge->hide();
+    m_gauge->setValue(0);
+    if (!result.ok()) {
+        TPrompt::instance().error(m_context.dialogParent(), result.error);
+        emit runFinished(false);
+        return;
+    }
+    dm.pj_fx3->SetSQL(result.sql);
+    dm.pj_fx3->SetSnapshot(result.columns, result.rows);
+    if (!result.complete) {
+        emit runFinished(true);
+        return;
+    }
+    m_last = result;
+    charts::applyTrendMargins(m_countChart, m_amountChart,
+                              analysis::trendMargins(result.amountPeak, result.countPeak));
+    charts::fillTrend(m_countChart, m_amountChart, result.labels, result.counts, result.values);
+    for (TCrossHair* cross : {m_countCross, m_amountCross}) {
+        cross->reset();
+        cross->cacheChartItems();
+        cross->setPointCount(result.rowCount());
+        cross->setActive(true);
+    }
+    m_hasData = true;
+    emit runFinished(true);
+}
+
+void TfrmStocks::showPoint(int index)
+{
+    if (index < 0 || index >= m_last.rowCount())
+        return;
+    m_firstInfo->setText(analysis::generalNumber(m_last.counts[index]));
+    m_secondInfo->setText(analysis::generalNumber(m_last.values[index]));
+    m_dateInfo->setText(m_last.labels.value(index));
+}

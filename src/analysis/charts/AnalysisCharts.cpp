@@ -1,0 +1,268 @@
+#include "analysis/charts/AnalysisCharts.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QImage>
+#include <QLayout>
+#include <QLineSeries>
+#include <QPainter>
+#include <QPieSeries>
+#include <QPieSlice>
+#include <QStackedBarSeries>
+#include <QSvgGenerator>
+#include <QValueAxis>
+#include <QWidget>
+#include <algorithm>
+
+namespace charts {
+namespace {
+
+const char kMarginProperty[] = "kestrovaLeftMargin";
+
+QValueAxis* valueAxis(QChart* chart)
+{
+    const auto axes = chart->axes(Qt::Vertical);
+    return axes.isEmpty() ? nullptr : qobject_cast<QValueAxis*>(axes.first());
+}
+
+QBarCategoryAxis* categoryAxis(QChart* chart)
+{
+    const auto axes = chart->axes(Qt::Horizontal);
+    return axes.isEmpty() ? nullptr : qobject_cast<QBarCategoryAxis*>(axes.first());
+}
+
+// Values from 0 to the data's top, on round numbers.
+void fitValues(QValueAxis* axis, double top)
+{
+    axis->setRange(0, top > 0 ? top : 1);
+    axis->applyNiceNumbers();
+    axis->setMin(0);
+}
+
+void setupAxes(QChart* chart, QAbstractSeries* series, Qt::Alignment categories)
+{
+    auto* x = new QBarCategoryAxis(chart);
+    auto* y = new QValueAxis(chart);
+    y->setLabelFormat(QStringLiteral("%g"));
+    fitValues(y, 1);
+    chart->addAxis(x, categories);
+    chart->addAxis(y, Qt::AlignLeft);
+    series->attachAxis(x);
+    series->attachAxis(y);
+}
+
+void setCategories(QChart* chart, const QStringList& labels)
+{
+    QBarCategoryAxis* axis = categoryAxis(chart);
+    axis->clear();
+    // Labels are unique per chart (ranks, periods); equal texts would merge categories.
+    axis->append(labels);
+}
+
+double maxOf(const QList<double>& values)
+{
+    return values.isEmpty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+int digitWidth(const QChart* chart)
+{
+    const auto axes = chart->axes(Qt::Vertical);
+    const QFont font = axes.isEmpty() ? QFont() : axes.first()->labelsFont();
+    return QFontMetrics(font).horizontalAdvance(u'0');
+}
+
+} // namespace
+
+QColor barColour(int k)
+{
+    // Golden-angle steps give every bar of fifty a hue of its own, neighbours far apart.
+    return QColor::fromHsv((k * 137) % 360, 190, 230);
+}
+
+void setupRank(QChart* chart)
+{
+    chart->legend()->hide();
+    chart->setTitle(QStringLiteral("商品销售排名"));
+    auto* series = new QStackedBarSeries(chart);
+    series->setObjectName(QStringLiteral("saleBar"));
+    series->setBarWidth(0.8);
+    chart->addSeries(series);
+    setupAxes(chart, series, Qt::AlignBottom);
+}
+
+void fillRank(QChart* chart, const QString& title, const QStringList& labels, const QList<double>& heights)
+{
+    auto* series = qobject_cast<QStackedBarSeries*>(chart->series().value(0));
+    series->clear();
+    chart->setTitle(title);
+    setCategories(chart, labels);
+    // One set per bar, zero at every other rank: each bar gets the full width and a colour of
+    // its own, which a single set cannot give.
+    const int n = static_cast<int>(heights.size());
+    QList<QBarSet*> sets;
+    for (int k = 0; k < n; ++k) {
+        auto* set = new QBarSet(labels.value(k));
+        QList<qreal> values(n, 0.0);
+        values[k] = heights[k];
+        set->append(values);
+        set->setColor(barColour(k));
+        set->setBorderColor(barColour(k).darker(130));
+        sets << set;
+    }
+    series->append(sets);
+    fitValues(valueAxis(chart), maxOf(heights));
+}
+
+int rankBarCount(const QChart* chart)
+{
+    auto* series = qobject_cast<QStackedBarSeries*>(chart->series().value(0));
+    return series ? series->count() : 0;
+}
+
+void setupTrend(QChart* countChart, QChart* amountChart)
+{
+    for (QChart* chart : {countChart, amountChart}) {
+        chart->legend()->hide();
+        chart->setTitle(QString());
+        chart->setProperty(kMarginProperty, 1);
+    }
+    auto* line = new QLineSeries(countChart);
+    line->setObjectName(QStringLiteral("lineSeries1"));
+    line->setColor(Qt::green);
+    line->setPointsVisible(true);
+    line->setMarkerSize(4);
+    countChart->addSeries(line);
+    setupAxes(countChart, line, Qt::AlignTop);
+
+    auto* bars = new QBarSeries(amountChart);
+    bars->setObjectName(QStringLiteral("barSeries1"));
+    bars->setBarWidth(0.6);
+    amountChart->addSeries(bars);
+    setupAxes(amountChart, bars, Qt::AlignBottom);
+    applyTrendMargins(countChart, amountChart, {});
+}
+
+void fillTrend(QChart* countChart, QChart* amountChart, const QStringList& labels,
+               const QList<double>& counts, const QList<double>& amounts)
+{
+    auto* line = qobject_cast<QLineSeries*>(countChart->series().value(0));
+    auto* bars = qobject_cast<QBarSeries*>(amountChart->series().value(0));
+    line->clear();
+    bars->clear();
+    setCategories(countChart, labels);
+    setCategories(amountChart, labels);
+    QList<QPointF> points;
+    points.reserve(counts.size());
+    for (int i = 0; i < counts.size(); ++i)
+        points << QPointF(i, counts[i]);
+    line->replace(points);
+    if (!amounts.isEmpty()) {
+        auto* set = new QBarSet(QStringLiteral("totalAmount"));
+        set->append(amounts);
+        set->setColor(Qt::red);
+        set->setBorderColor(Qt::red);
+        bars->append(set);
+    }
+    QValueAxis* countAxis = valueAxis(countChart);
+    fitValues(countAxis, maxOf(counts));
+    // Counts are whole numbers: a small peak gets one tick per unit, not 0.2 steps.
+    if (countAxis->max() < 5)
+        countAxis->setTickCount(static_cast<int>(countAxis->max()) + 1);
+    QValueAxis* amountAxis = valueAxis(amountChart);
+    fitValues(amountAxis, maxOf(amounts));
+    // Amount labels stand at least 20 apart in value.
+    const int steps = static_cast<int>(amountAxis->max() / 20);
+    amountAxis->setTickCount(std::clamp(steps + 1, 2, 5));
+}
+
+void applyTrendMargins(QChart* countChart, QChart* amountChart, const analysis::TrendMargins& margins)
+{
+    const std::pair<QChart*, int> pairs[] = {{countChart, margins.countChart},
+                                             {amountChart, margins.amountChart}};
+    for (const auto& [chart, digits] : pairs) {
+        chart->setProperty(kMarginProperty, digits);
+        QMargins m = chart->margins();
+        m.setLeft(std::max(0, digits) * digitWidth(chart));
+        chart->setMargins(m);
+    }
+}
+
+int leftMargin(const QChart* chart)
+{
+    return chart->property(kMarginProperty).toInt();
+}
+
+void setupDist(QChart* chart)
+{
+    chart->setTitle(QStringLiteral("时间周期分布"));
+    chart->legend()->hide();
+    auto* pie = new QPieSeries(chart);
+    pie->setObjectName(QStringLiteral("bar1"));
+    pie->setPieStartAngle(15);
+    pie->setPieEndAngle(15 + 360);
+    pie->setPieSize(0.6);
+    pie->setVisible(false);
+    chart->addSeries(pie);
+}
+
+void fillDist(QChart* chart, const QString& title, const QStringList& labels, const QList<double>& sizes)
+{
+    auto* pie = qobject_cast<QPieSeries*>(chart->series().value(0));
+    pie->clear();
+    pie->setVisible(true);
+    chart->setTitle(title);
+    double total = 0;
+    for (double v : sizes)
+        total += v;
+    QList<QPieSlice*> slices;
+    for (int b = 0; b < sizes.size(); ++b) {
+        // A slice of size 0 or less cannot be drawn; its mark still tells its share.
+        auto* slice =
+            new QPieSlice(analysis::sliceMark(labels.value(b), sizes[b], total), std::max(0.0, sizes[b]));
+        slice->setColor(barColour(b));
+        slice->setLabelVisible(true);
+        slices << slice;
+    }
+    pie->append(slices);
+}
+
+bool savePicture(QWidget* widget, const QSize& size, const QString& path, bool svg, QString* error)
+{
+    widget->resize(size);
+    if (widget->layout())
+        widget->layout()->activate();
+    if (svg) {
+        QSvgGenerator generator;
+        generator.setFileName(path);
+        generator.setSize(size);
+        generator.setViewBox(QRect(QPoint(0, 0), size));
+        generator.setTitle(widget->windowTitle());
+        QPainter painter;
+        if (!painter.begin(&generator)) {
+            if (error)
+                *error = QStringLiteral("cannot write %1").arg(path);
+            return false;
+        }
+        widget->render(&painter);
+        painter.end();
+        return QFileInfo(path).size() > 0;
+    }
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        widget->render(&painter);
+    }
+    if (!image.save(path, "PNG")) {
+        if (error)
+            *error = QStringLiteral("cannot write %1").arg(path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace charts

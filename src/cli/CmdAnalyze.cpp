@@ -1,0 +1,194 @@
+#include "analysis/AnalysisRun.h"
+#include "analysis/charts/AnalysisCharts.h"
+#include "app/Paths.h"
+#include "cli/CliCommand.h"
+#include "cli/JsonOut.h"
+#include "store/TDM.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QDir>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr char kUsage[] = "analyze rank|trend|dist --shop ID [--from DATE] [--to DATE] [OPTIONS]   "
+                          "one shop's sales analysis as JSON lines, optionally drawn";
+
+constexpr char kHelp[] = R"(--shop ID          the shop's id (dianBase.id)
+--from DATE        begin date, yyyy-MM-dd (default: 1 January of this year)
+--to DATE          end date (default: today)
+--pj WORD          only ratings with this word: 好评, 中评 or 坏评 (default: 不限)
+--kind WORD        rank: 卖 (sales) or 买 (purchases; default: 不限, sales)
+--period NAME      trend: day, week, month, quarter, year (default: day);
+                   dist: hour, month, quarter (default: hour)
+--top N            rank: number of items, 1 to 50 (default: 1)
+--by count|amount  rank: by number of trades or by summed price (default: count)
+--png FILE         draw the chart into a PNG picture
+--svg FILE         draw the chart into an SVG picture
+Each result row is printed as one JSON object with its columns and its chart label.)";
+
+int fail(const QString& text, int status = 2)
+{
+    std::fprintf(stderr, "kestrova-cli analyze: %s\n", qPrintable(text));
+    return status;
+}
+
+QDate parseDate(const QString& text, bool* ok)
+{
+    const QDate d = QDate::fromString(text, Qt::ISODate);
+    *ok = d.isValid();
+    return d;
+}
+
+void printRows(const analysis::Result& result)
+{
+    for (int r = 0; r < result.rowCount(); ++r) {
+        QStringList pieces;
+        for (int c = 0; c < result.columns.size(); ++c)
+            pieces << jsonout::string(result.columns[c]) + QStringLiteral(": ") +
+                          jsonout::value(result.rows[r].value(c));
+        pieces << QStringLiteral("\"label\": ") + jsonout::string(result.labels.value(r));
+        std::printf("{%s}\n", pieces.join(QStringLiteral(", ")).toUtf8().constData());
+    }
+}
+
+QChartView* chartView(QChart* chart, QWidget* parent)
+{
+    auto* view = new QChartView(chart, parent);
+    view->setRenderHint(QPainter::Antialiasing);
+    return view;
+}
+
+int runAnalyze(const QStringList& args)
+{
+    if (args.isEmpty())
+        return fail(QStringLiteral("name the analysis: rank, trend or dist"));
+    const QString kind = args.first();
+    if (kind != QLatin1String("rank") && kind != QLatin1String("trend") && kind != QLatin1String("dist"))
+        return fail(QStringLiteral("unknown analysis %1").arg(kind));
+
+    const QDate today = QDate::currentDate();
+    analysis::RankRequest rank;
+    analysis::Range& range = rank.range;
+    range.begin = QDate(today.year(), 1, 1);
+    range.end = today;
+    bool haveShop = false;
+    QString period;
+    QString png;
+    QString svg;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& opt = args[i];
+        if (i + 1 >= args.size())
+            return fail(QStringLiteral("%1 wants a value").arg(opt));
+        const QString value = args[++i];
+        bool ok = true;
+        if (opt == QLatin1String("--shop")) {
+            range.shop = value.toLongLong(&ok);
+            haveShop = ok;
+        } else if (opt == QLatin1String("--from")) {
+            range.begin = parseDate(value, &ok);
+        } else if (opt == QLatin1String("--to")) {
+            range.end = parseDate(value, &ok);
+        } else if (opt == QLatin1String("--pj")) {
+            ok = analysis::ratingChoices().contains(value);
+            range.pj = value;
+        } else if (opt == QLatin1String("--kind")) {
+            ok = analysis::tradeKindChoices().contains(value);
+            rank.kind = analysis::tradeKindFromText(value);
+        } else if (opt == QLatin1String("--period")) {
+            period = value;
+        } else if (opt == QLatin1String("--top")) {
+            rank.top = value.toInt(&ok);
+            ok = ok && rank.top >= 1 && rank.top <= 50;
+        } else if (opt == QLatin1String("--by")) {
+            ok = value == QLatin1String("count") || value == QLatin1String("amount");
+            rank.byAmount = value == QLatin1String("amount");
+        } else if (opt == QLatin1String("--png")) {
+            png = value;
+        } else if (opt == QLatin1String("--svg")) {
+            svg = value;
+        } else {
+            return fail(QStringLiteral("unknown option %1").arg(opt));
+        }
+        if (!ok)
+            return fail(QStringLiteral("bad value for %1: %2").arg(opt, value));
+    }
+    if (!haveShop)
+        return fail(QStringLiteral("--shop ID is required"));
+
+    static const QStringList trendPeriods{"day", "week", "month", "quarter", "year"};
+    static const QStringList distPeriods{"hour", "month", "quarter"};
+    int periodIndex = 0;
+    if (!period.isEmpty()) {
+        periodIndex = static_cast<int>(kind == QLatin1String("trend")  ? trendPeriods.indexOf(period)
+                                       : kind == QLatin1String("dist") ? distPeriods.indexOf(period)
+                                                                       : -1);
+        if (periodIndex < 0)
+            return fail(QStringLiteral("bad --period %1 for %2").arg(period, kind));
+    }
+
+    TDM dm;
+    QDir().mkpath(Paths::dataDir());
+    if (!dm.DataModuleCreate(Paths::databaseFile()))
+        return fail(dm.OpenError(), 1);
+
+    analysis::Result result;
+    QWidget panel;
+    panel.setAttribute(Qt::WA_DontShowOnScreen);
+    auto* layout = new QVBoxLayout(&panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    QSize size(800, 500);
+    if (kind == QLatin1String("rank")) {
+        result = analysis::runRank(dm.adoCn, rank);
+        auto* chart = new QChart;
+        charts::setupRank(chart);
+        if (result.ok())
+            charts::fillRank(chart, analysis::rankTitle(rank.byAmount), result.labels, result.values);
+        layout->addWidget(chartView(chart, &panel));
+    } else if (kind == QLatin1String("trend")) {
+        const auto p = static_cast<analysis::TrendPeriod>(periodIndex);
+        result = analysis::runTrend(dm.adoCn, range, p);
+        auto* counts = new QChart;
+        auto* amounts = new QChart;
+        charts::setupTrend(counts, amounts);
+        if (result.ok() && result.complete) {
+            charts::applyTrendMargins(counts, amounts,
+                                      analysis::trendMargins(result.amountPeak, result.countPeak));
+            charts::fillTrend(counts, amounts, result.labels, result.counts, result.values);
+        }
+        layout->addWidget(chartView(counts, &panel));
+        layout->addWidget(chartView(amounts, &panel));
+        size = QSize(800, 600);
+    } else {
+        const auto p = static_cast<analysis::DistPeriod>(periodIndex);
+        result = analysis::runDist(dm.adoCn, range, p);
+        auto* chart = new QChart;
+        charts::setupDist(chart);
+        if (result.ok())
+            charts::fillDist(chart, analysis::distTitle(p), result.labels, result.values);
+        layout->addWidget(chartView(chart, &panel));
+    }
+    if (!result.ok())
+        return fail(result.error, 1);
+    if (result.complete)
+        printRows(result);
+
+    for (const auto& [file, asSvg] : {std::pair{png, false}, std::pair{svg, true}}) {
+        if (file.isEmpty())
+            continue;
+        QString error;
+        if (!charts::savePicture(&panel, size, file, asSvg, &error))
+            return fail(error, 1);
+    }
+    return 0;
+}
+
+const CliRegistration registration{
+    {QStringLiteral("analyze"), QString::fromUtf8(kUsage), runAnalyze, QString::fromUtf8(kHelp), true}};
+
+} // namespace

@@ -1,0 +1,390 @@
+// The three analysis views driven as a user drives them, over a database built for the test.
+#include "TestPrompt.h"
+#include "analysis/TfrmCircle.h"
+#include "analysis/TfrmSaleList.h"
+#include "analysis/TfrmSaleNum.h"
+#include "analysis/TfrmStocks.h"
+#include "analysis/charts/AnalysisCharts.h"
+#include "analysis/charts/TCrossHair.h"
+#include "app/TConfig.h"
+#include "app/TViewContext.h"
+#include "store/TDM.h"
+
+#include <QAbstractButton>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QPieSeries>
+#include <QPieSlice>
+#include <QPointer>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStackedBarSeries>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// The main window as the views see it, over a database of its own.
+class FakeContext : public TViewContext
+{
+public:
+    TConfig m_config;
+    TDM m_dm;
+    QWidget m_parent;
+
+    TConfig& config() override { return m_config; }
+    TDM& dm() override { return m_dm; }
+    QWidget* dialogParent() override { return &m_parent; }
+    void setInfo1(const QString&) override {}
+    void setDataInfo(const QString&) override {}
+    void setCommandsAvailable(bool) override {}
+    bool commandsAvailable() const override { return true; }
+    QAction* exportCommand(ExportCommand) override { return nullptr; }
+    void setBackgroundProgressShown(bool) override {}
+    void hideBackgroundProgress() override {}
+    void showView(ViewId) override {}
+    void mineShops(const QList<QStringList>&) override {}
+    void openHelp(const QString&) override {}
+};
+
+QPoint viewPoint(QChartView* view, QAbstractSeries* series, const QPointF& value)
+{
+    const QPointF scene = view->chart()->mapToScene(view->chart()->mapToPosition(value, series));
+    return view->mapFromScene(scene);
+}
+
+void mouseMove(QChartView* view, const QPoint& pos)
+{
+    QMouseEvent move(QEvent::MouseMove, pos, view->viewport()->mapToGlobal(pos), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &move);
+}
+
+} // namespace
+
+class AnalysisViews : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void rankingRunRecordBarAndCrossHair();
+    void rankingListWindowMovesTheRanking();
+    void rankingErrorLeavesTheViewUsable();
+    void trendLinkedChartsMarginsAndEarlyEnd();
+    void distributionPie();
+
+private:
+    void addRating(const QString& pj, const QString& buyer, const QString& when, const QString& item,
+                   const QString& price, const QString& comment = QStringLiteral("很好"));
+    void setRange(QWidget* view, const char* begin, const char* end);
+
+    QTemporaryDir* m_dir = nullptr;
+    FakeContext* m_context = nullptr;
+    TestPrompt* m_prompt = nullptr;
+    qlonglong m_shop = 0;
+};
+
+void AnalysisViews::init()
+{
+    m_dir = new QTemporaryDir;
+    m_context = new FakeContext;
+    m_prompt = new TestPrompt;
+    TDM& dm = m_context->m_dm;
+    QVERIFY(dm.DataModuleCreate(m_dir->filePath("quelmar2.mdb")));
+    TQuery* q = dm.adoq1;
+    for (const char* keeper : {"掌柜一", "掌柜二"}) {
+        q->SetSQL("insert into dianbase(dianzhu,addr,dianming,webaddr,updateDate,salerCredit) "
+                  "values(:dianzhu,'杭州','小店',:webaddr,'2026-12-01',321)");
+        q->SetParam("dianzhu", QString::fromUtf8(keeper));
+        q->SetParam("webaddr", QStringLiteral("http://h/") + QString::fromUtf8(keeper));
+        QCOMPARE(q->ExecSQL(), 1);
+    }
+    QVERIFY(dm.tb_dianbase->Open());
+    // The browser's current shop: the second row stays unused.
+    QVERIFY(dm.tb_dianbase->MoveTo(1));
+    m_shop = dm.tb_dianbase->FieldByName("id").asInteger();
+}
+
+void AnalysisViews::cleanup()
+{
+    delete m_prompt;
+    delete m_context;
+    delete m_dir;
+}
+
+void AnalysisViews::addRating(const QString& pj, const QString& buyer, const QString& when,
+                              const QString& item, const QString& price, const QString& comment)
+{
+    TQuery* q = m_context->m_dm.ADOQuery2;
+    q->SetSQL("insert into pjinfo(dian_id,pj,buyerorSaler,pjsj,itemid,itemtitle,pjName,jg,pjinfo,pjjs) "
+              "values(:dianId,:pj,:buyerorSaler,:pjsj,:itemid,:itemtitle,'买家甲',:jg,:pjinfo,'')");
+    q->SetParam("dianId", m_shop);
+    q->SetParam("pj", pj);
+    q->SetParam("buyerorSaler", buyer);
+    q->SetParam("pjsj", when);
+    q->SetParam("itemid", item);
+    q->SetParam("itemtitle", QStringLiteral("商品") + item);
+    q->SetParam("jg", price);
+    q->SetParam("pjinfo", comment);
+    QCOMPARE(q->ExecSQL(), 1);
+}
+
+void AnalysisViews::setRange(QWidget* view, const char* begin, const char* end)
+{
+    const auto edits = view->findChildren<QDateEdit*>();
+    QCOMPARE(edits.size(), 2);
+    edits[0]->setDate(QDate::fromString(QLatin1String(begin), Qt::ISODate));
+    edits[1]->setDate(QDate::fromString(QLatin1String(end), Qt::ISODate));
+}
+
+void AnalysisViews::rankingRunRecordBarAndCrossHair()
+{
+    // A long comment: the detail grid shows its first 100 bytes, never half a character.
+    const QString longComment = QStringLiteral("a") + QString(60, u'好');
+    for (int i = 0; i < 3; ++i)
+        addRating("好评", "True", QStringLiteral("2026-03-0%1 10:00:00").arg(i + 1), "A", "10", longComment);
+    addRating("好评", "True", "2026-03-05 10:00:00", "B", "50");
+    addRating("好评", "True", "2026-03-06 10:00:00", "B", "50");
+    addRating("好评", "True", "2026-03-07 10:00:00", "C", "7");
+    TfrmSaleNum view(*m_context);
+    view.resize(900, 700);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    const QDate today = QDate::currentDate();
+    QCOMPARE(view.findChild<QDateEdit*>("beginDate")->date(), QDate(today.year(), 1, 1));
+    QCOMPARE(view.findChild<QDateEdit*>("endDate")->date(), today);
+    QCOMPARE(view.findChild<QSpinBox*>("num")->value(), 1);
+    QCOMPARE(view.findChild<QComboBox*>("kh")->currentText(), QStringLiteral("不限"));
+    QCOMPARE(view.findChild<QLabel*>("fx1Record")->text(), QStringLiteral("NO.1"));
+    QLabel* info = view.findChild<QLabel*>("info");
+    QLabel* firstInfo = view.findChild<QLabel*>("firstInfo");
+    QLabel* dateInfo = view.findChild<QLabel*>("dateInfo");
+
+    // Before the first run the cross-hair does nothing.
+    QChartView* chart = view.chartView();
+    mouseMove(chart, chart->rect().center());
+    QVERIFY(!view.crossHair()->crossShown());
+    QVERIFY(info->isHidden());
+
+    setRange(&view, "2026-01-01", "2026-12-31");
+    view.findChild<QSpinBox*>("num")->setValue(5);
+    QSignalSpy finished(&view, &TfrmSaleNum::runFinished);
+    view.bsSkinButton3Click();
+    QVERIFY(view.running());
+    QVERIFY(view.findChild<QProgressBar*>("chart3Guage1")->isVisible());
+    view.bsSkinButton1Click(); // a second click while the run is under way is ignored
+    QVERIFY(finished.wait(10000));
+    QTest::qWait(50);
+    QCOMPARE(finished.size(), 1);
+    QVERIFY(view.findChild<QProgressBar*>("chart3Guage1")->isHidden());
+    QCOMPARE(view.findChild<QLabel*>("ff")->text(), QStringLiteral("销售额："));
+    QCOMPARE(chart->chart()->title(), QStringLiteral("商品销售额排名"));
+    QCOMPARE(charts::rankBarCount(chart->chart()), 3);
+    auto* series = qobject_cast<QStackedBarSeries*>(chart->chart()->series().first());
+    QCOMPARE(series->barSets().at(0)->at(0), 100.0);
+    QVERIFY(series->barSets().at(0)->color() != series->barSets().at(1)->color());
+
+    // The result stands on its last row; the record bar and details follow it.
+    QCOMPARE(view.findChild<QLabel*>("fx1Record")->text(), QStringLiteral("No.3"));
+    QCOMPARE(view.findChild<QLabel*>("fx1ItemTitle")->text(), QStringLiteral("商品C"));
+    view.findChild<QAbstractButton*>("navFirst")->click();
+    QCOMPARE(view.findChild<QLabel*>("fx1Record")->text(), QStringLiteral("No.1"));
+    QCOMPARE(view.findChild<QLabel*>("fx1Amount")->text(), QStringLiteral("100"));
+    view.findChild<QAbstractButton*>("navNext")->click();
+    QCOMPARE(view.findChild<QLabel*>("fx1ItemTitle")->text(), QStringLiteral("商品A"));
+    auto* detail = view.findChild<QTableView*>("detailGrid");
+    QCOMPARE(detail->model()->rowCount(), 3);
+    const QString shown = detail->model()->index(0, 3).data().toString();
+    QCOMPARE(shown, QStringLiteral("a") + QString(49, u'好')); // 1 + 49 * 2 = 99 bytes
+
+    // Over the second bar: its height and label; outside the plot the label goes, fields stay.
+    mouseMove(chart, viewPoint(chart, series, QPointF(1, 30)));
+    QVERIFY(view.crossHair()->crossShown());
+    QVERIFY(info->isVisible());
+    QCOMPARE(firstInfo->text(), QStringLiteral("30"));
+    QCOMPARE(dateInfo->text(), QStringLiteral("第2名"));
+    mouseMove(chart, QPoint(1, 1));
+    QVERIFY(!view.crossHair()->crossShown());
+    QVERIFY(info->isHidden());
+    QCOMPARE(firstInfo->text(), QStringLiteral("30"));
+
+    // The count ranking of the same data, and a shop with nothing in the range.
+    view.bsSkinButton1Click();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(view.findChild<QLabel*>("ff")->text(), QStringLiteral("销售量："));
+    QCOMPARE(chart->chart()->title(), QStringLiteral("商品销售量排名"));
+    setRange(&view, "2027-01-01", "2026-01-01");
+    view.bsSkinButton1Click();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(charts::rankBarCount(chart->chart()), 0);
+    QCOMPARE(detail->model()->rowCount(), 0);
+    mouseMove(chart, chart->rect().center());
+    QVERIFY(view.crossHair()->crossShown()); // the cross and the reading, no point
+    QCOMPARE(firstInfo->text(), QStringLiteral("30"));
+}
+
+void AnalysisViews::rankingListWindowMovesTheRanking()
+{
+    addRating("好评", "True", "2026-03-01 10:00:00", "A", "10");
+    addRating("好评", "True", "2026-03-02 10:00:00", "A", "10");
+    addRating("好评", "True", "2026-03-03 10:00:00", "B", "10");
+    TfrmSaleNum view(*m_context);
+    view.show();
+    setRange(&view, "2026-01-01", "2026-12-31");
+    view.findChild<QSpinBox*>("num")->setValue(2);
+    QSignalSpy finished(&view, &TfrmSaleNum::runFinished);
+    view.bsSkinButton1Click();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(view.findChild<QLabel*>("fx1Record")->text(), QStringLiteral("No.2"));
+
+    view.bsSkinButton2Click();
+    QPointer<TfrmSaleList> list = view.findChild<TfrmSaleList*>();
+    QVERIFY(list);
+    QCOMPARE(list->windowTitle(), QStringLiteral("排名商品列表"));
+    QVERIFY(list->isModal());
+    QCOMPARE(list->grid()->model()->rowCount(), 2);
+    QCOMPARE(list->grid()->model()->index(0, 0).data().toString(), QStringLiteral("商品A"));
+    list->grid()->setCurrentIndex(list->grid()->model()->index(0, 2));
+    QCOMPARE(view.findChild<QLabel*>("fx1Record")->text(), QStringLiteral("No.1"));
+    QCOMPARE(view.findChild<QLabel*>("fx1Num")->text(), QStringLiteral("2"));
+    list->findChild<QAbstractButton*>("bsSkinButton1")->click();
+    QTRY_VERIFY(list.isNull());
+
+    // A second "..." opens a new window of its own.
+    view.bsSkinButton2Click();
+    QPointer<TfrmSaleList> second = view.findChild<TfrmSaleList*>();
+    QVERIFY(second);
+    QCOMPARE(second->grid()->currentIndex().row(), 0);
+    second->close();
+    QTRY_VERIFY(second.isNull());
+}
+
+void AnalysisViews::rankingErrorLeavesTheViewUsable()
+{
+    addRating("好评", "True", "2026-03-01 10:00:00", "A", "10");
+    TfrmSaleNum view(*m_context);
+    view.show();
+    setRange(&view, "2026-01-01", "2026-12-31");
+    QSignalSpy finished(&view, &TfrmSaleNum::runFinished);
+    // Another connection takes a column away, as a failing file would (a missing table would be
+    // mended when the run opens its connection).
+    QVERIFY(m_context->m_dm.adoCn.exec("ALTER TABLE pjInfo RENAME COLUMN jg TO jgGone"));
+    view.bsSkinButton1Click();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.last().first().toBool(), false);
+    QCOMPARE(m_prompt->errors.size(), 1);
+    QVERIFY(m_prompt->errors.first().contains("no such column: jg"));
+    QVERIFY(view.findChild<QProgressBar*>("chart3Guage1")->isHidden());
+    QVERIFY(view.findChild<QAbstractButton*>("bsSkinButton1")->isEnabled());
+    QVERIFY(m_context->m_dm.adoCn.exec("ALTER TABLE pjInfo RENAME COLUMN jgGone TO jg"));
+    view.bsSkinButton1Click();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.last().first().toBool(), true);
+    QCOMPARE(charts::rankBarCount(view.chartView()->chart()), 1);
+}
+
+void AnalysisViews::trendLinkedChartsMarginsAndEarlyEnd()
+{
+    addRating("好评", "True", "2026-03-01 10:00:00", "A", "1000");
+    addRating("好评", "True", "2026-03-01 11:00:00", "A", "234.5");
+    addRating("好评", "True", "2026-03-02 11:00:00", "B", "5");
+    addRating("好评", "True", "2026-03-04 11:00:00", "B", "5");
+    TfrmStocks view(*m_context);
+    view.resize(900, 700);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QCOMPARE(view.findChild<QComboBox*>("fx3_time")->currentText(), QStringLiteral("按日统计"));
+    QCOMPARE(view.findChild<QLabel*>("dianzhu")->text(), QStringLiteral("掌柜一"));
+    QCOMPARE(view.findChild<QLabel*>("salerCredit")->text(), QStringLiteral("321"));
+    setRange(&view, "2026-01-01", "2026-12-31");
+    QSignalSpy finished(&view, &TfrmStocks::runFinished);
+    view.bsSkinButton2Click();
+    QVERIFY(!view.findChild<QWidget*>("chartPanel")->isEnabled());
+    QVERIFY(finished.wait(10000));
+    QVERIFY(view.findChild<QWidget*>("chartPanel")->isEnabled());
+    QVERIFY(view.hasData());
+
+    auto* line = qobject_cast<QLineSeries*>(view.countView()->chart()->series().first());
+    QCOMPARE(line->count(), 3);
+    QCOMPARE(line->at(0).y(), 2.0);
+    // Amount peak 1234.5 (4 digits) against count peak 2 (1 digit): the count chart gets 4.
+    QCOMPARE(charts::leftMargin(view.countView()->chart()), 4);
+    QCOMPARE(charts::leftMargin(view.amountView()->chart()), 1);
+    auto* grid = view.findChild<QTableView*>("fx3Grid");
+    QCOMPARE(grid->model()->rowCount(), 3);
+    QCOMPARE(grid->model()->index(0, 0).data().toString(), QStringLiteral("2026-03-01"));
+
+    // A cross on the lower chart draws the line at the same x on the upper one.
+    QChartView* lower = view.amountView();
+    QChartView* upper = view.countView();
+    const QPoint at = viewPoint(lower, lower->chart()->series().first(), QPointF(1, 2));
+    mouseMove(lower, at);
+    QVERIFY(view.amountCross()->crossShown());
+    QVERIFY(view.countCross()->linkedLineShown());
+    QCOMPARE(upper->mapFromScene(upper->chart()->mapToScene(view.countCross()->linkedLine().p1())).x(),
+             at.x());
+    QCOMPARE(view.findChild<QLabel*>("firstInfo")->text(), QStringLiteral("1"));
+    QCOMPARE(view.findChild<QLabel*>("secondInfo")->text(), QStringLiteral("5"));
+    QCOMPARE(view.findChild<QLabel*>("dateInfo")->text(), QStringLiteral("2026-03-02"));
+    // Moving over the upper chart takes the first cross and its line away.
+    mouseMove(upper, viewPoint(upper, line, QPointF(2, 1)));
+    QVERIFY(!view.amountCross()->crossShown());
+    QVERIFY(!view.countCross()->linkedLineShown());
+    QVERIFY(view.amountCross()->linkedLineShown());
+    QCOMPARE(view.findChild<QLabel*>("dateInfo")->text(), QStringLiteral("2026-03-04"));
+
+    // Nothing in the range: the charts empty, the data flag kept, the panel usable.
+    setRange(&view, "2025-01-01", "2025-12-31");
+    view.bsSkinButton2Click();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(line->count(), 0);
+    QVERIFY(view.hasData());
+    QVERIFY(view.findChild<QWidget*>("chartPanel")->isEnabled());
+    QCOMPARE(grid->model()->rowCount(), 0);
+}
+
+void AnalysisViews::distributionPie()
+{
+    addRating("好评", "True", "2026-03-01 13:10:00", "A", "30");
+    addRating("好评", "0", "2026-03-02 13:50:00", "B", "10"); // the shop bought: counted here
+    addRating("中评", "True", "2026-03-09 08:00:00", "C", "60");
+    TfrmCircle view(*m_context);
+    view.show();
+    auto* pie = qobject_cast<QPieSeries*>(view.chartView()->chart()->series().first());
+    QVERIFY(!pie->isVisible());
+    QCOMPARE(view.chartView()->chart()->title(), QStringLiteral("时间周期分布"));
+    setRange(&view, "2026-01-01", "2026-12-31");
+    QSignalSpy finished(&view, &TfrmCircle::runFinished);
+    view.bsSkinButton4Click();
+    QVERIFY(finished.wait(10000));
+    QVERIFY(pie->isVisible());
+    QCOMPARE(view.chartView()->chart()->title(), QStringLiteral("24小时分布"));
+    QCOMPARE(pie->pieStartAngle(), 15.0);
+    QCOMPARE(pie->count(), 2);
+    QCOMPARE(pie->slices().at(0)->label(), QStringLiteral("8点 60%"));
+    QCOMPARE(pie->slices().at(1)->label(), QStringLiteral("13点 40%"));
+    QVERIFY(pie->slices().at(0)->isLabelVisible());
+    QCOMPARE(view.findChild<QTableView*>("fx2Grid")->model()->rowCount(), 2);
+
+    view.findChild<QComboBox*>("circleType")->setCurrentText(QStringLiteral("四季"));
+    view.findChild<QComboBox*>("fx2_pj")->setCurrentText(QStringLiteral("中评"));
+    view.bsSkinButton4Click();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(view.chartView()->chart()->title(), QStringLiteral("四季分布"));
+    QCOMPARE(pie->count(), 1);
+    QCOMPARE(pie->slices().at(0)->label(), QStringLiteral("1季 100%"));
+}
+
+QTEST_MAIN(AnalysisViews)
+#include "tst_analysisviews.moc"
