@@ -1,6 +1,7 @@
 #include "cli/CliDatabase.h"
 
 #include "app/Paths.h"
+#include "app/Settings.h"
 #include "store/TDM.h"
 
 #include <QDir>
@@ -16,4 +17,16 @@ bool openCliDatabase(TDM& dm)
     if (const QString notice = dm.OpenNotice(); !notice.isEmpty())
         std::fprintf(stderr, "kestrova-cli: %s\n", notice.toLocal8Bit().constData());
     return true;
+}
+
+std::optional<TConfig> loadCliConfig()
+{
+    QDir().mkpath(Paths::dataDir());
+    QString error;
+    std::optional<TConfig> config = settings::load(Paths::configFile(), &error);
+    if (!config)
+        std::fprintf(stderr, "%s (%s)\n",
+                     QString::fromUtf16(settings::kFatalMessage).toLocal8Bit().constData(),
+                     error.toLocal8Bit().constData());
+    return config;
 }

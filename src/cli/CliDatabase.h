@@ -1,8 +1,16 @@
 #pragma once
 
+#include "app/TConfig.h"
+
+#include <optional>
+
 class TDM;
 
 // Opens the database file of the data folder for a command: a file that cannot be opened is
 // named on standard error with the engine's message (false); a mend or a read-only file is
 // told there once, and the command goes on.
 bool openCliDatabase(TDM& dm);
+
+// Reads config.ini of the data folder (creating it with its defaults when missing); a file that
+// cannot be used is named on standard error with the reason (nothing).
+std::optional<TConfig> loadCliConfig();

@@ -1,5 +1,3 @@
-#include "app/Paths.h"
-#include "app/Settings.h"
 #include "browser/BrowserTexts.h"
 #include "browser/TExportJob.h"
 #include "cli/CliCommand.h"
@@ -7,7 +5,6 @@
 #include "cli/JsonOut.h"
 #include "store/TDM.h"
 
-#include <QDir>
 #include <cstdio>
 
 namespace {
@@ -66,17 +63,9 @@ int runExport(const QStringList& args)
         std::fputs(kUsage, stderr);
         return 2;
     }
-    QDir().mkpath(Paths::dataDir());
-    QString error;
-    auto config = settings::load(Paths::configFile(), &error);
-    if (!config) {
-        std::fprintf(stderr, "%s (%s)\n",
-                     QString::fromUtf16(settings::kFatalMessage).toLocal8Bit().constData(),
-                     error.toLocal8Bit().constData());
-        return 1;
-    }
+    const std::optional<TConfig> config = loadCliConfig();
     TDM dm;
-    if (!openCliDatabase(dm))
+    if (!config || !openCliDatabase(dm))
         return 1;
 
     // This process only reads the row ids here; the rows are read by the export's own

@@ -1,11 +1,8 @@
-#include "app/Paths.h"
-#include "app/Settings.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDatabase.h"
 #include "cli/CliRunner.h"
 #include "cli/MineAddresses.h"
 
-#include <QDir>
 #include <cstdio>
 
 namespace {
@@ -99,16 +96,8 @@ bool parse(const QStringList& args, bool urlsAllowed, Options& o)
 
 std::optional<TConfig> openAll(TDM& dm)
 {
-    QDir().mkpath(Paths::dataDir());
-    QString error;
-    auto config = settings::load(Paths::configFile(), &error);
-    if (!config) {
-        std::fprintf(stderr, "%s (%s)\n",
-                     QString::fromUtf16(settings::kFatalMessage).toLocal8Bit().constData(),
-                     error.toLocal8Bit().constData());
-        return std::nullopt;
-    }
-    if (!openCliDatabase(dm))
+    std::optional<TConfig> config = loadCliConfig();
+    if (!config || !openCliDatabase(dm))
         return std::nullopt;
     return config;
 }

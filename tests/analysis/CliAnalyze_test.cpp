@@ -1,10 +1,10 @@
 // kestrova-cli analyze: the views' statements and labels as JSON lines, and the charts drawn
 // offscreen into pictures.
+#include "cli/CliProcess.h"
 #include "store/StoreFixture.h"
 
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QSet>
 
 namespace {
@@ -31,14 +31,8 @@ protected:
 
     Run cli(const QStringList& args)
     {
-        QProcess p;
-        p.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"),
-                QStringList{"--data-dir", m_dir.path(), "analyze"} + args);
-        p.waitForFinished(60000);
-        Run r{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-              QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
-              QString::fromUtf8(p.readAllStandardError())};
-        return r;
+        const CliResult r = runCli(m_dir.path(), QStringList{"analyze"} + args);
+        return {r.status, r.out.split(u'\n', Qt::SkipEmptyParts), r.err};
     }
 
     QString shopId() const { return QString::number(shop); }

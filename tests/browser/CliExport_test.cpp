@@ -1,26 +1,18 @@
 // kestrova-cli export: the same filter and sort texts and the same files as the browser.
 #include "BrowserFixture.h"
+#include "cli/CliProcess.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-struct CliRun
-{
-    int status = -1;
-    QString out, err;
-};
+using CliRun = CliResult;
 
 CliRun cli(const QString& dataDir, const QStringList& args)
 {
-    QProcess p;
-    p.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"), QStringList{"--data-dir", dataDir} + args);
-    p.waitForFinished(60000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    return runCli(dataDir, args);
 }
 
 QByteArray readAll(const QString& path)

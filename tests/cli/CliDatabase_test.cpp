@@ -1,24 +1,15 @@
 // The command line's open of the database: a mend is told once, on standard error.
-#include <QProcess>
+#include "cli/CliProcess.h"
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-struct Result
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Result = CliResult;
 
 Result sql(const QString& dataDir, const QString& statement)
 {
-    QProcess p;
-    p.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"), {"--data-dir", dataDir, "sql", statement});
-    p.waitForFinished(30000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    return runCli(dataDir, {"sql", statement});
 }
 
 TEST(CliDatabase, AMissingTableIsAddedAndToldOnce)

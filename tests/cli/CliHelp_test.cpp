@@ -1,25 +1,16 @@
 // Every command explains itself with --help and names an option it does not know.
-#include <QProcess>
+#include "cli/CliProcess.h"
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-struct Result
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Result = CliResult;
 
 Result cli(const QStringList& args)
 {
     QTemporaryDir dir;
-    QProcess p;
-    p.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"), QStringList{"--data-dir", dir.path()} + args);
-    p.waitForFinished(30000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    return runCli(dir.path(), args);
 }
 
 const struct

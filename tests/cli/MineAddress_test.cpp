@@ -1,27 +1,18 @@
 // Addresses given to "kestrova-cli mine": only the configured marketplace domain is mined.
+#include "cli/CliProcess.h"
 #include "mining/ShopAddress.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-struct Result
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Result = CliResult;
 
 Result cli(const QString& dataDir, const QStringList& args)
 {
-    QProcess p;
-    p.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"), QStringList{"--data-dir", dataDir} + args);
-    p.waitForFinished(30000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    return runCli(dataDir, args);
 }
 
 TEST(ShopAddress, OnlyHttpAddressesOnTheDomainOrUnderItPass)
