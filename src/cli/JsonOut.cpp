@@ -48,7 +48,9 @@ QString value(const QVariant& v)
     case QMetaType::ULongLong:
         return QString::number(v.toLongLong());
     case QMetaType::Double:
-        return QString::number(v.toDouble(), 'g', 17);
+        // 15 significant digits, as everywhere else: a sum of prices shows 108.9, not its
+        // binary neighbour 108.90000000000001.
+        return QString::number(v.toDouble(), 'g', 15);
     default:
         return string(v.toString());
     }

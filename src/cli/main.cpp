@@ -3,8 +3,11 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 std::vector<CliCommand>& registry()
@@ -66,6 +69,16 @@ int main(int argc, char** argv)
             app.reset();
             if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
                 qputenv("QT_QPA_PLATFORM", "offscreen");
+            // Drawing offscreen needs no session: a private folder keeps Qt's complaint about a
+            // missing one off standard error, which carries the command's own messages.
+            if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+                const QString runtime =
+                    QDir::tempPath() + QStringLiteral("/kestrova-runtime-%1").arg(::getuid());
+                if (QDir().mkpath(runtime) &&
+                    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                       QFileDevice::ExeOwner))
+                    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+            }
             app = std::make_unique<QApplication>(argc, argv);
         }
         return c.run(args);
