@@ -23,10 +23,10 @@ TEST(CliSql, CreatesTheDatabaseRunsStatementsAndPrintsJsonLines)
     EXPECT_EQ(r.out, "{\"changed\": 1}\n");
 
     r = cli(data, {"sql", "--param", "Since=2026-12-08",
-                   "select top 1 dianzhu, commodityNum*1.5 as x, zhuce, "
+                   "select top 1 dianzhu, commodityNum*1.5 as x, 0.1+0.2 as y, zhuce, "
                    "updateDate from dianBase where updateDate>=:since"});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, "{\"dianzhu\": \"店主 \\\"甲\\\"\", \"x\": 10.5, \"zhuce\": null, "
+    EXPECT_EQ(r.out, "{\"dianzhu\": \"店主 \\\"甲\\\"\", \"x\": 10.5, \"y\": 0.3, \"zhuce\": null, "
                      "\"updateDate\": \"2026-12-08 00:00:00\"}\n");
 }
 
