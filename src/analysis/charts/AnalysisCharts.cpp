@@ -61,6 +61,11 @@ void setCategories(QChart* chart, const QStringList& labels)
     axis->clear();
     // Labels are unique per chart (ranks, periods); equal texts would merge categories.
     axis->append(labels);
+    // Side by side, a dozen dates or more are cut down to "..."; upright and whole they stay
+    // readable (a crowded axis overlaps rather than showing nothing).
+    const bool upright = labels.size() > 12;
+    axis->setLabelsAngle(upright ? -90 : 0);
+    axis->setTruncateLabels(!upright);
 }
 
 double maxOf(const QList<double>& values)
