@@ -97,18 +97,22 @@ bool parse(const QStringList& args, bool urlsAllowed, Options& o)
     return true;
 }
 
-std::optional<TConfig> openAll(TDM& dm)
+std::optional<TConfig> loadConfig()
 {
     QDir().mkpath(Paths::dataDir());
     QString error;
     auto config = settings::load(Paths::configFile(), &error);
-    if (!config) {
+    if (!config)
         std::fprintf(stderr, "%s (%s)\n",
                      QString::fromUtf16(settings::kFatalMessage).toLocal8Bit().constData(),
                      error.toLocal8Bit().constData());
-        return std::nullopt;
-    }
-    if (!openCliDatabase(dm))
+    return config;
+}
+
+std::optional<TConfig> openAll(TDM& dm)
+{
+    auto config = loadConfig();
+    if (!config || !openCliDatabase(dm))
         return std::nullopt;
     return config;
 }
@@ -141,12 +145,16 @@ int runMine(const QStringList& args)
         std::fprintf(stderr, "usage: kestrova-cli mine [--from A] [--to B] [--new-only] URL...\n");
         return 2;
     }
-    TDM dm;
-    auto config = openAll(dm);
+    // Bad usage touches nothing: the addresses are checked before the database is opened
+    // (which could create or mend the file).
+    auto config = loadConfig();
     if (!config)
         return 1;
     if (!minableAddresses(o.urls, config->Market().Domain))
         return 2;
+    TDM dm;
+    if (!openCliDatabase(dm))
+        return 1;
     // A shop already stored keeps its texts; a new one is stored with its address alone.
     QList<TMiningRun::Row> rows;
     for (const QString& url : o.urls) {
