@@ -1,13 +1,12 @@
 #include "analysis/AnalysisRun.h"
 #include "analysis/charts/AnalysisCharts.h"
-#include "app/Paths.h"
 #include "cli/CliCommand.h"
+#include "cli/CliDatabase.h"
 #include "cli/JsonOut.h"
 #include "store/TDM.h"
 
 #include <QChart>
 #include <QChartView>
-#include <QDir>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <cstdio>
@@ -132,9 +131,9 @@ int runAnalyze(const QStringList& args)
     }
 
     TDM dm;
-    QDir().mkpath(Paths::dataDir());
-    if (!dm.DataModuleCreate(Paths::databaseFile()))
-        return fail(dm.OpenError(), 1);
+    // As every command: a mended schema or a read-only file is told on standard error.
+    if (!openCliDatabase(dm))
+        return 1;
 
     analysis::Result result;
     QWidget panel;
