@@ -154,6 +154,11 @@ int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to, b
     connect(&run, &TMiningRun::shopSaved, this, [&](const QString& id, int stored, int failed) {
         std::printf("{\"shopId\": %s, \"stored\": %d, \"failed\": %d}\n", qPrintable(id), stored, failed);
         std::fflush(stdout);
+        // Ratings the database refused are lost: the command has not done its work.
+        if (failed > 0) {
+            m_failed = true;
+            line(QStringLiteral("shop %1: %2 ratings could not be stored").arg(id).arg(failed));
+        }
         if (over && !runflags::savingRatings)
             loop.quit();
     });

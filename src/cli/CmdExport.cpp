@@ -22,44 +22,68 @@ struct Options
     QString file;
 };
 
-bool parse(const QStringList& args, Options& o)
+// False with the reason in problem, naming the argument that is wrong.
+bool parse(const QStringList& args, Options& o, QString& problem)
 {
-    if (args.isEmpty())
+    if (args.isEmpty()) {
+        problem = QStringLiteral("shops or ratings is required");
         return false;
-    if (args[0] == QLatin1String("shops"))
+    }
+    if (args[0] == QLatin1String("shops")) {
         o.kind = exportlayout::Kind::Shops;
-    else if (args[0] == QLatin1String("ratings"))
+    } else if (args[0] == QLatin1String("ratings")) {
         o.kind = exportlayout::Kind::Ratings;
-    else
+    } else {
+        problem = args[0].startsWith(QLatin1String("--"))
+                      ? QStringLiteral("unknown option %1").arg(args[0])
+                      : QStringLiteral("%1 is neither shops nor ratings").arg(args[0]);
         return false;
+    }
+    static const QStringList known{"--shop", "--filter", "--sort", "--csv", "--xlsx"};
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
-        if (i + 1 >= args.size())
+        if (!known.contains(a)) {
+            problem = a.startsWith(QLatin1String("--")) ? QStringLiteral("unknown option %1").arg(a)
+                                                        : QStringLiteral("unexpected argument %1").arg(a);
             return false;
+        }
+        if (i + 1 >= args.size()) {
+            problem = QStringLiteral("%1 needs a value").arg(a);
+            return false;
+        }
         const QString v = args[++i];
         if (a == QLatin1String("--shop")) {
             bool ok = false;
             o.shop = v.toLongLong(&ok);
-            if (!ok)
+            if (!ok) {
+                problem = QStringLiteral("--shop: %1 is not a number").arg(v);
                 return false;
+            }
         } else if (a == QLatin1String("--filter")) {
             o.filter = v;
         } else if (a == QLatin1String("--sort")) {
             o.sort = v;
-        } else if ((a == QLatin1String("--csv") || a == QLatin1String("--xlsx")) && !o.format) {
+        } else if (!o.format) {
             o.format = a == QLatin1String("--csv") ? TExportJob::Format::Csv : TExportJob::Format::Xlsx;
             o.file = v;
         } else {
+            problem = QStringLiteral("%1: only one of --csv and --xlsx").arg(a);
             return false;
         }
     }
-    return o.format.has_value() && !o.file.isEmpty();
+    if (!o.format.has_value() || o.file.isEmpty()) {
+        problem = QStringLiteral("--csv FILE or --xlsx FILE is required");
+        return false;
+    }
+    return true;
 }
 
 int runExport(const QStringList& args)
 {
     Options o;
-    if (!parse(args, o)) {
+    QString problem;
+    if (!parse(args, o, problem)) {
+        std::fprintf(stderr, "kestrova-cli export: %s\n", problem.toLocal8Bit().constData());
         std::fputs(kUsage, stderr);
         return 2;
     }

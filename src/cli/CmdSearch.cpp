@@ -130,12 +130,16 @@ int runMine(const QStringList& args)
         std::fprintf(stderr, "usage: kestrova-cli mine [--from A] [--to B] [--new-only] URL...\n");
         return 2;
     }
-    TDM dm;
-    auto config = openAll(dm);
+    // Bad usage touches nothing: the addresses are checked before the database is opened
+    // (which could create or mend the file).
+    auto config = loadCliConfig();
     if (!config)
         return 1;
     if (!minableAddresses(o.urls, config->Market().Domain))
         return 2;
+    TDM dm;
+    if (!openCliDatabase(dm))
+        return 1;
     // A shop already stored keeps its texts; a new one is stored with its address alone.
     QList<TMiningRun::Row> rows;
     for (const QString& url : o.urls) {

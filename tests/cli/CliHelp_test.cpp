@@ -27,6 +27,8 @@ const struct
       "--from", "--to"},
      {}},
     {"mine", {"--from", "--to"}, {"http://127.0.0.1/x"}},
+    {"export", {}, {"shops"}},
+    {"export", {}, {"ratings", "--csv", "out.csv"}},
 };
 
 TEST(CliHelp, EachCommandPrintsItsUsageAndOptions)

@@ -85,6 +85,25 @@ TEST(CliMine, BadAddressesAreNamedAndNothingIsStored)
     EXPECT_EQ(count.out, "{\"n\": 0}\n") << count.err.toStdString();
 }
 
+TEST(CliMine, BadAddressLeavesTheDatabaseUntouched)
+{
+    // Refused before the database is opened: no file is created, and a damaged one does not
+    // turn the bad usage into a database failure.
+    QTemporaryDir dir;
+    Result r = cli(dir.path(), {"mine", "notaurl"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_FALSE(QFile::exists(dir.filePath("quelmar2.mdb")));
+
+    QFile damaged(dir.filePath("quelmar2.mdb"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray(4096, 'x'));
+    damaged.close();
+    r = cli(dir.path(), {"mine", "http://elsewhere.example/x"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("elsewhere.example")) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("quelmar2.mdb")) << r.err.toStdString();
+}
+
 TEST(CliMine, TheDomainComesFromTheConfigurationFile)
 {
     QTemporaryDir dir;

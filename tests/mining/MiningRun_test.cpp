@@ -233,6 +233,23 @@ TEST_F(MiningRuns, TheCommandLineFailsOnAFailedDownload)
     EXPECT_EQ(count("select count(*) from pjinfo"), 40); // the page read before the failure is kept
 }
 
+TEST_F(MiningRuns, TheCommandLineFailsWhenRatingsCouldNotBeStored)
+{
+    startMarket({"--shops", "1", "--ratings", "40"});
+    // Every rating insert is refused by the database; the shop row itself can be written.
+    ASSERT_TRUE(dm.adoCn.exec(
+        "CREATE TRIGGER refuse_ratings BEFORE INSERT ON pjInfo BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    QProcess cli;
+    cli.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"),
+              {"--data-dir", m_dir.path(), "mine", shop(0)["address"].toString()});
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    const QByteArray out = cli.readAllStandardOutput();
+    EXPECT_TRUE(out.contains("\"stored\": 0, \"failed\": 40")) << out.toStdString();
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(cli.readAllStandardError().contains("40 ratings")) << "the shortfall is named";
+    EXPECT_EQ(count("select count(*) from pjinfo"), 0);
+}
+
 TEST(MiningCli, AKilledSaveLeavesAConsistentDatabase)
 {
     ensureCoreApp();
