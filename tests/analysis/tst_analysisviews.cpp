@@ -79,6 +79,7 @@ private slots:
     void cleanup();
     void rankingRunRecordBarAndCrossHair();
     void rankingListWindowMovesTheRanking();
+    void rankingManyTiedBars();
     void rankingErrorLeavesTheViewUsable();
     void trendLinkedChartsMarginsAndEarlyEnd();
     void distributionPie();
@@ -268,6 +269,44 @@ void AnalysisViews::rankingListWindowMovesTheRanking()
     QCOMPARE(second->grid()->currentIndex().row(), 0);
     second->close();
     QTRY_VERIFY(second.isNull());
+}
+
+void AnalysisViews::rankingManyTiedBars()
+{
+    // A shop of one price where every item sold once: all rows tie with the first, and each
+    // becomes a bar. The chart must not need a set per bar (its zeros grow with the square).
+    const int items = 120;
+    for (int i = 0; i < items; ++i)
+        addRating("好评", "True", "2026-03-01 10:00:00", QStringLiteral("I%1").arg(i), "10");
+    addRating("好评", "True", "2026-03-02 10:00:00", "Top", "10");
+    addRating("好评", "True", "2026-03-03 10:00:00", "Top", "10");
+    TfrmSaleNum view(*m_context);
+    view.show();
+    setRange(&view, "2026-01-01", "2026-12-31");
+    view.findChild<QSpinBox*>("num")->setValue(2);
+    QSignalSpy finished(&view, &TfrmSaleNum::runFinished);
+    view.bsSkinButton1Click();
+    QVERIFY(finished.wait(10000));
+    QChart* chart = view.chartView()->chart();
+    QCOMPARE(charts::rankBarCount(chart), items + 1);
+    auto* series = qobject_cast<QStackedBarSeries*>(chart->series().first());
+    QVERIFY(series->count() <= 50);
+    // Every bar stands in exactly one set, at its own rank, in a colour unlike its neighbour's.
+    QColor previous;
+    for (int k = 0; k < items + 1; ++k) {
+        int holders = 0;
+        QColor colour;
+        for (QBarSet* set : series->barSets()) {
+            if (k < set->count() && set->at(k) != 0) {
+                ++holders;
+                colour = set->color();
+                QCOMPARE(set->at(k), k == 0 ? 2.0 : 1.0);
+            }
+        }
+        QCOMPARE(holders, 1);
+        QVERIFY(colour != previous);
+        previous = colour;
+    }
 }
 
 void AnalysisViews::rankingErrorLeavesTheViewUsable()
