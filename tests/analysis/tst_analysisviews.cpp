@@ -205,7 +205,7 @@ void AnalysisViews::rankingRunRecordBarAndCrossHair()
     view.findChild<QAbstractButton*>("navNext")->click();
     QCOMPARE(view.findChild<QLabel*>("fx1ItemTitle")->text(), QStringLiteral("商品A"));
     auto* detail = view.findChild<QTableView*>("detailGrid");
-    QCOMPARE(detail->model()->rowCount(), 3);
+    QTRY_COMPARE(detail->model()->rowCount(), 3); // read off the UI thread
     const QString shown = detail->model()->index(0, 3).data().toString();
     QCOMPARE(shown, QStringLiteral("a") + QString(49, u'好')); // 1 + 49 * 2 = 99 bytes
 
