@@ -328,6 +328,7 @@ void TfrmSaleNum::detailDone(const analysis::Result& result)
     TTable* detail = m_context.dm().pj_fx1_detail;
     if (detail->Active())
         detail->Refresh();
+    emit detailRead();
 }
 
 void TfrmSaleNum::showCurrent()

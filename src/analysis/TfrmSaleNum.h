@@ -44,6 +44,8 @@ public:
 signals:
     // A run ended: its rows are shown, or its error was reported.
     void runFinished(bool ok);
+    // The ranked items' ratings were read for the detail grid (or it queries for itself).
+    void detailRead();
 
 private:
     void run(bool byAmount);
