@@ -258,6 +258,9 @@ void TfrmSaleNum::run(bool byAmount)
     m_amountButton->setEnabled(false);
     // The old result goes at once; the new one arrives with its rows.
     dm.pj_fx1->SetSQL(QString());
+    // Closing the ranking does not move it: the detail would keep the former item's ratings.
+    if (dm.pj_fx1_detail->Active())
+        dm.pj_fx1_detail->Refresh();
     charts::fillRank(m_chart, m_chart->title(), {}, {});
     m_crossHair->setPointCount(0);
 }

@@ -316,12 +316,19 @@ void AnalysisViews::rankingErrorLeavesTheViewUsable()
     view.show();
     setRange(&view, "2026-01-01", "2026-12-31");
     QSignalSpy finished(&view, &TfrmSaleNum::runFinished);
+    view.bsSkinButton1Click();
+    QVERIFY(finished.wait(10000));
+    auto* detail = view.findChild<QTableView*>("detailGrid");
+    QTRY_COMPARE(detail->model()->rowCount(), 1);
     // Another connection takes a column away, as a failing file would (a missing table would be
     // mended when the run opens its connection).
     QVERIFY(m_context->m_dm.adoCn.exec("ALTER TABLE pjInfo RENAME COLUMN jg TO jgGone"));
     view.bsSkinButton1Click();
     QVERIFY(finished.wait(10000));
     QCOMPARE(finished.last().first().toBool(), false);
+    // The ranking is gone: no ratings of its former item stay under the empty record bar.
+    QCOMPARE(view.findChild<QLabel*>("fx1ItemTitle")->text(), QString());
+    QCOMPARE(detail->model()->rowCount(), 0);
     QCOMPARE(m_prompt->errors.size(), 1);
     QVERIFY(m_prompt->errors.first().contains("no such column: jg"));
     QVERIFY(view.findChild<QProgressBar*>("chart3Guage1")->isHidden());
