@@ -272,6 +272,45 @@ void BM_RankCount50(benchmark::State& state)
         state, view, [&] { view.bsSkinButton1Click(); }, [&] { return sqliteMs(f.plain, kRankSqlite); });
 }
 
+// A move through the ranking of 50 items with the detail grid open: the UI thread's part, once
+// the ranked items' ratings have been read; beside it the query the detail table would run.
+void BM_RankDetailMove(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    TfrmSaleNum view(f.context);
+    view.show();
+    setRange(view);
+    view.findChild<QSpinBox*>(QStringLiteral("num"))->setValue(50);
+    QSignalSpy finished(&view, &TfrmSaleNum::runFinished);
+    QSignalSpy read(&view, &TfrmSaleNum::detailRead);
+    QElapsedTimer t;
+    t.start();
+    view.bsSkinButton1Click();
+    if (!finished.wait(30000) || (read.isEmpty() && !read.wait(30000))) {
+        state.SkipWithError("no result");
+        return;
+    }
+    const double readMs = t.nsecsElapsed() / 1e6;
+    TCursor* fx1 = f.context.m_dm.pj_fx1;
+    const QByteArray sql = "SELECT id FROM pjInfo WHERE dian_id=?3 AND itemId='" +
+                           fx1->FieldByName(QStringLiteral("itemId")).asString().toUtf8() +
+                           "' ORDER BY dian_id, itemId, id";
+    std::vector<double> moves, query;
+    int k = 0;
+    for (auto _ : state) {
+        QElapsedTimer m;
+        m.start();
+        fx1->MoveTo(1 + (k++ % fx1->RecordCount()));
+        const double ms = m.nsecsElapsed() / 1e6;
+        moves.push_back(ms);
+        state.SetIterationTime(ms / 1000);
+        query.push_back(sqliteMs(f.plain, sql.constData()));
+    }
+    state.counters["move_ms"] = median(moves);
+    state.counters["detail_query_ms"] = median(query);
+    state.counters["run_and_read_ms"] = readMs;
+}
+
 void BM_TrendByDay(benchmark::State& state)
 {
     Fixture& f = fixture();
@@ -386,6 +425,7 @@ void BM_CrossHair1000Days(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_RankCount50)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RankDetailMove)->UseManualTime()->Iterations(21)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TrendByDay)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DistByHour)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CrossHair50Bars)->UseManualTime()->Iterations(500)->Unit(benchmark::kMicrosecond);

@@ -3,7 +3,10 @@
 #include "store/Formats.h"
 #include "store/TConnection.h"
 #include "store/TQuery.h"
+#include "store/TStatement.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <algorithm>
 
 namespace analysis {
@@ -130,6 +133,39 @@ Result runDist(TConnection& connection, const Range& range, DistPeriod period)
         result.values << number(row.value(amount));
         result.counts << number(row.value(count));
     }
+    return result;
+}
+
+Result runRankDetail(TConnection& connection, qlonglong shop, const QStringList& items)
+{
+    Result result;
+    if (!connection.isOpen()) {
+        result.error = TConnection::notOpenError();
+        return result;
+    }
+    // The items go as one JSON list, so a ranking of many tied rows needs no bound per item;
+    // no ORDER BY, which could turn the shop's index scan into a walk of the whole table.
+    TStatement statement;
+    if (!statement.prepare(connection.handle(),
+                           QStringLiteral("SELECT itemId, id FROM pjInfo WHERE dian_id = ? AND itemId IN "
+                                          "(SELECT value FROM json_each(?))")) ||
+        !statement.bindList(
+            {shop, QString::fromUtf8(
+                       QJsonDocument(QJsonArray::fromStringList(items)).toJson(QJsonDocument::Compact))})) {
+        result.error = statement.error();
+        return result;
+    }
+    for (const QString& item : items)
+        result.itemRatings[item];
+    while (statement.step())
+        result.itemRatings[statement.column(0).toString()].push_back(statement.column(1).toLongLong());
+    if (!statement.error().isEmpty()) {
+        result.error = statement.error();
+        result.itemRatings.clear();
+        return result;
+    }
+    for (auto& ids : result.itemRatings)
+        std::sort(ids.begin(), ids.end());
     return result;
 }
 

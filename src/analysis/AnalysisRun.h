@@ -2,6 +2,7 @@
 
 #include "analysis/AnalysisSql.h"
 
+#include <QHash>
 #include <QList>
 #include <QMetaType>
 #include <QString>
@@ -30,6 +31,8 @@ struct Result
     double amountPeak = 0;
     double countPeak = 0;
     bool complete = true;
+    // Ranking detail only: the ids of each item's stored ratings, in id order.
+    QHash<QString, std::vector<qlonglong>> itemRatings;
 
     bool ok() const { return error.isEmpty(); }
     int rowCount() const { return static_cast<int>(rows.size()); }
@@ -45,6 +48,9 @@ Result runRank(TConnection& connection, const RankRequest& request);
 Result runTrend(TConnection& connection, const Range& range, TrendPeriod period,
                 const Progress& progress = {});
 Result runDist(TConnection& connection, const Range& range, DistPeriod period);
+// Every stored rating of the shop's given items, whatever their date, rating and trade type:
+// what the ranking's detail grid shows under each ranked item. One pass over the shop.
+Result runRankDetail(TConnection& connection, qlonglong shop, const QStringList& items);
 
 } // namespace analysis
 

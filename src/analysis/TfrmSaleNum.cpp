@@ -46,7 +46,8 @@ QLabel* named(const char* name, const QString& text, QWidget* parent)
 } // namespace
 
 TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
-    : TView(parent), m_context(context), m_thread(new TAnalysisThread(context.dm().adoCn.path(), this))
+    : TView(parent), m_context(context), m_thread(new TAnalysisThread(context.dm().adoCn.path(), this)),
+      m_detailThread(new TAnalysisThread(context.dm().adoCn.path(), this))
 {
     setObjectName(QStringLiteral("frmSaleNum"));
     setWindowTitle(QStringLiteral("商品销售排名"));
@@ -193,9 +194,28 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
     connect(dm.pj_fx1, &TCursor::currentChanged, this, &TfrmSaleNum::showCurrent);
     connect(dm.pj_fx1, &TCursor::dataReset, this, &TfrmSaleNum::showCurrent);
     connect(m_thread, &TAnalysisThread::finished, this, &TfrmSaleNum::runDone);
+    connect(m_detailThread, &TAnalysisThread::finished, this, &TfrmSaleNum::detailDone);
+    // The detail grid of a ranked item shows the ids read for the run; while they are being
+    // read it stays empty. Rows the reading does not cover are queried as before.
+    dm.pj_fx1_detail->SetKeySource([this]() -> std::optional<std::vector<qlonglong>> {
+        TCursor* fx1 = m_context.dm().pj_fx1;
+        if (!fx1->Active() || fx1->RecordCount() == 0)
+            return std::nullopt;
+        const TField shop = fx1->FieldByName(QStringLiteral("dian_id"));
+        const TField item = fx1->FieldByName(QStringLiteral("itemId"));
+        if (shop.isNull() || item.isNull() || shop.asInteger() != m_detailIds.shop ||
+            !m_detailIds.items.contains(item.asString()))
+            return std::nullopt;
+        if (!m_detailIds.ready)
+            return std::vector<qlonglong>();
+        return m_detailIds.ids.value(item.asString());
+    });
 }
 
-TfrmSaleNum::~TfrmSaleNum() = default;
+TfrmSaleNum::~TfrmSaleNum()
+{
+    m_context.dm().pj_fx1_detail->SetKeySource({});
+}
 
 bool TfrmSaleNum::running() const
 {
@@ -225,6 +245,7 @@ void TfrmSaleNum::run(bool byAmount)
     request.top = m_num->value();
     request.byAmount = byAmount;
     request.kind = analysis::tradeKindFromText(m_kh->currentText());
+    m_runShop = request.range.shop;
     if (!m_thread->start([request](TConnection& connection, const analysis::Progress&) {
             return analysis::runRank(connection, request);
         }))
@@ -237,6 +258,9 @@ void TfrmSaleNum::run(bool byAmount)
     m_amountButton->setEnabled(false);
     // The old result goes at once; the new one arrives with its rows.
     dm.pj_fx1->SetSQL(QString());
+    // Closing the ranking does not move it: the detail would keep the former item's ratings.
+    if (dm.pj_fx1_detail->Active())
+        dm.pj_fx1_detail->Refresh();
     charts::fillRank(m_chart, m_chart->title(), {}, {});
     m_crossHair->setPointCount(0);
 }
@@ -255,6 +279,18 @@ void TfrmSaleNum::runDone(const analysis::Result& result)
     }
     m_last = result;
     charts::fillRank(m_chart, analysis::rankTitle(m_byAmount), result.labels, result.values);
+    // The ranked items' ratings are read off this thread; until they arrive the detail grid
+    // is empty instead of scanning the shop at every move of the ranking.
+    m_detailIds = DetailIds();
+    m_detailIds.shop = m_runShop;
+    const int itemColumn = result.column(QStringLiteral("itemId"));
+    for (const QVariantList& row : result.rows) {
+        const QVariant item = row.value(itemColumn);
+        if (!item.isNull())
+            m_detailIds.items.insert(item.toString());
+    }
+    ++m_detailWanted;
+    startDetail();
     dm.pj_fx1->SetSQL(result.sql);
     // The run walked through every row and stands on the last one.
     dm.pj_fx1->SetSnapshot(result.columns, result.rows, result.rowCount());
@@ -266,6 +302,36 @@ void TfrmSaleNum::runDone(const analysis::Result& result)
     m_crossHair->setActive(true);
     m_hasData = true;
     emit runFinished(true);
+}
+
+void TfrmSaleNum::startDetail()
+{
+    if (m_detailIds.items.isEmpty() || m_detailThread->busy())
+        return; // nothing to read, or read when the reading under way ends
+    m_detailReading = m_detailWanted;
+    const qlonglong shop = m_detailIds.shop;
+    const QStringList items(m_detailIds.items.cbegin(), m_detailIds.items.cend());
+    m_detailThread->start([shop, items](TConnection& connection, const analysis::Progress&) {
+        return analysis::runRankDetail(connection, shop, items);
+    });
+}
+
+void TfrmSaleNum::detailDone(const analysis::Result& result)
+{
+    if (m_detailReading != m_detailWanted) {
+        startDetail(); // a later run wants other items
+        return;
+    }
+    if (result.ok()) {
+        m_detailIds.ids = result.itemRatings;
+        m_detailIds.ready = true;
+    } else {
+        m_detailIds.items.clear(); // the grid queries for itself
+    }
+    TTable* detail = m_context.dm().pj_fx1_detail;
+    if (detail->Active())
+        detail->Refresh();
+    emit detailRead();
 }
 
 void TfrmSaleNum::showCurrent()

@@ -3,6 +3,8 @@
 #include "analysis/AnalysisRun.h"
 #include "app/TView.h"
 
+#include <QSet>
+
 class QChart;
 class QChartView;
 class QComboBox;
@@ -42,15 +44,32 @@ public:
 signals:
     // A run ended: its rows are shown, or its error was reported.
     void runFinished(bool ok);
+    // The ranked items' ratings were read for the detail grid (or it queries for itself).
+    void detailRead();
 
 private:
     void run(bool byAmount);
     void runDone(const analysis::Result& result);
     void showCurrent();
     void showPoint(int index);
+    void startDetail();
+    void detailDone(const analysis::Result& result);
 
     TViewContext& m_context;
     TAnalysisThread* m_thread;
+    // Reads the ranked items' ratings for the detail grid, so moving through the ranking
+    // does not scan the shop on the UI thread.
+    TAnalysisThread* m_detailThread;
+    struct DetailIds
+    {
+        qlonglong shop = 0;
+        QSet<QString> items;
+        bool ready = false;
+        QHash<QString, std::vector<qlonglong>> ids;
+    } m_detailIds;
+    int m_detailWanted = 0;  // the run whose ids the grid needs
+    int m_detailReading = 0; // the run whose ids are being read
+    qlonglong m_runShop = 0;
     bool m_byAmount = false;
     bool m_hasData = false;
     analysis::Result m_last;

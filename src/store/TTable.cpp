@@ -103,6 +103,11 @@ bool TTable::load(std::optional<Bookmark> keep)
         setError(TConnection::notOpenError());
         return false;
     }
+    std::optional<std::vector<qlonglong>> given;
+    if (m_keySource && !m_filtered)
+        given = m_keySource();
+    if (given)
+        return show(std::move(*given), keep);
     QString error;
     QStringList conditions;
     QVariantList params;
@@ -155,6 +160,11 @@ bool TTable::load(std::optional<Bookmark> keep)
         setError(statement.error());
         return false;
     }
+    return show(std::move(keys), keep);
+}
+
+bool TTable::show(std::vector<qlonglong> keys, std::optional<Bookmark> keep)
+{
     m_keys = std::move(keys);
     m_cache.clear();
     setActive(true);

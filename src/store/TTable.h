@@ -4,6 +4,8 @@
 
 #include <QHash>
 #include <QPointer>
+#include <functional>
+#include <optional>
 #include <vector>
 
 class TConnection;
@@ -38,6 +40,10 @@ public:
     // Follows master: shows the rows whose fields (";"-separated, as "dian_id;itemId") equal
     // the master's current row. The rows reload whenever the master moves.
     void SetMaster(TCursor* master, const QString& fields);
+    // Rows read elsewhere (on another thread), asked at every unfiltered reload: when it
+    // answers, its ids, already in the cursor's order, are shown without a query.
+    using KeySource = std::function<std::optional<std::vector<qlonglong>>()>;
+    void SetKeySource(KeySource source) { m_keySource = std::move(source); }
     // Texts of these columns are shown cut to their first bytes in the page code page.
     void SetDisplayByteLimit(const QStringList& columns, int bytes);
 
@@ -56,6 +62,7 @@ protected:
 
 private:
     bool load(std::optional<Bookmark> keep);
+    bool show(std::vector<qlonglong> keys, std::optional<Bookmark> keep);
     void fetchBlock(int row) const;
 
     TConnection* m_connection;
@@ -65,6 +72,7 @@ private:
     QString m_sort;
     QPointer<TCursor> m_master;
     QStringList m_masterFields;
+    KeySource m_keySource;
     QStringList m_limitedColumns;
     int m_byteLimit = 0;
 

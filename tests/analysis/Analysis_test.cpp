@@ -199,6 +199,35 @@ TEST_F(Analyses, DistributionCountsPurchasesToo)
     EXPECT_EQ(r.values, QList<double>{60});
 }
 
+TEST_F(Analyses, RankDetailReadsEveryRatingOfTheRankedItems)
+{
+    addRating(shop, "好评", "True", "2026-03-01 10:00:00", "A", "10");
+    addRating(shop, "坏评", "0", "2019-01-01 10:00:00", "A", "3");      // any date, rating and trade type
+    addRating(shop, "好评", "True", "2026-03-01 11:00:00", "AB", "10"); // a longer id, same start
+    addRating(shop, "好评", "True", "2026-03-01 12:00:00", "B", "10");
+    addRating(other, "好评", "True", "2026-03-01 10:00:00", "A", "10"); // another shop
+    addRating(shop, "中评", "True", "2026-03-02 10:00:00", "A", "10");
+    Result r = runRankDetail(dm.adoCn, shop, {"A", "B", "gone", "商品'\"x"});
+    ASSERT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_EQ(r.itemRatings.size(), 4);
+    ASSERT_EQ(r.itemRatings.value("A").size(), 3u);
+    EXPECT_EQ(r.itemRatings.value("B").size(), 1u);
+    EXPECT_TRUE(r.itemRatings.value("gone").empty());
+    EXPECT_FALSE(r.itemRatings.contains("AB"));
+    // The same rows, in the same order, as the detail table reads for itself.
+    ASSERT_TRUE(dm.pj_fx1->Open()); // stands on the shop's first rating, item A
+    ASSERT_TRUE(dm.pj_fx1_detail->Open());
+    std::vector<qlonglong> own;
+    for (int i = 1; i <= dm.pj_fx1_detail->RecordCount(); ++i) {
+        dm.pj_fx1_detail->MoveTo(i);
+        own.push_back(dm.pj_fx1_detail->FieldByName("id").asInteger());
+    }
+    EXPECT_EQ(r.itemRatings.value("A"), own);
+
+    dm.adoCn.close();
+    EXPECT_FALSE(runRankDetail(dm.adoCn, shop, {"A"}).ok());
+}
+
 TEST(Labels, SlicesRanksAndPeriods)
 {
     EXPECT_EQ(sliceMark("13点", 1, 8), "13点 12.5%");

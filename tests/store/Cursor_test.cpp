@@ -207,6 +207,31 @@ TEST_F(Cursors, RankingDetailShowsLongCommentsCut)
     EXPECT_EQ(dm.tb_pjinfo->DisplayText(0, dm.tb_pjinfo->FieldIndex("pjinfo")), "a" + longComment);
 }
 
+TEST_F(Cursors, DetailShowsRowsReadElsewhereUntilTheSourceDeclines)
+{
+    for (const char* when : {"2026-03-01 08:00:00", "2026-03-02 08:00:00", "2026-03-03 08:00:00"})
+        ASSERT_TRUE(addRating(a, "好评", "True", when, "I1", "1"));
+    ASSERT_TRUE(dm.pj_fx1->Open()); // select* from pjinfo: the first rating's shop and item
+    ASSERT_TRUE(dm.pj_fx1_detail->Open());
+    ASSERT_EQ(dm.pj_fx1_detail->RecordCount(), 3);
+    const qlonglong first = dm.pj_fx1_detail->FieldByName("id").asInteger();
+
+    std::optional<std::vector<qlonglong>> given = std::vector<qlonglong>{first + 2, first};
+    dm.pj_fx1_detail->SetKeySource([&given] { return given; });
+    dm.pj_fx1->Next(); // the master moves: the given rows, in the given order, without a query
+    EXPECT_EQ(dm.pj_fx1_detail->RecordCount(), 2);
+    EXPECT_EQ(dm.pj_fx1_detail->FieldByName("id").asInteger(), first + 2);
+    EXPECT_EQ(dm.pj_fx1_detail->FieldByName("pjsj").asString().left(10), "2026-03-03");
+    given = std::vector<qlonglong>();
+    ASSERT_TRUE(dm.pj_fx1_detail->Refresh());
+    EXPECT_EQ(dm.pj_fx1_detail->RecordCount(), 0);
+    // Filtered, or when the source has no answer, the table reads its rows itself.
+    given = std::nullopt;
+    dm.pj_fx1->First();
+    EXPECT_EQ(dm.pj_fx1_detail->RecordCount(), 3);
+    dm.pj_fx1_detail->SetKeySource({});
+}
+
 TEST(Store, DamagedFileIsReportedAndEveryActionFailsCleanly)
 {
     QTemporaryDir dir;

@@ -22,6 +22,8 @@ namespace charts {
 namespace {
 
 const char kMarginProperty[] = "kestrovaLeftMargin";
+// Colours of the ranking's bars before they repeat: the largest top N.
+constexpr int kColourSets = 50;
 
 QValueAxis* valueAxis(QChart* chart)
 {
@@ -105,17 +107,21 @@ void fillRank(QChart* chart, const QString& title, const QStringList& labels, co
     series->clear();
     chart->setTitle(title);
     setCategories(chart, labels);
-    // One set per bar, zero at every other rank: each bar gets the full width and a colour of
-    // its own, which a single set cannot give.
+    // One set per colour, zero at every rank of another colour: each bar gets the full width
+    // and a colour of its own, which a single set cannot give. The colours repeat after the
+    // largest top N, so rows tied beyond it (thousands, in a shop of one price) cost a bounded
+    // number of sets instead of one per bar, whose zeros grow with the square of the bars.
     const int n = static_cast<int>(heights.size());
+    const int colours = std::min(n, kColourSets);
     QList<QBarSet*> sets;
-    for (int k = 0; k < n; ++k) {
-        auto* set = new QBarSet(labels.value(k));
+    for (int c = 0; c < colours; ++c) {
+        auto* set = new QBarSet(labels.value(c));
         QList<qreal> values(n, 0.0);
-        values[k] = heights[k];
+        for (int k = c; k < n; k += colours)
+            values[k] = heights[k];
         set->append(values);
-        set->setColor(barColour(k));
-        set->setBorderColor(barColour(k).darker(130));
+        set->setColor(barColour(c));
+        set->setBorderColor(barColour(c).darker(130));
         sets << set;
     }
     series->append(sets);
@@ -125,7 +131,7 @@ void fillRank(QChart* chart, const QString& title, const QStringList& labels, co
 int rankBarCount(const QChart* chart)
 {
     auto* series = qobject_cast<QStackedBarSeries*>(chart->series().value(0));
-    return series ? series->count() : 0;
+    return series && series->count() > 0 ? static_cast<int>(series->barSets().first()->count()) : 0;
 }
 
 void setupTrend(QChart* countChart, QChart* amountChart)
