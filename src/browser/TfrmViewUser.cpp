@@ -699,9 +699,13 @@ void TfrmViewUser::storeMemoEdits()
 {
     if (!m_pjInfo->document()->isModified() && !m_pjjs->document()->isModified())
         return;
+    // Only the memo typed into is written: the memo shows a stored text with its line breaks
+    // and blanks normalised, and an untouched one must keep what is stored.
     QVariantHash values;
-    values.insert(QStringLiteral("pjInfo"), m_pjInfo->toPlainText());
-    values.insert(QStringLiteral("pjjs"), m_pjjs->toPlainText());
+    if (m_pjInfo->document()->isModified())
+        values.insert(QStringLiteral("pjInfo"), m_pjInfo->toPlainText());
+    if (m_pjjs->document()->isModified())
+        values.insert(QStringLiteral("pjjs"), m_pjjs->toPlainText());
     m_pjInfo->document()->setModified(false);
     m_pjjs->document()->setModified(false);
     if (m_ratings->RecordCount() > 0 && !m_ratingModel->postCurrent(values))

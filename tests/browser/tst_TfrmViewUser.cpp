@@ -266,6 +266,15 @@ private slots:
         QCOMPARE(b.ratings()->RecNo(), 1);
         QCOMPARE(b.find<QPlainTextEdit>("pjInfoMemo")->toPlainText(),
                  QStringLiteral("质量好, 发货快\n下次再来😀"));
+        // Only the memo typed into is written: the comment keeps its stored text (a CR LF line
+        // break the memo shows as one line end).
+        memo->insertPlainText(QStringLiteral("已回复"));
+        b.clickRow(grid, 1);
+        QCOMPARE(b.count(QStringLiteral("select count(*) from pjInfo where id=%1 and pjjs='已回复' and "
+                                        "pjInfo='质量好, 发货快'||char(13,10)||'下次再来😀'")
+                             .arg(b.sample.r1)),
+                 1);
+        b.clickRow(grid, 0);
 
         // Whole numbers only in the price fields; bounds include their limits.
         auto* jg1 = b.find<QLineEdit>("jg1");
