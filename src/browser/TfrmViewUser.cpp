@@ -345,8 +345,9 @@ QWidget* TfrmViewUser::createTradePage()
     filter->addStretch(1);
     connect(m_search1, &QPushButton::clicked, this, &TfrmViewUser::search1Click);
     connect(m_viewRefresh1, &QPushButton::clicked, this, &TfrmViewUser::viewRefresh1Click);
+    // Enter is the button: nothing while it is disabled (no shop to filter for).
     for (QLineEdit* edit : {m_pjr, m_jg1, m_jg2, m_sp})
-        connect(edit, &QLineEdit::returnPressed, this, &TfrmViewUser::search1Click);
+        connect(edit, &QLineEdit::returnPressed, m_search1, &QPushButton::click);
 
     m_keeper = new QLabel(page);
     m_keeper->setObjectName(QStringLiteral("dianzhuLabel"));
