@@ -345,8 +345,9 @@ QWidget* TfrmViewUser::createTradePage()
     filter->addStretch(1);
     connect(m_search1, &QPushButton::clicked, this, &TfrmViewUser::search1Click);
     connect(m_viewRefresh1, &QPushButton::clicked, this, &TfrmViewUser::viewRefresh1Click);
+    // Enter is the button: nothing while it is disabled (no shop to filter for).
     for (QLineEdit* edit : {m_pjr, m_jg1, m_jg2, m_sp})
-        connect(edit, &QLineEdit::returnPressed, this, &TfrmViewUser::search1Click);
+        connect(edit, &QLineEdit::returnPressed, m_search1, &QPushButton::click);
 
     m_keeper = new QLabel(page);
     m_keeper->setObjectName(QStringLiteral("dianzhuLabel"));
@@ -699,9 +700,13 @@ void TfrmViewUser::storeMemoEdits()
 {
     if (!m_pjInfo->document()->isModified() && !m_pjjs->document()->isModified())
         return;
+    // Only the memo typed into is written: the memo shows a stored text with its line breaks
+    // and blanks normalised, and an untouched one must keep what is stored.
     QVariantHash values;
-    values.insert(QStringLiteral("pjInfo"), m_pjInfo->toPlainText());
-    values.insert(QStringLiteral("pjjs"), m_pjjs->toPlainText());
+    if (m_pjInfo->document()->isModified())
+        values.insert(QStringLiteral("pjInfo"), m_pjInfo->toPlainText());
+    if (m_pjjs->document()->isModified())
+        values.insert(QStringLiteral("pjjs"), m_pjjs->toPlainText());
     m_pjInfo->document()->setModified(false);
     m_pjjs->document()->setModified(false);
     if (m_ratings->RecordCount() > 0 && !m_ratingModel->postCurrent(values))

@@ -143,6 +143,11 @@ private slots:
         b.showTrades();
         QVERIFY(!b.find<QPushButton>("search1")->isEnabled());
         QVERIFY(!b.find<QPushButton>("viewRefresh1")->isEnabled());
+        // Enter in a filter field is "查 询" and does nothing while it is disabled.
+        const QString ratingFilter = b.ratings()->Filter();
+        QTest::keyClick(b.find<QLineEdit>("pjr"), Qt::Key_Return);
+        QCOMPARE(b.ratings()->Filter(), ratingFilter);
+        QCOMPARE(b.find<QLabel>("jyInfo")->text(), QStringLiteral("掌柜共有0条交易!"));
 
         // Exports and copies have nothing to work on.
         b.find<QAction>("MenuItem4")->trigger();
@@ -266,6 +271,15 @@ private slots:
         QCOMPARE(b.ratings()->RecNo(), 1);
         QCOMPARE(b.find<QPlainTextEdit>("pjInfoMemo")->toPlainText(),
                  QStringLiteral("质量好, 发货快\n下次再来😀"));
+        // Only the memo typed into is written: the comment keeps its stored text (a CR LF line
+        // break the memo shows as one line end).
+        memo->insertPlainText(QStringLiteral("已回复"));
+        b.clickRow(grid, 1);
+        QCOMPARE(b.count(QStringLiteral("select count(*) from pjInfo where id=%1 and pjjs='已回复' and "
+                                        "pjInfo='质量好, 发货快'||char(13,10)||'下次再来😀'")
+                             .arg(b.sample.r1)),
+                 1);
+        b.clickRow(grid, 0);
 
         // Whole numbers only in the price fields; bounds include their limits.
         auto* jg1 = b.find<QLineEdit>("jg1");
@@ -273,7 +287,7 @@ private slots:
         jg1->clear();
         QTest::keyClicks(jg1, QStringLiteral("3a0"));
         QCOMPARE(jg1->text(), QStringLiteral("30"));
-        b.find<QPushButton>("search1")->click();
+        QTest::keyClick(jg1, Qt::Key_Return);
         QCOMPARE(b.ratings()->Filter(), QStringLiteral("dian_id =%1 and jg >=30").arg(b.sample.shopA));
         QCOMPARE(jyInfo->text(), QStringLiteral("掌柜共有2条交易记录"));
         b.find<QComboBox>("buyer")->setCurrentIndex(2);
