@@ -2,6 +2,7 @@
 
 #include "app/TConfig.h"
 #include "app/TPrompt.h"
+#include "app/TTextColourDelegate.h"
 #include "app/TViewContext.h"
 #include "browser/BrowserTexts.h"
 #include "browser/ExportLayout.h"
@@ -434,6 +435,8 @@ QTableView* TfrmViewUser::createGrid(const char* name, TCursorModel* model, cons
     for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
         palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
     grid->setPalette(palette);
+    // A red row stays red when it is the selected one.
+    grid->setItemDelegate(new TTextColourDelegate(grid));
     return grid;
 }
 

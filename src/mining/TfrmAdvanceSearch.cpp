@@ -2,6 +2,7 @@
 
 #include "app/Paths.h"
 #include "app/TPrompt.h"
+#include "app/TTextColourDelegate.h"
 #include "app/TViewContext.h"
 #include "extract/GbkCodec.h"
 #include "mining/RunFlags.h"
@@ -27,7 +28,6 @@
 #include <QSaveFile>
 #include <QSlider>
 #include <QSpinBox>
-#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -94,23 +94,6 @@ QIcon levelIcon(int n)
     painter.drawText(pixmap.rect(), Qt::AlignCenter, QString::number(n));
     return QIcon(pixmap);
 }
-
-// A marked row keeps its red text when it is the selected row too: the selection would
-// otherwise draw it in the palette's highlighted-text colour.
-class MarkedTextDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        const QVariant foreground = index.data(Qt::ForegroundRole);
-        if (foreground.isValid())
-            option->palette.setBrush(QPalette::HighlightedText, foreground.value<QBrush>());
-    }
-};
 
 } // namespace
 
@@ -303,7 +286,7 @@ QWidget* TfrmAdvanceSearch::createResultPage()
     m_searchGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_searchGrid->setSelectionMode(QAbstractItemView::SingleSelection);
     m_searchGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_searchGrid->setItemDelegate(new MarkedTextDelegate(m_searchGrid));
+    m_searchGrid->setItemDelegate(new TTextColourDelegate(m_searchGrid));
     m_searchGrid->setWordWrap(false);
     resetGrid(1);
     connect(m_searchGrid, &QTableWidget::cellClicked, this,

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -189,6 +190,16 @@ private slots:
         QCOMPARE(b.find<QLineEdit>("webaddr")->text(), QStringLiteral("http://shop.example/abc/"));
         b.clickRow(grid, 0);
         QCOMPARE(b.find<QLineEdit>("salerBad")->text(), QStringLiteral("2"));
+        // The selected row keeps its red text.
+        const QRect shopkeeper = grid->visualRect(model->index(0, 1));
+        const QImage cell = grid->viewport()->grab(shopkeeper).toImage();
+        int red = 0;
+        for (int y = 0; y < cell.height(); ++y)
+            for (int x = 0; x < cell.width(); ++x) {
+                const QColor c = cell.pixelColor(x, y);
+                red += c.red() > 170 && c.green() < 90 && c.blue() < 90;
+            }
+        QVERIFY2(red > 10, qPrintable(QString::number(red)));
 
         // Titles: descending, ascending, descending; another column starts afresh.
         b.clickTitle(grid, 0);
