@@ -3,6 +3,7 @@
 #include "analysis/TAnalysisThread.h"
 #include "analysis/TResultModel.h"
 #include "analysis/charts/AnalysisCharts.h"
+#include "analysis/charts/AnalysisWidgets.h"
 #include "analysis/charts/TShopPanel.h"
 #include "app/TPrompt.h"
 #include "app/TViewContext.h"
@@ -14,24 +15,12 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
-
-namespace {
-QDateEdit* dateEdit(const char* name, const QDate& date, QWidget* parent)
-{
-    auto* edit = new QDateEdit(date, parent);
-    edit->setObjectName(QLatin1String(name));
-    edit->setDisplayFormat(QLatin1String(formats::kShortDate));
-    edit->setCalendarPopup(true);
-    return edit;
-}
-} // namespace
 
 TfrmCircle::TfrmCircle(TViewContext& context, QWidget* parent)
     : TView(parent), m_context(context), m_thread(new TAnalysisThread(context.dm().adoCn.path(), this))
@@ -42,8 +31,8 @@ TfrmCircle::TfrmCircle(TViewContext& context, QWidget* parent)
 
     auto* top = new QHBoxLayout;
     const QDate today = QDate::currentDate();
-    m_beginDate = dateEdit("fx2_beginDate", QDate(today.year(), 1, 1), this);
-    m_endDate = dateEdit("fx2_endDate", today, this);
+    m_beginDate = analysisui::dateEdit("fx2_beginDate", QDate(today.year(), 1, 1), this);
+    m_endDate = analysisui::dateEdit("fx2_endDate", today, this);
     m_pj = new QComboBox(this);
     m_pj->setObjectName(QStringLiteral("fx2_pj"));
     m_pj->addItems(analysis::ratingChoices());
@@ -76,16 +65,12 @@ TfrmCircle::TfrmCircle(TViewContext& context, QWidget* parent)
     m_view->setRenderHint(QPainter::Antialiasing);
     m_view->setMinimumHeight(240);
 
-    auto* table = new QTableView(this);
-    table->setObjectName(QStringLiteral("fx2Grid"));
+    auto* table = analysisui::resultTable("fx2Grid", this);
     table->setModel(new TResultModel(dm.pj_fx2,
                                      {{QStringLiteral("totalAmount"), QStringLiteral("销售额")},
                                       {QStringLiteral("num"), QStringLiteral("销售量")},
                                       {QStringLiteral("time1"), QStringLiteral("周期")}},
                                      table));
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->horizontalHeader()->setStretchLastSection(true);
 
     m_shop = new TShopPanel(dm.tb_dianbase,
                             {{QStringLiteral("掌柜名"), QStringLiteral("dianzhu")},
@@ -100,14 +85,7 @@ TfrmCircle::TfrmCircle(TViewContext& context, QWidget* parent)
                              {QStringLiteral("卖家信用"), QStringLiteral("salerCredit")}},
                             this);
 
-    auto* bottom = new QSplitter(Qt::Horizontal, this);
-    bottom->addWidget(m_shop);
-    bottom->addWidget(table);
-    auto* split = new QSplitter(Qt::Vertical, this);
-    split->addWidget(m_view);
-    split->addWidget(bottom);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 1);
+    QSplitter* split = analysisui::chartOverShopAndTable(m_view, m_shop, table, this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
@@ -128,11 +106,8 @@ void TfrmCircle::bsSkinButton4Click()
 {
     if (m_thread->busy())
         return;
-    analysis::Range range;
-    range.shop = m_context.dm().tb_dianbase->FieldByName(QStringLiteral("id")).asInteger();
-    range.begin = m_beginDate->date();
-    range.end = m_endDate->date();
-    range.pj = m_pj->currentText();
+    const analysis::Range range =
+        analysisui::currentRange(m_context.dm().tb_dianbase, m_beginDate, m_endDate, m_pj);
     const auto period = static_cast<analysis::DistPeriod>(std::max(0, m_type->currentIndex()));
     if (!m_thread->start([range, period](TConnection& connection, const analysis::Progress&) {
             return analysis::runDist(connection, range, period);

@@ -4,6 +4,7 @@
 #include "analysis/TResultModel.h"
 #include "analysis/TfrmSaleList.h"
 #include "analysis/charts/AnalysisCharts.h"
+#include "analysis/charts/AnalysisWidgets.h"
 #include "analysis/charts/TCrossHair.h"
 #include "app/TPrompt.h"
 #include "app/TViewContext.h"
@@ -15,7 +16,6 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -24,26 +24,6 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-namespace {
-
-QDateEdit* dateEdit(const char* name, const QDate& date, QWidget* parent)
-{
-    auto* edit = new QDateEdit(date, parent);
-    edit->setObjectName(QLatin1String(name));
-    edit->setDisplayFormat(QLatin1String(formats::kShortDate));
-    edit->setCalendarPopup(true);
-    return edit;
-}
-
-QLabel* named(const char* name, const QString& text, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    return label;
-}
-
-} // namespace
 
 TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
     : TView(parent), m_context(context), m_thread(new TAnalysisThread(context.dm().adoCn.path(), this)),
@@ -56,8 +36,8 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
     // Top bar: inputs and the two runs.
     auto* top = new QHBoxLayout;
     const QDate today = QDate::currentDate();
-    m_beginDate = dateEdit("beginDate", QDate(today.year(), 1, 1), this);
-    m_endDate = dateEdit("endDate", today, this);
+    m_beginDate = analysisui::dateEdit("beginDate", QDate(today.year(), 1, 1), this);
+    m_endDate = analysisui::dateEdit("endDate", today, this);
     m_pj = new QComboBox(this);
     m_pj->setObjectName(QStringLiteral("pj"));
     m_pj->addItems(analysis::ratingChoices());
@@ -88,9 +68,9 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
 
     // Read-out of the cross-hair.
     auto* readout = new QHBoxLayout;
-    m_ff = named("ff", analysis::rankFigure(false), this);
-    m_firstInfo = named("firstInfo", QStringLiteral("0"), this);
-    m_dateInfo = named("dateInfo", QStringLiteral("名次"), this);
+    m_ff = analysisui::namedLabel("ff", analysis::rankFigure(false), this);
+    m_firstInfo = analysisui::namedLabel("firstInfo", QStringLiteral("0"), this);
+    m_dateInfo = analysisui::namedLabel("dateInfo", QStringLiteral("名次"), this);
     m_gauge = new QProgressBar(this);
     m_gauge->setObjectName(QStringLiteral("chart3Guage1"));
     m_gauge->setRange(0, 100);
@@ -111,17 +91,17 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
     m_chartView->setObjectName(QStringLiteral("Chart1"));
     m_chartView->setRenderHint(QPainter::Antialiasing);
     m_chartView->setMinimumHeight(220);
-    m_info = named("info", QString(), m_chartView);
+    m_info = analysisui::namedLabel("info", QString(), m_chartView);
     m_crossHair = new TCrossHair(m_chartView, m_chart->series().value(0), m_info, this);
     connect(m_crossHair, &TCrossHair::pointChosen, this, &TfrmSaleNum::showPoint);
 
     // Record bar bound to pj_fx1's current row, with the navigator.
     auto* record = new QHBoxLayout;
-    m_fx1Record = named("fx1Record", QStringLiteral("NO.1"), this);
-    m_recNum = named("fx1Num", QString(), this);
-    m_recJg = named("fx1Jg", QString(), this);
-    m_recAmount = named("fx1Amount", QString(), this);
-    m_recTitle = named("fx1ItemTitle", QString(), this);
+    m_fx1Record = analysisui::namedLabel("fx1Record", QStringLiteral("NO.1"), this);
+    m_recNum = analysisui::namedLabel("fx1Num", QString(), this);
+    m_recJg = analysisui::namedLabel("fx1Jg", QString(), this);
+    m_recAmount = analysisui::namedLabel("fx1Amount", QString(), this);
+    m_recTitle = analysisui::namedLabel("fx1ItemTitle", QString(), this);
     m_recTitle->setMinimumWidth(160);
     auto* more = new QToolButton(this);
     more->setObjectName(QStringLiteral("bsSkinButton2"));
@@ -159,8 +139,7 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
     }
 
     // Ratings of the ranked item, long texts cut by the data module.
-    m_detail = new QTableView(this);
-    m_detail->setObjectName(QStringLiteral("detailGrid"));
+    m_detail = analysisui::resultTable("detailGrid", this);
     m_detail->setModel(new TResultModel(dm.pj_fx1_detail,
                                         {{QStringLiteral("pjName"), QStringLiteral("评价人")},
                                          {QStringLiteral("pjsj"), QStringLiteral("时间")},
@@ -168,9 +147,6 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
                                          {QStringLiteral("pjInfo"), QStringLiteral("评价内容")},
                                          {QStringLiteral("pjjs"), QStringLiteral("评价解释")}},
                                         m_detail));
-    m_detail->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_detail->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_detail->horizontalHeader()->setStretchLastSection(true);
 
     auto* lower = new QWidget(this);
     auto* lowerLayout = new QVBoxLayout(lower);
@@ -238,10 +214,7 @@ void TfrmSaleNum::run(bool byAmount)
         return;
     TDM& dm = m_context.dm();
     analysis::RankRequest request;
-    request.range.shop = dm.tb_dianbase->FieldByName(QStringLiteral("id")).asInteger();
-    request.range.begin = m_beginDate->date();
-    request.range.end = m_endDate->date();
-    request.range.pj = m_pj->currentText();
+    request.range = analysisui::currentRange(dm.tb_dianbase, m_beginDate, m_endDate, m_pj);
     request.top = m_num->value();
     request.byAmount = byAmount;
     request.kind = analysis::tradeKindFromText(m_kh->currentText());

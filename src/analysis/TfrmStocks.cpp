@@ -3,6 +3,7 @@
 #include "analysis/TAnalysisThread.h"
 #include "analysis/TResultModel.h"
 #include "analysis/charts/AnalysisCharts.h"
+#include "analysis/charts/AnalysisWidgets.h"
 #include "analysis/charts/TCrossHair.h"
 #include "analysis/charts/TShopPanel.h"
 #include "app/TPrompt.h"
@@ -15,7 +16,6 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -24,22 +24,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QDateEdit* dateEdit(const char* name, const QDate& date, QWidget* parent)
-{
-    auto* edit = new QDateEdit(date, parent);
-    edit->setObjectName(QLatin1String(name));
-    edit->setDisplayFormat(QLatin1String(formats::kShortDate));
-    edit->setCalendarPopup(true);
-    return edit;
-}
-
-QLabel* named(const char* name, const QString& text, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    return label;
-}
 
 QChartView* chartView(const char* name, QChart* chart, QWidget* parent)
 {
@@ -61,8 +45,8 @@ TfrmStocks::TfrmStocks(TViewContext& context, QWidget* parent)
 
     auto* top = new QHBoxLayout;
     const QDate today = QDate::currentDate();
-    m_beginDate = dateEdit("fx3_beginDate", QDate(today.year(), 1, 1), this);
-    m_endDate = dateEdit("fx3_endDate", today, this);
+    m_beginDate = analysisui::dateEdit("fx3_beginDate", QDate(today.year(), 1, 1), this);
+    m_endDate = analysisui::dateEdit("fx3_endDate", today, this);
     m_pj = new QComboBox(this);
     m_pj->setObjectName(QStringLiteral("fx3_pj"));
     m_pj->addItems(analysis::ratingChoices());
@@ -71,9 +55,9 @@ TfrmStocks::TfrmStocks(TViewContext& context, QWidget* parent)
     m_time->addItems(analysis::trendPeriodChoices());
     m_runButton = new QPushButton(QStringLiteral("统计"), this);
     m_runButton->setObjectName(QStringLiteral("bsSkinButton2"));
-    m_firstInfo = named("firstInfo", QString(), this);
-    m_secondInfo = named("secondInfo", QString(), this);
-    m_dateInfo = named("dateInfo", QString(), this);
+    m_firstInfo = analysisui::namedLabel("firstInfo", QString(), this);
+    m_secondInfo = analysisui::namedLabel("secondInfo", QString(), this);
+    m_dateInfo = analysisui::namedLabel("dateInfo", QString(), this);
     m_gauge = new QProgressBar(this);
     m_gauge->setObjectName(QStringLiteral("chart3Guage1"));
     m_gauge->setRange(0, 100);
@@ -111,24 +95,20 @@ TfrmStocks::TfrmStocks(TViewContext& context, QWidget* parent)
     panelLayout->addWidget(m_countView);
     panelLayout->addWidget(m_amountView);
     m_countCross = new TCrossHair(m_countView, m_countChart->series().value(0),
-                                  named("label1", QString(), m_countView), this);
+                                  analysisui::namedLabel("label1", QString(), m_countView), this);
     m_amountCross = new TCrossHair(m_amountView, m_amountChart->series().value(0),
-                                   named("label2", QString(), m_amountView), this);
+                                   analysisui::namedLabel("label2", QString(), m_amountView), this);
     m_countCross->link(m_amountCross);
     m_amountCross->link(m_countCross);
     connect(m_countCross, &TCrossHair::pointChosen, this, &TfrmStocks::showPoint);
     connect(m_amountCross, &TCrossHair::pointChosen, this, &TfrmStocks::showPoint);
 
-    auto* table = new QTableView(this);
-    table->setObjectName(QStringLiteral("fx3Grid"));
+    auto* table = analysisui::resultTable("fx3Grid", this);
     table->setModel(new TResultModel(dm.pj_fx3,
                                      {{QStringLiteral("time1"), QStringLiteral("时间")},
                                       {QStringLiteral("num"), QStringLiteral("销售数量")},
                                       {QStringLiteral("totalAmount"), QStringLiteral("销售额")}},
                                      table));
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->horizontalHeader()->setStretchLastSection(true);
 
     m_shop = new TShopPanel(dm.tb_dianbase,
                             {{QStringLiteral("掌柜名"), QStringLiteral("dianzhu")},
@@ -143,14 +123,7 @@ TfrmStocks::TfrmStocks(TViewContext& context, QWidget* parent)
                              {QStringLiteral("卖家信用"), QStringLiteral("salerCredit")}},
                             this);
 
-    auto* bottom = new QSplitter(Qt::Horizontal, this);
-    bottom->addWidget(m_shop);
-    bottom->addWidget(table);
-    auto* split = new QSplitter(Qt::Vertical, this);
-    split->addWidget(m_chartPanel);
-    split->addWidget(bottom);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 1);
+    QSplitter* split = analysisui::chartOverShopAndTable(m_chartPanel, m_shop, table, this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
@@ -172,11 +145,8 @@ void TfrmStocks::bsSkinButton2Click()
 {
     if (m_thread->busy())
         return;
-    analysis::Range range;
-    range.shop = m_context.dm().tb_dianbase->FieldByName(QStringLiteral("id")).asInteger();
-    range.begin = m_beginDate->date();
-    range.end = m_endDate->date();
-    range.pj = m_pj->currentText();
+    const analysis::Range range =
+        analysisui::currentRange(m_context.dm().tb_dianbase, m_beginDate, m_endDate, m_pj);
     const auto period = static_cast<analysis::TrendPeriod>(std::max(0, m_time->currentIndex()));
     if (!m_thread->start([range, period](TConnection& connection, const analysis::Progress& progress) {
             return analysis::runTrend(connection, range, period, progress);
