@@ -1,5 +1,6 @@
 // The configuration file as a user edits it by hand: what the program writes changes its own
 // lines and nothing else.
+#include "FileBytes.h"
 #include "app/IniFile.h"
 #include "app/Settings.h"
 #include "store/ReadOnlyPath.h"
@@ -10,19 +11,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 // GBK bytes of a UTF-8 literal.
 QByteArray gbk(const char* utf8)

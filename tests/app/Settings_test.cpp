@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "app/IniFile.h"
 #include "app/Settings.h"
 
@@ -8,20 +9,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 TEST(Settings, FirstStartCreatesThePrivateFileWithDefaultsInOrder)
 {

@@ -1,4 +1,5 @@
 // Opening a database that lacks pieces of the schema, is damaged, or cannot be written.
+#include "FileBytes.h"
 #include "ReadOnlyPath.h"
 
 #include "store/Schema.h"
@@ -10,19 +11,6 @@
 #include <sqlite3.h>
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 // Runs one statement and gives its rows as "a|b" texts, or the engine's message.
 QStringList query(TDM& dm, const QString& sql)
