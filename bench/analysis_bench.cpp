@@ -2,6 +2,7 @@
 // side by side with SQLite alone running the same statement written with its own functions
 // (substr, strftime) instead of the application's format, datePart and hour; and the
 // cross-hair's handling of one mouse move over 50 bars and over 1,000 day points.
+#include "StandaloneContext.h"
 #include "analysis/AnalysisRun.h"
 #include "analysis/AnalysisSql.h"
 #include "analysis/TfrmCircle.h"
@@ -10,7 +11,6 @@
 #include "analysis/charts/AnalysisCharts.h"
 #include "analysis/charts/TCrossHair.h"
 #include "app/TConfig.h"
-#include "app/TViewContext.h"
 #include "store/Schema.h"
 #include "store/TConnection.h"
 #include "store/TDM.h"
@@ -40,27 +40,7 @@ const int kRatings = qEnvironmentVariableIsSet("KESTROVA_BENCH_RATINGS")
                          ? qEnvironmentVariableIntValue("KESTROVA_BENCH_RATINGS")
                          : 1000000;
 
-class BenchContext : public TViewContext
-{
-public:
-    TConfig m_config;
-    TDM m_dm;
-    QWidget m_parent;
-
-    TConfig& config() override { return m_config; }
-    TDM& dm() override { return m_dm; }
-    QWidget* dialogParent() override { return &m_parent; }
-    void setInfo1(const QString&) override {}
-    void setDataInfo(const QString&) override {}
-    void setCommandsAvailable(bool) override {}
-    bool commandsAvailable() const override { return true; }
-    QAction* exportCommand(ExportCommand) override { return nullptr; }
-    void setBackgroundProgressShown(bool) override {}
-    void hideBackgroundProgress() override {}
-    void showView(ViewId) override {}
-    void mineShops(const QList<QStringList>&) override {}
-    void openHelp(const QString&) override {}
-};
+using BenchContext = StandaloneContext;
 
 QString databasePath()
 {

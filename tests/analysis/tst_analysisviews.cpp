@@ -1,4 +1,5 @@
 // The three analysis views driven as a user drives them, over a database built for the test.
+#include "StandaloneContext.h"
 #include "TestPrompt.h"
 #include "analysis/TfrmCircle.h"
 #include "analysis/TfrmSaleList.h"
@@ -7,7 +8,6 @@
 #include "analysis/charts/AnalysisCharts.h"
 #include "analysis/charts/TCrossHair.h"
 #include "app/TConfig.h"
-#include "app/TViewContext.h"
 #include "store/TDM.h"
 
 #include <QAbstractButton>
@@ -32,28 +32,7 @@
 
 namespace {
 
-// The main window as the views see it, over a database of its own.
-class FakeContext : public TViewContext
-{
-public:
-    TConfig m_config;
-    TDM m_dm;
-    QWidget m_parent;
-
-    TConfig& config() override { return m_config; }
-    TDM& dm() override { return m_dm; }
-    QWidget* dialogParent() override { return &m_parent; }
-    void setInfo1(const QString&) override {}
-    void setDataInfo(const QString&) override {}
-    void setCommandsAvailable(bool) override {}
-    bool commandsAvailable() const override { return true; }
-    QAction* exportCommand(ExportCommand) override { return nullptr; }
-    void setBackgroundProgressShown(bool) override {}
-    void hideBackgroundProgress() override {}
-    void showView(ViewId) override {}
-    void mineShops(const QList<QStringList>&) override {}
-    void openHelp(const QString&) override {}
-};
+using FakeContext = StandaloneContext;
 
 QPoint viewPoint(QChartView* view, QAbstractSeries* series, const QPointF& value)
 {

@@ -5,8 +5,10 @@
 
 #include <QComboBox>
 #include <QDateEdit>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QProgressBar>
 #include <QSplitter>
 #include <QTableView>
 
@@ -26,6 +28,30 @@ QLabel* namedLabel(const char* name, const QString& text, QWidget* parent)
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
     return label;
+}
+
+QComboBox* choiceList(const char* name, const QStringList& items, QWidget* parent)
+{
+    auto* list = new QComboBox(parent);
+    list->setObjectName(QLatin1String(name));
+    list->addItems(items);
+    return list;
+}
+
+QProgressBar* runGauge(QWidget* parent)
+{
+    auto* gauge = new QProgressBar(parent);
+    gauge->setObjectName(QStringLiteral("chart3Guage1"));
+    gauge->setRange(0, 100);
+    gauge->setFormat(QStringLiteral("计算 %p%"));
+    gauge->hide();
+    return gauge;
+}
+
+void addLabelled(QHBoxLayout* bar, const QString& caption, QWidget* input)
+{
+    bar->addWidget(new QLabel(caption, input->parentWidget()));
+    bar->addWidget(input);
 }
 
 QTableView* resultTable(const char* name, QWidget* parent)

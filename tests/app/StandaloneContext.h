@@ -1,0 +1,31 @@
+#pragma once
+
+#include "app/TConfig.h"
+#include "app/TViewContext.h"
+#include "store/TDM.h"
+
+#include <QWidget>
+
+// The main window as a view sees it, with a data module of its own and nothing else: for
+// driving one view alone in tests and benchmarks.
+class StandaloneContext : public TViewContext
+{
+public:
+    TConfig m_config;
+    TDM m_dm;
+    QWidget m_parent;
+
+    TConfig& config() override { return m_config; }
+    TDM& dm() override { return m_dm; }
+    QWidget* dialogParent() override { return &m_parent; }
+    void setInfo1(const QString&) override {}
+    void setDataInfo(const QString&) override {}
+    void setCommandsAvailable(bool) override {}
+    bool commandsAvailable() const override { return true; }
+    QAction* exportCommand(ExportCommand) override { return nullptr; }
+    void setBackgroundProgressShown(bool) override {}
+    void hideBackgroundProgress() override {}
+    void showView(ViewId) override {}
+    void mineShops(const QList<QStringList>&) override {}
+    void openHelp(const QString&) override {}
+};
