@@ -6,10 +6,10 @@
 //
 // The database is built once in $TMPDIR/kestrova-browser-bench and reused. Run by hand:
 //   build/bin/browser_bench
-#include "app/Paths.h"
 #include "app/TfrmMain.h"
 #include "browser/TExportJob.h"
-#include "browser/TfrmViewUser.h"
+#include "browser/views/TfrmViewUser.h"
+#include "settings/Paths.h"
 #include "store/TConnection.h"
 #include "store/TDM.h"
 

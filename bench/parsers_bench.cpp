@@ -3,9 +3,9 @@
 
 #include "../tests/extract/SamplePages.h"
 #include "extract/THTMLExcavate.h"
-#include "extract/TRegex.h"
 #include "extract/TSearchUser.h"
-#include "extract/TextOps.h"
+#include "text/TRegex.h"
+#include "text/TextOps.h"
 
 #include <benchmark/benchmark.h>
 #include <pcre2.h>

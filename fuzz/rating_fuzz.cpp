@@ -3,7 +3,7 @@
 #include "FuzzCheck.h"
 #include "extract/CreditLevel.h"
 #include "extract/THTMLExcavate.h"
-#include "extract/TextOps.h"
+#include "text/TextOps.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 #include "analysis/AnalysisRun.h"
 
-#include "store/Formats.h"
 #include "store/TConnection.h"
 #include "store/TQuery.h"
 #include "store/TStatement.h"
+#include "text/Formats.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

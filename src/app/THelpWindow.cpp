@@ -1,6 +1,6 @@
 #include "app/THelpWindow.h"
 
-#include "app/Paths.h"
+#include "settings/Paths.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "app/TViewHost.h"
 
-#include "app/TView.h"
+#include "ui/TView.h"
 
 TViewHost::TViewHost(QWidget* parent) : QScrollArea(parent), m_parking(new QWidget(this))
 {

@@ -1,13 +1,13 @@
 #include "app/TfrmConfig.h"
 
-#include "app/Paths.h"
-#include "app/Settings.h"
-#include "app/TConfig.h"
-#include "app/TPrompt.h"
-#include "app/TViewContext.h"
-#include "extract/GbkCodec.h"
 #include "extract/TThreadHttp.h"
-#include "extract/TextOps.h"
+#include "settings/Paths.h"
+#include "settings/Settings.h"
+#include "settings/TConfig.h"
+#include "text/GbkCodec.h"
+#include "text/TextOps.h"
+#include "ui/TPrompt.h"
+#include "ui/TViewContext.h"
 
 #include <QComboBox>
 #include <QFormLayout>

@@ -1,12 +1,12 @@
 #include "app/TfrmIndex.h"
 
-#include "app/IniFile.h"
-#include "app/Paths.h"
-#include "app/Settings.h"
 #include "app/StartPage.h"
-#include "app/TPrompt.h"
-#include "app/TViewContext.h"
+#include "settings/IniFile.h"
+#include "settings/Paths.h"
+#include "settings/Settings.h"
 #include "store/TDM.h"
+#include "ui/TPrompt.h"
+#include "ui/TViewContext.h"
 
 #include <QDesktopServices>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/TView.h"
+#include "ui/TView.h"
 
 class QTextBrowser;
 class QUrl;

@@ -1,18 +1,18 @@
 #include "app/TfrmMain.h"
 
-#include "app/Paths.h"
-#include "app/Settings.h"
 #include "app/TForm2.h"
 #include "app/THelpWindow.h"
-#include "app/TPrompt.h"
-#include "app/TView.h"
 #include "app/TViewHost.h"
 #include "app/TfrmAbout.h"
 #include "app/ViewFactory.h"
 #include "extract/TThreadHttp.h"
 #include "mining/RunFlags.h"
-#include "mining/TfrmAdvanceSearch.h"
+#include "mining/views/TfrmAdvanceSearch.h"
+#include "settings/Paths.h"
+#include "settings/Settings.h"
 #include "store/TDM.h"
+#include "ui/TPrompt.h"
+#include "ui/TView.h"
 
 #include <QCloseEvent>
 #include <QLabel>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/TConfig.h"
-#include "app/TViewContext.h"
-#include "app/ViewId.h"
+#include "settings/TConfig.h"
+#include "ui/TViewContext.h"
+#include "ui/ViewId.h"
 
 #include <QMainWindow>
 #include <QTimer>

@@ -1,13 +1,13 @@
 #include "app/ViewFactory.h"
 
-#include "analysis/TfrmCircle.h"
-#include "analysis/TfrmSaleNum.h"
-#include "analysis/TfrmStocks.h"
-#include "app/TViewContext.h"
+#include "analysis/views/TfrmCircle.h"
+#include "analysis/views/TfrmSaleNum.h"
+#include "analysis/views/TfrmStocks.h"
 #include "app/TfrmConfig.h"
 #include "app/TfrmIndex.h"
-#include "browser/TfrmViewUser.h"
-#include "mining/TfrmAdvanceSearch.h"
+#include "browser/views/TfrmViewUser.h"
+#include "mining/views/TfrmAdvanceSearch.h"
+#include "ui/TViewContext.h"
 
 namespace views {
 

@@ -1,7 +1,7 @@
 // The program: parses its options, creates the main window and runs the event loop.
-#include "app/Paths.h"
 #include "app/TfrmMain.h"
 #include "mining/RunFlags.h"
+#include "settings/Paths.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,9 +1,9 @@
 #include "browser/ExportLayout.h"
 
-#include "extract/GbkCodec.h"
-#include "extract/TextOps.h"
 #include "store/Schema.h"
 #include "store/TField.h"
+#include "text/GbkCodec.h"
+#include "text/TextOps.h"
 
 #include <QHash>
 

@@ -1,8 +1,8 @@
 #include "browser/TExportJob.h"
 
-#include "extract/GbkCodec.h"
 #include "store/TConnection.h"
 #include "store/TStatement.h"
+#include "text/GbkCodec.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "cli/CliDatabase.h"
 
-#include "app/Paths.h"
-#include "app/Settings.h"
+#include "settings/Paths.h"
+#include "settings/Settings.h"
 #include "store/TDM.h"
 
 #include <QDir>

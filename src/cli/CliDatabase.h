@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/TConfig.h"
+#include "settings/TConfig.h"
 
 #include <optional>
 

@@ -1,10 +1,10 @@
 #include "cli/CliRunner.h"
 
 #include "cli/JsonOut.h"
-#include "extract/GbkCodec.h"
 #include "extract/TThreadHttp.h"
 #include "mining/RunFlags.h"
-#include "store/Formats.h"
+#include "text/Formats.h"
+#include "text/GbkCodec.h"
 
 #include <QEventLoop>
 #include <QTimer>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/TConfig.h"
 #include "mining/TMiningRun.h"
 #include "mining/TSearchRun.h"
+#include "settings/TConfig.h"
 #include "store/TDM.h"
 
 #include <QElapsedTimer>

@@ -1,14 +1,14 @@
 // kestrova-cli parse: runs the page parsers over saved pages and prints what they read as
 // JSON, for checking a page after the marketplace changes its markup.
 
-#include "app/Paths.h"
-#include "app/Settings.h"
 #include "cli/CliCommand.h"
 #include "cli/JsonOut.h"
-#include "extract/GbkCodec.h"
 #include "extract/THTMLExcavate.h"
 #include "extract/TSearchUser.h"
-#include "extract/TextOps.h"
+#include "settings/Paths.h"
+#include "settings/Settings.h"
+#include "text/GbkCodec.h"
+#include "text/TextOps.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "app/Paths.h"
 #include "cli/CliCommand.h"
+#include "settings/Paths.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "extract/TRegex.h"
+#include "text/TRegex.h"
 
 #include <chrono>
 #include <cstddef>

@@ -2,8 +2,8 @@
 
 #include "extract/CreditLevel.h"
 #include "extract/ExtractSteps.h"
-#include "extract/GbkCodec.h"
-#include "extract/TextOps.h"
+#include "text/GbkCodec.h"
+#include "text/TextOps.h"
 
 #include <cstdint>
 

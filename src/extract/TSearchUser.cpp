@@ -1,8 +1,8 @@
 #include "extract/TSearchUser.h"
 
 #include "extract/ExtractSteps.h"
-#include "extract/GbkCodec.h"
-#include "extract/TextOps.h"
+#include "text/GbkCodec.h"
+#include "text/TextOps.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "extract/TThreadHttp.h"
 
-#include "extract/GbkCodec.h"
+#include "text/GbkCodec.h"
 
 #include <QMetaObject>
 #include <cstdlib>

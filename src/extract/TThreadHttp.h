@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/THttpAgent.h"
 #include "extract/THttpEventSink.h"
+#include "settings/THttpAgent.h"
 
 #include <QPointer>
 #include <QThread>

@@ -1,7 +1,7 @@
 #include "mining/SearchCriteria.h"
 
-#include "extract/GbkCodec.h"
-#include "store/Formats.h"
+#include "text/Formats.h"
+#include "text/GbkCodec.h"
 
 const std::array<SearchCriteria::Category, 50>& SearchCriteria::categories()
 {

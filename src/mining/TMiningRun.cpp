@@ -1,13 +1,13 @@
 #include "mining/TMiningRun.h"
 
-#include "extract/GbkCodec.h"
 #include "extract/TThreadHttp.h"
-#include "extract/TextOps.h"
 #include "mining/RunFlags.h"
 #include "mining/TSaveBarGain.h"
 #include "mining/TSearchRun.h"
-#include "store/Formats.h"
 #include "store/TDM.h"
+#include "text/Formats.h"
+#include "text/GbkCodec.h"
+#include "text/TextOps.h"
 
 TMiningRun::TMiningRun(TDM& dm, QObject* parent) : QObject(parent), m_dm(dm)
 {

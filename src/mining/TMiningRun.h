@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/TConfig.h"
 #include "extract/THTMLExcavate.h"
 #include "mining/TPageFetcher.h"
+#include "settings/TConfig.h"
 
 #include <QDateTime>
 #include <QPointer>

@@ -1,7 +1,7 @@
 #include "mining/TPageFetcher.h"
 
-#include "extract/GbkCodec.h"
 #include "extract/TThreadHttp.h"
+#include "text/GbkCodec.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/TConfig.h"
 #include "extract/THttpEventSink.h"
+#include "settings/TConfig.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

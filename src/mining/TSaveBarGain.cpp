@@ -1,9 +1,9 @@
 #include "mining/TSaveBarGain.h"
 
-#include "extract/GbkCodec.h"
 #include "mining/RunFlags.h"
 #include "store/TConnection.h"
 #include "store/TQuery.h"
+#include "text/GbkCodec.h"
 
 const char TSaveBarGain::kInsertSql[] =
     "insert into "

@@ -1,9 +1,9 @@
 #include "mining/TSearchRun.h"
 
-#include "extract/GbkCodec.h"
 #include "extract/TThreadHttp.h"
 #include "mining/RunFlags.h"
-#include "store/Formats.h"
+#include "text/Formats.h"
+#include "text/GbkCodec.h"
 
 namespace {
 constexpr int kPageSize = 40;

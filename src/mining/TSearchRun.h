@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/TConfig.h"
 #include "extract/THttpEventSink.h"
 #include "extract/TSearchUser.h"
 #include "mining/SearchCriteria.h"
 #include "mining/TPageFetcher.h"
+#include "settings/TConfig.h"
 
 #include <QDateTime>
 #include <QPointer>

@@ -1,6 +1,6 @@
-#include "app/IniFile.h"
+#include "settings/IniFile.h"
 
-#include "extract/GbkCodec.h"
+#include "text/GbkCodec.h"
 
 #include <QFile>
 #include <cerrno>

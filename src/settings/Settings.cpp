@@ -1,8 +1,8 @@
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
-#include "app/IniFile.h"
-#include "extract/TextOps.h"
-#include "store/Formats.h"
+#include "settings/IniFile.h"
+#include "text/Formats.h"
+#include "text/TextOps.h"
 
 #include <QFileInfo>
 #include <algorithm>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/MarketSettings.h"
-#include "app/NetSettings.h"
-#include "app/THttpAgent.h"
+#include "settings/MarketSettings.h"
+#include "settings/NetSettings.h"
+#include "settings/THttpAgent.h"
 
 #include <memory>
 

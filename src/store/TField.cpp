@@ -1,6 +1,6 @@
 #include "store/TField.h"
 
-#include "store/Formats.h"
+#include "text/Formats.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include "store/TTable.h"
 
-#include "extract/GbkCodec.h"
 #include "store/FilterText.h"
 #include "store/SqlValue.h"
 #include "store/TConnection.h"
 #include "store/TStatement.h"
+#include "text/GbkCodec.h"
 
 namespace {
 constexpr int kBlock = 200;

@@ -1,4 +1,4 @@
-#include "extract/GbkCodec.h"
+#include "text/GbkCodec.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
-#include "extract/TRegex.h"
+#include "text/TRegex.h"
 
-#include "extract/GbkCodec.h"
-#include "extract/TextOps.h"
+#include "text/GbkCodec.h"
+#include "text/TextOps.h"
 
 #include <atomic>
 #include <cctype>

@@ -1,7 +1,7 @@
-#include "extract/TextOps.h"
+#include "text/TextOps.h"
 
-#include "extract/GbkCodec.h"
-#include "extract/TRegex.h"
+#include "text/GbkCodec.h"
+#include "text/TRegex.h"
 
 #include <array>
 #include <cstdint>

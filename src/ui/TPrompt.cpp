@@ -1,4 +1,4 @@
-#include "app/TPrompt.h"
+#include "ui/TPrompt.h"
 
 #include <QDialog>
 #include <QFileDialog>

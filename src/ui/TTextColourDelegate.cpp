@@ -1,4 +1,4 @@
-#include "app/TTextColourDelegate.h"
+#include "ui/TTextColourDelegate.h"
 
 void TTextColourDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const
 {

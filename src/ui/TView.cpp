@@ -1,4 +1,4 @@
-#include "app/TView.h"
+#include "ui/TView.h"
 
 TView::TView(QWidget* parent) : QWidget(parent) {}
 

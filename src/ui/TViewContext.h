@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ViewId.h"
+#include "ui/ViewId.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/Paths.h"
 #include "app/TfrmMain.h"
 #include "mining/RunFlags.h"
+#include "settings/Paths.h"
 
 #include <QTemporaryDir>
 #include <QTest>

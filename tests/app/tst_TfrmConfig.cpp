@@ -3,12 +3,12 @@
 #include "FakeViewContext.h"
 #include "TestPrompt.h"
 
-#include "app/IniFile.h"
 #include "app/TfrmConfig.h"
 #include "extract/LoopbackPort.h"
 #include "extract/MarketProcess.h"
 #include "extract/TThreadHttp.h"
 #include "extract/TinyProxy.h"
+#include "settings/IniFile.h"
 
 #include <QComboBox>
 #include <QDir>

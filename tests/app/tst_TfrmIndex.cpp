@@ -3,8 +3,8 @@
 #include "TestPrompt.h"
 #include "TestWindow.h"
 
-#include "app/IniFile.h"
 #include "app/TfrmIndex.h"
+#include "settings/IniFile.h"
 
 #include <QAction>
 #include <QDesktopServices>

@@ -2,8 +2,8 @@
 #include "TestPrompt.h"
 #include "TestWindow.h"
 
-#include "app/IniFile.h"
-#include "app/Settings.h"
+#include "settings/IniFile.h"
+#include "settings/Settings.h"
 
 #include <QAction>
 #include <QDir>

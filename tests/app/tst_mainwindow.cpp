@@ -2,7 +2,7 @@
 #include "TestPrompt.h"
 #include "TestWindow.h"
 
-#include "app/TView.h"
+#include "ui/TView.h"
 
 #include <QAction>
 #include <QMenu>

@@ -2,7 +2,7 @@
 #include "TestPrompt.h"
 #include "TestWindow.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "SamplePages.h"
 #include "extract/THTMLExcavate.h"
-#include "extract/TRegex.h"
 #include "extract/TSearchUser.h"
-#include "extract/TextOps.h"
+#include "text/TRegex.h"
+#include "text/TextOps.h"
 
 #include <gtest/gtest.h>
 #include <random>

@@ -5,9 +5,9 @@
 #include "MarketProcess.h"
 #include "QtTestApp.h"
 
-#include "extract/GbkCodec.h"
-#include "extract/TRegex.h"
-#include "extract/TextOps.h"
+#include "text/GbkCodec.h"
+#include "text/TRegex.h"
+#include "text/TextOps.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 #include "SamplePages.h"
 #include "extract/CreditLevel.h"
 #include "extract/THTMLExcavate.h"
-#include "extract/TextOps.h"
+#include "text/TextOps.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "SamplePages.h"
 #include "extract/THTMLExcavate.h"
-#include "extract/TextOps.h"
+#include "text/TextOps.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "extract/GbkCodec.h"
-#include "extract/TRegex.h"
-#include "extract/TextOps.h"
+#include "text/GbkCodec.h"
+#include "text/TRegex.h"
+#include "text/TextOps.h"
 
 #include <gtest/gtest.h>
 #include <random>

@@ -4,7 +4,7 @@
 // result pages, shop pages and rating pages as the marketplace serves them (GBK, CRLF line
 // ends, indentation, mixed-case markup). Built in UTF-8 here and converted at the end.
 
-#include "extract/GbkCodec.h"
+#include "text/GbkCodec.h"
 
 #include <string>
 #include <vector>

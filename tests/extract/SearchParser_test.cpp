@@ -1,6 +1,6 @@
 #include "SamplePages.h"
-#include "extract/GbkCodec.h"
 #include "extract/TSearchUser.h"
+#include "text/GbkCodec.h"
 
 #include <gtest/gtest.h>
 

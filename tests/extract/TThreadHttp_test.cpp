@@ -4,7 +4,7 @@
 #include "TinyProxy.h"
 #include "WorkerRecorder.h"
 
-#include "extract/GbkCodec.h"
+#include "text/GbkCodec.h"
 
 #include <QElapsedTimer>
 #include <QFile>

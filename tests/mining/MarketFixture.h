@@ -1,14 +1,14 @@
 #pragma once
 
-#include "app/Settings.h"
-#include "extract/GbkCodec.h"
 #include "extract/MarketProcess.h"
 #include "extract/QtTestApp.h"
-#include "extract/TextOps.h"
 #include "mining/RunFlags.h"
 #include "mining/TMiningRun.h"
 #include "mining/TSearchRun.h"
+#include "settings/Settings.h"
 #include "store/TDM.h"
+#include "text/GbkCodec.h"
+#include "text/TextOps.h"
 
 #include <QEventLoop>
 #include <QFile>

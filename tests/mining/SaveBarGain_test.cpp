@@ -1,8 +1,8 @@
-#include "extract/GbkCodec.h"
 #include "extract/QtTestApp.h"
 #include "mining/RunFlags.h"
 #include "mining/TSaveBarGain.h"
 #include "store/TDM.h"
+#include "text/GbkCodec.h"
 
 #include <QEventLoop>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
-#include "extract/GbkCodec.h"
 #include "mining/SearchCriteria.h"
+#include "text/GbkCodec.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The configuration file as a user edits it by hand: what the program writes changes its own
 // lines and nothing else.
 #include "FileBytes.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
+#include "settings/IniFile.h"
+#include "settings/Settings.h"
 #include "store/ReadOnlyPath.h"
 
 #include <QFile>

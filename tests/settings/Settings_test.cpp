@@ -1,6 +1,6 @@
 #include "FileBytes.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
+#include "settings/IniFile.h"
+#include "settings/Settings.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/Paths.h"
-#include "app/Settings.h"
-#include "app/TViewContext.h"
+#include "settings/Paths.h"
+#include "settings/Settings.h"
 #include "store/TDM.h"
+#include "ui/TViewContext.h"
 
 #include <QTemporaryDir>
 #include <QWidget>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/TConfig.h"
-#include "app/TViewContext.h"
+#include "settings/TConfig.h"
 #include "store/TDM.h"
+#include "ui/TViewContext.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/TPrompt.h"
+#include "ui/TPrompt.h"
 
 #include <QAbstractButton>
 #include <QDialog>

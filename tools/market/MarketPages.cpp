@@ -1,6 +1,6 @@
 #include "MarketPages.h"
 
-#include "extract/GbkCodec.h"
+#include "text/GbkCodec.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "MarketServer.h"
 
-#include "extract/GbkCodec.h"
+#include "text/GbkCodec.h"
 
 #include <algorithm>
 #include <chrono>

@@ -3,7 +3,7 @@
 #include "MarketModel.h"
 #include "MarketServer.h"
 
-#include "app/MarketSettings.h"
+#include "settings/MarketSettings.h"
 
 #include <QFile>
 #include <csignal>

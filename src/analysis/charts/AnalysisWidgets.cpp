@@ -1,7 +1,7 @@
 #include "analysis/charts/AnalysisWidgets.h"
 
-#include "store/Formats.h"
 #include "store/TTable.h"
+#include "text/Formats.h"
 
 #include <QComboBox>
 #include <QDateEdit>

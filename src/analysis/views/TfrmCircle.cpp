@@ -1,14 +1,14 @@
-#include "analysis/TfrmCircle.h"
+#include "analysis/views/TfrmCircle.h"
 
 #include "analysis/TAnalysisThread.h"
 #include "analysis/TResultModel.h"
 #include "analysis/charts/AnalysisCharts.h"
 #include "analysis/charts/AnalysisWidgets.h"
 #include "analysis/charts/TShopPanel.h"
-#include "app/TPrompt.h"
-#include "app/TViewContext.h"
-#include "store/Formats.h"
 #include "store/TDM.h"
+#include "text/Formats.h"
+#include "ui/TPrompt.h"
+#include "ui/TViewContext.h"
 
 #include <QChart>
 #include <QChartView>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "analysis/AnalysisRun.h"
-#include "app/TView.h"
+#include "ui/TView.h"
 
 class QChart;
 class QChartView;

@@ -1,4 +1,4 @@
-#include "analysis/TfrmSaleList.h"
+#include "analysis/views/TfrmSaleList.h"
 
 #include "analysis/TResultModel.h"
 #include "store/TCursor.h"

@@ -1,15 +1,15 @@
-#include "analysis/TfrmSaleNum.h"
+#include "analysis/views/TfrmSaleNum.h"
 
 #include "analysis/TAnalysisThread.h"
 #include "analysis/TResultModel.h"
-#include "analysis/TfrmSaleList.h"
 #include "analysis/charts/AnalysisCharts.h"
 #include "analysis/charts/AnalysisWidgets.h"
 #include "analysis/charts/TCrossHair.h"
-#include "app/TPrompt.h"
-#include "app/TViewContext.h"
-#include "store/Formats.h"
+#include "analysis/views/TfrmSaleList.h"
 #include "store/TDM.h"
+#include "text/Formats.h"
+#include "ui/TPrompt.h"
+#include "ui/TViewContext.h"
 
 #include <QChart>
 #include <QChartView>

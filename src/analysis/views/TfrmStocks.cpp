@@ -1,4 +1,4 @@
-#include "analysis/TfrmStocks.h"
+#include "analysis/views/TfrmStocks.h"
 
 #include "analysis/TAnalysisThread.h"
 #include "analysis/TResultModel.h"
@@ -6,10 +6,10 @@
 #include "analysis/charts/AnalysisWidgets.h"
 #include "analysis/charts/TCrossHair.h"
 #include "analysis/charts/TShopPanel.h"
-#include "app/TPrompt.h"
-#include "app/TViewContext.h"
-#include "store/Formats.h"
 #include "store/TDM.h"
+#include "text/Formats.h"
+#include "ui/TPrompt.h"
+#include "ui/TViewContext.h"
 
 #include <QChart>
 #include <QChartView>

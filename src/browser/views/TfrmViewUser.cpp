@@ -1,14 +1,14 @@
-#include "browser/TfrmViewUser.h"
+#include "browser/views/TfrmViewUser.h"
 
-#include "app/TConfig.h"
-#include "app/TPrompt.h"
-#include "app/TTextColourDelegate.h"
-#include "app/TViewContext.h"
 #include "browser/BrowserTexts.h"
 #include "browser/ExportLayout.h"
 #include "browser/TCursorModel.h"
 #include "browser/TExportRun.h"
+#include "settings/TConfig.h"
 #include "store/TDM.h"
+#include "ui/TPrompt.h"
+#include "ui/TTextColourDelegate.h"
+#include "ui/TViewContext.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/TView.h"
 #include "browser/TExportJob.h"
+#include "ui/TView.h"
 
 class QAction;
 class QComboBox;

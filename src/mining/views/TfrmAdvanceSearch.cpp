@@ -1,15 +1,15 @@
-#include "mining/TfrmAdvanceSearch.h"
+#include "mining/views/TfrmAdvanceSearch.h"
 
-#include "app/Paths.h"
-#include "app/TPrompt.h"
-#include "app/TTextColourDelegate.h"
-#include "app/TViewContext.h"
-#include "extract/GbkCodec.h"
 #include "mining/RunFlags.h"
 #include "mining/SearchCriteria.h"
 #include "mining/TMiningRun.h"
 #include "mining/TSearchRun.h"
-#include "store/Formats.h"
+#include "settings/Paths.h"
+#include "text/Formats.h"
+#include "text/GbkCodec.h"
+#include "ui/TPrompt.h"
+#include "ui/TTextColourDelegate.h"
+#include "ui/TViewContext.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

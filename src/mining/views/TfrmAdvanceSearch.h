@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/TView.h"
+#include "ui/TView.h"
 
 #include <QList>
 #include <QStringList>

@@ -1,13 +1,13 @@
 // The three analysis views driven as a user drives them, over a database built for the test.
 #include "StandaloneContext.h"
 #include "TestPrompt.h"
-#include "analysis/TfrmCircle.h"
-#include "analysis/TfrmSaleList.h"
-#include "analysis/TfrmSaleNum.h"
-#include "analysis/TfrmStocks.h"
 #include "analysis/charts/AnalysisCharts.h"
 #include "analysis/charts/TCrossHair.h"
-#include "app/TConfig.h"
+#include "analysis/views/TfrmCircle.h"
+#include "analysis/views/TfrmSaleList.h"
+#include "analysis/views/TfrmSaleNum.h"
+#include "analysis/views/TfrmStocks.h"
+#include "settings/TConfig.h"
 #include "store/TDM.h"
 
 #include <QAbstractButton>

@@ -5,7 +5,7 @@
 #include "TestWindow.h"
 #include "browser/BrowserFixture.h"
 
-#include "browser/TfrmViewUser.h"
+#include "browser/views/TfrmViewUser.h"
 #include "mining/RunFlags.h"
 #include "store/TDM.h"
 

@@ -5,12 +5,12 @@
 #include "TestWindow.h"
 #include "extract/MarketProcess.h"
 
-#include "app/IniFile.h"
-#include "extract/GbkCodec.h"
 #include "mining/SearchCriteria.h"
-#include "mining/TfrmAdvanceSearch.h"
-#include "store/Formats.h"
+#include "mining/views/TfrmAdvanceSearch.h"
+#include "settings/IniFile.h"
 #include "store/TDM.h"
+#include "text/Formats.h"
+#include "text/GbkCodec.h"
 
 #include <QCheckBox>
 #include <QComboBox>

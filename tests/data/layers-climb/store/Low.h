@@ -1,0 +1,3 @@
+#pragma once
+#include "settings/Fine.h"
+#include "ui/High.h"
