@@ -65,6 +65,43 @@ bool SearchCriteria::acceptable() const
     return !shopname.isEmpty() || !sellername.isEmpty() || !keybiz.isEmpty() || category > 0;
 }
 
+namespace {
+
+// A criteria text in the page code page, with the five characters that would change the
+// query's structure escaped: "&" and "=" would start a parameter of their own, "#" would end
+// the query, "%" and "+" would be decoded by the server. Every other byte goes as typed. None
+// of the five can be the second byte of a double-byte character, so bytes are safe to scan.
+std::string queryValue(const QString& text)
+{
+    const std::string raw = gbk::fromQString(text);
+    std::string out;
+    out.reserve(raw.size());
+    for (const char c : raw) {
+        switch (c) {
+        case '&':
+            out += "%26";
+            break;
+        case '#':
+            out += "%23";
+            break;
+        case '%':
+            out += "%25";
+            break;
+        case '+':
+            out += "%2B";
+            break;
+        case '=':
+            out += "%3D";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 std::string SearchCriteria::firstPageUrl(const QString& searchHost) const
 {
     const int index = category >= 0 && category < static_cast<int>(categories().size()) ? category : 0;
@@ -74,7 +111,7 @@ std::string SearchCriteria::firstPageUrl(const QString& searchHost) const
         {"shopname", &shopname}, {"sellername", &sellername}, {"keybiz", &keybiz}, {"loc", &loc}};
     for (const auto& [key, value] : pairs)
         if (!value->isEmpty())
-            url += std::string("&") + key + "=" + gbk::fromQString(*value);
+            url += std::string("&") + key + "=" + queryValue(*value);
     std::string levelList;
     for (int n = 1; n <= kLevels; ++n)
         if (levels[n - 1])

@@ -33,7 +33,8 @@ struct SearchCriteria
     bool acceptable() const;
     static QString refusalMessage() { return QStringLiteral("请输入店铺名称或类别等条件进行搜索！"); }
 
-    // The address of result page 1, in the page code page, texts inserted as typed.
+    // The address of result page 1, in the page code page, texts inserted as typed but for
+    // "&", "#", "%", "+" and "=", which are percent-encoded so that a text stays one value.
     std::string firstPageUrl(const QString& searchHost) const;
     // The address of result page k (k >= 2).
     static std::string furtherPageUrl(const std::string& base, int page);

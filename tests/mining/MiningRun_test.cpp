@@ -216,8 +216,25 @@ TEST_F(MiningRuns, OddCriteriaTextsReachTheMarketplaceAsTyped)
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QByteArray first = log.readAll().split('\n').first();
     const std::string expected =
-        "&shopname=A%20B\"&'" + gbk::fromUtf8("店\U0001F600") + "&loc=" + gbk::fromUtf8("上海") + "&";
+        "&shopname=A%20B\"%26'" + gbk::fromUtf8("店\U0001F600") + "&loc=" + gbk::fromUtf8("上海") + "&";
     EXPECT_TRUE(first.contains(QByteArray::fromStdString(expected))) << first.toStdString();
+}
+
+// "&" and "=" in a name would start a parameter of their own (a level filter here): the name
+// reaches the marketplace as one value.
+TEST_F(MiningRuns, TheCommandLineSendsANameWithQuerySignsAsOneValue)
+{
+    startMarket({"--shops", "5", "--ratings", "1", "--log", m_dir.filePath("requests.log")});
+    QProcess cli;
+    cli.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"),
+              {"--data-dir", m_dir.path(), "search", "--shopname", "小&levels=99", "--count", "1"});
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    QFile log(m_dir.filePath("requests.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray first = log.readAll().split('\n').first();
+    const std::string expected = "?sort=&shopname=" + gbk::fromUtf8("小") + "%26levels%3D99&";
+    EXPECT_TRUE(first.contains(QByteArray::fromStdString(expected + " HTTP/"))) << first.toStdString();
 }
 
 TEST_F(MiningRuns, TheCommandLineFailsOnAFailedDownload)

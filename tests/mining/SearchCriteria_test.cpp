@@ -45,7 +45,7 @@ TEST(SearchCriteria, AddressesKeepKeyOrderLevelsAndTextsAsTyped)
     e.loc = "上海";
     e.category = 5;
     e.levels[13] = e.levels[14] = true;
-    EXPECT_EQ(path(e), "/browse/shop-12.htm?sort=&shopname=A&B C&sellername=" + gbk::fromUtf8("店主") +
+    EXPECT_EQ(path(e), "/browse/shop-12.htm?sort=&shopname=A%26B C&sellername=" + gbk::fromUtf8("店主") +
                            "&keybiz=" + gbk::fromUtf8("女装") + "&loc=" + gbk::fromUtf8("上海") +
                            "&ratesum=14,15");
     EXPECT_EQ(SearchCriteria::furtherPageUrl("http://h/x?sort=&", 3), "http://h/x?sort=&&page=3");
@@ -53,6 +53,32 @@ TEST(SearchCriteria, AddressesKeepKeyOrderLevelsAndTextsAsTyped)
     EXPECT_STREQ(SearchCriteria::categories()[16].code, "1105");
     EXPECT_STREQ(SearchCriteria::categories()[18].code, "1106");
     EXPECT_EQ(QString::fromUtf16(SearchCriteria::categories()[5].text), "MP3\\MP4\\iPod\\录音笔");
+}
+
+// A text stays one value: the characters that would split it, end the query or be decoded
+// by the server are escaped in every text, and nothing else is (blanks, quotes and GBK bytes
+// go as typed).
+TEST(SearchCriteria, StructureCharactersInTextsAreEscapedAndNothingElse)
+{
+    SearchCriteria c;
+    c.shopname = "小&levels=99";
+    c.sellername = "a#b";
+    c.keybiz = "100%+1";
+    c.loc = " =&";
+    EXPECT_EQ(path(c), "/browse/shop-.htm?sort=&shopname=" + gbk::fromUtf8("小") +
+                           "%26levels%3D99&sellername=a%23b&keybiz=100%25%2B1&loc= %3D%26&");
+
+    SearchCriteria untouched;
+    untouched.shopname = "A B\"'<>?/;:@$,[]{}|\\^`~!*()";
+    untouched.keybiz = "数码配件";
+    EXPECT_EQ(path(untouched), "/browse/shop-.htm?sort=&shopname=A B\"'<>?/;:@$,[]{}|\\^`~!*()&keybiz=" +
+                                   gbk::fromUtf8("数码配件") + "&");
+
+    // A double-byte character whose second byte looks like an ASCII sign goes whole, and so
+    // does a four-byte one (digits as its second and fourth bytes).
+    SearchCriteria trail;
+    trail.shopname = "乗丂\U0001F600"; // second bytes "\\" and "@"
+    EXPECT_EQ(path(trail), "/browse/shop-.htm?sort=&shopname=" + gbk::fromUtf8("乗丂\U0001F600") + "&");
 }
 
 TEST(SearchCriteria, LogLines)
