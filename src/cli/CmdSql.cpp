@@ -2,7 +2,9 @@
 #include "cli/CliDatabase.h"
 #include "cli/JsonOut.h"
 #include "store/TDM.h"
+#include "store/TStatement.h"
 
+#include <QElapsedTimer>
 #include <cstdio>
 
 namespace {
@@ -38,34 +40,53 @@ int runSql(const QStringList& args)
     }
     if (!openCliDatabase(dm))
         return 1;
-    TQuery* query = dm.ADOQuery1;
-    query->SetSQL(statement);
+    // Rows are printed as the engine steps to them: a million rows are not held in memory
+    // first, and an endless query shows its rows at once.
+    TStatement statementRun;
+    QHash<QString, QVariant> bound;
     for (const auto& [name, value] : params)
-        query->SetParam(name, value);
-
-    if (!query->ReturnsRows()) {
-        if (!query->lastError().isEmpty()) {
-            std::fprintf(stderr, "%s\n", qPrintable(query->lastError()));
-            return 1;
-        }
-        const int changed = query->ExecSQL();
+        bound.insert(name.toLower(), value);
+    if (!statementRun.prepare(dm.adoCn.handle(), statement) || !statementRun.bind(bound)) {
+        std::fprintf(stderr, "%s\n", qPrintable(statementRun.error()));
+        return 1;
+    }
+    const int columns = statementRun.columnCount();
+    if (columns == 0) {
+        const int changed = statementRun.execute();
         if (changed < 0) {
-            std::fprintf(stderr, "%s\n", qPrintable(query->lastError()));
+            std::fprintf(stderr, "%s\n", qPrintable(statementRun.error()));
             return 1;
         }
         std::printf("{\"changed\": %d}\n", changed);
         return 0;
     }
-    if (!query->Open()) {
-        std::fprintf(stderr, "%s\n", qPrintable(query->lastError()));
-        return 1;
+    QStringList keys = statementRun.columnNames();
+    for (QString& key : keys)
+        key = jsonout::string(key) + QStringLiteral(": ");
+    // Standard output to a pipe is block-buffered; a slow query still shows its rows within
+    // a tenth of a second.
+    QElapsedTimer sinceFlush;
+    sinceFlush.start();
+    while (statementRun.step()) {
+        QString line = QStringLiteral("{");
+        for (int c = 0; c < columns; ++c) {
+            if (c > 0)
+                line += QStringLiteral(", ");
+            line += keys[c] + jsonout::value(statementRun.column(c));
+        }
+        line += QStringLiteral("}\n");
+        const QByteArray bytes = line.toUtf8();
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+        if (sinceFlush.hasExpired(100)) {
+            std::fflush(stdout);
+            sinceFlush.restart();
+        }
     }
-    const QStringList names = query->FieldNames();
-    for (int row = 0; row < query->RecordCount(); ++row) {
-        QStringList pieces;
-        for (int c = 0; c < names.size(); ++c)
-            pieces << jsonout::string(names[c]) + QStringLiteral(": ") + jsonout::value(query->value(row, c));
-        std::printf("{%s}\n", pieces.join(QStringLiteral(", ")).toUtf8().constData());
+    std::fflush(stdout);
+    if (!statementRun.error().isEmpty()) {
+        // The rows before the failure are out already; the status tells they are not all.
+        std::fprintf(stderr, "%s\n", qPrintable(statementRun.error()));
+        return 1;
     }
     return 0;
 }
@@ -76,7 +97,10 @@ const CliRegistration registration{
      QStringLiteral(
          "Runs one statement on the database of the data folder (created when missing) and prints\n"
          "each result row as a JSON object on a line of its own, or {\"changed\": N} for a statement\n"
-         "that returns no rows. Engine errors go to standard error with exit status 1.\n"
+         "that returns no rows. Rows are printed as they are read, so a long result starts at\n"
+         "once. Numbers are JSON numbers; one that is infinite or not a number (select 1e400)\n"
+         "is printed as null, as is NULL. Engine errors go to standard error with exit status 1,\n"
+         "also after some rows have been printed.\n"
          "\n"
          "  --param NAME=VALUE   bind VALUE to :NAME in the statement (names ignore letter case);\n"
          "                       the column the value meets decides how the text is converted\n"

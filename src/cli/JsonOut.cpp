@@ -1,5 +1,7 @@
 #include "cli/JsonOut.h"
 
+#include <cmath>
+
 namespace jsonout {
 
 QString string(const QString& s)
@@ -48,6 +50,9 @@ QString value(const QVariant& v)
     case QMetaType::ULongLong:
         return QString::number(v.toLongLong());
     case QMetaType::Double:
+        // JSON has no infinity or NaN ("inf" would break every reader of the line).
+        if (!std::isfinite(v.toDouble()))
+            return QStringLiteral("null");
         // 15 significant digits, as everywhere else: a sum of prices shows 108.9, not its
         // binary neighbour 108.90000000000001.
         return QString::number(v.toDouble(), 'g', 15);

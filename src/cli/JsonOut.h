@@ -10,7 +10,8 @@ namespace jsonout {
 inline constexpr const char* kShopKeys[] = {"dianzhu", "dianming", "loc", "webaddr", "commodityNum", "addr"};
 
 QString string(const QString& s);
-// Numbers as JSON numbers, texts as strings, booleans as true/false, NULL as null.
+// Numbers as JSON numbers, texts as strings, booleans as true/false, NULL as null; a number
+// that is infinite or not a number is null too.
 QString value(const QVariant& v);
 
 } // namespace jsonout

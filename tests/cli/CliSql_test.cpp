@@ -1,4 +1,5 @@
 #include "cli/CliProcess.h"
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -28,6 +29,49 @@ TEST(CliSql, CreatesTheDatabaseRunsStatementsAndPrintsJsonLines)
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "{\"dianzhu\": \"店主 \\\"甲\\\"\", \"x\": 10.5, \"y\": 0.3, \"zhuce\": null, "
                      "\"updateDate\": \"2026-12-08 00:00:00\"}\n");
+}
+
+TEST(CliSql, NumbersThatJsonCannotHoldArePrintedAsNull)
+{
+    QTemporaryDir dir;
+    const Result r =
+        cli(dir.path(), {"sql", "select 1e400 as big, -1e400 as small, 1e400 - 1e400 as nan, 2.5 as x"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "{\"big\": null, \"small\": null, \"nan\": null, \"x\": 2.5}\n");
+
+    const Result help = cli(dir.path(), {"sql", "--help"});
+    EXPECT_TRUE(help.out.contains("printed as null")) << help.out.toStdString();
+}
+
+// Rows reach standard output while the statement still runs: an endless query shows its first
+// rows at once, and a failure after some rows still ends with status 1.
+TEST(CliSql, RowsAreStreamedAsTheEngineReadsThem)
+{
+    QTemporaryDir dir;
+    ASSERT_EQ(cli(dir.path(), {"sql", "select 1"}).status, 0); // the database exists
+    QProcess p;
+    p.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"),
+            {"--data-dir", dir.path(), "sql",
+             "with recursive c(x) as (select 1 union all select x + 1 from c) select x from c"});
+    ASSERT_TRUE(p.waitForStarted());
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    while (out.count('\n') < 1000 && clock.elapsed() < 20000 && p.state() == QProcess::Running) {
+        p.waitForReadyRead(1000);
+        out += p.readAllStandardOutput();
+    }
+    p.kill();
+    p.waitForFinished();
+    ASSERT_GE(out.count('\n'), 1000);
+    EXPECT_TRUE(out.startsWith("{\"x\": 1}\n{\"x\": 2}\n")) << out.left(40).toStdString();
+
+    // abs() of the smallest integer overflows on the second row, after the first came out.
+    const Result r = cli(
+        dir.path(), {"sql", "select abs(column1) as a from (values (1), (-9223372036854775807 - 1), (2))"});
+    EXPECT_EQ(r.status, 1) << r.out.toStdString();
+    EXPECT_EQ(r.out, "{\"a\": 1}\n");
+    EXPECT_TRUE(r.err.contains("overflow")) << r.err.toStdString();
 }
 
 TEST(CliSql, EngineErrorsGoToStandardErrorWithStatusOne)
