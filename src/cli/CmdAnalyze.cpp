@@ -118,6 +118,10 @@ int runAnalyze(const QStringList& args)
     }
     if (!haveShop)
         return fail(QStringLiteral("--shop ID is required"));
+    // Such a range selects nothing: an empty answer would look like a shop without sales.
+    if (range.end < range.begin)
+        return fail(QStringLiteral("the end date %1 is before the begin date %2")
+                        .arg(range.end.toString(Qt::ISODate), range.begin.toString(Qt::ISODate)));
 
     static const QStringList trendPeriods{"day", "week", "month", "quarter", "year"};
     static const QStringList distPeriods{"hour", "month", "quarter"};
@@ -133,6 +137,15 @@ int runAnalyze(const QStringList& args)
     TDM dm;
     if (!openCliDatabase(dm))
         return 1;
+    TQuery* known = dm.adoq1;
+    known->SetSQL(QStringLiteral("select id from dianBase where id=:id"));
+    known->SetParam(QStringLiteral("id"), range.shop);
+    if (!known->Open())
+        return fail(known->lastError(), 1);
+    const bool shopKnown = known->RecordCount() > 0;
+    known->Close();
+    if (!shopKnown)
+        return fail(QStringLiteral("no shop with id %1 in %2").arg(range.shop).arg(dm.adoCn.path()));
 
     analysis::Result result;
     QWidget panel;

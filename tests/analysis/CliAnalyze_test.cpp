@@ -3,8 +3,10 @@
 #include "cli/CliProcess.h"
 #include "store/StoreFixture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QSet>
 
 namespace {
@@ -117,6 +119,69 @@ TEST_F(CliAnalyze, BadArgumentsAndEngineErrors)
     const Run r = cli({"dist", "--shop", shopId()});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains("no such column: jg")) << r.err.toStdString();
+}
+
+// A shop that is not stored and a range that ends before it begins are usage errors, named;
+// before, both printed nothing with status 0, like a shop without sales.
+TEST_F(CliAnalyze, AnUnknownShopAndAnEndBeforeTheBeginAreNamed)
+{
+    Run r = cli({"rank", "--shop", "999", "--from", "2026-01-01", "--to", "2026-12-31"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.lines.isEmpty());
+    EXPECT_TRUE(r.err.contains("kestrova-cli analyze: no shop with id 999")) << r.err.toStdString();
+
+    for (const char* kind : {"rank", "trend", "dist"}) {
+        r = cli({kind, "--shop", shopId(), "--from", "2026-05-01", "--to", "2026-04-30"});
+        EXPECT_EQ(r.status, 2) << kind;
+        EXPECT_TRUE(r.lines.isEmpty()) << kind;
+        EXPECT_TRUE(r.err.contains("the end date 2026-04-30 is before the begin date 2026-05-01"))
+            << r.err.toStdString();
+    }
+    // One day is a range.
+    r = cli({"trend", "--shop", shopId(), "--from", "2026-03-02", "--to", "2026-03-02"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+}
+
+TEST_F(CliAnalyze, APictureThatCannotBeWrittenIsNamedWithItsCauseAndLeavesNoPart)
+{
+    const QStringList range{"--shop", shopId(), "--from", "2026-01-01", "--to", "2026-12-31"};
+    for (const char* option : {"--png", "--svg"}) {
+        const Run r = cli(QStringList{"dist"} + range + QStringList{option, "/dev/full"});
+        EXPECT_EQ(r.status, 1) << option;
+        EXPECT_TRUE(r.err.contains("kestrova-cli analyze: cannot write /dev/full: No space left on device"))
+            << option << ": " << r.err.toStdString();
+    }
+    Run r = cli(QStringList{"dist"} + range + QStringList{"--png", picture("no/such/folder/d.png")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("cannot write " + picture("no/such/folder/d.png") + ": "))
+        << r.err.toStdString();
+
+    // A limit on the size of files a process may write stops the writing halfway, as a full disk
+    // does: the picture there before stays whole, a new one is not left cut, and no temporary
+    // file is left behind.
+    // The limit (56 KiB) lets the database's own files be read; the drawing of two charts in
+    // SVG is larger.
+    {
+        QFile old(picture("old.svg"));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the picture before");
+    }
+    const QStringList before = QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden);
+    for (const QString& file : {picture("old.svg"), picture("new.svg")}) {
+        QProcess p;
+        p.start("bash", QStringList{"-c", "trap '' XFSZ; ulimit -f 56; exec \"$0\" \"$@\"",
+                                    KESTROVA_BIN_DIR "/kestrova-cli", "--data-dir", m_dir.path(), "analyze",
+                                    "trend"} +
+                            range + QStringList{"--period", "day", "--svg", file});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+        EXPECT_TRUE(err.contains("cannot write " + file + ": File too large")) << err.toStdString();
+    }
+    QFile old(picture("old.svg"));
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), "the picture before");
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), before);
 }
 
 } // namespace

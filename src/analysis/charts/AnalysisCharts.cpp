@@ -3,7 +3,9 @@
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QBuffer>
 #include <QChart>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QImage>
@@ -17,6 +19,11 @@
 #include <QValueAxis>
 #include <QWidget>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace charts {
 namespace {
@@ -241,39 +248,126 @@ void fillDist(QChart* chart, const QString& title, const QStringList& labels, co
     pie->append(slices);
 }
 
+namespace {
+
+// Every byte or false with errno set. Qt's file classes report a write that stops partway
+// (a full disk, a file size limit) as a short count without a cause, so the picture is
+// written with the system calls themselves.
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+// Writes the whole picture or nothing: a regular file goes through a temporary file beside it
+// that replaces it only when every byte is written, so a full disk leaves the old file (or no
+// file) rather than a cut one. A device or a pipe is written straight.
+bool writeWhole(const QString& path, const QByteArray& bytes, QString* error)
+{
+    auto failed = [&](int cause) {
+        if (error)
+            *error =
+                QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(cause)));
+        return false;
+    };
+    const QFileInfo info(path);
+    if (info.isDir())
+        return failed(EISDIR);
+    if (info.exists() && !info.isFile()) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0)
+            return failed(errno);
+        const bool written = writeAll(fd, bytes);
+        const int cause = errno;
+        if (::close(fd) != 0 && written)
+            return failed(errno);
+        return written || failed(cause);
+    }
+    QByteArray temp = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                                        QStringLiteral(".XXXXXX"));
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return failed(errno);
+    // The old file's permissions, or those of a new file under the umask (mkstemp gives 0600).
+    mode_t mode = 0;
+    if (info.exists()) {
+        struct stat st
+        {
+        };
+        mode = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0644;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+    bool written = writeAll(fd, bytes);
+    int cause = errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        cause = errno;
+    }
+    if (written && ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+        written = false;
+        cause = errno;
+    }
+    if (!written) {
+        ::unlink(temp.constData());
+        return failed(cause);
+    }
+    return true;
+}
+
+} // namespace
+
 bool savePicture(QWidget* widget, const QSize& size, const QString& path, bool svg, QString* error)
 {
     widget->resize(size);
     if (widget->layout())
         widget->layout()->activate();
+    // Drawn in memory first: the painters report no write errors of their own.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
     if (svg) {
         QSvgGenerator generator;
-        generator.setFileName(path);
+        generator.setOutputDevice(&buffer);
         generator.setSize(size);
         generator.setViewBox(QRect(QPoint(0, 0), size));
         generator.setTitle(widget->windowTitle());
         QPainter painter;
         if (!painter.begin(&generator)) {
             if (error)
-                *error = QStringLiteral("cannot write %1").arg(path);
+                *error = QStringLiteral("cannot draw the picture for %1").arg(path);
             return false;
         }
         widget->render(&painter);
         painter.end();
-        return QFileInfo(path).size() > 0;
+    } else {
+        QImage image(size, QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        {
+            QPainter painter(&image);
+            widget->render(&painter);
+        }
+        if (!image.save(&buffer, "PNG")) {
+            if (error)
+                *error = QStringLiteral("cannot encode the picture for %1").arg(path);
+            return false;
+        }
     }
-    QImage image(size, QImage::Format_ARGB32);
-    image.fill(Qt::white);
-    {
-        QPainter painter(&image);
-        widget->render(&painter);
-    }
-    if (!image.save(path, "PNG")) {
-        if (error)
-            *error = QStringLiteral("cannot write %1").arg(path);
-        return false;
-    }
-    return true;
+    buffer.close();
+    return writeWhole(path, buffer.data(), error);
 }
 
 } // namespace charts

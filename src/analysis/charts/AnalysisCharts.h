@@ -39,7 +39,8 @@ void fillDist(QChart* chart, const QString& title, const QStringList& labels, co
 QColor barColour(int k);
 
 // Draws a widget (a chart view or a panel of them) at the given size into a PNG or an SVG
-// file; false with error set when the file cannot be written.
+// file; false with error naming the file and the cause when it cannot be written whole, and
+// then no partial file is left.
 bool savePicture(QWidget* widget, const QSize& size, const QString& path, bool svg, QString* error);
 
 } // namespace charts
