@@ -193,17 +193,27 @@ bool TfrmMain::FormCreate()
 {
     runflags::netBusy = false;
     QString error;
-    m_config = settings::load(Paths::configFile(), &error);
+    QString configNotice;
+    m_config = settings::load(Paths::configFile(), &error, &configNotice);
     if (!m_config) {
         qWarning("kestrova: %s: %s", qPrintable(Paths::configFile()), qPrintable(error));
         TPrompt::instance().error(this, QString::fromUtf16(settings::kFatalMessage));
         return false;
     }
+    // Told once, on standard error and in the status bar: a configuration file not understood
+    // (the defaults are in force), a mended or read-only database file.
+    QStringList notices;
+    if (!configNotice.isEmpty()) {
+        qWarning("kestrova: %s", qPrintable(configNotice));
+        notices << configNotice;
+    }
     // A database that cannot be opened is reported; every later action reports its own error.
     if (!m_dm->DataModuleCreate(Paths::databaseFile()))
         TPrompt::instance().error(this, m_dm->OpenError());
     else if (const QString notice = m_dm->OpenNotice(); !notice.isEmpty())
-        setInfo1(notice); // a mended or read-only file, told once
+        notices << notice;
+    if (!notices.isEmpty())
+        setInfo1(notices.join(u' '));
     return true;
 }
 

@@ -80,8 +80,14 @@ int main(int argc, char** argv)
         qWarning("kestrova: --view takes one of: %s", qPrintable(kStartViews.join(QStringLiteral(", "))));
         return 2;
     }
-    if (parser.isSet(dataDir))
+    if (parser.isSet(dataDir)) {
+        // An empty folder name would quietly mean the folder beside the program.
+        if (parser.value(dataDir).isEmpty()) {
+            qWarning("kestrova: --data-dir needs a folder name");
+            return 2;
+        }
         Paths::setDataDir(parser.value(dataDir));
+    }
     // A new collection starts in an empty folder.
     QDir().mkpath(Paths::dataDir());
 

@@ -110,7 +110,7 @@ public:
     {
         m_file.setFileName(target);
         if (!m_file.open(QIODevice::WriteOnly)) {
-            *error = m_file.errorString();
+            *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(target), m_file.errorString());
             return false;
         }
         m_chunk = exportlayout::csvHeader(m_kind) + QStringLiteral("\r\n");
@@ -183,7 +183,7 @@ public:
         // A unique name beside the target, so the final rename stays on one file system.
         QTemporaryFile probe(QFileInfo(target).absolutePath() + QStringLiteral("/.kestrova-XXXXXX.xlsx"));
         if (!probe.open()) {
-            *error = probe.errorString();
+            *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(target), probe.errorString());
             return false;
         }
         probe.setAutoRemove(false);

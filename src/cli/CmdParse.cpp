@@ -2,6 +2,7 @@
 // JSON, for checking a page after the marketplace changes its markup.
 
 #include "cli/CliCommand.h"
+#include "cli/CliDatabase.h"
 #include "cli/JsonOut.h"
 #include "extract/THTMLExcavate.h"
 #include "extract/TSearchUser.h"
@@ -115,13 +116,17 @@ int option(const Arguments& a, const char* name, int fallback)
 
 std::optional<MarketSettings> marketSettings()
 {
-    QDir().mkpath(Paths::dataDir());
+    if (!ensureCliDataDir())
+        return std::nullopt;
     QString error;
-    auto config = settings::load(Paths::configFile(), &error);
+    QString notice;
+    auto config = settings::load(Paths::configFile(), &error, &notice);
     if (!config) {
         fail(QStringLiteral("configuration file %1: %2").arg(Paths::configFile(), error));
         return std::nullopt;
     }
+    if (!notice.isEmpty())
+        fail(notice);
     return config->Market();
 }
 

@@ -13,6 +13,7 @@ struct Options
     SearchCriteria criteria;
     bool mine = false;
     bool newOnly = false;
+    QString miningOnly; // the first option given that means something only when mining
     int from = 1;
     int to = 5000;
     QStringList urls;
@@ -38,6 +39,13 @@ QString refusal(const QString& option)
                                    : QStringLiteral("unknown option %1").arg(option);
 }
 
+// A text of blanks on a command line is a slip (an empty variable in quotes), not a search
+// term: it counts as not given, as an empty text does.
+QString typed(const QString& text)
+{
+    return text.trimmed().isEmpty() ? QString() : text;
+}
+
 bool parse(const QStringList& args, bool urlsAllowed, Options& o)
 {
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -54,18 +62,19 @@ bool parse(const QStringList& args, bool urlsAllowed, Options& o)
         };
         QString v;
         if (a == QLatin1String("--shopname") && value(v))
-            o.criteria.shopname = v;
+            o.criteria.shopname = typed(v);
         else if (a == QLatin1String("--sellername") && value(v))
-            o.criteria.sellername = v;
+            o.criteria.sellername = typed(v);
         else if (a == QLatin1String("--keybiz") && value(v))
-            o.criteria.keybiz = v;
+            o.criteria.keybiz = typed(v);
         else if (a == QLatin1String("--loc") && value(v))
-            o.criteria.loc = v;
+            o.criteria.loc = typed(v);
         else if (a == QLatin1String("--category") && value(v)) {
             if (!number(v, 0, static_cast<int>(SearchCriteria::categories().size()) - 1, o.criteria.category))
                 return bad();
         } else if (a == QLatin1String("--levels") && value(v)) {
-            for (const QString& piece : v.split(u',', Qt::SkipEmptyParts)) {
+            // Every piece must be a level: "1,,3" is a typing slip, not levels 1 and 3.
+            for (const QString& piece : v.split(u',')) {
                 int level = 0;
                 if (!number(piece.trimmed(), 1, SearchCriteria::kLevels, level))
                     return bad();
@@ -77,19 +86,26 @@ bool parse(const QStringList& args, bool urlsAllowed, Options& o)
         } else if (a == QLatin1String("--from") && value(v)) {
             if (!number(v, 1, 1000000, o.from))
                 return bad();
+            o.miningOnly = o.miningOnly.isEmpty() ? a : o.miningOnly;
         } else if (a == QLatin1String("--to") && value(v)) {
             if (!number(v, 1, 1000000, o.to))
                 return bad();
+            o.miningOnly = o.miningOnly.isEmpty() ? a : o.miningOnly;
         } else if (a == QLatin1String("--mine")) {
             o.mine = true;
         } else if (a == QLatin1String("--new-only")) {
             o.newOnly = true;
+            o.miningOnly = o.miningOnly.isEmpty() ? a : o.miningOnly;
         } else if (urlsAllowed && !a.startsWith(QLatin1String("--"))) {
             o.urls << a;
         } else {
             o.problem = refusal(a);
             return false;
         }
+    }
+    if (o.to < o.from) {
+        o.problem = QStringLiteral("--to %1 is below --from %2").arg(o.to).arg(o.from);
+        return false;
     }
     return true;
 }
@@ -105,7 +121,11 @@ std::optional<TConfig> openAll(TDM& dm)
 int runSearch(const QStringList& args)
 {
     Options o;
-    if (!parse(args, false, o)) {
+    // The rating range and --new-only belong to the mining that --mine adds; without it they
+    // would be ignored, and the user would believe they had an effect.
+    if (parse(args, false, o) && !o.mine && !o.miningOnly.isEmpty())
+        o.problem = QStringLiteral("%1 is for mining: give --mine too").arg(o.miningOnly);
+    if (!o.problem.isEmpty()) {
         std::fprintf(stderr, "kestrova-cli search: %s\n", qPrintable(o.problem));
         std::fprintf(
             stderr,
@@ -173,7 +193,7 @@ const CliRegistration searchRegistration{
          "one JSON line per shop found; progress goes to standard error. Exit status 1 when a\n"
          "download or the database fails.\n"
          "\n"
-         "  --shopname T       shop name contains T\n"
+         "  --shopname T       shop name contains T (a text of blanks counts as not given)\n"
          "  --sellername T     shopkeeper's member name contains T\n"
          "  --keybiz T         main business contains T\n"
          "  --loc T            location\n"
@@ -181,8 +201,11 @@ const CliRegistration searchRegistration{
          "  --levels 1,3       seller levels wanted, each from 1 to 15 (default: any)\n"
          "  --count N          shops wanted (default 10; 0: all the directory reports)\n"
          "  --mine             then mine every shop found, as the mine command does\n"
-         "  --from A           with --mine: first rating kept of each shop, counted from 1 (default 1)\n"
-         "  --to B             with --mine: last rating kept of each shop (default 5000)\n"
+         "  --from A           with --mine: the rating walk of each shop starts at rating page\n"
+         "                     ceil(A / 40), pages of 40 ratings counted from 1 (default 1)\n"
+         "  --to B             with --mine: the walk ends after page ceil(B / 40), or the shop's\n"
+         "                     last page if that comes first (default 5000); B not below A. Whole\n"
+         "                     pages are kept: ratings before A or after B on them are stored too\n"
          "  --new-only         with --mine: a stored shop's rating walk stops after the first page\n"
          "                     whose ratings are all stored already\n"
          "  --help             show this text")}};
@@ -196,8 +219,11 @@ const CliRegistration mineRegistration{
          "otherwise each bad one is named on standard error, nothing is stored or fetched and\n"
          "the exit status is 2. Exit status 1 when a download or the database fails.\n"
          "\n"
-         "  --from A   first rating to keep, counted from 1 (default 1)\n"
-         "  --to B     last rating to keep (default 5000)\n"
+         "  --from A   the rating walk of each shop starts at rating page ceil(A / 40), pages of\n"
+         "             40 ratings counted from 1 (default 1)\n"
+         "  --to B     the walk ends after page ceil(B / 40), or the shop's last page if that\n"
+         "             comes first (default 5000); B not below A. Whole pages are kept: ratings\n"
+         "             before A or after B on them are stored too\n"
          "  --new-only for a shop already stored, stop the rating walk after the first page whose\n"
          "             ratings are all stored already\n"
          "  --help     show this text")}};

@@ -40,7 +40,12 @@ int main(int argc, char** argv)
     QStringList args = app->arguments().mid(1);
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString opt = args.takeFirst();
-        if (opt == QLatin1String("--data-dir") && !args.isEmpty()) {
+        if (opt == QLatin1String("--data-dir")) {
+            // An empty folder name would quietly mean the folder beside the program.
+            if (args.isEmpty() || args.first().isEmpty()) {
+                std::fprintf(stderr, "kestrova-cli: --data-dir needs a folder name\n");
+                return 2;
+            }
             Paths::setDataDir(args.takeFirst());
         } else if (opt == QLatin1String("--help")) {
             printUsage(stdout);

@@ -76,6 +76,7 @@ bool IniFile::load()
 {
     m_lines.clear();
     m_original.clear();
+    m_understood = true;
     QFile file(m_path);
     m_existed = file.exists();
     if (!m_existed)
@@ -106,7 +107,28 @@ bool IniFile::load()
         m_lines.push_back(std::move(line));
         at = nl < 0 ? m_original.size() : nl + 1;
     }
+    m_understood = looksLikeSettings();
     return true;
+}
+
+bool IniFile::looksLikeSettings() const
+{
+    // Tab, line ends and form feed occur in text files; any other control byte means binary.
+    for (const char c : m_original) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f') || b == 0x7f)
+            return false;
+    }
+    // Key lines or other text with no section header anywhere: not an INI file. A file of blanks
+    // and comments is merely empty.
+    bool text = false;
+    for (const Line& l : m_lines) {
+        if (l.kind == Kind::Header)
+            return true;
+        const QString s = fromGbk(l.text).trimmed();
+        text = text || !(s.isEmpty() || s.startsWith(u';') || s.startsWith(u'#'));
+    }
+    return !text;
 }
 
 int IniFile::find(const QString& section, const QString& key) const
@@ -187,6 +209,10 @@ void IniFile::setValue(const QString& section, const QString& key, const QString
 
 bool IniFile::save()
 {
+    if (!m_understood) {
+        m_error = QStringLiteral("not a settings file; left as it is");
+        return false;
+    }
     QByteArray out;
     for (const Line& l : m_lines)
         out += l.text + l.end;

@@ -24,6 +24,10 @@ public:
     QString value(const QString& section, const QString& key, const QString& fallback = {}) const;
     void setValue(const QString& section, const QString& key, const QString& value);
 
+    // False after load when the file holds something other than settings text: control bytes
+    // (a binary file) or lines of text without any section header. Such a file is never saved.
+    bool understood() const { return m_understood; }
+
     const QString& path() const { return m_path; }
     const QString& error() const { return m_error; }
 
@@ -45,6 +49,7 @@ private:
     };
 
     static Line parse(const QByteArray& text, int header);
+    bool looksLikeSettings() const;
     int find(const QString& section, const QString& key) const;
     bool writeFile(const QByteArray& bytes);
 
@@ -53,4 +58,5 @@ private:
     std::vector<Line> m_lines;
     QByteArray m_original; // what load read, put back when a save fails halfway
     bool m_existed = false;
+    bool m_understood = true;
 };

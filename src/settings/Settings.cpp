@@ -4,6 +4,7 @@
 #include "text/Formats.h"
 #include "text/TextOps.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 
@@ -74,14 +75,29 @@ int readBounded(const IniFile& ini, const QString& key, int max, int fallback)
 
 } // namespace
 
-std::optional<TConfig> load(const QString& path, QString* error)
+QString notUnderstoodNotice(const QString& path)
 {
+    return QStringLiteral("配置文件 %1 无法识别，已使用默认设置，文件保持原样。")
+        .arg(QDir::toNativeSeparators(path));
+}
+
+std::optional<TConfig> load(const QString& path, QString* error, QString* notice)
+{
+    if (notice)
+        notice->clear();
     if (!QFileInfo::exists(path) && !createDefaults(path, error))
         return std::nullopt;
     IniFile ini(path);
     if (!ini.load()) {
         setError(error, ini.error());
         return std::nullopt;
+    }
+    if (!ini.understood()) {
+        // Reading keys out of a binary file would be guesswork; the defaults are what the user
+        // is told is in force.
+        if (notice)
+            *notice = notUnderstoodNotice(path);
+        return TConfig();
     }
     auto agent = std::make_shared<THttpAgent>();
     auto agentType = readInt(ini, QStringLiteral("AgentType"));
@@ -144,6 +160,8 @@ bool writeLoginDate(const QString& path, QString* error)
         setError(error, ini.error());
         return false;
     }
+    if (!ini.understood())
+        return true; // the user was told at start that the file is left as it is
     ini.setValue(QStringLiteral("Login"), QStringLiteral("date"),
                  formats::dateTime(QDateTime::currentDateTime()));
     if (!ini.save()) {

@@ -13,14 +13,20 @@ inline constexpr char16_t kFatalMessage[] = u"配置文件出错，系统将退�
 
 // Creates the file with its defaults when missing, then reads the proxy settings and the
 // marketplace hosts. Nothing on any error (unreadable, unwritable, non-numeric AgentType or
-// Port); error then tells why.
-std::optional<TConfig> load(const QString& path, QString* error = nullptr);
+// Port); error then tells why. A file that is not a settings file at all (binary, or text
+// without a section header) gives the defaults, with notice set to the text to tell the user
+// once; the file is then never written.
+std::optional<TConfig> load(const QString& path, QString* error = nullptr, QString* notice = nullptr);
+
+// The notice of a configuration file that was not understood.
+QString notUnderstoodNotice(const QString& path);
 
 // Stores the proxy settings (options dialog). False with error when the file cannot be read
-// or written; the file then keeps what it held, and the caller keeps the settings in force.
+// or written, or is not a settings file; the file then keeps what it held, and the caller
+// keeps the settings in force.
 bool saveAgent(const QString& path, const THttpAgent& agent, QString* error = nullptr);
 
-// Writes Login/date = now (at every exit).
+// Writes Login/date = now (at every exit); a file that is not a settings file is left alone.
 bool writeLoginDate(const QString& path, QString* error = nullptr);
 
 } // namespace settings

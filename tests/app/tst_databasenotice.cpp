@@ -2,8 +2,10 @@
 #include "TestPrompt.h"
 #include "TestWindow.h"
 
+#include "settings/Settings.h"
 #include "store/TConnection.h"
 
+#include <QFile>
 #include <QLabel>
 
 class TestDatabaseNotice : public QObject
@@ -31,6 +33,31 @@ private slots:
         QVERIFY(w.start());
         QCOMPARE(w.find<QLabel>("info1")->text(), QString());
         QVERIFY(prompt.errors.isEmpty());
+    }
+
+    // A configuration file that is not one: the defaults are in force, the status bar says so,
+    // and closing the window leaves the file as it was.
+    void aConfigurationFileNotUnderstoodIsToldAndLeftAlone()
+    {
+        TestPrompt prompt;
+        TestWindow w;
+        const QString path = w.dataFile(QStringLiteral("config.ini"));
+        const QByteArray body("PK\x03\x04\0\0not settings\n", 19);
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(body), body.size());
+        }
+        QVERIFY(w.start());
+        QVERIFY2(prompt.errors.isEmpty(), qPrintable(prompt.errors.join(u'\n')));
+        const QString told = w.find<QLabel>("info1")->text();
+        QCOMPARE(told, settings::notUnderstoodNotice(path));
+        QVERIFY(told.contains(path));
+        w.main->close();
+        QVERIFY(prompt.errors.isEmpty());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), body);
     }
 };
 

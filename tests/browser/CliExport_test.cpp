@@ -82,6 +82,15 @@ TEST_F(CliExport, RefusesTextsThatAreNotFiltersAndBadArguments)
               2);
     EXPECT_EQ(cli(dir.path(), {"export", "shops", "--csv", "a.csv", "--xlsx", "b.xlsx"}).status, 2);
 
+    // A folder that is not there: the file is named with the cause, for either format.
+    for (const char* format : {"--csv", "--xlsx"}) {
+        const QString target = dir.filePath("no/such/folder/out.x");
+        r = cli(dir.path(), {"export", "shops", format, target});
+        EXPECT_EQ(r.status, 1) << format;
+        EXPECT_TRUE(r.err.contains(target + ": No such file or directory")) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+
     r = cli(dir.path(), {"export", "--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.contains("--filter TEXT"));

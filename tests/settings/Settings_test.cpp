@@ -71,6 +71,51 @@ TEST(Settings, NonNumericProxyFieldsAreFatal)
     EXPECT_FALSE(settings::load(dir.filePath("missing/dir/config.ini")));
 }
 
+// A file that is not a settings file at all gives the defaults and a notice naming it, and
+// nothing the program does writes into it; a settings file with odd lines is still read.
+TEST(Settings, AFileThatIsNotSettingsGivesTheDefaultsAndIsNeverWritten)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("config.ini");
+    // A picture saved under the name: binary bytes, though a header and a key line are in it.
+    const char picture[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR[Net]\nPort=x\n";
+    const QByteArray png(picture, sizeof picture - 1);
+    for (const QByteArray& body : {png, QByteArray("AgentType=2\r\nServer=proxy.local\r\nPort=3128\r\n"),
+                                   QByteArray("just a note\nPort=x\n"), QByteArray("\0", 1)}) {
+        SCOPED_TRACE(body.toStdString());
+        writeAll(path, body);
+        QString error, notice;
+        auto config = settings::load(path, &error, &notice);
+        ASSERT_TRUE(config) << error.toStdString();
+        EXPECT_TRUE(notice.contains(path)) << notice.toStdString();
+        EXPECT_EQ(notice, settings::notUnderstoodNotice(path));
+        EXPECT_EQ(config->Agent()->AgentType, 0);
+        EXPECT_EQ(config->Agent()->Port, 0);
+        EXPECT_TRUE(config->Agent()->Server.isEmpty());
+        EXPECT_EQ(config->Market().SearchHost, MarketSettings().SearchHost);
+        EXPECT_EQ(config->Net().Retries, NetSettings().Retries);
+
+        EXPECT_TRUE(settings::writeLoginDate(path)); // at exit: nothing to complain about
+        THttpAgent agent;
+        agent.Server = "10.0.0.1";
+        EXPECT_FALSE(settings::saveAgent(path, agent, &error));
+        EXPECT_FALSE(error.isEmpty());
+        EXPECT_EQ(readAll(path), body);
+    }
+    // Blank lines and comments alone, or stray text beside a section, are settings.
+    for (const QByteArray& body : {QByteArray(""), QByteArray("; nothing yet\r\n\r\n# still nothing\r\n"),
+                                   QByteArray("stray text\r\n[Net]\tnote\r\nPort=8080\r\n")}) {
+        SCOPED_TRACE(body.toStdString());
+        writeAll(path, body);
+        QString notice = "unset";
+        auto config = settings::load(path, nullptr, &notice);
+        ASSERT_TRUE(config);
+        EXPECT_TRUE(notice.isEmpty()) << notice.toStdString();
+        EXPECT_TRUE(settings::writeLoginDate(path));
+        EXPECT_TRUE(readAll(path).contains("[Login]"));
+    }
+}
+
 TEST(Settings, SavingAgentAndLoginDateKeepsOtherKeysAndChinese)
 {
     QTemporaryDir dir;
