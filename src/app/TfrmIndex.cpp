@@ -84,6 +84,9 @@ TfrmIndex::LoginInfo TfrmIndex::readConfiguration()
     IniFile ini(Paths::configFile());
     if (!ini.load())
         return {};
+    // A file that is not a settings file was told at start and is left as it is.
+    if (!ini.understood())
+        return {true, QString()};
     const QString version = versionText();
     if (ini.value(kBase, QStringLiteral("ver")) != version) {
         ini.setValue(kBase, QStringLiteral("ver"), version);

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTextBrowser>
 #include <QToolButton>
@@ -30,6 +31,16 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private slots:
+    // An empty folder name would quietly use the folder beside the program.
+    void anEmptyDataFolderNameIsRefused()
+    {
+        QProcess program;
+        program.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova"),
+                      {QStringLiteral("--data-dir"), QString()});
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), 2);
+        QVERIFY(program.readAllStandardError().contains("kestrova: --data-dir needs a folder name"));
+    }
     void aBadConfigurationEndsStartUpWithTheMessage_data()
     {
         QTest::addColumn<QByteArray>("config");
