@@ -2,11 +2,11 @@
 #include "app/TfrmMain.h"
 #include "mining/RunFlags.h"
 #include "settings/Paths.h"
+#include "ui/TPrompt.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QLoggingCategory>
@@ -65,7 +65,9 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     parser.addVersionOption();
     QCommandLineOption dataDir(QStringLiteral("data-dir"),
-                               QStringLiteral("Keep the configuration and the database in DIR."),
+                               QStringLiteral("Keep the configuration and the database in DIR (default: a "
+                                              "writable data/ beside bin/, else "
+                                              "$XDG_DATA_HOME/kestrova)."),
                                QStringLiteral("DIR"));
     QCommandLineOption view(
         QStringLiteral("view"),
@@ -82,8 +84,11 @@ int main(int argc, char** argv)
     }
     if (parser.isSet(dataDir))
         Paths::setDataDir(parser.value(dataDir));
-    // A new collection starts in an empty folder.
-    QDir().mkpath(Paths::dataDir());
+    // A new collection starts in an empty folder; a system-wide install starts the user's own.
+    if (QString error; !Paths::prepareDataDir(&error)) {
+        TPrompt::instance().error(nullptr, error);
+        return 1;
+    }
 
     TfrmMain main;
     if (!main.FormCreate())

@@ -129,6 +129,9 @@ private slots:
                  (QStringList{QStringLiteral("frmAbout|关于 Kestrova"), QStringLiteral("frmConfig|选项")}));
         QCOMPARE(prompt.dialogsLeftOpen, 0);
         QVERIFY(prompt.dialogTexts[0].contains(QStringLiteral(KESTROVA_VERSION)));
+        // The about box names the data folder in use.
+        QVERIFY2(prompt.dialogTexts[0].contains(QDir::toNativeSeparators(w.dataDir.path())),
+                 qPrintable(prompt.dialogTexts[0]));
         // Each use makes a new dialog and frees it afterwards.
         QCOMPARE(w.main->findChildren<QDialog*>().size(), 0);
     }
