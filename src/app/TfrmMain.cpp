@@ -193,6 +193,12 @@ bool TfrmMain::FormCreate()
 {
     runflags::netBusy = false;
     QString error;
+    // A new collection starts in an empty folder; a system-wide install starts the user's own.
+    if (!Paths::prepareDataDir(&error)) {
+        qWarning("kestrova: %s", qPrintable(error));
+        TPrompt::instance().error(this, error);
+        return false;
+    }
     m_config = settings::load(Paths::configFile(), &error);
     if (!m_config) {
         qWarning("kestrova: %s: %s", qPrintable(Paths::configFile()), qPrintable(error));

@@ -2,7 +2,6 @@
 #include "app/TfrmMain.h"
 #include "mining/RunFlags.h"
 #include "settings/Paths.h"
-#include "ui/TPrompt.h"
 
 #include <QAction>
 #include <QApplication>
@@ -84,11 +83,6 @@ int main(int argc, char** argv)
     }
     if (parser.isSet(dataDir))
         Paths::setDataDir(parser.value(dataDir));
-    // A new collection starts in an empty folder; a system-wide install starts the user's own.
-    if (QString error; !Paths::prepareDataDir(&error)) {
-        TPrompt::instance().error(nullptr, error);
-        return 1;
-    }
 
     TfrmMain main;
     if (!main.FormCreate())

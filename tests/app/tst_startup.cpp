@@ -55,6 +55,23 @@ private slots:
         QCOMPARE(readFile(path), config);
     }
 
+    void aDataFolderThatCannotBeCreatedIsNamedAndEndsStartUp()
+    {
+        TestPrompt prompt;
+        TestWindow w;
+        // A file stands where the folder would go, which stops even root.
+        writeFile(w.dataFile(QStringLiteral("file")), "not a folder");
+        const QString folder = w.dataFile(QStringLiteral("file/kestrova"));
+        Paths::setDataDir(folder);
+
+        QVERIFY(!w.start());
+
+        QCOMPARE(prompt.errors.size(), 1);
+        QVERIFY2(prompt.errors[0].contains(QStringLiteral("cannot create the data folder ") + folder),
+                 qPrintable(prompt.errors[0]));
+        QVERIFY(!w.main->isVisible());
+    }
+
     void aDamagedDatabaseIsReportedAndTheProgramGoesOn()
     {
         TestPrompt prompt;
