@@ -2,7 +2,7 @@
 # The Debian package as a user gets it: built once by CPack and unpacked into a folder that
 # stands for /, then checked step by step (each step is a ctest test of its own).
 #   package_test.sh STEP BUILD_DIR VERSION
-# STEP: build | per-user | desktop | metainfo | man | completion
+# STEP: build | per-user | desktop | metainfo | man | completion | lintian
 set -euo pipefail
 step=$1
 build=$2
@@ -10,6 +10,7 @@ version=$3
 work=$build/package-test
 root=$work/root
 fail() { echo "FAIL: $*" >&2; exit 1; }
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 
 case $step in
 build)
@@ -142,6 +143,10 @@ completion)
     complete_line kestrova-cli export ratings --c | grep -qx -- --csv || fail "export --c"
     complete_line kestrova-cli mine --n | grep -qx -- --new-only || fail "mine --n"
     [ -z "$(complete_line kestrova-cli sql --c)" ] || fail "sql offers options it lacks"
+    ;;
+lintian)
+    # Errors fail; warnings are printed for the log (none are expected).
+    lintian --allow-root --fail-on error "$work/kestrova.deb" || fail "lintian"
     ;;
 *)
     fail "unknown step $step"
