@@ -1,5 +1,7 @@
 #include "app/TfrmAbout.h"
 
+#include "app/TfrmIndex.h"
+
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -40,6 +42,11 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent)
     description->setWordWrap(true);
     description->setMinimumWidth(340);
 
+    auto* dataDir = new QLabel(QStringLiteral("数据文件夹：") + TfrmIndex::dataDirText(), this);
+    dataDir->setObjectName(QStringLiteral("dataDirLabel"));
+    dataDir->setWordWrap(true);
+    dataDir->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
     auto* close = new QPushButton(QStringLiteral("关闭"), this);
     close->setObjectName(QStringLiteral("btnClose"));
     close->setDefault(true);
@@ -52,6 +59,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent)
     layout->addWidget(version, 1, 1);
     layout->addWidget(updated, 2, 1);
     layout->addWidget(description, 3, 1);
-    layout->setRowMinimumHeight(4, 8);
-    layout->addWidget(close, 5, 0, 1, 2, Qt::AlignRight);
+    layout->addWidget(dataDir, 4, 1);
+    layout->setRowMinimumHeight(5, 8);
+    layout->addWidget(close, 6, 0, 1, 2, Qt::AlignRight);
 }

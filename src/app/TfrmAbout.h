@@ -2,7 +2,8 @@
 
 #include <QDialog>
 
-// The about box: product name, version, update date, what the program does, "关闭".
+// The about box: product name, version, update date, what the program does, the data folder
+// in use, "关闭".
 // Modal; UI thread only.
 class TfrmAbout : public QDialog
 {

@@ -9,6 +9,7 @@
 #include "ui/TViewContext.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QScrollBar>
@@ -55,6 +56,20 @@ TfrmIndex::TfrmIndex(TViewContext& context, QWidget* parent)
 QString TfrmIndex::versionText()
 {
     return QStringLiteral(KESTROVA_VERSION);
+}
+
+QString TfrmIndex::dataDirText()
+{
+    const QString dir = QDir::toNativeSeparators(Paths::dataDir());
+    switch (Paths::dataDirKind()) {
+    case Paths::Kind::Given:
+        return dir + QStringLiteral("（--data-dir 指定）");
+    case Paths::Kind::Portable:
+        return dir + QStringLiteral("（程序文件夹旁）");
+    case Paths::Kind::User:
+        break;
+    }
+    return dir + QStringLiteral("（本用户的数据文件夹）");
 }
 
 void TfrmIndex::showEvent(QShowEvent* event)
@@ -137,6 +152,7 @@ void TfrmIndex::refresh()
     // The date is a text of the configuration file, shown as text.
     startpage::setInnerHtml(html, QStringLiteral("loginDate"), login.date.toHtmlEscaped());
     startpage::setInnerHtml(html, QStringLiteral("curVer"), versionText().toHtmlEscaped());
+    startpage::setInnerHtml(html, QStringLiteral("dataDir"), dataDirText().toHtmlEscaped());
     if (html.contains(QLatin1String("dataInfo"))) {
         const qlonglong shops = count(QStringLiteral("select count(*) as recordNum from dianBase"));
         const qlonglong trades = count(QStringLiteral(

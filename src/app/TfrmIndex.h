@@ -22,6 +22,8 @@ public:
 
     // The version compiled into the program.
     static QString versionText();
+    // The data folder in use and where it comes from, as the page and the about box show it.
+    static QString dataDirText();
 
     // Reads the start page again and fills its placeholders.
     void refresh();

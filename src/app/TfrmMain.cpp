@@ -193,6 +193,12 @@ bool TfrmMain::FormCreate()
 {
     runflags::netBusy = false;
     QString error;
+    // A new collection starts in an empty folder; a system-wide install starts the user's own.
+    if (!Paths::prepareDataDir(&error)) {
+        qWarning("kestrova: %s", qPrintable(error));
+        TPrompt::instance().error(this, error);
+        return false;
+    }
     QString configNotice;
     m_config = settings::load(Paths::configFile(), &error, &configNotice);
     if (!m_config) {

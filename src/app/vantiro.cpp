@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QLoggingCategory>
@@ -65,7 +64,9 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     parser.addVersionOption();
     QCommandLineOption dataDir(QStringLiteral("data-dir"),
-                               QStringLiteral("Keep the configuration and the database in DIR."),
+                               QStringLiteral("Keep the configuration and the database in DIR (default: a "
+                                              "writable data/ beside bin/, else "
+                                              "$XDG_DATA_HOME/kestrova)."),
                                QStringLiteral("DIR"));
     QCommandLineOption view(
         QStringLiteral("view"),
@@ -88,8 +89,6 @@ int main(int argc, char** argv)
         }
         Paths::setDataDir(parser.value(dataDir));
     }
-    // A new collection starts in an empty folder.
-    QDir().mkpath(Paths::dataDir());
 
     TfrmMain main;
     if (!main.FormCreate())

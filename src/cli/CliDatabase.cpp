@@ -4,32 +4,10 @@
 #include "settings/Settings.h"
 #include "store/TDM.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
-
-bool ensureCliDataDir()
-{
-    const QString dir = Paths::dataDir();
-    std::error_code failure;
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(dir).toStdString()), failure);
-    if (!failure && QFileInfo(dir).isDir())
-        return true;
-    // Without this the engine's "unable to open database file" would be all the user sees.
-    const QString reason =
-        failure ? QString::fromLocal8Bit(failure.message().c_str()) : QStringLiteral("not a folder");
-    std::fprintf(stderr, "kestrova-cli: cannot create the data folder %s: %s\n",
-                 QDir::toNativeSeparators(dir).toLocal8Bit().constData(), reason.toLocal8Bit().constData());
-    return false;
-}
 
 bool openCliDatabase(TDM& dm)
 {
-    if (!ensureCliDataDir())
-        return false;
     if (!dm.DataModuleCreate(Paths::databaseFile())) {
         std::fprintf(stderr, "kestrova-cli: %s\n", dm.OpenError().toLocal8Bit().constData());
         return false;
@@ -41,8 +19,6 @@ bool openCliDatabase(TDM& dm)
 
 std::optional<TConfig> loadCliConfig()
 {
-    if (!ensureCliDataDir())
-        return std::nullopt;
     QString error;
     QString notice;
     std::optional<TConfig> config = settings::load(Paths::configFile(), &error, &notice);

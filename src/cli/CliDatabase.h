@@ -6,11 +6,7 @@
 
 class TDM;
 
-// Creates the data folder when missing; a folder that cannot be made is named on standard
-// error with the reason (false).
-bool ensureCliDataDir();
-
-// Opens the database file of the data folder for a command: a file that cannot be opened is
+// Opens the database file of the data folder (prepared by main before any command): a file that cannot be opened is
 // named on standard error with the engine's message (false); a mend or a read-only file is
 // told there once, and the command goes on.
 bool openCliDatabase(TDM& dm);

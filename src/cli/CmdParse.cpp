@@ -2,7 +2,6 @@
 // JSON, for checking a page after the marketplace changes its markup.
 
 #include "cli/CliCommand.h"
-#include "cli/CliDatabase.h"
 #include "cli/JsonOut.h"
 #include "extract/THTMLExcavate.h"
 #include "extract/TSearchUser.h"
@@ -116,8 +115,6 @@ int option(const Arguments& a, const char* name, int fallback)
 
 std::optional<MarketSettings> marketSettings()
 {
-    if (!ensureCliDataDir())
-        return std::nullopt;
     QString error;
     QString notice;
     auto config = settings::load(Paths::configFile(), &error, &notice);

@@ -21,6 +21,11 @@ void printUsage(FILE* to)
     std::fprintf(to, "usage: kestrova-cli [--data-dir DIR] COMMAND [ARGS...]\n\ncommands:\n");
     for (const CliCommand& c : cliCommands())
         std::fprintf(to, "  %s\n", qPrintable(c.usage));
+    std::fprintf(to, "\noptions:\n"
+                     "  --data-dir DIR   keep the configuration and the database in DIR (default: a\n"
+                     "                   writable data/ beside bin/, else $XDG_DATA_HOME/kestrova)\n"
+                     "  --help           show this text; COMMAND --help explains one command\n");
+    std::fprintf(to, "\ndata folder: %s\n", qPrintable(Paths::dataDirSummary()));
 }
 } // namespace
 
@@ -69,6 +74,10 @@ int main(int argc, char** argv)
             if (!c.help.isEmpty())
                 std::printf("\n%s\n", qPrintable(c.help.trimmed()));
             return 0;
+        }
+        if (QString error; !Paths::prepareDataDir(&error)) {
+            std::fprintf(stderr, "kestrova-cli: %s\n", qPrintable(error));
+            return 1;
         }
         if (c.gui) {
             app.reset();

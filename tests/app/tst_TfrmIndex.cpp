@@ -263,7 +263,7 @@ private slots:
         for (const char* marker :
              {"helpyou://viewUser_/", "helpyou://quickStart1_/", "helpyou://quickStart2_/",
               "helpyou://quickStart3_/", "helpyou://quickStart4_/", "helpyou://help1_/", "helpyou://help2_/",
-              "helpyou://help3_/", "id=\"loginDate\"", "id=\"curVer\"", "id=\"dataInfo\""})
+              "helpyou://help3_/", "id=\"loginDate\"", "id=\"curVer\"", "id=\"dataInfo\"", "id=\"dataDir\""})
             QVERIFY2(shipped.contains(marker), marker);
         QVERIFY(prompt.errors.isEmpty());
         QVERIFY(browser.opened.isEmpty());
@@ -313,7 +313,7 @@ private slots:
         writeFile(context.dataFile(QStringLiteral("index.html")),
                   "<html><head><meta charset=\"gbk\"></head><body>"
                   "<div name='dataInfo'><div>old</div> text</div>|<b id=curVer>?</b>|"
-                  "<p><span id=\"loginDate\">x</span></p>\xd5\xc6\xb9\xf1</body></html>");
+                  "<p><span id=\"loginDate\">x</span></p>\xd5\xc6\xb9\xf1<i id=dataDir>?</i></body></html>");
         TfrmIndex page(context);
         page.show();
         const QString text = pageText(page);
@@ -322,6 +322,9 @@ private slots:
                  qPrintable(text));
         QVERIFY(!text.contains(QStringLiteral("old")));
         QVERIFY(text.contains(QStringLiteral("掌柜")));
+        QVERIFY2(
+            text.contains(QDir::toNativeSeparators(context.dataDir.path()) + QStringLiteral("（--data-dir")),
+            qPrintable(text));
     }
 };
 

@@ -66,6 +66,23 @@ private slots:
         QCOMPARE(readFile(path), config);
     }
 
+    void aDataFolderThatCannotBeCreatedIsNamedAndEndsStartUp()
+    {
+        TestPrompt prompt;
+        TestWindow w;
+        // A file stands where the folder would go, which stops even root.
+        writeFile(w.dataFile(QStringLiteral("file")), "not a folder");
+        const QString folder = w.dataFile(QStringLiteral("file/kestrova"));
+        Paths::setDataDir(folder);
+
+        QVERIFY(!w.start());
+
+        QCOMPARE(prompt.errors.size(), 1);
+        QVERIFY2(prompt.errors[0].contains(QStringLiteral("cannot create the data folder ") + folder),
+                 qPrintable(prompt.errors[0]));
+        QVERIFY(!w.main->isVisible());
+    }
+
     void aDamagedDatabaseIsReportedAndTheProgramGoesOn()
     {
         TestPrompt prompt;
@@ -140,6 +157,9 @@ private slots:
                  (QStringList{QStringLiteral("frmAbout|关于 Kestrova"), QStringLiteral("frmConfig|选项")}));
         QCOMPARE(prompt.dialogsLeftOpen, 0);
         QVERIFY(prompt.dialogTexts[0].contains(QStringLiteral(KESTROVA_VERSION)));
+        // The about box names the data folder in use.
+        QVERIFY2(prompt.dialogTexts[0].contains(QDir::toNativeSeparators(w.dataDir.path())),
+                 qPrintable(prompt.dialogTexts[0]));
         // Each use makes a new dialog and frees it afterwards.
         QCOMPARE(w.main->findChildren<QDialog*>().size(), 0);
     }

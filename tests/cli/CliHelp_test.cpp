@@ -1,5 +1,7 @@
 // Every command explains itself with --help and names an option it does not know.
 #include "cli/CliProcess.h"
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -44,6 +46,27 @@ TEST(CliHelp, EachCommandPrintsItsUsageAndOptions)
                                                          << r.out.toStdString();
         EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
     }
+}
+
+TEST(CliHelp, TheHelpNamesTheDataFolderAndAFolderThatCannotBeMadeFailsTheRun)
+{
+    QTemporaryDir dir;
+    Result help = runCli(dir.filePath("collection"), {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.contains("\ndata folder: " + dir.filePath("collection") + " (--data-dir)\n"))
+        << help.out.toStdString();
+    // --help alone creates nothing.
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
+
+    // A file stands where the folder would go.
+    QFile file(dir.filePath("file"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    Result r = runCli(dir.filePath("file/data"), {"sql", "select 1 as n"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains("cannot create the data folder " + dir.filePath("file/data")))
+        << r.err.toStdString();
 }
 
 TEST(CliHelp, AnUnknownOptionIsNamedWithStatusTwo)
