@@ -1,5 +1,6 @@
 #include "analysis/AnalysisRun.h"
 
+#include "analysis/AnalysisKeys.h"
 #include "store/TConnection.h"
 #include "store/TQuery.h"
 #include "store/TStatement.h"
@@ -58,6 +59,45 @@ bool open(TConnection& connection, const QString& sql, const Range& range, Resul
     return true;
 }
 
+// The column names of a statement, as its rows would carry them, without running it.
+bool columnsOf(TConnection& connection, const QString& sql, Result& result)
+{
+    if (!connection.isOpen()) {
+        result.error = TConnection::notOpenError();
+        return false;
+    }
+    TStatement statement;
+    if (!statement.prepare(connection.handle(), sql)) {
+        result.error = statement.error();
+        return false;
+    }
+    result.columns = statement.columnNames();
+    return true;
+}
+
+// The hour buckets of the range, read over the stored key.
+bool readBuckets(TConnection& connection, const Range& range, bool sellerOnly,
+                 std::vector<keys::Bucket>& buckets, QString& error)
+{
+    Result raw;
+    buckets.clear();
+    if (!open(connection, keys::bucketSql(isRated(range.pj), sellerOnly), range, raw)) {
+        error = raw.error;
+        return false;
+    }
+    buckets.reserve(raw.rows.size());
+    for (const QVariantList& row : raw.rows) {
+        keys::Bucket b;
+        b.shop = row.value(0);
+        b.sum = row.value(1);
+        b.items = row.value(2).toLongLong();
+        b.rows = row.value(3).toLongLong();
+        b.hourKey = row.value(4).toString();
+        buckets.push_back(std::move(b));
+    }
+    return true;
+}
+
 } // namespace
 
 Result runRank(TConnection& connection, const RankRequest& request)
@@ -65,7 +105,7 @@ Result runRank(TConnection& connection, const RankRequest& request)
     Result result;
     // The top N with every row tied with the N-th on both sort keys, as the ranking always
     // showed them; SQLite's LIMIT would cut a tie at random.
-    if (!open(connection, rankSqlAllRows(request), request.range, result))
+    if (!open(connection, keys::rankSql(request), request.range, result))
         return result;
     result.sql = rankSql(request);
     const int num = result.column(QStringLiteral("num"));
@@ -88,12 +128,29 @@ Result runRank(TConnection& connection, const RankRequest& request)
 
 Result runTrend(TConnection& connection, const Range& range, TrendPeriod period, const Progress& progress)
 {
+    // One read of the range's hour buckets answers all three statements: the peaks are the
+    // largest of the series' figures.
     const TrendStatements sql = trendSql(period, isRated(range.pj));
     Result result;
-    if (!open(connection, sql.peakAmount, range, result))
+    result.sql = sql.peakAmount;
+    if (!columnsOf(connection, sql.peakAmount, result))
         return result;
-    if (!result.rows.empty())
-        result.amountPeak = number(result.rows.front().value(0));
+    std::vector<keys::Bucket> buckets;
+    if (!readBuckets(connection, range, true, buckets, result.error))
+        return result;
+    const std::vector<keys::Group> groups = keys::trendGroups(buckets, period);
+    // "top 1 ... order by sum(jg) desc": the period with the largest sum, a sum of NULL
+    // (no prices) below every other; among equal sums the engine keeps the last in key order.
+    const keys::Group* peak = nullptr;
+    for (const keys::Group& g : groups) {
+        if (!peak || (g.sum.isNull() ? peak->sum.isNull()
+                                     : peak->sum.isNull() || g.sum.toDouble() >= peak->sum.toDouble()))
+            peak = &g;
+    }
+    if (peak) {
+        result.rows.push_back({peak->sum, peak->key});
+        result.amountPeak = number(peak->sum);
+    }
     if (result.amountPeak == 0) {
         // Nothing sold (or only at price 0): the charts stay empty.
         result.complete = false;
@@ -101,21 +158,20 @@ Result runTrend(TConnection& connection, const Range& range, TrendPeriod period,
     }
     if (progress)
         progress(10);
-    if (!open(connection, sql.peakCount, range, result))
-        return result;
-    if (!result.rows.empty())
-        result.countPeak = number(result.rows.front().value(0));
+    for (const keys::Group& g : groups)
+        result.countPeak = std::max(result.countPeak, static_cast<double>(g.rows));
     if (progress)
         progress(20);
-    if (!open(connection, sql.series, range, result))
+    result.sql = sql.series;
+    result.rows.clear();
+    if (!columnsOf(connection, sql.series, result))
         return result;
-    const int amount = result.column(QStringLiteral("totalAmount"));
-    const int count = result.column(QStringLiteral("num"));
-    const int key = result.column(QStringLiteral("time1"));
-    for (const QVariantList& row : result.rows) {
-        result.labels << trendLabel(period, row.value(key));
-        result.values << number(row.value(amount));
-        result.counts << number(row.value(count));
+    result.rows.reserve(groups.size());
+    for (const keys::Group& g : groups) {
+        result.rows.push_back({g.sum, g.items, g.key});
+        result.labels << trendLabel(period, g.key);
+        result.values << number(g.sum);
+        result.counts << static_cast<double>(g.items);
     }
     return result;
 }
@@ -123,15 +179,19 @@ Result runTrend(TConnection& connection, const Range& range, TrendPeriod period,
 Result runDist(TConnection& connection, const Range& range, DistPeriod period)
 {
     Result result;
-    if (!open(connection, distSql(period, isRated(range.pj)), range, result))
+    result.sql = distSql(period, isRated(range.pj));
+    if (!columnsOf(connection, result.sql, result))
         return result;
-    const int amount = result.column(QStringLiteral("totalAmount"));
-    const int count = result.column(QStringLiteral("num"));
-    const int key = result.column(QStringLiteral("time1"));
-    for (const QVariantList& row : result.rows) {
-        result.labels << distLabel(period, row.value(key));
-        result.values << number(row.value(amount));
-        result.counts << number(row.value(count));
+    std::vector<keys::Bucket> buckets;
+    if (!readBuckets(connection, range, false, buckets, result.error))
+        return result;
+    const std::vector<keys::Group> groups = keys::distGroups(buckets, period);
+    result.rows.reserve(groups.size());
+    for (const keys::Group& g : groups) {
+        result.rows.push_back({g.shop, g.sum, g.items, g.key});
+        result.labels << distLabel(period, g.key);
+        result.values << number(g.sum);
+        result.counts << static_cast<double>(g.items);
     }
     return result;
 }

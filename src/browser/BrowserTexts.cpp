@@ -118,4 +118,12 @@ QString initialTradeCount()
     return QStringLiteral("掌柜共有0条交易!");
 }
 
+QString exportDone(qlonglong rows, int sheets, const QString& file)
+{
+    QString text = QStringLiteral("已导出%1条记录到 %2").arg(rows).arg(file);
+    if (sheets > 0)
+        text += QStringLiteral("，共%1个工作表").arg(sheets);
+    return text + QStringLiteral("。");
+}
+
 } // namespace browsertexts

@@ -55,6 +55,10 @@ QString stripArrow(const QString& title);
 QString dataInfo(int shops);
 // "掌柜共有N条交易记录!" after the tab is shown (bang), without "!" after a filter or refresh.
 QString tradeCount(int ratings, bool bang);
+// The status text after a finished export: the rows written and, for a spreadsheet (sheets
+// above 0), the worksheets they took, e.g. "已导出1100000条记录到 F，共2个工作表。".
+QString exportDone(qlonglong rows, int sheets, const QString& file);
+
 // The count label's caption before any count.
 QString initialTradeCount();
 

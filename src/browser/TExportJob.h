@@ -15,6 +15,9 @@
 class TExportJob
 {
 public:
+    // The data rows below the header row of one worksheet (1,048,576 rows in all).
+    static constexpr qint64 kSheetRows = 1048575;
+
     enum class Format
     {
         Csv,
@@ -29,6 +32,9 @@ public:
         std::vector<qlonglong> ids; // rows to write, in this order
         QString target;
         QString snapHost; // scheme and host of the snapshot links
+        // Data rows per worksheet; a longer export goes on in further sheets, each with the
+        // header row. Every row a sheet can hold below its header by default.
+        qint64 sheetRows = kSheetRows;
     };
 
     struct Result
@@ -37,6 +43,7 @@ public:
         bool cancelled = false;
         QString error;
         qint64 rows = 0; // rows written (ids whose row was deleted meanwhile are skipped)
+        int sheets = 0;  // worksheets written; 0 for a CSV file
     };
 
     using Progress = std::function<void(qint64 done, qint64 total)>;

@@ -2,12 +2,18 @@
 
 #include "settings/Paths.h"
 #include "settings/Settings.h"
+#include "store/TConnection.h"
 #include "store/TDM.h"
 
 #include <cstdio>
 
 bool openCliDatabase(TDM& dm)
 {
+    // Building the analysis keys of a large existing file takes seconds: say why it waits.
+    TConnection::setBuildNotice([](const QString& text) {
+        std::fprintf(stderr, "kestrova-cli: %s\n", text.toLocal8Bit().constData());
+        std::fflush(stderr);
+    });
     if (!dm.DataModuleCreate(Paths::databaseFile())) {
         std::fprintf(stderr, "kestrova-cli: %s\n", dm.OpenError().toLocal8Bit().constData());
         return false;

@@ -128,8 +128,12 @@ int runExport(const QStringList& args)
         std::fprintf(stderr, "%s\n", result.error.toLocal8Bit().constData());
         return 1;
     }
-    std::printf("{\"rows\": %lld, \"file\": %s}\n", static_cast<long long>(result.rows),
-                jsonout::string(o.file).toUtf8().constData());
+    // A spreadsheet says how many worksheets its rows took.
+    const QString sheets = request.format == TExportJob::Format::Xlsx
+                               ? QStringLiteral(", \"sheets\": %1").arg(result.sheets)
+                               : QString();
+    std::printf("{\"rows\": %lld%s, \"file\": %s}\n", static_cast<long long>(result.rows),
+                sheets.toUtf8().constData(), jsonout::string(o.file).toUtf8().constData());
     return 0;
 }
 
@@ -146,7 +150,9 @@ const CliRegistration registration{
                     "                 buyerOrSaler = true|false; e.g. \"pjName like %abc% and jg >=100\"\n"
                     "--sort TEXT      a column for ascending order, or \"col DESC \" for descending\n"
                     "--csv FILE       write a CSV file (GBK, CRLF lines, the browser's header line)\n"
-                    "--xlsx FILE      write a spreadsheet file (Office Open XML, first sheet)\n"
+                    "--xlsx FILE      write a spreadsheet file (Office Open XML); more rows than one sheet\n"
+                    "                 holds (1,048,575 under its header) go on in further sheets, each\n"
+                    "                 with the header row; the JSON line gives \"sheets\"\n"
                     "The file is written beside its target and replaces it only when complete.")}};
 
 } // namespace

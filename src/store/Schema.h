@@ -38,6 +38,11 @@ const QList<SchemaObject>& objects();
 // The statements that create an empty database (tables, view dianBaseSort, indexes).
 const QStringList& createStatements();
 
+// The stored hour key of a rating, "yyyy-MM-dd HH" cut from pjsj, as SQL over pjInfo; an
+// index holds it per shop (pjInfo_shop_hourkey), next to one in the ranking's group order
+// (pjInfo_shop_itemkey).
+const char* hourKeySql();
+
 // Column names of the two tables in their stored order.
 const QStringList& dianBaseColumns();
 const QStringList& pjInfoColumns();

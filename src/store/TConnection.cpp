@@ -23,12 +23,37 @@ QString TConnection::notOpenError()
 
 namespace {
 
+TConnection::BuildNotice& buildNotice()
+{
+    static TConnection::BuildNotice notice;
+    return notice;
+}
+
 bool writable(const QString& path)
 {
     return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
 }
 
 } // namespace
+
+void TConnection::setBuildNotice(BuildNotice notice)
+{
+    buildNotice() = std::move(notice);
+}
+
+void TConnection::noticeBuild(const QString& piece)
+{
+    if (!buildNotice() || !piece.startsWith(QLatin1String("index pjInfo")))
+        return;
+    sqlite3_stmt* stmt = nullptr;
+    qint64 rows = 0;
+    if (sqlite3_prepare_v2(m_db, "SELECT count(*) FROM pjInfo", -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW)
+        rows = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    if (rows > 0)
+        buildNotice()(QStringLiteral("adding %1 to %2 ratings ...").arg(piece).arg(rows));
+}
 
 bool TConnection::open(const QString& path)
 {
@@ -157,6 +182,8 @@ bool TConnection::ensureSchema()
     // Another program may have mended the file while this one waited for the lock.
     bool ok = missingPieces(missing, statements, fresh);
     for (qsizetype i = 0; ok && i < statements.size(); ++i) {
+        if (!fresh)
+            noticeBuild(missing[i]);
         if (!exec(statements[i])) {
             failOpen(m_error);
             ok = false;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 struct sqlite3;
 
@@ -44,6 +45,12 @@ public:
 
     static QString notOpenError();
 
+    // Told, on the opening thread, before a piece of the schema is built over rows already
+    // stored (an index over a large rating table takes seconds), e.g. "adding index
+    // pjInfo_shop_hourkey to 2000000 ratings ...". Set once at start-up; none by default.
+    using BuildNotice = std::function<void(const QString& text)>;
+    static void setBuildNotice(BuildNotice notice);
+
     bool readOnly() const { return m_readOnly; }
     // Pieces of the schema the last open added, as "table pjInfo", "index dianBase_webaddr".
     const QStringList& mended() const { return m_mended; }
@@ -57,6 +64,7 @@ private:
     bool missingPieces(QStringList& missing, QStringList& statements, bool& fresh);
     bool soundFile();
     void failOpen(const QString& message);
+    void noticeBuild(const QString& piece);
 
     sqlite3* m_db = nullptr;
     QString m_path;

@@ -11,6 +11,8 @@
 namespace gbk {
 
 std::string toUtf8(std::string_view gbkText);
+// A long text (an export's chunk of lines) goes through a table of the code page's bytes of
+// every character below U+10000, filled once by iconv: the same bytes, several times faster.
 std::string fromUtf8(std::string_view utf8Text);
 
 inline QString toQString(std::string_view gbkText)

@@ -171,3 +171,10 @@ TEST_F(BrowserFilterRows, PriceBoundsIncludeTheirLimitsAndSortOrdersTheRows)
     ASSERT_TRUE(ratings->SetFilter(tradeFilter(shop, tradeConditions(in))));
     EXPECT_EQ(column(ratings, "itemId"), QStringList{"y"});
 }
+
+TEST(BrowserTexts, ExportDoneNamesTheRowsTheFileAndTheSheetsOfASpreadsheet)
+{
+    EXPECT_EQ(exportDone(1100000, 2, "/tmp/r.xlsx"), "已导出1100000条记录到 /tmp/r.xlsx，共2个工作表。");
+    EXPECT_EQ(exportDone(0, 1, "r.xlsx"), "已导出0条记录到 r.xlsx，共1个工作表。");
+    EXPECT_EQ(exportDone(3, 0, "r.csv"), "已导出3条记录到 r.csv。");
+}

@@ -6,6 +6,7 @@
 #include "browser/TExportJob.h"
 #include "browser/TExportRun.h"
 #include "extract/QtTestApp.h"
+#include "text/GbkCodec.h"
 
 #include <QDir>
 #include <QFile>
@@ -259,4 +260,95 @@ TEST_F(ExportFixture, TheRunWorksOnAThreadAndTakesOneExportAtATime)
     EXPECT_EQ(progress.last().at(0).toLongLong(), 2);
     EXPECT_EQ(readAll(dir.filePath("s.csv")), handWritten("shops.csv"));
     EXPECT_FALSE(QFile::exists(dir.filePath("other.csv")));
+}
+
+TEST_F(ExportFixture, ALongSpreadsheetGoesOnInMoreSheetsEachWithTheHeaderRow)
+{
+    const auto rows = ids(dm.tb_pjinfo, QString(), "jg DESC ");
+    ASSERT_EQ(rows.size(), 3u);
+    TExportJob::Request r = request(Kind::Ratings, TExportJob::Format::Xlsx, rows, "two.xlsx");
+    r.sheetRows = 2;
+    auto result = TExportJob::run(r);
+    ASSERT_TRUE(result.ok) << result.error.toStdString();
+    EXPECT_EQ(result.rows, 3);
+    EXPECT_EQ(result.sheets, 2);
+    // Exactly full sheets take no empty one after them; a CSV file has no sheets.
+    r.target = dir.filePath("other.xlsx");
+    r.sheetRows = 3;
+    EXPECT_EQ(TExportJob::run(r).sheets, 1);
+    r.ids.clear();
+    EXPECT_EQ(TExportJob::run(r).sheets, 1) << "the header row alone";
+    r.sheetRows = 1;
+    r.ids = rows;
+    EXPECT_EQ(TExportJob::run(r).sheets, 3);
+    EXPECT_EQ(TExportJob::run(request(Kind::Ratings, TExportJob::Format::Csv, rows, "r.csv")).sheets, 0);
+
+    // Batches: an id given twice is written twice, in its places; a deleted one is skipped.
+    std::vector<qlonglong> many;
+    for (int i = 0; i < 700; ++i)
+        many.push_back(rows[static_cast<size_t>(i) % 3]);
+    many.push_back(999999);
+    result = TExportJob::run(request(Kind::Ratings, TExportJob::Format::Csv, many, "many.csv"));
+    ASSERT_TRUE(result.ok) << result.error.toStdString();
+    EXPECT_EQ(result.rows, 700);
+    const QList<QByteArray> lines = readAll(dir.filePath("many.csv")).split('\n');
+    const QList<QByteArray> three = readAll(dir.filePath("r.csv")).split('\n');
+    ASSERT_EQ(lines.size(), 702);
+    for (int i = 0; i < 700; ++i)
+        ASSERT_EQ(lines[i + 1], three[i % 3 + 1]) << i;
+
+    const QString soffice = QStandardPaths::findExecutable("soffice");
+    if (soffice.isEmpty())
+        GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+    const QString out = dir.filePath("out");
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    // Sheet number -1: every sheet to a file of its own, "two-Sheet1.csv" ...
+    p.start(soffice, {"-env:UserInstallation=file://" + dir.filePath("profile"), "--headless", "--convert-to",
+                      "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,true,true,false,false,false,-1",
+                      "--outdir", out, dir.filePath("two.xlsx")});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    const QStringList first =
+        QString::fromUtf8(readAll(out + "/two-Sheet1.csv")).split('\n', Qt::SkipEmptyParts);
+    const QStringList second =
+        QString::fromUtf8(readAll(out + "/two-Sheet2.csv")).split('\n', Qt::SkipEmptyParts);
+    const QString header =
+        "\"评价\",\"评价人\",\"是否为买家\",\"价格\",\"评价时间\",\"商品标题\",\"评价信息\","
+        "\"评价解释\",\"商品链接\"";
+    ASSERT_EQ(second.size(), 2) << second.join('\n').toStdString();
+    EXPECT_EQ(first.first(), header);
+    EXPECT_EQ(second.first(), header);
+    EXPECT_EQ(second[1], "\"中评\",\"卖家乙\",\"(卖家)\",30,\"2026-01-15 23:00:00\",\"+86 电话\",\"一般\","
+                         "\"已处理 谢谢\",\"无法链接商品\"");
+    EXPECT_FALSE(QFile::exists(out + "/two-Sheet3.csv"));
+}
+
+TEST_F(ExportFixture, CsvLinesReadStraightFromTheFileEqualTheLayoutsLines)
+{
+    // Rating CSV lines are built on the stored UTF-8 itself when the values are stored the
+    // usual way; each line must be what the layout builds from the same row's values.
+    using browserdata::addRating;
+    const qlonglong shop = sample.shopA;
+    addRating(dm, shop, "好评", false, QString::fromUtf8("甲\u00a0乙\u3000丙\t丁"), "0.1",
+              "2026-02-03 04:05:06", "I1", "标,题, 😀", "多\r\n行\u2028评价", QString::fromUtf8("解\u202f释"),
+              "T,1");
+    addRating(dm, shop, "中评", true, "", "19.99", "2026-02-03 14:05:06", QString(), "", "", "", "T2");
+    // A link ending in a blank, a time not in the stored form and a price held as text go
+    // the general way, and come out the same.
+    addRating(dm, shop, "坏评", true, "x", "1e21", "2026-02-03 00:00:00", "I3 ", "t", "c", "e", "T3");
+    ASSERT_TRUE(dm.adoCn.exec("insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,jg,trade_id,itemId) "
+                              "values(" +
+                              QString::number(shop) + ",'好评','yes','2026-2-3',' 12 ','T4','I4')"));
+    ASSERT_TRUE(dm.adoCn.exec("insert into pjinfo(dian_id) values(" + QString::number(shop) + ")"));
+    const auto rows = ids(dm.tb_pjinfo, QString(), "id");
+    const auto r = TExportJob::run(request(Kind::Ratings, TExportJob::Format::Csv, rows, "fast.csv"));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    QString want = exportlayout::csvHeader(Kind::Ratings) + "\r\n";
+    for (size_t k = 0; k < rows.size(); ++k) {
+        ASSERT_TRUE(dm.tb_pjinfo->MoveTo(static_cast<int>(k) + 1));
+        want += exportlayout::csvLine(current(dm.tb_pjinfo, Kind::Ratings), browserdata::kSnapHost) + "\r\n";
+    }
+    EXPECT_EQ(rows.size(), 8u);
+    EXPECT_EQ(QString::fromStdString(gbk::toUtf8(readAll(dir.filePath("fast.csv")).toStdString())), want);
+    EXPECT_EQ(readAll(dir.filePath("fast.csv")), QByteArray::fromStdString(gbk::fromQString(want)));
 }

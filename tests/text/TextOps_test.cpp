@@ -30,6 +30,41 @@ TEST(GbkCodec, InvalidBytesBecomeReplacementCharactersNotALostText)
     EXPECT_EQ(gbk::toUtf8(""), "");
 }
 
+// Short pieces cut at character boundaries go through iconv itself: the code page keeps no
+// state, so their bytes joined are what the whole text must give.
+std::string throughIconv(const std::string& utf8)
+{
+    std::string out;
+    size_t at = 0;
+    while (at < utf8.size()) {
+        size_t n = std::min<size_t>(1000, utf8.size() - at);
+        while (at + n < utf8.size() && (static_cast<unsigned char>(utf8[at + n]) & 0xC0) == 0x80)
+            ++n;
+        out += gbk::fromUtf8(utf8.substr(at, n));
+        at += n;
+    }
+    return out;
+}
+
+TEST(GbkCodec, ALongTextGivesTheBytesOfItsPiecesThroughIconv)
+{
+    // Every character below U+10000 but the surrogates, an emoji, and ASCII.
+    QString text;
+    for (char32_t c = 1; c < 0x10000; ++c)
+        if (c < 0xD800 || c > 0xDFFF)
+            text += QChar(static_cast<char16_t>(c));
+    text += QString::fromUtf8("\xF0\x9F\x98\x80 end");
+    const std::string utf8 = text.toStdString();
+    ASSERT_GE(utf8.size(), 4096u);
+    EXPECT_EQ(gbk::fromUtf8(utf8), throughIconv(utf8));
+    const std::string sentence = std::string(3000, 'x') + "质量好，发货快 \xF0\x9F\x98\x80 下次再来";
+    EXPECT_EQ(gbk::toUtf8(gbk::fromUtf8(sentence)), sentence);
+    // Bytes that are not UTF-8 anywhere in a long text: one '?' each, as before.
+    const std::string bad =
+        std::string(5000, 'a') + "\xFF\xC3" + "好评" + "\xED\xA0\x80" + "\xF0\x80\x80\x80";
+    EXPECT_EQ(gbk::fromUtf8(bad), std::string(5000, 'a') + "??" + g("好评") + "???????");
+}
+
 TEST(TextOps, FoldLowersAsciiOnlyAndSkipsDoubleByteCharacters)
 {
     // 0x81 0x41 is a double-byte character whose trail byte is 'A'.

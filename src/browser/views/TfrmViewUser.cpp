@@ -15,6 +15,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFont>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -810,6 +811,7 @@ void TfrmViewUser::startExport(Kind kind, Format format)
     // The rows as the grid shows them now (filter and sort); the cursor itself never moves.
     request.ids = cursor->Keys();
     request.target = target;
+    m_exportTarget = QDir::toNativeSeparators(target);
     request.snapHost = snapHost();
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -832,5 +834,7 @@ void TfrmViewUser::exportDone(const TExportJob::Result& result)
     QApplication::restoreOverrideCursor();
     if (!result.ok && !result.cancelled)
         databaseError(result.error);
+    if (result.ok)
+        m_context.setInfo1(browsertexts::exportDone(result.rows, result.sheets, m_exportTarget));
     emit exportFinished(result);
 }

@@ -100,6 +100,7 @@ private:
     TCursorModel* m_shopModel;
     TCursorModel* m_ratingModel;
     TExportRun* m_export;
+    QString m_exportTarget; // the file of the export under way, for its completion text
     bool m_syncing = false;
 
     QTabWidget* m_pages = nullptr;

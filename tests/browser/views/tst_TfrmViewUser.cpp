@@ -424,6 +424,11 @@ private slots:
         QCOMPARE(b.prompt.saveDialogs.last(),
                  QStringLiteral("Save file|导出 店主甲 交易数据.xlsx|All files (*.xlsx)"));
         QVERIFY(readAll(out.filePath("r.xlsx")).startsWith("PK"));
+        // The status bar tells the rows and the worksheets they took.
+        QCOMPARE(b.w.find<QLabel>("info1")->text(),
+                 QStringLiteral("已导出%1条记录到 %2，共1个工作表。")
+                     .arg(b.ratings()->RecordCount())
+                     .arg(QDir::toNativeSeparators(out.filePath("r.xlsx"))));
 
         // A second export cannot start while one runs; the bar shows the first.
         const int dialogs = b.prompt.saveDialogs.size();

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "analysis/AnalysisSql.h"
+
+#include <QString>
+#include <QVariant>
+#include <vector>
+
+// What the analyses run in place of their statements: equivalents over the stored keys
+// (the indexes pjInfo_shop_hourkey and pjInfo_shop_itemkey), and the regrouping of hour
+// buckets into the periods. The rows come out exactly as the statements would give them.
+// Thread-safe (pure functions).
+namespace analysis::keys {
+
+// The ranking over its group-ordered index: the statement with the time conditions kept
+// off the time index, so the engine groups while it reads instead of sorting every row.
+QString rankSql(const RankRequest& request);
+
+// One row per hour of the range that has ratings (an end hour may come twice, after the
+// others): dian_id, sum(jg), count(itemId), count(*), the hour key. sellerOnly adds
+// "buyerOrSaler=true".
+QString bucketSql(bool rated, bool sellerOnly);
+
+struct Bucket
+{
+    QString hourKey; // "yyyy-MM-dd HH"
+    QVariant shop;
+    QVariant sum;        // NULL when no rating of the hour has a price
+    qlonglong items = 0; // count(itemId)
+    qlonglong rows = 0;  // count(*)
+};
+
+// One period of a trend or distribution, in the statement's order.
+struct Group
+{
+    QVariant key; // text for days, months and years; a whole number for weeks, quarters, hours
+    QVariant shop;
+    QVariant sum; // NULL when no rating of the period has a price
+    qlonglong items = 0;
+    qlonglong rows = 0;
+};
+
+// The period keys as format(), datePart() and hour() give them, from an hour key.
+QVariant trendKey(TrendPeriod period, const QString& hourKey);
+QVariant distKey(DistPeriod period, const QString& hourKey);
+
+// Buckets added up per key, ordered by the key as the statements order it.
+std::vector<Group> regroup(const std::vector<Bucket>& buckets, QVariant (*key)(int period, const QString&),
+                           int period);
+std::vector<Group> trendGroups(const std::vector<Bucket>& buckets, TrendPeriod period);
+std::vector<Group> distGroups(const std::vector<Bucket>& buckets, DistPeriod period);
+
+} // namespace analysis::keys

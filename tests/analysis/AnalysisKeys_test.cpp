@@ -1,0 +1,376 @@
+// The analyses read stored keys instead of running their statements; here every result is
+// held against the statements themselves, run as written on the same file.
+#include "analysis/AnalysisKeys.h"
+#include "analysis/AnalysisRun.h"
+#include "store/StoreFixture.h"
+#include "store/TConnection.h"
+#include "store/TQuery.h"
+#include "text/Formats.h"
+
+#include <QRandomGenerator>
+#include <sqlite3.h>
+
+using namespace analysis;
+
+namespace {
+
+// The statement's rows as the windows' query gives them.
+struct Rows
+{
+    QStringList columns;
+    std::vector<QVariantList> rows;
+    QString error;
+};
+
+Rows described(TConnection& connection, const QString& sql, const Range& range)
+{
+    TQuery query(&connection, QStringLiteral("reference"));
+    query.SetSQL(sql);
+    query.SetParam(QStringLiteral("beginDate"), formats::shortDate(range.begin));
+    query.SetParam(QStringLiteral("endDate"), formats::shortDate(range.end));
+    query.SetParam(QStringLiteral("dianId"), range.shop);
+    if (isRated(range.pj))
+        query.SetParam(QStringLiteral("spj"), range.pj);
+    Rows out;
+    if (!query.Open()) {
+        out.error = query.lastError();
+        return out;
+    }
+    out.columns = query.FieldNames();
+    for (int r = 0; r < query.RecordCount(); ++r) {
+        QVariantList row;
+        for (int c = 0; c < out.columns.size(); ++c)
+            row << query.value(r, c);
+        out.rows.push_back(row);
+    }
+    return out;
+}
+
+// Values and their types: a count must stay a whole number, a day a text.
+QString cell(const QVariant& v)
+{
+    if (v.isNull())
+        return QStringLiteral("NULL");
+    return QString::fromLatin1(v.typeName()) + u':' + v.toString();
+}
+
+std::vector<std::string> cells(const std::vector<QVariantList>& rows)
+{
+    std::vector<std::string> out;
+    for (const QVariantList& row : rows) {
+        QStringList c;
+        for (const QVariant& v : row)
+            c << cell(v);
+        out.push_back(c.join(u'|').toStdString());
+    }
+    return out;
+}
+
+std::vector<std::string> names(const QStringList& columns)
+{
+    std::vector<std::string> out;
+    for (const QString& c : columns)
+        out.push_back(c.toStdString());
+    return out;
+}
+
+double number(const QVariant& v)
+{
+    return v.isNull() ? 0.0 : v.toDouble();
+}
+
+class KeyedAnalyses : public StoreFixture
+{
+protected:
+    Range range(qlonglong shop, const char* from, const char* to, const QString& pj) const
+    {
+        Range r;
+        r.shop = shop;
+        r.begin = QDate::fromString(QString::fromLatin1(from), Qt::ISODate);
+        r.end = QDate::fromString(QString::fromLatin1(to), Qt::ISODate);
+        r.pj = pj;
+        return r;
+    }
+
+    // Every analysis, period, rating choice and trade type over the range, against the
+    // statements; count is the number of rows compared.
+    void expectSameAsStatements(TConnection& c, const Range& base, int* count = nullptr,
+                                const QStringList& pjs = ratingChoices(),
+                                const QList<TradeKind>& kinds = {TradeKind::Any, TradeKind::Sold,
+                                                                 TradeKind::Bought})
+    {
+        for (const QString& pj : pjs) {
+            Range r = base;
+            r.pj = pj;
+            SCOPED_TRACE(pj.toStdString());
+            for (int p = 0; p < trendPeriodChoices().size(); ++p) {
+                const auto period = static_cast<TrendPeriod>(p);
+                SCOPED_TRACE("trend " + std::to_string(p));
+                const TrendStatements sql = trendSql(period, isRated(pj));
+                const Rows amount = described(c, sql.peakAmount, r);
+                ASSERT_TRUE(amount.error.isEmpty()) << amount.error.toStdString();
+                const Result got = runTrend(c, r, period);
+                ASSERT_TRUE(got.ok()) << got.error.toStdString();
+                const double peak = amount.rows.empty() ? 0 : number(amount.rows[0][0]);
+                EXPECT_EQ(got.amountPeak, peak);
+                if (peak == 0) {
+                    EXPECT_FALSE(got.complete);
+                    EXPECT_EQ(got.sql, sql.peakAmount);
+                    EXPECT_EQ(names(got.columns), names(amount.columns));
+                    EXPECT_EQ(cells(got.rows), cells(amount.rows));
+                    continue;
+                }
+                const Rows counts = described(c, sql.peakCount, r);
+                const Rows series = described(c, sql.series, r);
+                EXPECT_TRUE(got.complete);
+                EXPECT_EQ(got.countPeak, counts.rows.empty() ? 0 : number(counts.rows[0][0]));
+                EXPECT_EQ(got.sql, sql.series);
+                EXPECT_EQ(names(got.columns), names(series.columns));
+                EXPECT_EQ(cells(got.rows), cells(series.rows));
+                if (count)
+                    *count += static_cast<int>(series.rows.size());
+            }
+            for (int p = 0; p < distPeriodChoices().size(); ++p) {
+                const auto period = static_cast<DistPeriod>(p);
+                SCOPED_TRACE("distribution " + std::to_string(p));
+                const Rows want = described(c, distSql(period, isRated(pj)), r);
+                ASSERT_TRUE(want.error.isEmpty()) << want.error.toStdString();
+                const Result got = runDist(c, r, period);
+                ASSERT_TRUE(got.ok()) << got.error.toStdString();
+                EXPECT_EQ(got.sql, distSql(period, isRated(pj)));
+                EXPECT_EQ(names(got.columns), names(want.columns));
+                EXPECT_EQ(cells(got.rows), cells(want.rows));
+                if (count)
+                    *count += static_cast<int>(want.rows.size());
+            }
+            for (TradeKind kind : kinds) {
+                for (bool byAmount : {false, true}) {
+                    RankRequest q;
+                    q.range = r;
+                    q.top = 50;
+                    q.byAmount = byAmount;
+                    q.kind = kind;
+                    SCOPED_TRACE("rank " + std::to_string(static_cast<int>(kind)) +
+                                 (byAmount ? " amount" : ""));
+                    // Every ranked row in order, not only the top: ties come in the same order.
+                    const Rows want = described(c, rankSqlAllRows(q), r);
+                    ASSERT_TRUE(want.error.isEmpty()) << want.error.toStdString();
+                    const Rows keyed = described(c, keys::rankSql(q), r);
+                    EXPECT_EQ(names(keyed.columns), names(want.columns));
+                    EXPECT_EQ(cells(keyed.rows), cells(want.rows));
+                    const Result got = runRank(c, q);
+                    EXPECT_EQ(got.sql, rankSql(q));
+                    ASSERT_LE(static_cast<size_t>(got.rowCount()), want.rows.size());
+                    EXPECT_EQ(cells(got.rows), cells(std::vector<QVariantList>(
+                                                   want.rows.begin(), want.rows.begin() + got.rowCount())));
+                    if (count)
+                        *count += static_cast<int>(want.rows.size());
+                }
+            }
+        }
+    }
+
+    bool add(qlonglong shop, const char* pj, bool sold, const char* when, const char* item,
+             const QVariant& price)
+    {
+        TQuery* q = dm.ADOQuery2;
+        q->SetSQL(QString::fromLatin1(kRatingInsert));
+        q->SetParam("dianId", shop);
+        q->SetParam("pj", QString::fromUtf8(pj));
+        q->SetParam("buyerorSaler", sold ? QStringLiteral("True") : QStringLiteral("False"));
+        q->SetParam("pjsj", QString::fromLatin1(when));
+        q->SetParam("trade_id", QStringLiteral("T"));
+        q->SetParam("itemid", item ? QVariant(QString::fromLatin1(item)) : QVariant());
+        q->SetParam("itemtitle", QStringLiteral("商品") + QString::fromLatin1(item ? item : "?"));
+        q->SetParam("pjName", QStringLiteral("买家"));
+        q->SetParam("jg", price);
+        q->SetParam("pjinfo", QStringLiteral("好"));
+        q->SetParam("pjjs", QString());
+        q->SetParam("itemId_pjsj", QString());
+        return q->ExecSQL() == 1;
+    }
+
+    void addHandBuilt(qlonglong shop, qlonglong other)
+    {
+        // Midnights on the range's ends, the last second of a day, weeks across two new years
+        // (the week number ignores the year), a rating without a price, one without an item,
+        // a zero price, purchases, every rating word and a second shop at the same times.
+        ASSERT_TRUE(add(shop, "好评", true, "2025-12-31 00:00:00", "A", 10.5));
+        ASSERT_TRUE(add(shop, "好评", true, "2025-12-31 23:59:59", "A", 10.5));
+        ASSERT_TRUE(add(shop, "中评", true, "2026-01-01 00:00:00", "A", 12));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-01-01 00:00:01", "B", 0.25));
+        ASSERT_TRUE(add(shop, "坏评", true, "2026-01-03 13:30:00", "B", 0.25));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-01-04 13:00:00", "C", QVariant()));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-01-04 13:59:59", nullptr, 7));
+        ASSERT_TRUE(add(shop, "好评", false, "2026-01-05 08:00:00", "D", 99));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-03-31 23:00:00", "E", 0));
+        ASSERT_TRUE(add(shop, "中评", true, "2026-04-01 00:00:00", "E", 0));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-06-30 12:00:00", "C", 3.5));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-12-31 00:00:00", "C", 3.5));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-12-31 00:00:01", "C", 3.5));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-08-10 10:00:00", "F", QVariant()));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-08-11 10:00:00", "F", QVariant()));
+        ASSERT_TRUE(add(shop, "坏评", false, "2027-01-01 09:15:00", "A", 10.5));
+        ASSERT_TRUE(add(shop, "好评", true, "2027-01-02 09:15:00", "A", 10.5));
+        ASSERT_TRUE(add(other, "好评", true, "2026-01-01 00:00:01", "A", 1000));
+        ASSERT_TRUE(add(other, "好评", true, "2026-06-30 12:00:00", "B", 2000));
+    }
+};
+
+TEST_F(KeyedAnalyses, HandBuiltRatingsGiveTheStatementsRowsForEveryRange)
+{
+    const qlonglong shop = addShop("店一", "http://127.0.0.1:8631/shop/1");
+    const qlonglong other = addShop("店二", "http://127.0.0.1:8631/shop/2");
+    addHandBuilt(shop, other);
+    const char* ranges[][2] = {
+        {"2025-01-01", "2027-12-31"}, // everything
+        {"2025-12-31", "2026-12-31"}, // both ends on a stored midnight
+        {"2026-01-01", "2026-01-01"}, // one day: only its midnight, and only with a rating
+        {"2026-01-04", "2026-01-05"}, // inside one hour bucket's day
+        {"2026-03-31", "2026-04-01"}, // only zero prices: the trend ends early
+        {"2026-05-01", "2026-05-31"}, // nothing
+        {"2026-08-10", "2026-08-12"}, // only ratings without a price
+        {"2026-12-31", "2026-01-01"}, // end before begin
+    };
+    for (const auto& r : ranges) {
+        SCOPED_TRACE(std::string(r[0]) + " .. " + r[1]);
+        expectSameAsStatements(dm.adoCn, range(shop, r[0], r[1], QString()));
+    }
+    // A shop without ratings at all.
+    expectSameAsStatements(dm.adoCn, range(addShop("店三", "http://127.0.0.1:8631/shop/3"), "2025-01-01",
+                                           "2027-12-31", QString()));
+}
+
+TEST_F(KeyedAnalyses, TheKeysIndexesCarryTheStatementsAndStayPlainSql)
+{
+    // What the analyses run reads their index, never a sort of the shop's ratings.
+    auto plan = [&](const QString& sql) {
+        TQuery q(&dm.adoCn, QStringLiteral("plan"));
+        q.SetSQL(QStringLiteral("explain query plan ") + sql);
+        q.SetParam("beginDate", "2026-01-01");
+        q.SetParam("endDate", "2026-12-31");
+        q.SetParam("dianId", 1);
+        q.SetParam("spj", "好评");
+        EXPECT_TRUE(q.Open()) << q.lastError().toStdString();
+        QStringList out;
+        for (int r = 0; r < q.RecordCount(); ++r)
+            out << q.value(r, 3).toString();
+        return out.join(u'\n');
+    };
+    for (bool rated : {false, true}) {
+        for (bool seller : {false, true}) {
+            const QString p = plan(keys::bucketSql(rated, seller));
+            EXPECT_TRUE(p.contains("COVERING INDEX pjInfo_shop_hourkey")) << p.toStdString();
+            EXPECT_FALSE(p.contains("TEMP B-TREE")) << p.toStdString();
+        }
+    }
+    RankRequest q;
+    q.range.pj = "好评";
+    const QString p = plan(keys::rankSql(q));
+    EXPECT_TRUE(p.contains("COVERING INDEX pjInfo_shop_itemkey")) << p.toStdString();
+    EXPECT_FALSE(p.contains("TEMP B-TREE FOR GROUP BY")) << p.toStdString();
+
+    // A connection without the program's functions writes and checks the file: no key
+    // depends on one of them.
+    addShop("店一", "http://127.0.0.1:8631/shop/1");
+    dm.adoCn.close();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path().toUtf8().constData(), &db), SQLITE_OK);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db,
+                           "insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
+                           "values(1,'好评',1,'2026-02-02 10:00:00','A','a',1.5)",
+                           nullptr, nullptr, &error),
+              SQLITE_OK)
+        << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok");
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+}
+
+TEST_F(KeyedAnalyses, AFileFromBeforeTheKeysGetsThemAtOpenAndTheSameResults)
+{
+    const qlonglong shop = addShop("店一", "http://127.0.0.1:8631/shop/1");
+    const qlonglong other = addShop("店二", "http://127.0.0.1:8631/shop/2");
+    addHandBuilt(shop, other);
+    dm.adoCn.close();
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path().toUtf8().constData(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "DROP INDEX pjInfo_shop_hourkey; DROP INDEX pjInfo_shop_itemkey", nullptr,
+                               nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    QStringList notices;
+    TConnection::setBuildNotice([&](const QString& text) { notices << text; });
+    TConnection c;
+    ASSERT_TRUE(c.open(path())) << c.error().toStdString();
+    TConnection::setBuildNotice({});
+    EXPECT_EQ(c.mended(), (QStringList{"index pjInfo_shop_hourkey", "index pjInfo_shop_itemkey"}));
+    EXPECT_EQ(notices, (QStringList{"adding index pjInfo_shop_hourkey to 19 ratings ...",
+                                    "adding index pjInfo_shop_itemkey to 19 ratings ..."}));
+    expectSameAsStatements(c, range(shop, "2025-12-31", "2026-12-31", QString()));
+    // Once: the next open finds nothing to add.
+    ASSERT_TRUE(c.open(path()));
+    EXPECT_TRUE(c.mended().isEmpty());
+}
+
+TEST_F(KeyedAnalyses, AMillionGeneratedRatingsGiveTheStatementsRows)
+{
+    // A large shop among smaller ones, written straight into the file, as the saver would
+    // leave them; prices in quarters, so every sum is exact in any order of adding.
+    const qlonglong shop = addShop("大店", "http://127.0.0.1:8631/shop/1");
+    const qlonglong small = addShop("小店", "http://127.0.0.1:8631/shop/2");
+    constexpr int kRatings = 1000000;
+    sqlite3* db = dm.adoCn.handle();
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db,
+                                 "insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
+                                 "values(?,?,?,?,?,?,?)",
+                                 -1, &st, nullptr),
+              SQLITE_OK);
+    QRandomGenerator random(19);
+    const char* words[] = {"好评", "好评", "中评", "坏评"};
+    const QDateTime first(QDate(2025, 11, 1), QTime(0, 0));
+    for (int i = 0; i < kRatings; ++i) {
+        const qint64 second = random.bounded(static_cast<qint64>(430) * 86400);
+        // Some at a whole day's midnight, where the range's ends cut.
+        const QDateTime when = first.addSecs(i % 97 == 0 ? second / 86400 * 86400 : second);
+        const QByteArray stamp = when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1();
+        const int item = static_cast<int>(random.bounded(300));
+        const QByteArray itemId = QByteArray::number(1000 + item);
+        const QByteArray title = QStringLiteral("商品%1").arg(item).toUtf8();
+        sqlite3_bind_int64(st, 1, i % 3 == 0 ? small : shop);
+        sqlite3_bind_text(st, 2, words[random.bounded(4)], -1, SQLITE_STATIC);
+        sqlite3_bind_int(st, 3, random.bounded(10) == 0 ? 0 : 1);
+        sqlite3_bind_text(st, 4, stamp.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 5, itemId.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 6, title.constData(), -1, SQLITE_TRANSIENT);
+        if (i % 1000 == 7)
+            sqlite3_bind_null(st, 7);
+        else
+            sqlite3_bind_double(st, 7, (item % 40) * 2.5 + random.bounded(4) * 0.25);
+        ASSERT_EQ(sqlite3_step(st), SQLITE_DONE);
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    int rows = 0;
+    // The whole year, and a range whose ends fall inside the data.
+    // Each statement runs for a second or so here: the unrated and one rated choice, and the
+    // ranking's sales and purchases.
+    const QStringList pjs{QStringLiteral("不限"), QStringLiteral("中评")};
+    expectSameAsStatements(dm.adoCn, range(shop, "2026-01-01", "2026-12-31", QString()), &rows, pjs,
+                           {TradeKind::Any, TradeKind::Bought});
+    expectSameAsStatements(dm.adoCn, range(shop, "2025-12-15", "2026-02-01", QString()), &rows,
+                           {QStringLiteral("不限")}, {TradeKind::Any});
+    EXPECT_GT(rows, 5000);
+}
+
+} // namespace
