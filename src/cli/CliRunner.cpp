@@ -151,17 +151,27 @@ int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to, b
         m_failed = true;
         line(e);
     });
-    connect(&run, &TMiningRun::shopSaved, this, [&](const QString& id, int stored, int failed) {
-        std::printf("{\"shopId\": %s, \"stored\": %d, \"failed\": %d}\n", qPrintable(id), stored, failed);
+    connect(&run, &TMiningRun::shopFailed, this, [&](const QString& id, const QString& reason) {
+        std::printf("{\"shopId\": %s, \"stored\": 0, \"failed\": 0, \"complete\": false, \"error\": %s}\n",
+                    qPrintable(id), jsonout::string(reason).toUtf8().constData());
         std::fflush(stdout);
-        // Ratings the database refused are lost: the command has not done its work.
-        if (failed > 0) {
-            m_failed = true;
-            line(QStringLiteral("shop %1: %2 ratings could not be stored").arg(id).arg(failed));
-        }
-        if (over && !runflags::savingRatings)
-            loop.quit();
+        m_failed = true;
+        line(QStringLiteral("shop %1: %2").arg(id, reason));
     });
+    connect(&run, &TMiningRun::shopSaved, this,
+            [&](const QString& id, int stored, int failed, bool complete) {
+                std::printf("{\"shopId\": %s, \"stored\": %d, \"failed\": %d, \"complete\": %s}\n",
+                            qPrintable(id), stored, failed, complete ? "true" : "false");
+                std::fflush(stdout);
+                // Ratings the database refused are lost: the command has not done its work. After a
+                // fault of the database itself its message says why instead.
+                if (failed > 0 && !run.faulted()) {
+                    m_failed = true;
+                    line(QStringLiteral("shop %1: %2 ratings could not be stored").arg(id).arg(failed));
+                }
+                if (over && !runflags::savingRatings)
+                    loop.quit();
+            });
     connect(&run, &TMiningRun::finished, this, [&](bool) {
         over = true;
         if (!runflags::savingRatings)

@@ -19,6 +19,7 @@ TMiningRun::TMiningRun(TDM& dm, QObject* parent) : QObject(parent), m_dm(dm)
         if (m_stopped || !m_extractor)
             return;
         // Without its page the shop cannot go on: keep what was read and end the run.
+        m_shopComplete = false;
         emit downloadFailed(error);
         cancel();
     });
@@ -68,6 +69,7 @@ TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord
     m_domain = config.Market().Domain;
     m_minedCount = 0;
     m_error.clear();
+    m_faulted = false;
     emit shopStarted(QString());
     emit totalRatingsChanged(0);
     emit ratingsReadChanged(0);
@@ -99,14 +101,26 @@ TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord
 
 bool TMiningRun::storeShop(const Row& row)
 {
+    // Look-up and insert in one transaction, so that two programs storing the same shop at
+    // once make one row for its address.
+    TConnection& cn = m_dm.adoCn;
+    const bool own = !cn.inTransaction();
+    if (own && !cn.beginTransaction()) {
+        m_error = cn.error();
+        return false;
+    }
+    auto fail = [&](const QString& error) {
+        m_error = error;
+        if (own)
+            cn.rollback();
+        return false;
+    };
     TQuery* q = m_dm.adoq1;
     const QString webaddr = row.texts.value(3);
     q->SetSQL(QStringLiteral("select * from dianbase where webaddr=:webaddr"));
     q->SetParam(QStringLiteral("webaddr"), webaddr);
-    if (!q->Open()) {
-        m_error = q->lastError();
-        return false;
-    }
+    if (!q->Open())
+        return fail(q->lastError());
     const bool found = q->RecordCount() > 0;
     q->Close();
     q->SetSQL(
@@ -124,10 +138,10 @@ bool TMiningRun::storeShop(const Row& row)
     q->SetParam(QStringLiteral("updateDate"), formats::dateTime(QDateTime::currentDateTime()));
     q->SetParam(QStringLiteral("commodityKind"), row.texts.value(6));
     q->SetParam(QStringLiteral("webaddr"), webaddr);
-    if (q->ExecSQL() < 0) {
-        m_error = q->lastError();
-        return false;
-    }
+    if (q->ExecSQL() < 0)
+        return fail(q->lastError());
+    if (own && !cn.commit())
+        return fail(cn.error());
     return true;
 }
 
@@ -174,6 +188,7 @@ bool TMiningRun::mineRow(int r)
     m_newRead = 0;
     m_extractor = std::make_shared<THTMLExcavate>(m_fromRecord, m_toRecord, gbk::fromQString(m_ratingHost));
     m_saverStarted = false;
+    m_shopComplete = true;
     emit statusText(QStringLiteral("正在挖掘第%1个掌柜的成交数据...").arg(m_minedCount + 1));
     emit savedCountChanged(m_minedCount);
     runflags::netBusy = true;
@@ -202,6 +217,15 @@ void TMiningRun::onPage(const std::string& body)
     if (!m_extractor->Ready()) {
         setShopProgress(2);
         m_extractor->LoadProfilePage(page);
+        if (m_extractor->RatingUrlBase().empty()) {
+            // Not a shop page of this marketplace (its home page, a shop on another host):
+            // no rating address can be built, so the shop ends here and the run goes on.
+            m_extractor.reset();
+            emit cancelEnabledChanged(false);
+            emit shopFailed(m_currentShopId, noRatingLinkReason());
+            mineFrom(m_currentRow);
+            return;
+        }
         setShopProgress(m_shopProgress + 5);
         fetchRatingPage();
         m_timer.start();
@@ -288,56 +312,81 @@ void TMiningRun::shopFinished()
         return;
     m_saverStarted = true;
     const THTMLExcavate& x = *m_extractor;
-    if (!x.Ratings().empty()) {
-        TQuery* q = m_dm.ADOQuery1;
-        q->SetSQL(QStringLiteral(
-            "update dianBase set buyLevel=:buyLevel,buyerCredit=:buyerCredit,saleLevel=:saleLevel,"
-            "salerCredit=:salerCredit,createDate=:createDate, buyerGood=:buyerGood,buyerNotBad=:buyerNotBad,"
-            "buyerBad=:buyerBad,salerGood=:salerGood,salerNotBad=:salerNotBad,salerBad=:salerBad,"
-            "salerGoodRate=:salerGoodRate,buyerGoodRate=:buyerGoodRate where id=:Id"));
-        q->SetParam(QStringLiteral("buyLevel"), x.buyLevel());
-        q->SetParam(QStringLiteral("buyerCredit"), x.buyerCredit());
-        q->SetParam(QStringLiteral("saleLevel"), x.saleLevel());
-        q->SetParam(QStringLiteral("salerCredit"), x.salerCredit());
-        q->SetParam(QStringLiteral("createDate"), gbk::toQString(x.createDate()));
-        q->SetParam(QStringLiteral("buyerGood"), x.buyerGood());
-        q->SetParam(QStringLiteral("buyerNotBad"), x.buyerNotBad());
-        q->SetParam(QStringLiteral("buyerBad"), x.buyerBad());
-        q->SetParam(QStringLiteral("salerGood"), x.salerGood());
-        q->SetParam(QStringLiteral("salerNotBad"), x.salerNotBad());
-        q->SetParam(QStringLiteral("salerBad"), x.salerBad());
-        q->SetParam(QStringLiteral("salerGoodRate"), gbk::toQString(x.salerGoodRate()));
-        q->SetParam(QStringLiteral("buyerGoodRate"), gbk::toQString(x.buyerGoodRate()));
-        q->SetParam(QStringLiteral("id"), m_currentShopId);
-        // A failed profile update is reported; the ratings are saved all the same.
-        if (q->ExecSQL() < 0)
-            emit storeError(q->lastError());
-    }
+    // The profile figures are written by the saver, in the transaction of the ratings: the
+    // shop is stored whole or fails whole.
+    const QHash<QString, QVariant> profile{
+        {QStringLiteral("buyLevel"), x.buyLevel()},
+        {QStringLiteral("buyerCredit"), x.buyerCredit()},
+        {QStringLiteral("saleLevel"), x.saleLevel()},
+        {QStringLiteral("salerCredit"), x.salerCredit()},
+        {QStringLiteral("createDate"), gbk::toQString(x.createDate())},
+        {QStringLiteral("buyerGood"), x.buyerGood()},
+        {QStringLiteral("buyerNotBad"), x.buyerNotBad()},
+        {QStringLiteral("buyerBad"), x.buyerBad()},
+        {QStringLiteral("salerGood"), x.salerGood()},
+        {QStringLiteral("salerNotBad"), x.salerNotBad()},
+        {QStringLiteral("salerBad"), x.salerBad()},
+        {QStringLiteral("salerGoodRate"), gbk::toQString(x.salerGoodRate())},
+        {QStringLiteral("buyerGoodRate"), gbk::toQString(x.buyerGoodRate())},
+    };
     runflags::savingRatings = true;
     // The saver shares the extractor's list, so it stays valid whoever ends first.
     auto* saver = TSaveBarGain::Create(
         m_dm.adoCn.path(), std::shared_ptr<const RatingList>(m_extractor, &x.Ratings()), m_currentShopId);
+    saver->setProfile(profile);
     const QString shopId = m_currentShopId;
     const quint64 run = m_runNumber;
+    const bool complete = m_shopComplete;
+    m_saverFault.clear();
     connect(saver, &TSaveBarGain::statusText, this, &TMiningRun::statusText);
-    connect(saver, &TSaveBarGain::completed, this,
-            [this, run, shopId](int stored, int failed) { nextShop(run, shopId, stored, failed); });
+    connect(saver, &TSaveBarGain::faulted, this, [this, run](const QString& error) {
+        if (run == m_runNumber) {
+            m_saverFault = error;
+            m_faulted = true;
+        }
+    });
+    connect(saver, &TSaveBarGain::completed, this, [this, run, shopId, complete](int stored, int failed) {
+        nextShop(run, shopId, stored, failed, complete);
+    });
     m_savers.removeAll(nullptr);
     m_savers << saver;
     saver->start();
 }
 
-void TMiningRun::nextShop(quint64 run, const QString& shopId, int stored, int failed)
+void TMiningRun::nextShop(quint64 run, const QString& shopId, int stored, int failed, bool complete)
 {
-    emit shopSaved(shopId, stored, failed);
+    emit shopSaved(shopId, stored, failed, complete);
     // The saver clears its flag before its completion arrives, so a new run may have begun
     // meanwhile: the completion of an earlier run must not touch it.
     if (run != m_runNumber)
         return;
     m_extractor.reset();
+    if (!m_saverFault.isEmpty()) {
+        const QString fault = m_saverFault;
+        m_saverFault.clear();
+        endFaulted(fault);
+        return;
+    }
     if (m_stopped || !m_running)
         return;
     mineFrom(m_currentRow);
+}
+
+void TMiningRun::endFaulted(const QString& error)
+{
+    // Every later shop would fail the same way: the run ends instead of downloading them.
+    m_faulted = true;
+    m_error = error;
+    emit storeError(error);
+    if (!m_running)
+        return;
+    m_fetcher.cancel();
+    m_timer.stop();
+    m_stopped = true;
+    m_running = false;
+    runflags::netBusy = false;
+    emit statusText(formats::longTime(QTime::currentTime()) + QStringLiteral("中止挖掘成交数据！"));
+    emit finished(true);
 }
 
 void TMiningRun::endRun()

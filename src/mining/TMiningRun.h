@@ -61,6 +61,11 @@ public:
     // Rating pages requested by the current or last run.
     int ratingPagesRequested() const { return m_ratingPages; }
     const QString& error() const { return m_error; }
+    // The last run ended because the database could not store a shop (disk full, I/O error,
+    // a lock held too long); error() names the step and the engine's message.
+    bool faulted() const { return m_faulted; }
+
+    static QString noRatingLinkReason() { return QStringLiteral("no rating link on the shop page"); }
     // The window may close only while no ratings are being written.
     static bool canClose();
 
@@ -79,12 +84,16 @@ signals:
     // The run is over (completed, cancelled, or ended by a failed download). After a cancel
     // the saver may still be writing: shopSaved follows.
     void finished(bool cancelled);
-    // The saver has written one shop's ratings.
-    void shopSaved(const QString& shopId, int stored, int failed);
+    // The saver has written one shop's ratings; complete is false when the walk was cut short
+    // (a failed download, a cancel), so that the shop has ratings missing.
+    void shopSaved(const QString& shopId, int stored, int failed, bool complete);
+    // A shop could not be mined at all (reason told); the run goes on with the next one.
+    void shopFailed(const QString& shopId, const QString& reason);
     void downloadFailed(const QString& error);
     // A failed page is tried again after delayMs (also shown as the status text).
     void retrying(int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason);
-    // A database statement failed; the run goes on where it can.
+    // A database statement failed; the run goes on where it can, except after a fault of the
+    // database itself (faulted() is then true and the run ends).
     void storeError(const QString& error);
 
 private:
@@ -97,7 +106,9 @@ private:
     void onPage(const std::string& body);
     void onTimer();
     void shopFinished();
-    void nextShop(quint64 run, const QString& shopId, int stored, int failed);
+    void nextShop(quint64 run, const QString& shopId, int stored, int failed, bool complete);
+    // Ends the run at once after a storage fault.
+    void endFaulted(const QString& error);
     // New-only walk: true when the ratings the last page added are all stored for the shop
     // and, with the new ones read, the shop's ratings are complete.
     bool nothingNewBeyond(size_t firstOfPage);
@@ -131,5 +142,9 @@ private:
     QDateTime m_runStart;
     bool m_running = false;
     bool m_stopped = false;
+    bool m_faulted = false;
+    // False once the current shop's walk was cut short.
+    bool m_shopComplete = true;
+    QString m_saverFault;
     QString m_error;
 };

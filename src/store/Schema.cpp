@@ -88,6 +88,21 @@ QStringList names(const Column* begin, const Column* end)
     return out;
 }
 
+// The record of mining runs: each run with its options and state, and its marked shops in
+// their order with how far each got.
+void addRunRecordObjects(QList<SchemaObject>& s)
+{
+    s.append({QStringLiteral("table"), QStringLiteral("miningRun"),
+              QStringLiteral("CREATE TABLE miningRun (id INTEGER PRIMARY KEY AUTOINCREMENT, started TEXT, "
+                             "ended TEXT, state TEXT NOT NULL, fromRecord INTEGER, toRecord INTEGER, "
+                             "newOnly INTEGER, error TEXT)")});
+    s.append(
+        {QStringLiteral("table"), QStringLiteral("miningRunShop"),
+         QStringLiteral("CREATE TABLE miningRunShop (run_id INTEGER NOT NULL, position INTEGER NOT NULL, "
+                        "dian_id INTEGER, webaddr TEXT, texts TEXT, state TEXT NOT NULL, "
+                        "stored INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (run_id, position))")});
+}
+
 } // namespace
 
 ColumnType columnType(const QString& column)
@@ -140,6 +155,7 @@ const QList<SchemaObject>& objects()
                 "CREATE INDEX pjInfo_shop_time ON pjInfo(dian_id, pjsj, buyerOrSaler, pj, jg, itemId)"));
         add("index", "dianBase_webaddr",
             QStringLiteral("CREATE INDEX dianBase_webaddr ON dianBase(webaddr)"));
+        addRunRecordObjects(s);
         return s;
     }();
     return all;

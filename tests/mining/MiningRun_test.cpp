@@ -231,6 +231,9 @@ TEST_F(MiningRuns, TheCommandLineFailsOnAFailedDownload)
     EXPECT_EQ(cli.exitCode(), 1);
     EXPECT_TRUE(cli.readAllStandardError().contains("download failed"));
     EXPECT_EQ(count("select count(*) from pjinfo"), 40); // the page read before the failure is kept
+    // The ratings read are stored, but the shop is not told as whole.
+    const QByteArray out = cli.readAllStandardOutput();
+    EXPECT_TRUE(out.contains("\"stored\": 40, \"failed\": 0, \"complete\": false")) << out.toStdString();
 }
 
 TEST_F(MiningRuns, TheCommandLineFailsWhenRatingsCouldNotBeStored)
