@@ -48,7 +48,7 @@ void CliRunner::retryLine(int attempt, int retries, qint64 delayMs, const QStrin
 }
 
 QString CliRunner::miningLine(int shop, int shops, const QString& name, int read, int total, int retries,
-                              qint64 elapsedMs)
+                              qint64 elapsedMs, int connections)
 {
     QString text = QStringLiteral("shop %1 of %2").arg(shop).arg(shops);
     if (!name.isEmpty())
@@ -57,6 +57,9 @@ QString CliRunner::miningLine(int shop, int shops, const QString& name, int read
                       : QStringLiteral(": %1 ratings").arg(read);
     if (retries > 0)
         text += QStringLiteral(", %1 %2").arg(retries).arg(retries == 1 ? "retry" : "retries");
+    if (connections > 0)
+        text +=
+            QStringLiteral(", %1 %2").arg(connections).arg(connections == 1 ? "connection" : "connections");
     return text + QStringLiteral(", ") + formats::elapsed(elapsedMs);
 }
 
@@ -117,7 +120,8 @@ int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to, b
     auto show = [&] {
         // Nothing before the first shop has begun: its number and count are not known yet.
         if (begun)
-            progress(miningLine(shop, shops, name, read, total, run.retries(), clock.elapsed()));
+            progress(miningLine(shop, shops, name, read, total, run.retries(), clock.elapsed(),
+                                m_config.Net().Connections > 1 ? run.connectionsInForce() : 0));
     };
     // The elapsed time moves on during long pauses too.
     QTimer tick;
@@ -147,6 +151,7 @@ int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to, b
         show();
     });
     connect(&run, &TMiningRun::retrying, this, &CliRunner::retryLine);
+    connect(&run, &TMiningRun::connectionsChanged, this, show);
     connect(&run, &TMiningRun::storeError, this, [&](const QString& e) {
         m_failed = true;
         line(e);

@@ -24,9 +24,9 @@ public:
     int mine(const QList<TMiningRun::Row>& rows, int from, int to, bool newOnly = false);
 
     // The mining progress line: shop k of n, its name where known, ratings read of the shop's
-    // total, retries and elapsed time.
+    // total, retries, the connections in force (when more than one may be) and elapsed time.
     static QString miningLine(int shop, int shops, const QString& name, int read, int total, int retries,
-                              qint64 elapsedMs);
+                              qint64 elapsedMs, int connections = 0);
 
 private:
     int runMining(const QList<TMiningRun::Row>& rows, int from, int to, bool newOnly);

@@ -15,6 +15,11 @@ TMiningRun::TMiningRun(TDM& dm, QObject* parent) : QObject(parent), m_dm(dm)
     connect(&m_timer, &QTimer::timeout, this, &TMiningRun::onTimer);
     connect(&m_fetcher, &TPageFetcher::pageArrived, this, &TMiningRun::onPage);
     connect(&m_fetcher, &TPageFetcher::bytesChanged, this, &TMiningRun::bytesChanged);
+    connect(&m_fetcher, &TPageFetcher::connectionsChanged, this, [this](int n) {
+        emit connectionsChanged(n);
+        if (m_extractor && !m_stopped)
+            showMiningText();
+    });
     connect(&m_fetcher, &TPageFetcher::failed, this, [this](const QString& error) {
         if (m_stopped || !m_extractor)
             return;
@@ -62,6 +67,7 @@ TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord
     m_toRecord = toRecord;
     m_newOnly = newOnly;
     m_fetcher.begin(config);
+    m_connectionsCap = config.Net().Connections;
     ++m_runNumber;
     m_markedSeen = 0;
     m_ratingPages = 0;
@@ -189,13 +195,23 @@ bool TMiningRun::mineRow(int r)
     m_extractor = std::make_shared<THTMLExcavate>(m_fromRecord, m_toRecord, gbk::fromQString(m_ratingHost));
     m_saverStarted = false;
     m_shopComplete = true;
-    emit statusText(QStringLiteral("正在挖掘第%1个掌柜的成交数据...").arg(m_minedCount + 1));
+    m_parallelWalk = false;
+    m_ahead.clear();
+    showMiningText();
     emit savedCountChanged(m_minedCount);
     runflags::netBusy = true;
     fetch(std::string(text::trim(gbk::fromQString(url))));
     setShopProgress(5);
     m_currentRow = r + 1;
     return true;
+}
+
+void TMiningRun::showMiningText()
+{
+    QString text = QStringLiteral("正在挖掘第%1个掌柜的成交数据...").arg(m_minedCount + 1);
+    if (m_connectionsCap > 1)
+        text += QStringLiteral("（%1个连接）").arg(m_fetcher.connectionsInForce());
+    emit statusText(text);
 }
 
 void TMiningRun::fetch(const std::string& url)
@@ -209,14 +225,24 @@ void TMiningRun::fetchRatingPage()
     fetch(m_extractor->RatingUrlBase() + std::to_string(m_extractor->PageNo()) + "--snapId%7C0.htm");
 }
 
-void TMiningRun::onPage(const std::string& body)
+void TMiningRun::onPage(int tag, const std::string& body)
 {
     if (m_stopped || !m_extractor)
         return;
-    const std::string page = text::foldAscii(body);
+    if (tag > 0) {
+        // Pages of a parallel walk are read in page order, as a walk one page at a time would.
+        m_ahead.emplace(tag, body);
+        for (auto it = m_ahead.find(m_extractor->PageNo()); it != m_ahead.end() && m_extractor && !m_stopped;
+             it = m_ahead.find(m_extractor->PageNo())) {
+            const std::string next = std::move(it->second);
+            m_ahead.erase(it);
+            ratingPage(next);
+        }
+        return;
+    }
     if (!m_extractor->Ready()) {
         setShopProgress(2);
-        m_extractor->LoadProfilePage(page);
+        m_extractor->LoadProfilePage(text::foldAscii(body));
         if (m_extractor->RatingUrlBase().empty()) {
             // Not a shop page of this marketplace (its home page, a shop on another host):
             // no rating address can be built, so the shop ends here and the run goes on.
@@ -231,12 +257,33 @@ void TMiningRun::onPage(const std::string& body)
         m_timer.start();
         return;
     }
+    ratingPage(body);
+}
+
+void TMiningRun::ratingPage(const std::string& body)
+{
+    const std::string page = text::foldAscii(body);
     const size_t firstOfPage = m_extractor->Ratings().size();
+    const bool first = !m_extractor->FirstPageDone();
     m_extractor->ProcessRatingPage(page);
     if (m_extractor->Ready() && m_extractor->FirstPageDone())
         emit totalRatingsChanged(m_extractor->TotalRatings());
     // Rating pages list the newest first: past a page of known ratings all are known.
     if (m_newOnly && !m_extractor->Finished() && nothingNewBeyond(firstOfPage))
+        m_extractor->SetFinished(true);
+    // Once the first page told the last one, the rest are asked for at once (within the
+    // connections allowed); a new-only walk decides page by page whether to go on.
+    if (first && !m_extractor->Finished() && !m_newOnly && m_connectionsCap > 1 &&
+        m_extractor->PageNo() <= m_extractor->LastPage()) {
+        m_parallelWalk = true;
+        for (int p = m_extractor->PageNo(); p <= m_extractor->LastPage(); ++p) {
+            ++m_ratingPages;
+            m_fetcher.fetch(m_extractor->RatingUrlBase() + std::to_string(p) + "--snapId%7C0.htm", p);
+        }
+        return;
+    }
+    // Past the last page the walk is over; one page at a time, the next request tells.
+    if (m_parallelWalk && m_extractor->PageNo() > m_extractor->LastPage())
         m_extractor->SetFinished(true);
     if (m_extractor->Finished()) {
         m_timer.stop();
@@ -246,7 +293,7 @@ void TMiningRun::onPage(const std::string& body)
         shopFinished();
         ++m_minedCount;
         emit savedCountChanged(m_minedCount);
-    } else {
+    } else if (!m_parallelWalk) {
         fetchRatingPage();
     }
 }

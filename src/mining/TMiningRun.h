@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <map>
 #include <memory>
 
 class TDM;
@@ -60,6 +61,9 @@ public:
     int retries() const { return m_fetcher.retries(); }
     // Rating pages requested by the current or last run.
     int ratingPagesRequested() const { return m_ratingPages; }
+    int connectionsInForce() const { return m_fetcher.connectionsInForce(); }
+    // The most page downloads in flight at once in the current or last run.
+    int mostInFlight() const { return m_fetcher.mostInFlight(); }
     const QString& error() const { return m_error; }
     // The last run ended because the database could not store a shop (disk full, I/O error,
     // a lock held too long); error() names the step and the engine's message.
@@ -81,6 +85,9 @@ signals:
     void totalToSaveChanged(int shops);    // shops marked
     void bytesChanged(qint64 done, qint64 total);
     void cancelEnabledChanged(bool enabled);
+    // The page downloads allowed in flight at once now (lowered when the marketplace pushes
+    // back, raised again after pages without trouble).
+    void connectionsChanged(int inForce);
     // The run is over (completed, cancelled, or ended by a failed download). After a cancel
     // the saver may still be writing: shopSaved follows.
     void finished(bool cancelled);
@@ -103,7 +110,11 @@ private:
     void endRun();
     void fetch(const std::string& url);
     void fetchRatingPage();
-    void onPage(const std::string& body);
+    void onPage(int tag, const std::string& body);
+    // One rating page of the current shop, in page order.
+    void ratingPage(const std::string& page);
+    // The status text of the shop being mined, with the connections in force.
+    void showMiningText();
     void onTimer();
     void shopFinished();
     void nextShop(quint64 run, const QString& shopId, int stored, int failed, bool complete);
@@ -127,6 +138,11 @@ private:
     QList<QPointer<TSaveBarGain>> m_savers;
     bool m_saverStarted = false;
     bool m_newOnly = false;
+    // The current shop's rating pages are asked for all at once; those that arrive ahead of
+    // their turn wait here.
+    bool m_parallelWalk = false;
+    int m_connectionsCap = 1;
+    std::map<int, std::string> m_ahead;
     // Ratings of the current shop stored before this walk, and those read that were not.
     qlonglong m_storedBefore = -1;
     qlonglong m_newRead = 0;

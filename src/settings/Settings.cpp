@@ -45,6 +45,7 @@ bool createDefaults(const QString& path, QString* error)
     ini.setValue(kNet, QStringLiteral("Retries"), QString::number(net.Retries));
     ini.setValue(kNet, QStringLiteral("RetryDelay"), QString::number(net.RetryDelay));
     ini.setValue(kNet, QStringLiteral("PageDelay"), QString::number(net.PageDelay));
+    ini.setValue(kNet, QStringLiteral("Connections"), QString::number(net.Connections));
     ini.setValue(QStringLiteral("Login"), QStringLiteral("date"),
                  formats::dateTime(QDateTime::currentDateTime()));
     writeMarketDefaults(ini);
@@ -109,6 +110,10 @@ std::optional<TConfig> load(const QString& path, QString* error)
     net.Retries = readBounded(ini, QStringLiteral("Retries"), NetSettings::kMaxRetries, net.Retries);
     net.RetryDelay = readBounded(ini, QStringLiteral("RetryDelay"), NetSettings::kMaxDelayMs, net.RetryDelay);
     net.PageDelay = readBounded(ini, QStringLiteral("PageDelay"), NetSettings::kMaxDelayMs, net.PageDelay);
+    net.Connections =
+        readBounded(ini, QStringLiteral("Connections"), NetSettings::kMaxConnections, net.Connections);
+    if (net.Connections < 1)
+        net.Connections = NetSettings().Connections;
 
     TConfig config;
     config.SetAgent(std::move(agent));
