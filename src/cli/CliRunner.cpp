@@ -99,15 +99,20 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
     std::fflush(stdout);
     if (m_failed)
         return 1;
-    return mine ? runMining(rows, from, to, newOnly) : 0;
+    return mine ? this->mine(rows, from, to, newOnly) : 0;
 }
 
 int CliRunner::mine(const QList<TMiningRun::Row>& rows, int from, int to, bool newOnly)
 {
-    return runMining(rows, from, to, newOnly);
+    return runMining([&](TMiningRun& run) { return run.start(rows, from, to, m_config, newOnly); });
 }
 
-int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to, bool newOnly)
+int CliRunner::resume(qint64 runId)
+{
+    return runMining([&](TMiningRun& run) { return run.resume(runId, m_config); });
+}
+
+int CliRunner::runMining(const std::function<TMiningRun::StartResult(TMiningRun&)>& start)
 {
     TMiningRun run(m_dm);
     QEventLoop loop;
@@ -182,9 +187,21 @@ int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to, b
         if (!runflags::savingRatings)
             loop.quit();
     });
-    switch (run.start(rows, from, to, m_config, newOnly)) {
+    connect(&run, &TMiningRun::shopSkipped, this, [&](const QString& webaddr) {
+        line(QStringLiteral("%1: the shop was deleted from the database; skipped").arg(webaddr));
+    });
+    switch (start(run)) {
     case TMiningRun::StartResult::Started:
         break;
+    case TMiningRun::StartResult::RunBusy:
+        std::fprintf(stderr, "%s\n", run.error().toLocal8Bit().constData());
+        return 1;
+    case TMiningRun::StartResult::UnknownRun:
+        std::fprintf(stderr, "kestrova-cli resume: no such run\n");
+        return 2;
+    case TMiningRun::StartResult::NothingLeft:
+        std::fprintf(stderr, "nothing left to mine\n");
+        return 0;
     case TMiningRun::StartResult::NoMarkedRow:
         std::fprintf(stderr, "nothing to mine\n");
         return 0;

@@ -25,6 +25,7 @@ TMiningRun::TMiningRun(TDM& dm, QObject* parent) : QObject(parent), m_dm(dm)
             return;
         // Without its page the shop cannot go on: keep what was read and end the run.
         m_shopComplete = false;
+        m_downloadFailed = true;
         emit downloadFailed(error);
         cancel();
     });
@@ -57,11 +58,67 @@ bool TMiningRun::canClose()
 TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord, int toRecord,
                                           const TConfig& config, bool newOnly)
 {
+    return startRows(rows, fromRecord, toRecord, config, newOnly, 0);
+}
+
+TMiningRun::StartResult TMiningRun::resume(qint64 runId, const TConfig& config)
+{
+    if (runflags::savingRatings || m_running)
+        return StartResult::SaverBusy;
+    QString error;
+    const std::optional<runrecords::Run> run = runrecords::load(m_dm.adoCn, runId, &error);
+    if (!run) {
+        m_error = error;
+        return error.isEmpty() ? StartResult::UnknownRun : StartResult::StoreFailed;
+    }
+    bool busy = false;
+    m_lock.release();
+    if (!m_lock.acquire(m_dm.adoCn.path(), runId, &busy)) {
+        m_error = busy ? runrecords::RunLock::busyMessage(runId)
+                       : QStringLiteral("run %1: the lock file cannot be made").arg(runId);
+        return busy ? StartResult::RunBusy : StartResult::StoreFailed;
+    }
+    QList<Row> rows;
+    TQuery* q = m_dm.adoq1;
+    q->SetSQL(QStringLiteral("select count(*) from dianbase where id=:id"));
+    for (const runrecords::Shop& shop : run->shops) {
+        if (!run->unfinished(shop))
+            continue;
+        q->SetParam(QStringLiteral("id"), shop.shopId);
+        if (!q->Open()) {
+            m_error = q->lastError();
+            m_lock.release();
+            return StartResult::StoreFailed;
+        }
+        const bool present = q->value(0, 0).toLongLong() > 0;
+        q->Close();
+        if (!present) {
+            // Deleted in the browser meanwhile: mining it again would bring it back.
+            runrecords::markShop(m_dm.adoCn, runId, shop.position, runrecords::ShopState::Skipped, 0,
+                                 nullptr);
+            emit shopSkipped(shop.webaddr);
+            continue;
+        }
+        rows << Row{true, shop.texts, shop.position};
+    }
+    if (rows.isEmpty()) {
+        runrecords::setState(m_dm.adoCn, runId, runrecords::RunState::Finished, QString(), nullptr);
+        m_lock.release();
+        return StartResult::NothingLeft;
+    }
+    runrecords::setState(m_dm.adoCn, runId, runrecords::RunState::Running, QString(), nullptr);
+    return startRows(rows, run->fromRecord, run->toRecord, config, run->newOnly, runId);
+}
+
+TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRecord, int toRecord,
+                                              const TConfig& config, bool newOnly, qint64 resumedRun)
+{
     if (runflags::savingRatings)
         return StartResult::SaverBusy;
     if (m_running)
         return StartResult::SaverBusy;
     m_stopped = false;
+    m_downloadFailed = false;
     m_rows = rows;
     m_fromRecord = fromRecord;
     m_toRecord = toRecord;
@@ -84,14 +141,24 @@ TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord
 
     int first = -1;
     int marked = 0;
+    QList<runrecords::Shop> recorded;
     for (int r = 0; r < m_rows.size(); ++r) {
         if (!m_rows[r].marked || m_rows[r].texts.isEmpty())
             continue;
         if (first < 0)
             first = r;
         ++marked;
-        if (!storeShop(m_rows[r]))
+        qint64 shopId = 0;
+        if (!storeShop(m_rows[r], &shopId)) {
+            if (resumedRun > 0)
+                m_lock.release();
             return StartResult::StoreFailed;
+        }
+        if (resumedRun == 0) {
+            m_rows[r].position = marked;
+            recorded << runrecords::Shop{
+                marked, shopId, m_rows[r].texts.value(3), m_rows[r].texts, runrecords::ShopState::Pending, 0};
+        }
     }
     m_markedCount = marked;
     emit totalToSaveChanged(marked);
@@ -99,13 +166,25 @@ TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord
         runflags::savingRatings = false;
         return StartResult::NoMarkedRow;
     }
+    // The run is recorded before its first download, so that a crash leaves its list.
+    m_runId = resumedRun;
+    if (resumedRun == 0) {
+        m_lock.release();
+        QString error;
+        m_runId = runrecords::create(m_dm.adoCn, fromRecord, toRecord, newOnly, recorded, &error);
+        if (m_runId <= 0) {
+            m_error = error;
+            return StartResult::StoreFailed;
+        }
+        m_lock.acquire(m_dm.adoCn.path(), m_runId);
+    }
     m_running = true;
     m_runStart = QDateTime::currentDateTime();
     mineFrom(first);
     return StartResult::Started;
 }
 
-bool TMiningRun::storeShop(const Row& row)
+bool TMiningRun::storeShop(const Row& row, qint64* shopId)
 {
     // Look-up and insert in one transaction, so that two programs storing the same shop at
     // once make one row for its address.
@@ -146,6 +225,12 @@ bool TMiningRun::storeShop(const Row& row)
     q->SetParam(QStringLiteral("webaddr"), webaddr);
     if (q->ExecSQL() < 0)
         return fail(q->lastError());
+    q->SetSQL(QStringLiteral("select id from dianbase where webaddr=:webaddr"));
+    q->SetParam(QStringLiteral("webaddr"), webaddr);
+    if (!q->Open())
+        return fail(q->lastError());
+    *shopId = q->value(0, 0).toLongLong();
+    q->Close();
     if (own && !cn.commit())
         return fail(cn.error());
     return true;
@@ -160,8 +245,11 @@ void TMiningRun::mineFrom(int row)
             continue;
         m_currentRow = r;
         ++m_markedSeen;
+        m_currentPosition = m_rows[r].position;
         if (mineRow(r))
             return;
+        // Never minable: not left for a resume to try again.
+        markShop(m_rows[r].position, runrecords::ShopState::Failed);
     }
     endRun();
 }
@@ -248,6 +336,7 @@ void TMiningRun::onPage(int tag, const std::string& body)
             // no rating address can be built, so the shop ends here and the run goes on.
             m_extractor.reset();
             emit cancelEnabledChanged(false);
+            markShop(m_currentPosition, runrecords::ShopState::Failed);
             emit shopFailed(m_currentShopId, noRatingLinkReason());
             mineFrom(m_currentRow);
             return;
@@ -381,6 +470,8 @@ void TMiningRun::shopFinished()
     auto* saver = TSaveBarGain::Create(
         m_dm.adoCn.path(), std::shared_ptr<const RatingList>(m_extractor, &x.Ratings()), m_currentShopId);
     saver->setProfile(profile);
+    if (m_runId > 0)
+        saver->setRunShop(m_runId, m_currentPosition, m_shopComplete);
     const QString shopId = m_currentShopId;
     const quint64 run = m_runNumber;
     const bool complete = m_shopComplete;
@@ -425,6 +516,7 @@ void TMiningRun::endFaulted(const QString& error)
     m_faulted = true;
     m_error = error;
     emit storeError(error);
+    recordEnd(runrecords::RunState::Failed);
     if (!m_running)
         return;
     m_fetcher.cancel();
@@ -436,8 +528,28 @@ void TMiningRun::endFaulted(const QString& error)
     emit finished(true);
 }
 
+void TMiningRun::markShop(int position, runrecords::ShopState state)
+{
+    if (m_runId <= 0 || position < 0)
+        return;
+    QString error;
+    if (!runrecords::markShop(m_dm.adoCn, m_runId, position, state, 0, &error))
+        emit storeError(error);
+}
+
+void TMiningRun::recordEnd(runrecords::RunState state)
+{
+    if (m_runId <= 0)
+        return;
+    // The record of a run that failed on a full disk may not be writable either; it then
+    // stays "running" and is told as interrupted once no program holds it.
+    runrecords::setState(m_dm.adoCn, m_runId, state, m_error, nullptr);
+    m_lock.release();
+}
+
 void TMiningRun::endRun()
 {
+    recordEnd(runrecords::RunState::Finished);
     const QDateTime end = QDateTime::currentDateTime();
     m_running = false;
     runflags::netBusy = false;
@@ -457,12 +569,15 @@ void TMiningRun::cancel()
     emit statusText(formats::longTime(QTime::currentTime()) + QStringLiteral("中止挖掘成交数据！"));
     const QDateTime t = QDateTime::currentDateTime();
     if (m_extractor) {
+        if (!m_extractor->Finished())
+            m_shopComplete = false;
         m_extractor->SetFinished(true);
         emit statusText(QStringLiteral("正在保存数据..."));
         shopFinished();
     }
     emit statusText(formats::longTime(t.time()) + QStringLiteral("挖掘成交数据中止！共花时间：") +
                     formats::elapsed(m_runStart.msecsTo(t)));
+    recordEnd(m_downloadFailed ? runrecords::RunState::Failed : runrecords::RunState::Cancelled);
     m_running = false;
     emit finished(true);
 }

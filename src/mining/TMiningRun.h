@@ -3,6 +3,7 @@
 #include "extract/THTMLExcavate.h"
 #include "mining/TPageFetcher.h"
 #include "settings/TConfig.h"
+#include "store/RunRecords.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -29,6 +30,7 @@ public:
     {
         bool marked = false;
         QStringList texts;
+        int position = -1; // its place in the run record (set by the run)
     };
 
     enum class StartResult
@@ -37,6 +39,9 @@ public:
         SaverBusy,   // the saver still writes the previous shop
         NoMarkedRow, // nothing to mine
         StoreFailed, // a marked shop could not be stored; error() tells why
+        RunBusy,     // resume: another program mines that run
+        UnknownRun,  // resume: no such run recorded
+        NothingLeft, // resume: every shop of the run is done
     };
 
     explicit TMiningRun(TDM& dm, QObject* parent = nullptr);
@@ -51,8 +56,14 @@ public:
     // stored already, as long as the stored ratings and those read make up the shop's total.
     StartResult start(const QList<Row>& rows, int fromRecord, int toRecord, const TConfig& config,
                       bool newOnly = false);
+    // Continues a recorded run with its unfinished shops only, with the run's own options; a
+    // shop cut off mid-walk is mined again from its first page. A shop deleted from the
+    // database meanwhile is skipped (shopSkipped).
+    StartResult resume(qint64 runId, const TConfig& config);
     // Ends the run: the ratings read so far for the current shop are still saved.
     void cancel();
+    // The run record of the current or last run (0 before any).
+    qint64 runId() const { return m_runId; }
 
     bool running() const { return m_running; }
     int minedCount() const { return m_minedCount; }
@@ -96,6 +107,8 @@ signals:
     void shopSaved(const QString& shopId, int stored, int failed, bool complete);
     // A shop could not be mined at all (reason told); the run goes on with the next one.
     void shopFailed(const QString& shopId, const QString& reason);
+    // Resuming: a shop of the run record is no longer in the database and is not mined.
+    void shopSkipped(const QString& webaddr);
     void downloadFailed(const QString& error);
     // A failed page is tried again after delayMs (also shown as the status text).
     void retrying(int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason);
@@ -104,7 +117,13 @@ signals:
     void storeError(const QString& error);
 
 private:
-    bool storeShop(const Row& row);
+    StartResult startRows(const QList<Row>& rows, int fromRecord, int toRecord, const TConfig& config,
+                          bool newOnly, qint64 resumedRun);
+    bool storeShop(const Row& row, qint64* shopId);
+    // The run record's state of the current shop or of the run; failures to write it are
+    // told as store errors.
+    void markShop(int position, runrecords::ShopState state);
+    void recordEnd(runrecords::RunState state);
     bool mineRow(int row);
     void mineFrom(int row);
     void endRun();
@@ -159,6 +178,10 @@ private:
     bool m_running = false;
     bool m_stopped = false;
     bool m_faulted = false;
+    bool m_downloadFailed = false;
+    qint64 m_runId = 0;
+    int m_currentPosition = -1;
+    runrecords::RunLock m_lock;
     // False once the current shop's walk was cut short.
     bool m_shopComplete = true;
     QString m_saverFault;

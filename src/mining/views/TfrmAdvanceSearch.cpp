@@ -521,9 +521,12 @@ void TfrmAdvanceSearch::saveSearchClick()
         TPrompt::instance().information(this, TMiningRun::noMarkedRowMessage());
         break;
     case TMiningRun::StartResult::StoreFailed:
+    case TMiningRun::StartResult::RunBusy:
         TPrompt::instance().error(this, m_miningRun->error());
         break;
     case TMiningRun::StartResult::Started:
+    case TMiningRun::StartResult::UnknownRun:
+    case TMiningRun::StartResult::NothingLeft:
         break;
     }
 }
