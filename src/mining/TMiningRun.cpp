@@ -24,7 +24,6 @@ TMiningRun::TMiningRun(TDM& dm, QObject* parent) : QObject(parent), m_dm(dm)
         if (m_stopped || !m_extractor)
             return;
         // Without its page the shop cannot go on: keep what was read and end the run.
-        m_shopComplete = false;
         m_downloadFailed = true;
         emit downloadFailed(error);
         cancel();
@@ -125,6 +124,7 @@ TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRe
     m_newOnly = newOnly;
     m_fetcher.begin(config);
     m_connectionsCap = config.Net().Connections;
+    m_prefetch = Prefetch();
     ++m_runNumber;
     m_markedSeen = 0;
     m_ratingPages = 0;
@@ -288,10 +288,88 @@ bool TMiningRun::mineRow(int r)
     showMiningText();
     emit savedCountChanged(m_minedCount);
     runflags::netBusy = true;
-    fetch(std::string(text::trim(gbk::fromQString(url))));
-    setShopProgress(5);
     m_currentRow = r + 1;
+    setShopProgress(5);
+    if (m_prefetch.row == r) {
+        // Its shop page was asked for during the last shop: use it, or wait for it.
+        if (m_prefetch.shopPage) {
+            const std::string page = std::move(*m_prefetch.shopPage);
+            m_prefetch.shopPage.reset();
+            onPage(0, page);
+        } else {
+            m_prefetch.waitingShop = true;
+        }
+        return true;
+    }
+    m_prefetch = Prefetch();
+    fetch(std::string(text::trim(gbk::fromQString(url))));
     return true;
+}
+
+void TMiningRun::prefetchNextShop()
+{
+    for (int r = m_currentRow; r < m_rows.size(); ++r) {
+        const Row& row = m_rows[r];
+        if (!row.marked || row.texts.isEmpty())
+            continue;
+        const QString url = row.texts.value(3);
+        if (url.isEmpty() ||
+            text::foldAscii(gbk::fromQString(url)).find(text::foldAscii(gbk::fromQString(m_domain))) ==
+                std::string::npos)
+            continue; // passed over by the walk; the one after it is not guessed at
+        m_prefetch = Prefetch();
+        m_prefetch.row = r;
+        m_fetcher.fetch(std::string(text::trim(gbk::fromQString(url))), prefetchTag(r, false));
+        return;
+    }
+}
+
+void TMiningRun::onPrefetched(int row, bool ratings, const std::string& body)
+{
+    if (m_prefetch.row < 0 || row != m_prefetch.row)
+        return;
+    if (!ratings) {
+        if (m_prefetch.waitingShop) {
+            m_prefetch.waitingShop = false;
+            onPage(0, body);
+            return;
+        }
+        m_prefetch.shopPage = body;
+        // Its first rating page as well, when the shop page tells where it is.
+        THTMLExcavate probe(m_fromRecord, m_toRecord, gbk::fromQString(m_ratingHost));
+        probe.LoadProfilePage(text::foldAscii(body));
+        if (!probe.RatingUrlBase().empty()) {
+            m_prefetch.firstAsked = true;
+            ++m_ratingPages;
+            m_fetcher.fetch(probe.RatingUrlBase() + std::to_string(probe.PageNo()) + "--snapId%7C0.htm",
+                            prefetchTag(row, true));
+        }
+        return;
+    }
+    if (m_prefetch.waitingRatings) {
+        m_prefetch.waitingRatings = false;
+        m_prefetch.row = -1;
+        ratingPage(body);
+        return;
+    }
+    m_prefetch.firstRatings = body;
+}
+
+void TMiningRun::firstRatingPage()
+{
+    // The shop being mined is the prefetched one when its shop page came that way.
+    if (m_prefetch.row == m_currentRow - 1 && m_prefetch.firstAsked) {
+        if (m_prefetch.firstRatings) {
+            const std::string page = std::move(*m_prefetch.firstRatings);
+            m_prefetch = Prefetch();
+            ratingPage(page);
+        } else {
+            m_prefetch.waitingRatings = true;
+        }
+        return;
+    }
+    m_prefetch = Prefetch();
+    fetchRatingPage();
 }
 
 void TMiningRun::showMiningText()
@@ -315,7 +393,13 @@ void TMiningRun::fetchRatingPage()
 
 void TMiningRun::onPage(int tag, const std::string& body)
 {
-    if (m_stopped || !m_extractor)
+    if (m_stopped)
+        return;
+    if (tag < 0) {
+        onPrefetched((-tag - 1) / 2, (-tag - 1) % 2 == 1, body);
+        return;
+    }
+    if (!m_extractor)
         return;
     if (tag > 0) {
         // Pages of a parallel walk are read in page order, as a walk one page at a time would.
@@ -342,8 +426,8 @@ void TMiningRun::onPage(int tag, const std::string& body)
             return;
         }
         setShopProgress(m_shopProgress + 5);
-        fetchRatingPage();
         m_timer.start();
+        firstRatingPage();
         return;
     }
     ratingPage(body);
@@ -369,6 +453,8 @@ void TMiningRun::ratingPage(const std::string& body)
             ++m_ratingPages;
             m_fetcher.fetch(m_extractor->RatingUrlBase() + std::to_string(p) + "--snapId%7C0.htm", p);
         }
+        // Behind them in the queue, so they start only when this shop's pages leave room.
+        prefetchNextShop();
         return;
     }
     // Past the last page the walk is over; one page at a time, the next request tells.

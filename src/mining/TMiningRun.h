@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <map>
 #include <memory>
+#include <optional>
 
 class TDM;
 class TSaveBarGain;
@@ -161,6 +162,25 @@ private:
     // their turn wait here.
     bool m_parallelWalk = false;
     int m_connectionsCap = 1;
+    // The next shop's shop page and first rating page, asked for while the current shop's
+    // last pages are in flight, so that the connections never stand idle between shops.
+    struct Prefetch
+    {
+        int row = -1;
+        std::optional<std::string> shopPage;
+        std::optional<std::string> firstRatings;
+        bool firstAsked = false;
+        bool waitingShop = false;    // the shop has begun and waits for its shop page
+        bool waitingRatings = false; // ... for its first rating page
+    };
+    Prefetch m_prefetch;
+    void prefetchNextShop();
+    void onPrefetched(int row, bool ratings, const std::string& body);
+    // The first rating page of the current shop: the prefetched one, or a request.
+    void firstRatingPage();
+    // Tags below 0 carry the row a prefetched page belongs to, so that a late one of a shop
+    // passed over is never taken for another's.
+    static int prefetchTag(int row, bool ratings) { return -(1 + 2 * row + (ratings ? 1 : 0)); }
     std::map<int, std::string> m_ahead;
     // Ratings of the current shop stored before this walk, and those read that were not.
     qlonglong m_storedBefore = -1;

@@ -20,6 +20,10 @@ std::optional<TConfig> load(const QString& path, QString* error = nullptr);
 // or written; the file then keeps what it held, and the caller keeps the settings in force.
 bool saveAgent(const QString& path, const THttpAgent& agent, QString* error = nullptr);
 
+// Stores the download settings of [Net] (Connections, Retries, RetryDelay, PageDelay) the same
+// way, in one write with the proxy settings when both are given.
+bool saveNet(const QString& path, const THttpAgent& agent, const NetSettings& net, QString* error = nullptr);
+
 // Writes Login/date = now (at every exit).
 bool writeLoginDate(const QString& path, QString* error = nullptr);
 

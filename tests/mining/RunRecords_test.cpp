@@ -171,4 +171,39 @@ TEST_F(RunRecords, ADeletedShopIsSkippedAndACancelledRunIsNotOfferedAgain)
     EXPECT_EQ(run.resume(id, m_config), TMiningRun::StartResult::NothingLeft);
 }
 
+TEST_F(RunRecords, MiningTheStoredShopsTakesExactlyThoseTheFilterSelects)
+{
+    startMarket({"--shops", "4", "--ratings", "80", "--seed", "43", "--log", m_dir.filePath("requests.log")});
+    {
+        TMiningRun run(dm);
+        ASSERT_TRUE(mine(run, rowsFor({0, 1, 2, 3})));
+    }
+    ASSERT_EQ(count("select count(*) from pjinfo"), 320);
+    const qsizetype before = requests().size();
+    const qlonglong third =
+        count(QString("select id from dianbase where webaddr='%1'").arg(shop(2)["address"].toString()));
+
+    const Result some = run({"mine", "--stored", "--filter", QString("id >=%1").arg(third)});
+    ASSERT_EQ(some.exit, 0) << some.err.toStdString();
+    QStringList asked;
+    for (const QByteArray& line : requests().mid(before))
+        if (line.startsWith("GET /shop/"))
+            asked << QString::fromLatin1(line.split(' ').value(1));
+    QStringList expected{"/" + shop(2)["address"].toString().section('/', 3),
+                         "/" + shop(3)["address"].toString().section('/', 3)};
+    EXPECT_EQ(asked, expected);
+    EXPECT_EQ(count("select count(*) from pjinfo"), 320) << "re-mined, not doubled";
+    const QList<QJsonObject> listed = runs();
+    ASSERT_EQ(listed.size(), 2) << "one recorded run";
+    EXPECT_EQ(listed[1]["shops"].toInt(), 2);
+    EXPECT_EQ(listed[1]["state"].toString(), "finished");
+
+    EXPECT_EQ(run({"mine", "--stored", "--filter", "nosuchcolumn = 1"}).exit, 2);
+    EXPECT_EQ(run({"mine", "--stored", shop(0)["address"].toString()}).exit, 2) << "addresses and --stored";
+    const Result all = run({"mine", "--stored", "--new-only"});
+    EXPECT_EQ(all.exit, 0) << all.err.toStdString();
+    EXPECT_EQ(all.out.count("\"complete\": true"), 4);
+    EXPECT_EQ(runs().size(), 3);
+}
+
 } // namespace
