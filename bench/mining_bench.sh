@@ -105,3 +105,25 @@ t=$(mine_with 8 "$work/throttle" "$work/throttle.log")
 stop_market
 printf 'throttled (every 10th request 429, Retry-After 1 s), Connections=8: %s s, stored %s of 40000, most in flight %s\n' \
     "$t" "$(stored_in "$work/throttle")" "$(most_in_flight "$work/throttle.log")"
+
+# Killed at about half its pages and resumed: the requests after the resume against the pages
+# of the shops that were not done (goal: at most those plus one shop's worth).
+start_market "$work/kill.log"
+dir="$work/kill"
+mkdir -p "$dir"
+printf '[Market]\r\nRatingHost=%s\r\nDomain=127.0.0.1\r\n[Net]\r\nConnections=8\r\n' "$base" >"$dir/config.ini"
+urls=()
+for i in $(seq 20); do urls+=("$base/shop/$i.htm"); done
+"$bin/kestrova-cli" --data-dir "$dir" mine --to 2000 "${urls[@]}" >/dev/null 2>&1 &
+miner=$!
+while [ "$(wc -l <"$work/kill.log")" -lt 520 ] && kill -0 $miner 2>/dev/null; do sleep 0.05; done
+kill -9 $miner 2>/dev/null || true
+wait $miner 2>/dev/null || true
+before=$(wc -l <"$work/kill.log")
+done_shops=$("$bin/kestrova-cli" --data-dir "$dir" runs | sed -n 's/.*"shopsDone": \([0-9]*\).*/\1/p')
+"$bin/kestrova-cli" --data-dir "$dir" resume >/dev/null 2>&1
+after=$(wc -l <"$work/kill.log")
+stop_market
+# One shop is its shop page and 50 rating pages.
+printf 'killed after %s requests with %s shops done; the resume asked %s pages for %s unfinished shops (%s pages), stored %s of 40000\n' \
+    "$before" "$done_shops" "$((after - before))" "$((20 - done_shops))" "$(((20 - done_shops) * 51))" "$(stored_in "$dir")"

@@ -248,11 +248,13 @@ QList<Run> list(TConnection& connection, QString* error)
     return readRuns(connection, QString(), 0, error, &ok);
 }
 
-qint64 lastUnfinished(TConnection& connection, QString* error)
+qint64 lastUnfinished(TConnection& connection, QString* error, bool includeHeld)
 {
     const QList<Run> runs = list(connection, error);
     for (auto it = runs.crbegin(); it != runs.crend(); ++it) {
         if (it->state == RunState::Finished || it->state == RunState::Cancelled)
+            continue;
+        if (it->state == RunState::Running && !includeHeld)
             continue;
         for (const Shop& s : it->shops)
             if (it->unfinished(s))

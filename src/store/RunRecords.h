@@ -74,7 +74,8 @@ std::optional<Run> load(TConnection& connection, qint64 runId, QString* error);
 // told as interrupted.
 QList<Run> list(TConnection& connection, QString* error);
 // The newest run that is not finished and not cancelled and has shops left; 0 when none.
-qint64 lastUnfinished(TConnection& connection, QString* error);
+// Without includeHeld, a run some program is mining now is passed over.
+qint64 lastUnfinished(TConnection& connection, QString* error, bool includeHeld = true);
 
 // Held by the one program that mines a run; released when it ends or dies (an advisory
 // lock on a file beside the database), so that a second program is told the run is busy.
