@@ -66,6 +66,8 @@ TfrmConfig::TfrmConfig(TViewContext& context, QWidget* parent)
       m_netType(new QComboBox(m_agentP)), m_server(newField(m_agentP, "server")),
       m_port(newField(m_agentP, "port")), m_user(newField(m_agentP, "user")),
       m_password(newField(m_agentP, "password")), m_domain(newField(m_agentP, "domain")),
+      m_connections(newField(this, "connections")), m_retries(newField(this, "retries")),
+      m_retryDelay(newField(this, "retryDelay")), m_pageDelay(newField(this, "pageDelay")),
       m_ok(newButton(m_btnPanel, "btnOk", QStringLiteral("确定"))),
       m_cancel(newButton(m_btnPanel, "btnCancel", QStringLiteral("取消"))),
       m_apply(newButton(m_btnPanel, "btnApply", QStringLiteral("应用"))),
@@ -121,6 +123,23 @@ TfrmConfig::TfrmConfig(TViewContext& context, QWidget* parent)
     pages->setObjectName(QStringLiteral("pages"));
     pages->addTab(page, QStringLiteral("代理设置"));
 
+    auto* downloads = new QWidget;
+    downloads->setObjectName(QStringLiteral("downloadPage"));
+    auto* downloadFields = new QFormLayout(downloads);
+    auto addDownloadRow = [&](const char* name, const QString& caption, QLineEdit* field) {
+        field->setParent(downloads);
+        field->setMaxLength(7);
+        auto* label = new QLabel(caption, downloads);
+        label->setObjectName(QLatin1String(name));
+        label->setBuddy(field);
+        downloadFields->addRow(label, field);
+    };
+    addDownloadRow("lblConnections", QStringLiteral("同时连接数（1-16）"), m_connections);
+    addDownloadRow("lblRetries", QStringLiteral("失败重试次数（0-10）"), m_retries);
+    addDownloadRow("lblRetryDelay", QStringLiteral("重试等待毫秒（0-600000）"), m_retryDelay);
+    addDownloadRow("lblPageDelay", QStringLiteral("页面间隔毫秒（0-600000）"), m_pageDelay);
+    pages->addTab(downloads, QStringLiteral("下载设置"));
+
     auto* buttons = new QHBoxLayout(m_btnPanel);
     buttons->setContentsMargins(0, 0, 0, 0);
     buttons->addStretch(1);
@@ -135,9 +154,15 @@ TfrmConfig::TfrmConfig(TViewContext& context, QWidget* parent)
     setMinimumWidth(420);
 
     fillFields(*context.config().Agent());
+    const NetSettings& net = context.config().Net();
+    m_connections->setText(QString::number(net.Connections));
+    m_retries->setText(QString::number(net.Retries));
+    m_retryDelay->setText(QString::number(net.RetryDelay));
+    m_pageDelay->setText(QString::number(net.PageDelay));
     m_apply->setEnabled(false);
     connect(m_netType, &QComboBox::currentIndexChanged, this, &TfrmConfig::fieldChanged);
-    for (QLineEdit* field : {m_server, m_port, m_user, m_password, m_domain})
+    for (QLineEdit* field : {m_server, m_port, m_user, m_password, m_domain, m_connections, m_retries,
+                             m_retryDelay, m_pageDelay})
         connect(field, &QLineEdit::textChanged, this, &TfrmConfig::fieldChanged);
 
     connect(m_ok, &QPushButton::clicked, this, &TfrmConfig::okClick);
@@ -227,6 +252,44 @@ TfrmConfig::Checked TfrmConfig::checkFields() const
     return checked;
 }
 
+QString TfrmConfig::rangeMessage(const QString& caption, int low, int high)
+{
+    return QStringLiteral("保存失败，“%1”须为%2到%3的整数！").arg(caption).arg(low).arg(high);
+}
+
+std::optional<NetSettings> TfrmConfig::checkNetFields(QString& message, QWidget*& focus) const
+{
+    NetSettings net;
+    struct Field
+    {
+        QLineEdit* edit;
+        const char* caption;
+        int low, high;
+        int* out;
+    };
+    const Field fields[] = {
+        {m_connections, "同时连接数", 1, NetSettings::kMaxConnections, &net.Connections},
+        {m_retries, "失败重试次数", 0, NetSettings::kMaxRetries, &net.Retries},
+        {m_retryDelay, "重试等待毫秒", 0, NetSettings::kMaxDelayMs, &net.RetryDelay},
+        {m_pageDelay, "页面间隔毫秒", 0, NetSettings::kMaxDelayMs, &net.PageDelay},
+    };
+    for (const Field& f : fields) {
+        const QString text = f.edit->text().trimmed();
+        // Whole numbers of plain digits only, as the file is read.
+        const bool digits = !text.isEmpty() && std::all_of(text.begin(), text.end(),
+                                                           [](QChar c) { return c >= u'0' && c <= u'9'; });
+        bool ok = false;
+        const int value = text.toInt(&ok);
+        if (!digits || !ok || value < f.low || value > f.high) {
+            message = rangeMessage(QString::fromUtf8(f.caption), f.low, f.high);
+            focus = f.edit;
+            return std::nullopt;
+        }
+        *f.out = value;
+    }
+    return net;
+}
+
 THttpAgent TfrmConfig::fieldsAgent(int port) const
 {
     THttpAgent agent;
@@ -254,14 +317,26 @@ bool TfrmConfig::applyClick()
             checked.focus->setFocus();
         return false;
     }
+    QString netMessage;
+    QWidget* netFocus = nullptr;
+    const std::optional<NetSettings> net = checkNetFields(netMessage, netFocus);
+    if (!net) {
+        TPrompt::instance().information(this, netMessage);
+        // The field is on the downloads page: show it, then put the cursor there.
+        if (auto* pages = findChild<QTabWidget*>(QStringLiteral("pages")))
+            pages->setCurrentWidget(netFocus->parentWidget());
+        netFocus->setFocus();
+        return false;
+    }
     QString error;
-    if (!settings::saveAgent(Paths::configFile(), *checked.agent, &error)) {
+    if (!settings::saveNet(Paths::configFile(), *checked.agent, *net, &error)) {
         // Never in force unless stored: the file and the running program agree.
         qWarning("kestrova: cannot write %s: %s", qPrintable(Paths::configFile()), qPrintable(error));
         TPrompt::instance().error(this, QString::fromUtf16(kSaveFailed));
         return false;
     }
     m_context.config().SetAgent(std::make_shared<const THttpAgent>(*checked.agent));
+    m_context.config().SetNet(*net);
     m_apply->setEnabled(false);
     return true;
 }

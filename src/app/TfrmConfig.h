@@ -1,6 +1,7 @@
 #pragma once
 
 #include "extract/THttpEventSink.h"
+#include "settings/NetSettings.h"
 #include "settings/THttpAgent.h"
 
 #include <QDialog>
@@ -17,8 +18,9 @@ class QWidget;
 class TThreadHttp;
 class TViewContext;
 
-// The options dialog ("选项"): edits the proxy settings, stores them in the configuration file
-// and makes them current for the downloads that start afterwards, and tests a connection with
+// The options dialog ("选项"): edits the proxy settings and the download settings ([Net]
+// Connections, Retries, RetryDelay, PageDelay), stores them in the configuration file and
+// makes them current for the downloads that start afterwards, and tests a connection with
 // the settings being edited on a download of its own. Modal, created for each use. UI thread
 // only; the test download runs on its worker thread.
 class TfrmConfig : public QDialog
@@ -32,6 +34,8 @@ public:
         u"保存失败，服务器名只填主机名或IP地址，不能含空格、“http://”或路径！";
     static constexpr char16_t kBadCredentials[] = u"保存失败，用户名和密码只能使用英文字母、数字和英文符号！";
     static constexpr char16_t kSaveFailed[] = u"保存配置文件出错！";
+    // A download setting out of its range: the field's caption and its bounds.
+    static QString rangeMessage(const QString& caption, int low, int high);
     static constexpr char16_t kTestFailed[] = u"网络连接失败！";
     static constexpr char16_t kTestPassed[] = u"测试连接成功！";
     static constexpr char16_t kTestStopped[] = u"连接中止！";
@@ -57,6 +61,8 @@ private:
         bool portNotNumber = false;
     };
     Checked checkFields() const;
+    // The download fields as settings, or the refusal naming the field.
+    std::optional<NetSettings> checkNetFields(QString& message, QWidget*& focus) const;
     THttpAgent fieldsAgent(int port) const;
     void fillFields(const THttpAgent& agent);
     void fieldChanged();
@@ -76,6 +82,10 @@ private:
     QLineEdit* m_user;
     QLineEdit* m_password;
     QLineEdit* m_domain;
+    QLineEdit* m_connections;
+    QLineEdit* m_retries;
+    QLineEdit* m_retryDelay;
+    QLineEdit* m_pageDelay;
     QPushButton* m_ok;
     QPushButton* m_cancel;
     QPushButton* m_apply;

@@ -48,7 +48,7 @@ void CliRunner::retryLine(int attempt, int retries, qint64 delayMs, const QStrin
 }
 
 QString CliRunner::miningLine(int shop, int shops, const QString& name, int read, int total, int retries,
-                              qint64 elapsedMs)
+                              qint64 elapsedMs, int connections)
 {
     QString text = QStringLiteral("shop %1 of %2").arg(shop).arg(shops);
     if (!name.isEmpty())
@@ -57,6 +57,9 @@ QString CliRunner::miningLine(int shop, int shops, const QString& name, int read
                       : QStringLiteral(": %1 ratings").arg(read);
     if (retries > 0)
         text += QStringLiteral(", %1 %2").arg(retries).arg(retries == 1 ? "retry" : "retries");
+    if (connections > 0)
+        text +=
+            QStringLiteral(", %1 %2").arg(connections).arg(connections == 1 ? "connection" : "connections");
     return text + QStringLiteral(", ") + formats::elapsed(elapsedMs);
 }
 
@@ -96,15 +99,20 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
     std::fflush(stdout);
     if (m_failed)
         return 1;
-    return mine ? runMining(rows, from, to, newOnly) : 0;
+    return mine ? this->mine(rows, from, to, newOnly) : 0;
 }
 
 int CliRunner::mine(const QList<TMiningRun::Row>& rows, int from, int to, bool newOnly)
 {
-    return runMining(rows, from, to, newOnly);
+    return runMining([&](TMiningRun& run) { return run.start(rows, from, to, m_config, newOnly); });
 }
 
-int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to, bool newOnly)
+int CliRunner::resume(qint64 runId)
+{
+    return runMining([&](TMiningRun& run) { return run.resume(runId, m_config); });
+}
+
+int CliRunner::runMining(const std::function<TMiningRun::StartResult(TMiningRun&)>& start)
 {
     TMiningRun run(m_dm);
     QEventLoop loop;
@@ -117,7 +125,8 @@ int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to, b
     auto show = [&] {
         // Nothing before the first shop has begun: its number and count are not known yet.
         if (begun)
-            progress(miningLine(shop, shops, name, read, total, run.retries(), clock.elapsed()));
+            progress(miningLine(shop, shops, name, read, total, run.retries(), clock.elapsed(),
+                                m_config.Net().Connections > 1 ? run.connectionsInForce() : 0));
     };
     // The elapsed time moves on during long pauses too.
     QTimer tick;
@@ -147,29 +156,52 @@ int CliRunner::runMining(const QList<TMiningRun::Row>& rows, int from, int to, b
         show();
     });
     connect(&run, &TMiningRun::retrying, this, &CliRunner::retryLine);
+    connect(&run, &TMiningRun::connectionsChanged, this, show);
     connect(&run, &TMiningRun::storeError, this, [&](const QString& e) {
         m_failed = true;
         line(e);
     });
-    connect(&run, &TMiningRun::shopSaved, this, [&](const QString& id, int stored, int failed) {
-        std::printf("{\"shopId\": %s, \"stored\": %d, \"failed\": %d}\n", qPrintable(id), stored, failed);
+    connect(&run, &TMiningRun::shopFailed, this, [&](const QString& id, const QString& reason) {
+        std::printf("{\"shopId\": %s, \"stored\": 0, \"failed\": 0, \"complete\": false, \"error\": %s}\n",
+                    qPrintable(id), jsonout::string(reason).toUtf8().constData());
         std::fflush(stdout);
-        // Ratings the database refused are lost: the command has not done its work.
-        if (failed > 0) {
-            m_failed = true;
-            line(QStringLiteral("shop %1: %2 ratings could not be stored").arg(id).arg(failed));
-        }
-        if (over && !runflags::savingRatings)
-            loop.quit();
+        m_failed = true;
+        line(QStringLiteral("shop %1: %2").arg(id, reason));
     });
+    connect(&run, &TMiningRun::shopSaved, this,
+            [&](const QString& id, int stored, int failed, bool complete) {
+                std::printf("{\"shopId\": %s, \"stored\": %d, \"failed\": %d, \"complete\": %s}\n",
+                            qPrintable(id), stored, failed, complete ? "true" : "false");
+                std::fflush(stdout);
+                // Ratings the database refused are lost: the command has not done its work. After a
+                // fault of the database itself its message says why instead.
+                if (failed > 0 && !run.faulted()) {
+                    m_failed = true;
+                    line(QStringLiteral("shop %1: %2 ratings could not be stored").arg(id).arg(failed));
+                }
+                if (over && !runflags::savingRatings)
+                    loop.quit();
+            });
     connect(&run, &TMiningRun::finished, this, [&](bool) {
         over = true;
         if (!runflags::savingRatings)
             loop.quit();
     });
-    switch (run.start(rows, from, to, m_config, newOnly)) {
+    connect(&run, &TMiningRun::shopSkipped, this, [&](const QString& webaddr) {
+        line(QStringLiteral("%1: the shop was deleted from the database; skipped").arg(webaddr));
+    });
+    switch (start(run)) {
     case TMiningRun::StartResult::Started:
         break;
+    case TMiningRun::StartResult::RunBusy:
+        std::fprintf(stderr, "%s\n", run.error().toLocal8Bit().constData());
+        return 1;
+    case TMiningRun::StartResult::UnknownRun:
+        std::fprintf(stderr, "kestrova-cli resume: no such run\n");
+        return 2;
+    case TMiningRun::StartResult::NothingLeft:
+        std::fprintf(stderr, "nothing left to mine\n");
+        return 0;
     case TMiningRun::StartResult::NoMarkedRow:
         std::fprintf(stderr, "nothing to mine\n");
         return 0;

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
+#include <functional>
 
 // Runs a search and/or a mining run to its end for the command line: a progress line on
 // standard error when it is a terminal, one line per retry or failure, results as JSON
@@ -22,14 +23,16 @@ public:
     // Each returns the process exit status: 0, 1 on a failed download or database error.
     int search(const SearchCriteria& criteria, bool mine, int from, int to, bool newOnly = false);
     int mine(const QList<TMiningRun::Row>& rows, int from, int to, bool newOnly = false);
+    // Continues a recorded run with its unfinished shops (2 when it is unknown).
+    int resume(qint64 runId);
 
     // The mining progress line: shop k of n, its name where known, ratings read of the shop's
-    // total, retries and elapsed time.
+    // total, retries, the connections in force (when more than one may be) and elapsed time.
     static QString miningLine(int shop, int shops, const QString& name, int read, int total, int retries,
-                              qint64 elapsedMs);
+                              qint64 elapsedMs, int connections = 0);
 
 private:
-    int runMining(const QList<TMiningRun::Row>& rows, int from, int to, bool newOnly);
+    int runMining(const std::function<TMiningRun::StartResult(TMiningRun&)>& start);
     // Rewrites the progress line in place; nothing when standard error is not a terminal.
     void progress(const QString& text);
     // A line of its own, kept above the progress line.

@@ -2,6 +2,7 @@
 #include "cli/CliDatabase.h"
 #include "cli/CliRunner.h"
 #include "cli/MineAddresses.h"
+#include "cli/MineStored.h"
 
 #include <cstdio>
 
@@ -143,6 +144,8 @@ int runSearch(const QStringList& args)
 
 int runMine(const QStringList& args)
 {
+    if (args.contains(QLatin1String("--stored")))
+        return runMineStored(args);
     Options o;
     if (!parse(args, true, o) || o.urls.isEmpty()) {
         std::fprintf(stderr, "kestrova-cli mine: %s\n",
@@ -211,7 +214,10 @@ const CliRegistration searchRegistration{
          "  --help             show this text")}};
 const CliRegistration mineRegistration{
     {QStringLiteral("mine"),
-     QStringLiteral("mine [--from A] [--to B] [--new-only] URL...   mine the given shop addresses"), runMine,
+     QStringLiteral(
+         "mine [--from A] [--to B] [--new-only] URL... | --stored [--filter TEXT]   mine the given "
+         "shop addresses, or the stored shops"),
+     runMine,
      QStringLiteral(
          "Stores each shop, reads its shop page and rating pages and saves its profile and ratings\n"
          "in the database; prints one JSON line per shop saved. Every URL must be an http:// or\n"
@@ -226,6 +232,9 @@ const CliRegistration mineRegistration{
          "             before A or after B on them are stored too\n"
          "  --new-only for a shop already stored, stop the rating walk after the first page whose\n"
          "             ratings are all stored already\n"
+         "  --stored   instead of addresses, mine every stored shop as one recorded run\n"
+         "  --filter TEXT  with --stored: only the shops this filter selects, in the forms of\n"
+         "             \"export shops --filter\"\n"
          "  --help     show this text")}};
 
 } // namespace

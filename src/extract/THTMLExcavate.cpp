@@ -301,8 +301,12 @@ void THTMLExcavate::readRatingUrl()
     if (!href)
         return;
     const std::string address = eraseAll(std::string(*href), {&p.hrefOpen, &p.quote});
-    const std::string key =
-        erase(p.htm, text::RegexReplace(hostPattern(m_ratingHost) + "/user-rate-", address, {}, true));
+    const std::string rest = text::RegexReplace(hostPattern(m_ratingHost) + "/user-rate-", address, {}, true);
+    // A link that does not lead to this marketplace's rating pages (another host or port)
+    // gives no rating address: pasting the whole link into one would fetch nonsense.
+    if (rest == address)
+        return;
+    const std::string key = erase(p.htm, rest);
     m_ratingUrlBase = m_ratingHost + "/user-rate-" + key + kRatingUrlTail;
 }
 

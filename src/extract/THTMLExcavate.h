@@ -36,6 +36,7 @@ public:
     bool Ready() const { return m_ready; }
     bool Finished() const { return m_finished; }
     const RatingList& Ratings() const { return m_ratings; }
+    // Empty when the shop page has no rating link on the configured rating host.
     const std::string& RatingUrlBase() const { return m_ratingUrlBase; }
     bool FirstPageDone() const { return m_firstPageDone; }
     bool SummaryDone() const { return m_summaryDone; }

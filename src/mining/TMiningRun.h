@@ -3,12 +3,15 @@
 #include "extract/THTMLExcavate.h"
 #include "mining/TPageFetcher.h"
 #include "settings/TConfig.h"
+#include "store/RunRecords.h"
 
 #include <QDateTime>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <map>
 #include <memory>
+#include <optional>
 
 class TDM;
 class TSaveBarGain;
@@ -28,6 +31,7 @@ public:
     {
         bool marked = false;
         QStringList texts;
+        int position = -1; // its place in the run record (set by the run)
     };
 
     enum class StartResult
@@ -36,6 +40,9 @@ public:
         SaverBusy,   // the saver still writes the previous shop
         NoMarkedRow, // nothing to mine
         StoreFailed, // a marked shop could not be stored; error() tells why
+        RunBusy,     // resume: another program mines that run
+        UnknownRun,  // resume: no such run recorded
+        NothingLeft, // resume: every shop of the run is done
     };
 
     explicit TMiningRun(TDM& dm, QObject* parent = nullptr);
@@ -50,8 +57,14 @@ public:
     // stored already, as long as the stored ratings and those read make up the shop's total.
     StartResult start(const QList<Row>& rows, int fromRecord, int toRecord, const TConfig& config,
                       bool newOnly = false);
+    // Continues a recorded run with its unfinished shops only, with the run's own options; a
+    // shop cut off mid-walk is mined again from its first page. A shop deleted from the
+    // database meanwhile is skipped (shopSkipped).
+    StartResult resume(qint64 runId, const TConfig& config);
     // Ends the run: the ratings read so far for the current shop are still saved.
     void cancel();
+    // The run record of the current or last run (0 before any).
+    qint64 runId() const { return m_runId; }
 
     bool running() const { return m_running; }
     int minedCount() const { return m_minedCount; }
@@ -60,7 +73,15 @@ public:
     int retries() const { return m_fetcher.retries(); }
     // Rating pages requested by the current or last run.
     int ratingPagesRequested() const { return m_ratingPages; }
+    int connectionsInForce() const { return m_fetcher.connectionsInForce(); }
+    // The most page downloads in flight at once in the current or last run.
+    int mostInFlight() const { return m_fetcher.mostInFlight(); }
     const QString& error() const { return m_error; }
+    // The last run ended because the database could not store a shop (disk full, I/O error,
+    // a lock held too long); error() names the step and the engine's message.
+    bool faulted() const { return m_faulted; }
+
+    static QString noRatingLinkReason() { return QStringLiteral("no rating link on the shop page"); }
     // The window may close only while no ratings are being written.
     static bool canClose();
 
@@ -76,28 +97,49 @@ signals:
     void totalToSaveChanged(int shops);    // shops marked
     void bytesChanged(qint64 done, qint64 total);
     void cancelEnabledChanged(bool enabled);
+    // The page downloads allowed in flight at once now (lowered when the marketplace pushes
+    // back, raised again after pages without trouble).
+    void connectionsChanged(int inForce);
     // The run is over (completed, cancelled, or ended by a failed download). After a cancel
     // the saver may still be writing: shopSaved follows.
     void finished(bool cancelled);
-    // The saver has written one shop's ratings.
-    void shopSaved(const QString& shopId, int stored, int failed);
+    // The saver has written one shop's ratings; complete is false when the walk was cut short
+    // (a failed download, a cancel), so that the shop has ratings missing.
+    void shopSaved(const QString& shopId, int stored, int failed, bool complete);
+    // A shop could not be mined at all (reason told); the run goes on with the next one.
+    void shopFailed(const QString& shopId, const QString& reason);
+    // Resuming: a shop of the run record is no longer in the database and is not mined.
+    void shopSkipped(const QString& webaddr);
     void downloadFailed(const QString& error);
     // A failed page is tried again after delayMs (also shown as the status text).
     void retrying(int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason);
-    // A database statement failed; the run goes on where it can.
+    // A database statement failed; the run goes on where it can, except after a fault of the
+    // database itself (faulted() is then true and the run ends).
     void storeError(const QString& error);
 
 private:
-    bool storeShop(const Row& row);
+    StartResult startRows(const QList<Row>& rows, int fromRecord, int toRecord, const TConfig& config,
+                          bool newOnly, qint64 resumedRun);
+    bool storeShop(const Row& row, qint64* shopId);
+    // The run record's state of the current shop or of the run; failures to write it are
+    // told as store errors.
+    void markShop(int position, runrecords::ShopState state);
+    void recordEnd(runrecords::RunState state);
     bool mineRow(int row);
     void mineFrom(int row);
     void endRun();
     void fetch(const std::string& url);
     void fetchRatingPage();
-    void onPage(const std::string& body);
+    void onPage(int tag, const std::string& body);
+    // One rating page of the current shop, in page order.
+    void ratingPage(const std::string& page);
+    // The status text of the shop being mined, with the connections in force.
+    void showMiningText();
     void onTimer();
     void shopFinished();
-    void nextShop(quint64 run, const QString& shopId, int stored, int failed);
+    void nextShop(quint64 run, const QString& shopId, int stored, int failed, bool complete);
+    // Ends the run at once after a storage fault.
+    void endFaulted(const QString& error);
     // New-only walk: true when the ratings the last page added are all stored for the shop
     // and, with the new ones read, the shop's ratings are complete.
     bool nothingNewBeyond(size_t firstOfPage);
@@ -116,6 +158,30 @@ private:
     QList<QPointer<TSaveBarGain>> m_savers;
     bool m_saverStarted = false;
     bool m_newOnly = false;
+    // The current shop's rating pages are asked for all at once; those that arrive ahead of
+    // their turn wait here.
+    bool m_parallelWalk = false;
+    int m_connectionsCap = 1;
+    // The next shop's shop page and first rating page, asked for while the current shop's
+    // last pages are in flight, so that the connections never stand idle between shops.
+    struct Prefetch
+    {
+        int row = -1;
+        std::optional<std::string> shopPage;
+        std::optional<std::string> firstRatings;
+        bool firstAsked = false;
+        bool waitingShop = false;    // the shop has begun and waits for its shop page
+        bool waitingRatings = false; // ... for its first rating page
+    };
+    Prefetch m_prefetch;
+    void prefetchNextShop();
+    void onPrefetched(int row, bool ratings, const std::string& body);
+    // The first rating page of the current shop: the prefetched one, or a request.
+    void firstRatingPage();
+    // Tags below 0 carry the row a prefetched page belongs to, so that a late one of a shop
+    // passed over is never taken for another's.
+    static int prefetchTag(int row, bool ratings) { return -(1 + 2 * row + (ratings ? 1 : 0)); }
+    std::map<int, std::string> m_ahead;
     // Ratings of the current shop stored before this walk, and those read that were not.
     qlonglong m_storedBefore = -1;
     qlonglong m_newRead = 0;
@@ -131,5 +197,13 @@ private:
     QDateTime m_runStart;
     bool m_running = false;
     bool m_stopped = false;
+    bool m_faulted = false;
+    bool m_downloadFailed = false;
+    qint64 m_runId = 0;
+    int m_currentPosition = -1;
+    runrecords::RunLock m_lock;
+    // False once the current shop's walk was cut short.
+    bool m_shopComplete = true;
+    QString m_saverFault;
     QString m_error;
 };

@@ -10,20 +10,21 @@ TPageFetcher::TPageFetcher(QObject* parent) : QObject(parent)
     m_pause.setSingleShot(true);
     // A coarse timer may fire up to 5% early; a server's pause is a least time.
     m_pause.setTimerType(Qt::PreciseTimer);
-    connect(&m_pause, &QTimer::timeout, this, &TPageFetcher::startDownload);
+    m_clock.start();
+    connect(&m_pause, &QTimer::timeout, this, &TPageFetcher::pump);
     connect(&m_sink, &THttpEventSink::status, this, &TPageFetcher::onStatus);
     connect(&m_sink, &THttpEventSink::workBegin, this, [this](TThreadHttp* w, HttpWorkMode, qint64 expected) {
-        if (w != m_worker)
+        if (w != m_shown)
             return;
         m_expectedBytes = expected;
         emit bytesChanged(0, expected);
     });
     connect(&m_sink, &THttpEventSink::work, this, [this](TThreadHttp* w, HttpWorkMode, qint64 count) {
-        if (w == m_worker)
+        if (w == m_shown)
             emit bytesChanged(count, std::max(count, m_expectedBytes));
     });
     connect(&m_sink, &THttpEventSink::workEnd, this, [this](TThreadHttp* w, HttpWorkMode) {
-        if (w == m_worker)
+        if (w == m_shown)
             emit bytesChanged(m_expectedBytes, m_expectedBytes);
     });
 }
@@ -38,7 +39,9 @@ void TPageFetcher::begin(const TConfig& config)
     cancel();
     m_config = &config;
     m_retryCount = 0;
-    m_sinceLastEnd.invalidate();
+    m_mostInFlight = 0;
+    m_gates.clear();
+    m_lastHost.clear();
 }
 
 qint64 TPageFetcher::retryPause(const NetSettings& net, int attempt, qint64 retryAfterMs)
@@ -51,55 +54,137 @@ qint64 TPageFetcher::retryPause(const NetSettings& net, int attempt, qint64 retr
     return std::min(pause, cap);
 }
 
-void TPageFetcher::fetch(std::string url)
+std::string TPageFetcher::hostOf(const std::string& url)
 {
-    m_url = std::move(url);
-    m_attempt = 0;
-    const qint64 gap = m_config->Net().PageDelay;
-    const qint64 waited = m_sinceLastEnd.isValid() ? m_sinceLastEnd.elapsed() : gap;
-    if (waited >= gap)
-        startDownload();
-    else
-        m_pause.start(static_cast<int>(gap - waited));
+    const size_t scheme = url.find("://");
+    const size_t from = scheme == std::string::npos ? 0 : scheme + 3;
+    return url.substr(0, url.find('/', from));
+}
+
+THostGate& TPageFetcher::gate(const std::string& host)
+{
+    const QByteArray key = QByteArray::fromStdString(host);
+    auto it = m_gates.find(key);
+    if (it == m_gates.end()) {
+        it = m_gates.insert(key, THostGate());
+        it->reset(m_config->Net().Connections, m_config->Net().PageDelay);
+    }
+    return *it;
+}
+
+int TPageFetcher::connectionsInForce() const
+{
+    auto it = m_gates.constFind(QByteArray::fromStdString(m_lastHost));
+    if (it != m_gates.cend())
+        return it->inForce();
+    return m_config ? m_config->Net().Connections : 1;
+}
+
+int TPageFetcher::inFlightTo(const std::string& host) const
+{
+    return static_cast<int>(std::count_if(m_active.begin(), m_active.end(),
+                                          [&](const Active& a) { return a.request.host == host; }));
+}
+
+void TPageFetcher::fetch(std::string url, int tag)
+{
+    Request r;
+    r.host = hostOf(url);
+    r.url = std::move(url);
+    r.tag = tag;
+    m_queue.push_back(std::move(r));
+    pump();
 }
 
 void TPageFetcher::cancel()
 {
     m_pause.stop();
-    if (m_worker)
-        m_worker->Terminate();
-    m_worker = nullptr;
+    m_queue.clear();
+    for (Active& a : m_active)
+        if (a.worker)
+            a.worker->Terminate();
+    m_active.clear();
+    m_shown = nullptr;
 }
 
-void TPageFetcher::startDownload()
+void TPageFetcher::pump()
 {
+    // Requests start in the order they were asked for: a page waiting for its gate or its
+    // retry pause holds back the ones behind it, so pages come back near their order.
+    while (!m_queue.empty()) {
+        const qint64 now = m_clock.elapsed();
+        Request& head = m_queue.front();
+        const qint64 gateWait = gate(head.host).waitBefore(inFlightTo(head.host), now);
+        if (gateWait < 0)
+            return; // a download in flight ends first and pumps again
+        const qint64 wait = std::max(gateWait, head.notBefore - now);
+        if (wait > 0) {
+            m_pause.start(static_cast<int>(std::min<qint64>(wait, NetSettings::kMaxDelayMs)));
+            return;
+        }
+        Request r = std::move(head);
+        m_queue.pop_front();
+        start(std::move(r));
+    }
+}
+
+void TPageFetcher::start(Request request)
+{
+    gate(request.host).started(m_clock.elapsed());
+    m_lastHost = request.host;
     m_expectedBytes = 0;
     TThreadHttp::Options options;
     // A page is expected; a blank answer is a fault of the server, worth another try.
     options.emptyBodyFails = true;
-    options.quietIfRetryable = m_attempt < m_config->Net().Retries;
-    m_worker = TThreadHttp::Create(m_url, m_config->Agent(), &m_sink, options);
+    options.quietIfRetryable = request.attempt < m_config->Net().Retries;
+    // The worker's events reach this thread only after this returns.
+    TThreadHttp* worker = TThreadHttp::Create(request.url, m_config->Agent(), &m_sink, options);
+    m_active.push_back({worker, std::move(request)});
+    m_shown = worker;
+    m_mostInFlight = std::max(m_mostInFlight, static_cast<int>(m_active.size()));
 }
 
 void TPageFetcher::onStatus(TThreadHttp* worker, HttpStatus kind, const QString&)
 {
-    // Only the final "disconnected" of the current download counts; an earlier one comes
+    // Only the final "disconnected" of a download of this run counts; an earlier one comes
     // before the page, and a dropped download's events are ignored.
-    if (kind != HttpStatus::Disconnected || !worker->Ended() || worker != m_worker)
+    if (kind != HttpStatus::Disconnected || !worker->Ended())
         return;
-    m_worker = nullptr;
-    m_sinceLastEnd.start();
+    auto it =
+        std::find_if(m_active.begin(), m_active.end(), [&](const Active& a) { return a.worker == worker; });
+    if (it == m_active.end())
+        return;
+    Request request = std::move(it->request);
+    m_active.erase(it);
+    if (m_shown == worker)
+        m_shown = nullptr;
+    THostGate& g = gate(request.host);
+    g.ended(m_clock.elapsed());
+    const int before = g.inForce();
     if (worker->ResultCode() != TThreadHttp::kFailedCode) {
-        emit pageArrived(worker->Body());
+        g.succeeded();
+        if (g.inForce() != before)
+            emit connectionsChanged(g.inForce());
+        emit pageArrived(request.tag, worker->Body());
+        pump();
         return;
     }
     if (!worker->FailureQuiet()) {
         emit failed(worker->ErrorText());
         return;
     }
-    ++m_attempt;
+    const qint64 now = m_clock.elapsed();
+    g.troubled(now, worker->RetryAfterMs());
+    if (g.inForce() != before)
+        emit connectionsChanged(g.inForce());
+    ++request.attempt;
     ++m_retryCount;
-    const qint64 pause = retryPause(m_config->Net(), m_attempt, worker->RetryAfterMs());
-    m_pause.start(static_cast<int>(pause));
-    emit retrying(m_attempt, m_config->Net().Retries, pause, gbk::toQString(m_url), worker->ErrorText());
+    const qint64 pause = retryPause(m_config->Net(), request.attempt, worker->RetryAfterMs());
+    request.notBefore = now + pause;
+    const QString url = gbk::toQString(request.url);
+    const int attempt = request.attempt;
+    // The retried page goes before the pages behind it, which keeps the walk in order.
+    m_queue.push_front(std::move(request));
+    emit retrying(attempt, m_config->Net().Retries, pause, url, worker->ErrorText());
+    pump();
 }

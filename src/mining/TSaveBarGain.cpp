@@ -1,9 +1,16 @@
 #include "mining/TSaveBarGain.h"
 
 #include "mining/RunFlags.h"
+#include "store/RunRecords.h"
 #include "store/TConnection.h"
 #include "store/TQuery.h"
 #include "text/GbkCodec.h"
+
+const char TSaveBarGain::kProfileSql[] =
+    "update dianBase set buyLevel=:buyLevel,buyerCredit=:buyerCredit,saleLevel=:saleLevel,"
+    "salerCredit=:salerCredit,createDate=:createDate, buyerGood=:buyerGood,buyerNotBad=:buyerNotBad,"
+    "buyerBad=:buyerBad,salerGood=:salerGood,salerNotBad=:salerNotBad,salerBad=:salerBad,"
+    "salerGoodRate=:salerGoodRate,buyerGoodRate=:buyerGoodRate where id=:Id";
 
 const char TSaveBarGain::kInsertSql[] =
     "insert into "
@@ -48,24 +55,48 @@ void TSaveBarGain::run()
     const int n = m_ratings ? static_cast<int>(m_ratings->size()) : 0;
     int stored = 0;
     int failed = 0;
-    if (n == 0) {
-        emit statusText(doneText());
-        runflags::savingRatings = false;
-        emit completed(0, 0);
-        return;
+    QString error;
+    if (!store(stored, failed, error)) {
+        emit faulted(QStringLiteral("shop %1: %2").arg(m_shopId, error));
+        stored = 0;
+        failed = n;
     }
+    emit statusText(doneText());
+    runflags::savingRatings = false;
+    emit completed(stored, failed);
+}
+
+bool TSaveBarGain::store(int& stored, int& failed, QString& error)
+{
+    const int n = m_ratings ? static_cast<int>(m_ratings->size()) : 0;
+    // A shop without ratings has nothing to write but its mark in the run record.
+    if (n == 0 && m_runId <= 0)
+        return true;
     TConnection connection;
-    if (!connection.open(m_databasePath) || !connection.beginTransaction()) {
-        // Nothing can be written; the run must still go on.
-        runflags::savingRatings = false;
-        emit completed(0, n);
-        return;
+    if (!connection.open(m_databasePath)) {
+        error = QStringLiteral("opening the database: ") + connection.error();
+        return false;
+    }
+    if (!connection.beginTransaction()) {
+        error = QStringLiteral("beginning the transaction: ") + connection.error();
+        return false;
+    }
+    auto fail = [&](const QString& step, const QString& message) {
+        error = step + QStringLiteral(": ") + message;
+        connection.rollback();
+        return false;
+    };
+    if (n > 0 && !m_profile.isEmpty()) {
+        TQuery profile(&connection, QStringLiteral("ADOQuery1"));
+        profile.SetSQL(QString::fromLatin1(kProfileSql));
+        for (auto it = m_profile.cbegin(); it != m_profile.cend(); ++it)
+            profile.SetParam(it.key(), it.value());
+        profile.SetParam(QStringLiteral("id"), m_shopId);
+        if (profile.ExecSQL() < 0)
+            return fail(QStringLiteral("storing the profile figures"), profile.lastError());
     }
     TQuery insert(&connection, QStringLiteral("ADOQuery2"));
-    TQuery removeDuplicates(&connection, QStringLiteral("ADOQuery1"));
     insert.SetSQL(QString::fromLatin1(kInsertSql));
-    removeDuplicates.SetSQL(QString::fromLatin1(kRemoveDuplicatesSql));
-
     int shownPercent = -1;
     for (int i = 0; i < n; ++i) {
         const RatingRecord& r = (*m_ratings)[i].second;
@@ -83,9 +114,12 @@ void TSaveBarGain::run()
         insert.SetParam(QStringLiteral("pjinfo"), field(r, 8));
         insert.SetParam(QStringLiteral("pjjs"), field(r, 9));
         insert.SetParam(QStringLiteral("itemId_pjsj"), itemId + time);
-        // A record that cannot be stored is skipped; the others still are.
+        // A record that cannot be stored is skipped; the others still are. A fault of the
+        // file or the machine would fail every later record too: nothing of the shop is kept.
         if (insert.ExecSQL() == 1)
             ++stored;
+        else if (TConnection::isStorageFault(insert.lastEngineCode()))
+            return fail(QStringLiteral("storing the ratings"), insert.lastError());
         else
             ++failed;
         // One status text per visible change, not one per record.
@@ -95,16 +129,24 @@ void TSaveBarGain::run()
             emit statusText(QStringLiteral("正在保存数据...%1%").arg(percent));
         }
     }
-    // The transaction ends even when the last record failed: what was stored is kept.
-    if (!connection.commit()) {
-        connection.rollback();
-        failed = n;
-        stored = 0;
+    // Inside the transaction, so that no reader ever sees a rating twice.
+    if (n > 0) {
+        TQuery removeDuplicates(&connection, QStringLiteral("ADOQuery1"));
+        removeDuplicates.SetSQL(QString::fromLatin1(kRemoveDuplicatesSql));
+        for (const char* name : {"dian_id1", "dian_id2", "dian_id3"})
+            removeDuplicates.SetParam(QString::fromLatin1(name), m_shopId);
+        if (removeDuplicates.ExecSQL() < 0)
+            return fail(QStringLiteral("removing duplicate ratings"), removeDuplicates.lastError());
     }
-    for (const char* name : {"dian_id1", "dian_id2", "dian_id3"})
-        removeDuplicates.SetParam(QString::fromLatin1(name), m_shopId);
-    removeDuplicates.ExecSQL();
-    emit statusText(doneText());
-    runflags::savingRatings = false;
-    emit completed(stored, failed);
+    if (m_runId > 0) {
+        QString markError;
+        if (!runrecords::markShop(connection, m_runId, m_position,
+                                  m_complete ? runrecords::ShopState::Done
+                                             : runrecords::ShopState::Incomplete,
+                                  stored, &markError))
+            return fail(QStringLiteral("marking the shop in the run record"), markError);
+    }
+    if (!connection.commit())
+        return fail(QStringLiteral("committing"), connection.error());
+    return true;
 }

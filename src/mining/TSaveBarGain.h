@@ -2,15 +2,18 @@
 
 #include "extract/Records.h"
 
+#include <QHash>
 #include <QString>
 #include <QThread>
+#include <QVariant>
 #include <memory>
 
-// Writes one shop's ratings into the rating table on a thread of its own, with a database
-// connection of its own, in one transaction; then removes the shop's duplicate ratings and
-// clears runflags::savingRatings. Created on the user-interface thread; its signals arrive
-// there (queued). It frees itself when done. A forced exit does not interrupt it: the
-// transaction either commits whole or is never seen.
+// Writes one shop's profile figures and ratings on a thread of its own, with a database
+// connection of its own, in one transaction that also removes the shop's duplicate ratings
+// and marks the shop in its run record; then clears runflags::savingRatings. Created on the
+// user-interface thread; its signals arrive there (queued). It frees itself when done. A
+// forced exit does not interrupt it: the transaction either commits whole or is never seen,
+// so no reader and no crash ever sees a duplicate rating.
 class TSaveBarGain : public QThread
 {
     Q_OBJECT
@@ -21,15 +24,32 @@ public:
     static TSaveBarGain* Create(const QString& databasePath, std::shared_ptr<const RatingList> ratings,
                                 const QString& shopId);
 
+    // The shop's profile figures, by parameter name of kProfileSql; written with the ratings
+    // when there are any. Call before start().
+    void setProfile(const QHash<QString, QVariant>& params) { m_profile = params; }
+    // The run record's shop row to mark in the same transaction: done, or incomplete when
+    // the walk was cut short. Call before start().
+    void setRunShop(qint64 runId, int position, bool complete)
+    {
+        m_runId = runId;
+        m_position = position;
+        m_complete = complete;
+    }
+
     static QString doneText() { return QStringLiteral("数据保存完毕!"); }
 
-    // The statements the saver sends: one insert per rating, then one duplicate removal.
+    // The statements the saver sends: the profile update, one insert per rating, then one
+    // duplicate removal.
+    static const char kProfileSql[];
     static const char kInsertSql[];
     static const char kRemoveDuplicatesSql[];
 
 signals:
     // The main window's status text: progress in whole percent, then the closing text.
     void statusText(const QString& text);
+    // Nothing of the shop was stored because the database itself failed (disk full, I/O
+    // error, a lock held too long): "shop N: step: engine message". completed follows.
+    void faulted(const QString& error);
     // The work is over: stored is the number of ratings inserted, failed those skipped.
     void completed(int stored, int failed);
 
@@ -39,8 +59,14 @@ protected:
 private:
     TSaveBarGain(const QString& databasePath, std::shared_ptr<const RatingList> ratings,
                  const QString& shopId);
+    // Stores everything in one transaction; false with the step and the engine's message.
+    bool store(int& stored, int& failed, QString& error);
 
     QString m_databasePath;
     std::shared_ptr<const RatingList> m_ratings;
     QString m_shopId;
+    QHash<QString, QVariant> m_profile;
+    qint64 m_runId = 0;
+    int m_position = -1;
+    bool m_complete = true;
 };

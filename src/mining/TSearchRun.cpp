@@ -14,7 +14,8 @@ TSearchRun::TSearchRun(QObject* parent) : QObject(parent)
 {
     m_timer.setInterval(500);
     connect(&m_timer, &QTimer::timeout, this, &TSearchRun::onTimer);
-    connect(&m_fetcher, &TPageFetcher::pageArrived, this, &TSearchRun::onPage);
+    connect(&m_fetcher, &TPageFetcher::pageArrived, this,
+            [this](int, const std::string& body) { onPage(body); });
     connect(&m_fetcher, &TPageFetcher::bytesChanged, this, &TSearchRun::bytesChanged);
     connect(&m_fetcher, &TPageFetcher::failed, this, [this](const QString& error) {
         if (!m_running || m_stopped)

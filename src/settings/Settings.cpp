@@ -46,6 +46,7 @@ bool createDefaults(const QString& path, QString* error)
     ini.setValue(kNet, QStringLiteral("Retries"), QString::number(net.Retries));
     ini.setValue(kNet, QStringLiteral("RetryDelay"), QString::number(net.RetryDelay));
     ini.setValue(kNet, QStringLiteral("PageDelay"), QString::number(net.PageDelay));
+    ini.setValue(kNet, QStringLiteral("Connections"), QString::number(net.Connections));
     ini.setValue(QStringLiteral("Login"), QStringLiteral("date"),
                  formats::dateTime(QDateTime::currentDateTime()));
     writeMarketDefaults(ini);
@@ -125,6 +126,10 @@ std::optional<TConfig> load(const QString& path, QString* error, QString* notice
     net.Retries = readBounded(ini, QStringLiteral("Retries"), NetSettings::kMaxRetries, net.Retries);
     net.RetryDelay = readBounded(ini, QStringLiteral("RetryDelay"), NetSettings::kMaxDelayMs, net.RetryDelay);
     net.PageDelay = readBounded(ini, QStringLiteral("PageDelay"), NetSettings::kMaxDelayMs, net.PageDelay);
+    net.Connections =
+        readBounded(ini, QStringLiteral("Connections"), NetSettings::kMaxConnections, net.Connections);
+    if (net.Connections < 1)
+        net.Connections = NetSettings().Connections;
 
     TConfig config;
     config.SetAgent(std::move(agent));
@@ -146,6 +151,30 @@ bool saveAgent(const QString& path, const THttpAgent& agent, QString* error)
     ini.setValue(kNet, QStringLiteral("User"), agent.User);
     ini.setValue(kNet, QStringLiteral("Password"), agent.Password);
     ini.setValue(kNet, QStringLiteral("Domain"), agent.Domain);
+    if (!ini.save()) {
+        setError(error, ini.error());
+        return false;
+    }
+    return true;
+}
+
+bool saveNet(const QString& path, const THttpAgent& agent, const NetSettings& net, QString* error)
+{
+    IniFile ini(path);
+    if (!ini.load()) {
+        setError(error, ini.error());
+        return false;
+    }
+    ini.setValue(kNet, QStringLiteral("AgentType"), QString::number(agent.AgentType));
+    ini.setValue(kNet, QStringLiteral("Server"), agent.Server);
+    ini.setValue(kNet, QStringLiteral("Port"), QString::number(agent.Port));
+    ini.setValue(kNet, QStringLiteral("User"), agent.User);
+    ini.setValue(kNet, QStringLiteral("Password"), agent.Password);
+    ini.setValue(kNet, QStringLiteral("Domain"), agent.Domain);
+    ini.setValue(kNet, QStringLiteral("Connections"), QString::number(net.Connections));
+    ini.setValue(kNet, QStringLiteral("Retries"), QString::number(net.Retries));
+    ini.setValue(kNet, QStringLiteral("RetryDelay"), QString::number(net.RetryDelay));
+    ini.setValue(kNet, QStringLiteral("PageDelay"), QString::number(net.PageDelay));
     if (!ini.save()) {
         setError(error, ini.error());
         return false;

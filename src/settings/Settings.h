@@ -26,6 +26,10 @@ QString notUnderstoodNotice(const QString& path);
 // keeps the settings in force.
 bool saveAgent(const QString& path, const THttpAgent& agent, QString* error = nullptr);
 
+// Stores the download settings of [Net] (Connections, Retries, RetryDelay, PageDelay) the same
+// way, in one write with the proxy settings when both are given.
+bool saveNet(const QString& path, const THttpAgent& agent, const NetSettings& net, QString* error = nullptr);
+
 // Writes Login/date = now (at every exit); a file that is not a settings file is left alone.
 bool writeLoginDate(const QString& path, QString* error = nullptr);
 

@@ -106,6 +106,21 @@ void addAnalysisKeys(QList<SchemaObject>& s)
                              "buyerOrSaler, pj, pjsj)")});
 }
 
+// The record of mining runs: each run with its options and state, and its marked shops in
+// their order with how far each got.
+void addRunRecordObjects(QList<SchemaObject>& s)
+{
+    s.append({QStringLiteral("table"), QStringLiteral("miningRun"),
+              QStringLiteral("CREATE TABLE miningRun (id INTEGER PRIMARY KEY AUTOINCREMENT, started TEXT, "
+                             "ended TEXT, state TEXT NOT NULL, fromRecord INTEGER, toRecord INTEGER, "
+                             "newOnly INTEGER, error TEXT)")});
+    s.append(
+        {QStringLiteral("table"), QStringLiteral("miningRunShop"),
+         QStringLiteral("CREATE TABLE miningRunShop (run_id INTEGER NOT NULL, position INTEGER NOT NULL, "
+                        "dian_id INTEGER, webaddr TEXT, texts TEXT, state TEXT NOT NULL, "
+                        "stored INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (run_id, position))")});
+}
+
 } // namespace
 
 const char* hourKeySql()
@@ -164,6 +179,7 @@ const QList<SchemaObject>& objects()
         add("index", "dianBase_webaddr",
             QStringLiteral("CREATE INDEX dianBase_webaddr ON dianBase(webaddr)"));
         addAnalysisKeys(s);
+        addRunRecordObjects(s);
         return s;
     }();
     return all;

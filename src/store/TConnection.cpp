@@ -4,9 +4,11 @@
 #include "store/SqlFunctions.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QThread>
 #include <QUrl>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -19,6 +21,31 @@ TConnection::~TConnection()
 QString TConnection::notOpenError()
 {
     return QStringLiteral("The database is not open.");
+}
+
+bool TConnection::isStorageFault(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_READONLY:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOMEM:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_PROTOCOL:
+    case SQLITE_PERM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int TConnection::engineCode() const
+{
+    return m_db ? sqlite3_errcode(m_db) & 0xff : SQLITE_CANTOPEN;
 }
 
 namespace {
@@ -66,13 +93,25 @@ bool TConnection::open(const QString& path)
         return false;
     ++m_generation;
     // Another connection (the rating saver, a second program) may be writing.
-    sqlite3_busy_timeout(m_db, 10000);
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     sqlfunctions::registerAll(m_db);
-    if (!ensureSchema()) {
-        QString error = m_error;
-        close();
-        m_error = error;
-        return false;
+    // Creating the schema and switching the journal mode wait for another program like any
+    // write: the engine answers some of these lock conflicts at once instead of calling the
+    // busy handler (a fresh file being set up by two programs), so they are tried again.
+    QElapsedTimer clock;
+    clock.start();
+    while (!ensureSchema()) {
+        const bool busy = m_lastCode == SQLITE_BUSY || m_lastCode == SQLITE_LOCKED;
+        if (inTransaction())
+            rollback();
+        if (!busy || clock.elapsed() > kBusyTimeoutMs) {
+            QString error = m_error;
+            close();
+            m_error = error;
+            return false;
+        }
+        m_error.clear();
+        QThread::msleep(20);
     }
     return true;
 }
@@ -122,8 +161,10 @@ bool TConnection::missingPieces(QStringList& missing, QStringList& statements, b
     QSet<QString> present;
     sqlite3_stmt* stmt = nullptr;
     int rc = sqlite3_prepare_v2(m_db, "SELECT type, name FROM sqlite_master", -1, &stmt, nullptr);
+    m_lastCode = rc & 0xff;
     while (rc == SQLITE_OK || rc == SQLITE_ROW) {
         rc = sqlite3_step(stmt);
+        m_lastCode = rc & 0xff;
         if (rc == SQLITE_ROW)
             present.insert(
                 QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) + u' ' +
@@ -240,7 +281,8 @@ bool TConnection::exec(const QString& sql)
         return false;
     }
     char* message = nullptr;
-    if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
+    m_lastCode = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message) & 0xff;
+    if (m_lastCode != SQLITE_OK) {
         m_error = message ? QString::fromUtf8(message) : engineError();
         sqlite3_free(message);
         return false;

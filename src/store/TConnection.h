@@ -44,6 +44,12 @@ public:
     QString engineError() const;
 
     static QString notOpenError();
+    // True for an engine result code that is about the file or the machine rather than one
+    // record (disk full, I/O error, read-only or damaged file, a lock never released): the
+    // next statement would fail the same way.
+    static bool isStorageFault(int code);
+    // The primary result code of the last failed call on this connection.
+    int engineCode() const;
 
     // Told, on the opening thread, before a piece of the schema is built over rows already
     // stored (an index over a large rating table takes seconds), e.g. "adding index
@@ -70,6 +76,8 @@ private:
     QString m_path;
     QString m_error;
     int m_generation = 0;
+    int m_lastCode = 0; // of the last exec or schema read
+    static constexpr int kBusyTimeoutMs = 10000;
     bool m_readOnly = false;
     QStringList m_mended;
     QStringList m_unmended;

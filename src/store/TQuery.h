@@ -35,6 +35,8 @@ public:
     void SetSnapshot(const QStringList& columns, std::vector<QVariantList> rows, int recNo = 1);
     // Runs a statement that returns no rows; the number of rows changed, or -1 on error.
     int ExecSQL();
+    // The engine's result code of the last failed statement (TStatement::errorCode()).
+    int lastEngineCode() const { return m_statement.errorCode(); }
     // True when the statement returns rows (a query); false for other statements or errors.
     bool ReturnsRows();
 

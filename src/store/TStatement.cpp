@@ -22,11 +22,13 @@ bool TStatement::prepare(sqlite3* db, const QString& sql)
     finalize();
     m_db = db;
     m_error.clear();
+    m_code = 0;
     const QByteArray text = dialect::rewrite(sql).toUtf8();
     const char* tail = nullptr;
     if (sqlite3_prepare_v2(db, text.constData(), static_cast<int>(text.size()), &m_stmt, &tail) !=
         SQLITE_OK) {
         m_error = QString::fromUtf8(sqlite3_errmsg(db));
+        m_code = sqlite3_errcode(db) & 0xff;
         m_stmt = nullptr;
         return false;
     }
@@ -148,10 +150,12 @@ int TStatement::execute()
         return -1;
     }
     int rc;
+    m_code = 0;
     while ((rc = sqlite3_step(m_stmt)) == SQLITE_ROW) {
     }
     if (rc != SQLITE_DONE) {
         m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
+        m_code = rc & 0xff;
         sqlite3_reset(m_stmt);
         return -1;
     }

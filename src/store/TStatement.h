@@ -44,6 +44,9 @@ public:
     int columnCount() const;
 
     const QString& error() const { return m_error; }
+    // The engine's primary result code of the last failed prepare or run; 0 when the last
+    // error was our own (a missing parameter, a text that does not convert).
+    int errorCode() const { return m_code; }
 
 private:
     bool bindValue(int index, const QVariant& value);
@@ -58,4 +61,5 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
     std::vector<Slot> m_slots; // index i is SQLite parameter i + 1
     QString m_error;
+    int m_code = 0;
 };

@@ -221,6 +221,82 @@ private slots:
         QVERIFY(!d.find<QPushButton>("btnApply")->isEnabled());
     }
 
+    void downloadSettings_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("message"); // empty: stored
+        const QString connections = TfrmConfig::rangeMessage(QStringLiteral("同时连接数"), 1, 16);
+        const QString retries = TfrmConfig::rangeMessage(QStringLiteral("失败重试次数"), 0, 10);
+        const QString retryDelay = TfrmConfig::rangeMessage(QStringLiteral("重试等待毫秒"), 0, 600000);
+        const QString pageDelay = TfrmConfig::rangeMessage(QStringLiteral("页面间隔毫秒"), 0, 600000);
+        QTest::newRow("connections 0") << "connections"
+                                       << "0" << connections;
+        QTest::newRow("connections 17") << "connections"
+                                        << "17" << connections;
+        QTest::newRow("connections -1") << "connections"
+                                        << "-1" << connections;
+        QTest::newRow("connections 2.5") << "connections"
+                                         << "2.5" << connections;
+        QTest::newRow("connections empty") << "connections"
+                                           << "" << connections;
+        QTest::newRow("connections 16") << "connections"
+                                        << "16"
+                                        << "";
+        QTest::newRow("retries 11") << "retries"
+                                    << "11" << retries;
+        QTest::newRow("retries 0") << "retries"
+                                   << "0"
+                                   << "";
+        QTest::newRow("retry delay x") << "retryDelay"
+                                       << "x" << retryDelay;
+        QTest::newRow("retry delay 600001") << "retryDelay"
+                                            << "600001" << retryDelay;
+        QTest::newRow("page delay +5") << "pageDelay"
+                                       << "+5" << pageDelay;
+        QTest::newRow("page delay 600000") << "pageDelay"
+                                           << "600000"
+                                           << "";
+    }
+
+    void downloadSettings()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        QFETCH(QString, message);
+        TestPrompt prompt;
+        FakeViewContext context;
+        IniFile before(Paths::configFile());
+        QVERIFY(before.load());
+        const QString stored = before.value(QStringLiteral("Net"), field.at(0).toUpper() + field.mid(1));
+        const NetSettings old = context.settings.Net();
+        Dialog d(context);
+        QCOMPARE(d.find<QTabWidget>("pages")->tabText(1), QStringLiteral("下载设置"));
+        QCOMPARE(d.field("connections")->text(), QString::number(old.Connections));
+        d.field(field.toLatin1().constData())->setText(value);
+        d.click("btnApply");
+
+        const QString key = field.at(0).toUpper() + field.mid(1);
+        if (!message.isEmpty()) {
+            QCOMPARE(prompt.informations, QStringList{message});
+            QCOMPARE(d.dialog.focusWidget()->objectName(), field);
+            QCOMPARE(netValue(key.toLatin1().constData()), stored);
+            QCOMPARE(context.settings.Net().Connections, old.Connections);
+            QCOMPARE(context.settings.Net().Retries, old.Retries);
+            QCOMPARE(context.settings.Net().RetryDelay, old.RetryDelay);
+            QCOMPARE(context.settings.Net().PageDelay, old.PageDelay);
+            return;
+        }
+        QVERIFY(prompt.informations.isEmpty());
+        QCOMPARE(netValue(key.toLatin1().constData()), value);
+        const NetSettings& now = context.settings.Net();
+        const int inForce = field == "connections"  ? now.Connections
+                            : field == "retries"    ? now.Retries
+                            : field == "retryDelay" ? now.RetryDelay
+                                                    : now.PageDelay;
+        QCOMPARE(QString::number(inForce), value);
+    }
+
     void abcAsPortWithoutProxyBecomesZeroAndTheNextClickStores()
     {
         TestPrompt prompt;

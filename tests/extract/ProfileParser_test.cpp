@@ -76,6 +76,13 @@ TEST(ProfileParser, MissingRatingLinkLeavesTheAddressEmpty)
     THTMLExcavate e(1, 5000, kRatingHost);
     e.LoadProfilePage(gbkText("<li><a name=\"rate\">信用评价</a></li>"));
     EXPECT_EQ(e.RatingUrlBase(), "") << "a link without an address";
+
+    // A rating link of another host or port would be pasted whole into a bogus address.
+    sample::ShopPage elsewhere;
+    elsewhere.ratingHref = "http://127.0.0.1:9999/user-rate-K9.htm";
+    EXPECT_EQ(profile(elsewhere, "http://127.0.0.1:8631").RatingUrlBase(), "");
+    elsewhere.ratingHref = "http://127.0.0.1:8631/shop/K9.htm";
+    EXPECT_EQ(profile(elsewhere, "http://127.0.0.1:8631").RatingUrlBase(), "") << "not a rating page";
 }
 
 TEST(ProfileParser, HostWithPatternSyntaxIsMatchedLiterally)

@@ -71,12 +71,14 @@ protected:
         ASSERT_FALSE(shops().isEmpty());
     }
 
-    void setNet(int retries, int retryDelay, int pageDelay)
+    // One connection unless told: the request order of a walk one page at a time.
+    void setNet(int retries, int retryDelay, int pageDelay, int connections = 1)
     {
         NetSettings net;
         net.Retries = retries;
         net.RetryDelay = retryDelay;
         net.PageDelay = pageDelay;
+        net.Connections = connections;
         m_config.SetNet(net);
     }
 

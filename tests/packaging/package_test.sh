@@ -28,17 +28,24 @@ build)
         [ -n "$value" ] || fail "control field $field is empty"
     done
     [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "version"
-    dpkg-deb -f "$deb" Depends | grep -q 'libqt6core6' || fail "Depends lacks the Qt libraries: $(dpkg-deb -f "$deb" Depends)"
-    dpkg-deb -f "$deb" Description | grep -q '掌柜' || fail "no Chinese description"
+    # Read whole before matching: grep -q stops early, and with pipefail the writer's broken pipe
+    # would fail the check now and then.
+    depends=$(dpkg-deb -f "$deb" Depends)
+    [[ $depends == *libqt6core6* ]] || fail "Depends lacks the Qt libraries: $depends"
+    description=$(dpkg-deb -f "$deb" Description)
+    [[ $description == *掌柜* ]] || fail "no Chinese description"
     for file in usr/bin/kestrova usr/bin/kestrova-cli usr/bin/kestrova-market \
         usr/share/kestrova/index.html usr/share/kestrova/config.ini usr/share/kestrova/hlp/index.htm \
         usr/share/applications/kestrova.desktop usr/share/metainfo/org.example.kestrova.metainfo.xml \
         usr/share/icons/hicolor/256x256/apps/kestrova.png usr/share/icons/hicolor/scalable/apps/kestrova.svg \
         usr/share/man/man1/kestrova.1.gz usr/share/man/man1/kestrova-cli.1.gz \
         usr/share/man/man1/kestrova-market.1.gz usr/share/bash-completion/completions/kestrova-cli \
-        usr/share/doc/kestrova/copyright usr/share/doc/kestrova/changelog.gz; do
+        usr/share/doc/kestrova/copyright usr/share/doc/kestrova/changelog.gz \
+        usr/share/systemd/user/kestrova-mine.service usr/share/systemd/user/kestrova-mine.timer; do
         [ -f "$root/$file" ] || fail "the package lacks /$file"
     done
+    grep -qx 'ExecStart=/usr/bin/kestrova-cli mine --stored --new-only' \
+        "$root/usr/share/systemd/user/kestrova-mine.service" || fail "the service does not run the installed kestrova-cli"
     # Nothing outside /usr, and no data folder beside bin/ that would make it portable.
     [ "$(ls "$root")" = usr ] || fail "top level holds $(ls "$root")"
     [ ! -e "$root/usr/data" ] || fail "/usr/data is in the package"
@@ -59,7 +66,8 @@ per-user)
     cli=$root/usr/bin/kestrova-cli
     data=$XDG_DATA_HOME/kestrova
 
-    "$cli" --help | grep -qxF "data folder: $data (per user)" || fail "--help does not name $data"
+    help=$("$cli" --help)
+    grep -qxF "data folder: $data (per user)" <<<"$help" || fail "--help does not name $data"
     [ ! -e "$data" ] || fail "--help created the data folder"
 
     # The first run makes the user's folder and seeds it.
@@ -140,8 +148,8 @@ completion)
     [ "$(complete_line kestrova-cli ex)" = export ] || fail "kestrova-cli ex -> $(complete_line kestrova-cli ex)"
     [ "$(complete_line kestrova-cli --data-dir /tmp a)" = analyze ] || fail "after --data-dir"
     [ "$(complete_line kestrova-cli export r)" = ratings ] || fail "export r -> $(complete_line kestrova-cli export r)"
-    complete_line kestrova-cli export ratings --c | grep -qx -- --csv || fail "export --c"
-    complete_line kestrova-cli mine --n | grep -qx -- --new-only || fail "mine --n"
+    complete_line kestrova-cli export ratings --c | grep -x -- --csv >/dev/null || fail "export --c"
+    complete_line kestrova-cli mine --n | grep -x -- --new-only >/dev/null || fail "mine --n"
     [ -z "$(complete_line kestrova-cli sql --c)" ] || fail "sql offers options it lacks"
     ;;
 lintian)

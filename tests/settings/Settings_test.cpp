@@ -152,9 +152,10 @@ TEST(NetSettings, ANewFileGetsTheDefaultsInSectionNet)
     EXPECT_EQ(config->Net().Retries, 3);
     EXPECT_EQ(config->Net().RetryDelay, 2000);
     EXPECT_EQ(config->Net().PageDelay, 0);
+    EXPECT_EQ(config->Net().Connections, 4);
     const QByteArray text = readAll(path);
     const qsizetype net = text.indexOf("[Net]"), login = text.indexOf("[Login]");
-    for (const char* line : {"Retries=3", "RetryDelay=2000", "PageDelay=0"}) {
+    for (const char* line : {"Retries=3", "RetryDelay=2000", "PageDelay=0", "Connections=4"}) {
         const qsizetype at = text.indexOf(line);
         EXPECT_TRUE(at > net && at < login) << line;
     }
@@ -195,10 +196,19 @@ TEST(NetSettings, BadValuesFallBackToTheDefaultAndStayInTheFile)
         EXPECT_EQ(config->Net().PageDelay, defaults.PageDelay) << bad;
         EXPECT_EQ(readAll(path), body);
     }
+    for (const char* bad : {"x", "0", "-1", "17", "2.5", "", "99999999999"}) {
+        const QByteArray body = QByteArray("[Net]\nConnections=") + bad + "\n";
+        writeAll(path, body);
+        auto config = settings::load(path);
+        ASSERT_TRUE(config) << bad;
+        EXPECT_EQ(config->Net().Connections, defaults.Connections) << bad;
+        EXPECT_EQ(readAll(path), body);
+    }
     // The largest values accepted.
-    writeAll(path, "[Net]\nRetries=10\nRetryDelay=600000\nPageDelay=600000\n");
+    writeAll(path, "[Net]\nRetries=10\nRetryDelay=600000\nPageDelay=600000\nConnections=16\n");
     auto config = settings::load(path);
     ASSERT_TRUE(config);
+    EXPECT_EQ(config->Net().Connections, 16);
     EXPECT_EQ(config->Net().Retries, 10);
     EXPECT_EQ(config->Net().RetryDelay, 600000);
     EXPECT_EQ(config->Net().PageDelay, 600000);

@@ -109,6 +109,10 @@ bool MarketServer::bind()
     m_pages = std::make_unique<MarketPages>(m_model, m_base, m_options.padTo);
     if (m_options.closeEach)
         m_server->set_keep_alive_max_count(1);
+    // Tests and benchmarks open many connections at once: the pool must not be the limit.
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+    // Every answer, routed or not, passes here once just before it is written.
+    m_server->set_post_routing_handler([this](const httplib::Request&, httplib::Response&) { --m_inFlight; });
     m_server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         return preRoute(req, res) ? httplib::Server::HandlerResponse::Handled
                                   : httplib::Server::HandlerResponse::Unhandled;
@@ -127,7 +131,7 @@ void MarketServer::stop()
     m_server->stop();
 }
 
-void MarketServer::logRequestLine(const httplib::Request& req)
+void MarketServer::logRequestLine(const httplib::Request& req, int inFlight)
 {
     if (!m_log)
         return;
@@ -137,7 +141,7 @@ void MarketServer::logRequestLine(const httplib::Request& req)
     if (m_options.logTimes) {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - m_started);
-        line = std::to_string(ms.count()) + " " + line;
+        line = std::to_string(ms.count()) + " " + std::to_string(inFlight) + " " + line;
     }
     std::lock_guard lock(m_logMutex);
     std::fwrite(line.data(), 1, line.size(), m_log);
@@ -160,7 +164,7 @@ bool MarketServer::failsNow(const httplib::Request& req)
 
 bool MarketServer::preRoute(const httplib::Request& req, httplib::Response& res)
 {
-    logRequestLine(req);
+    logRequestLine(req, ++m_inFlight);
     if (m_options.latencyMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(m_options.latencyMs));
     if (!failsNow(req))

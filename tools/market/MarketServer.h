@@ -40,7 +40,9 @@ public:
         int failStatus = 503;
         int slowMs = 65000;
         int retryAfterS = 1;
-        bool logTimes = false;  // prefix each logged request with the milliseconds since start
+        // Prefix each logged request with the milliseconds since start and the number of
+        // requests being served when it arrived (itself included).
+        bool logTimes = false;
         bool closeEach = false; // close the connection after every response
         std::string logFile;    // request lines as received, one a line
         std::string base;       // link prefix; empty: http://127.0.0.1:<port>
@@ -61,7 +63,10 @@ private:
     bool preRoute(const httplib::Request& req, httplib::Response& res);
     bool failsNow(const httplib::Request& req);
     void routes();
-    void logRequestLine(const httplib::Request& req);
+    // inFlight: the requests being served when this one arrived, itself included.
+    void logRequestLine(const httplib::Request& req, int inFlight);
+
+    static constexpr int kThreads = 64;
 
     const MarketModel& m_model;
     Options m_options;
@@ -70,6 +75,7 @@ private:
     int m_port = 0;
     std::string m_base;
     std::atomic<long long> m_requests{0};
+    std::atomic<int> m_inFlight{0};
     std::mutex m_countMutex;
     std::map<std::string, int> m_requestsPerTarget;
     const std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();

@@ -37,6 +37,7 @@ void usage(FILE* to)
                  "  --slow-ms MS      silence of the slow mode (default 65000)\n"
                  "  --retry-after S   seconds of the throttle mode's Retry-After (default 1)\n"
                  "  --log-times       start each logged request line with the milliseconds since start\n"
+                 "                    and the number of requests being served when it arrived\n"
                  "  --close           close the connection after every response\n"
                  "  --log FILE        write every request line as received, one a line\n"
                  "  --dump-truth FILE write the generated shops and ratings as JSON at start\n"

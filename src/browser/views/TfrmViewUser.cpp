@@ -302,6 +302,9 @@ QWidget* TfrmViewUser::createShopPage()
     m_deleteBtn = namedButton(page, "deleteBtn", QStringLiteral("删除"));
     details->addWidget(m_deleteBtn, 0, 6);
     connect(m_deleteBtn, &QPushButton::clicked, this, &TfrmViewUser::deleteBtnClick);
+    auto* mineAll = namedButton(page, "mineAllBtn", QStringLiteral("全部重新挖掘"));
+    details->addWidget(mineAll, 1, 6);
+    connect(mineAll, &QPushButton::clicked, this, &TfrmViewUser::mineAllBtnClick);
 
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(filter);
@@ -548,6 +551,23 @@ void TfrmViewUser::userBaseGridDblClick()
          {"dianzhu", "dianming", "loc", "webaddr", "commodityNum", "addr", "commodityKind"})
         shop << m_shops->FieldByName(QLatin1String(field)).asString();
     m_context.mineShops({shop});
+}
+
+void TfrmViewUser::mineAllBtnClick()
+{
+    QList<QStringList> shops;
+    const char* fields[] = {"dianzhu", "dianming", "loc", "webaddr", "commodityNum", "addr", "commodityKind"};
+    QList<int> columns;
+    for (const char* field : fields)
+        columns << m_shops->FieldIndex(QLatin1String(field));
+    for (int r = 0; r < m_shops->RecordCount(); ++r) {
+        QStringList shop;
+        for (int c : columns)
+            shop << (c >= 0 ? m_shops->value(r, c).toString() : QString());
+        shops << shop;
+    }
+    if (!shops.isEmpty())
+        m_context.mineShops(shops);
 }
 
 void TfrmViewUser::deleteBtnClick()

@@ -40,6 +40,8 @@ public:
     void userBaseGridTitleClick(int column);
     // Double click: the current shop goes back to the mining run.
     void userBaseGridDblClick();
+    // mineAllBtn: every shop the list shows (its filter and order) goes to the mining run.
+    void mineAllBtnClick();
     // deleteBtn and "删除当前掌柜记录": the shop and its ratings, after asking.
     void deleteBtnClick();
 

@@ -5,6 +5,8 @@
 #include "mining/TMiningRun.h"
 #include "mining/TSearchRun.h"
 #include "settings/Paths.h"
+#include "store/RunRecords.h"
+#include "store/TDM.h"
 #include "text/Formats.h"
 #include "text/GbkCodec.h"
 #include "ui/TPrompt.h"
@@ -112,15 +114,103 @@ TfrmAdvanceSearch::TfrmAdvanceSearch(TViewContext& context, QWidget* parent)
     // The progress panels stay outside the tabs: the tabs are disabled while a run works,
     // and each panel's cancel button must stay usable.
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(createResumeBar());
     layout->addWidget(m_searchPages, 1);
     layout->addWidget(createSearchPanel());
     layout->addWidget(createExcavatePanel());
 
     connectSearchRun();
     connectMiningRun();
+    offerUnfinishedRun();
 }
 
 TfrmAdvanceSearch::~TfrmAdvanceSearch() = default;
+
+QFrame* TfrmAdvanceSearch::createResumeBar()
+{
+    // A line above the tabs rather than a box: the user may also just search on.
+    m_resumeBar = new QFrame(this);
+    m_resumeBar->setObjectName(QStringLiteral("resumeBar"));
+    m_resumeBar->setFrameShape(QFrame::StyledPanel);
+    m_resumeText = new QLabel(m_resumeBar);
+    m_resumeText->setObjectName(QStringLiteral("resumeText"));
+    auto* resume = new QPushButton(QStringLiteral("继续"), m_resumeBar);
+    resume->setObjectName(QStringLiteral("btnResumeRun"));
+    auto* dismiss = new QPushButton(QStringLiteral("不再提示"), m_resumeBar);
+    dismiss->setObjectName(QStringLiteral("btnDismissRun"));
+    auto* row = new QHBoxLayout(m_resumeBar);
+    row->addWidget(m_resumeText, 1);
+    row->addWidget(resume);
+    row->addWidget(dismiss);
+    connect(resume, &QPushButton::clicked, this, &TfrmAdvanceSearch::resumeRunClick);
+    connect(dismiss, &QPushButton::clicked, this, [this] {
+        // Not offered again: the run counts as cancelled (it can still be resumed by number).
+        runrecords::setState(m_context.dm().adoCn, m_offeredRun, runrecords::RunState::Cancelled, QString(),
+                             nullptr);
+        m_resumeBar->hide();
+    });
+    m_resumeBar->hide();
+    return m_resumeBar;
+}
+
+void TfrmAdvanceSearch::offerUnfinishedRun()
+{
+    TConnection& cn = m_context.dm().adoCn;
+    if (!cn.isOpen() || cn.readOnly())
+        return;
+    m_offeredRun = runrecords::lastUnfinished(cn, nullptr, false);
+    const std::optional<runrecords::Run> run =
+        m_offeredRun > 0 ? runrecords::load(cn, m_offeredRun, nullptr) : std::nullopt;
+    if (!run) {
+        m_resumeBar->hide();
+        return;
+    }
+    m_resumeText->setText(QStringLiteral("上次挖掘（%1开始）未完成：已完成%2个掌柜，共%3个。")
+                              .arg(run->started)
+                              .arg(run->shopsDone())
+                              .arg(run->shops.size()));
+    m_resumeBar->show();
+}
+
+void TfrmAdvanceSearch::resumeRunClick()
+{
+    if (busy()) {
+        TPrompt::instance().information(this, m_searchRun->running() ? kSearchBusyMessage
+                                                                     : TMiningRun::saverBusyMessage());
+        return;
+    }
+    QString error;
+    const std::optional<runrecords::Run> run = runrecords::load(m_context.dm().adoCn, m_offeredRun, &error);
+    m_resumeBar->hide();
+    if (!run) {
+        if (!error.isEmpty())
+            TPrompt::instance().error(this, error);
+        return;
+    }
+    QList<QStringList> shops;
+    for (const runrecords::Shop& shop : run->shops)
+        shops << shop.texts;
+    m_searchPages->setCurrentIndex(1);
+    fillResultGrid(shops);
+    for (int i = 0; i < run->shops.size(); ++i)
+        setRowMarked(i + 1, run->unfinished(run->shops[i]));
+
+    resetExcavatePanel();
+    m_saveCancel->setEnabled(true);
+    m_searchPages->setEnabled(false);
+    m_resultToolPanel->setEnabled(false);
+    m_excavatePanel->show();
+    const TMiningRun::StartResult result = m_miningRun->resume(run->id, m_context.config());
+    if (result == TMiningRun::StartResult::Started)
+        return;
+    m_excavatePanel->hide();
+    m_searchPages->setEnabled(true);
+    m_resultToolPanel->setEnabled(true);
+    if (result == TMiningRun::StartResult::SaverBusy)
+        TPrompt::instance().information(this, TMiningRun::saverBusyMessage());
+    else if (result == TMiningRun::StartResult::StoreFailed || result == TMiningRun::StartResult::RunBusy)
+        TPrompt::instance().error(this, m_miningRun->error());
+}
 
 QWidget* TfrmAdvanceSearch::createAdvancePage()
 {
@@ -521,9 +611,12 @@ void TfrmAdvanceSearch::saveSearchClick()
         TPrompt::instance().information(this, TMiningRun::noMarkedRowMessage());
         break;
     case TMiningRun::StartResult::StoreFailed:
+    case TMiningRun::StartResult::RunBusy:
         TPrompt::instance().error(this, m_miningRun->error());
         break;
     case TMiningRun::StartResult::Started:
+    case TMiningRun::StartResult::UnknownRun:
+    case TMiningRun::StartResult::NothingLeft:
         break;
     }
 }

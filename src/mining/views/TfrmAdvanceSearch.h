@@ -57,6 +57,9 @@ public:
     void saveCancelClick();
     // A click on a grid row toggles its mark.
     void searchGridClick(int row);
+    // "继续" of the line offering an unfinished run: shows the run's shops (the finished ones
+    // unmarked) and mines its unfinished ones.
+    void resumeRunClick();
 
     // False (after telling the user) while ratings are being written.
     bool FormCloseQuery();
@@ -75,6 +78,9 @@ private:
     QFrame* createExcavatePanel();
     void connectSearchRun();
     void connectMiningRun();
+    QFrame* createResumeBar();
+    // Looks for a run a crash or a failure left unfinished and offers it.
+    void offerUnfinishedRun();
 
     SearchCriteria criteria() const;
     QStringList logLines() const;
@@ -124,6 +130,9 @@ private:
     QProgressBar* m_searchGauge = nullptr;
 
     QFrame* m_excavatePanel = nullptr;
+    QFrame* m_resumeBar = nullptr;
+    QLabel* m_resumeText = nullptr;
+    qint64 m_offeredRun = 0;
     QLabel* m_savedNum = nullptr;
     QLabel* m_totalSaveNum = nullptr;
     QLabel* m_curUser = nullptr;

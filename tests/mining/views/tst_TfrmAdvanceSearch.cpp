@@ -8,6 +8,7 @@
 #include "mining/SearchCriteria.h"
 #include "mining/views/TfrmAdvanceSearch.h"
 #include "settings/IniFile.h"
+#include "store/RunRecords.h"
 #include "store/TDM.h"
 #include "text/Formats.h"
 #include "text/GbkCodec.h"
@@ -138,6 +139,57 @@ class TestAdvanceSearch : public QObject
     Q_OBJECT
 
 private slots:
+    void anUnfinishedRunIsOfferedAndContinuedFromTheGrid()
+    {
+        TestPrompt prompt;
+        SearchWindow s;
+        QVERIFY(s.w.start());
+        {
+            // A run a crash left: its first shop done, the second not; and a later cancelled run.
+            TConnection cn;
+            QVERIFY(cn.open(s.w.dataFile(QStringLiteral("quelmar2.mdb"))));
+            QList<runrecords::Shop> shops;
+            const QStringList addresses{"http://127.0.0.1/shop/1.htm", "http://elsewhere.example/shop/2.htm"};
+            for (int i = 0; i < 2; ++i) {
+                QVERIFY(cn.exec(QString("insert into dianbase(dianzhu, webaddr) values('掌柜%1', '%2')")
+                                    .arg(i + 1)
+                                    .arg(addresses[i])));
+                shops << runrecords::Shop{
+                    i + 1,
+                    i + 1,
+                    addresses[i],
+                    {QString("掌柜%1").arg(i + 1), "店", "", addresses[i], "0", "", "不限"},
+                    i == 0 ? runrecords::ShopState::Done : runrecords::ShopState::Pending,
+                    0};
+            }
+            const qint64 id = runrecords::create(cn, 1, 5000, false, shops, nullptr);
+            QVERIFY(id > 0);
+            QVERIFY(runrecords::markShop(cn, id, 1, runrecords::ShopState::Done, 40, nullptr));
+        }
+        s.w.main->findChild<QAction*>(QStringLiteral("miSearch"))->trigger();
+        s.view = s.w.main->findChild<TfrmAdvanceSearch*>(QStringLiteral("frmAdvanceSearch"));
+        QVERIFY(s.view);
+        QFrame* bar = s.find<QFrame>("resumeBar");
+        QVERIFY(bar->isVisible());
+        QVERIFY(s.find<QLabel>("resumeText")->text().contains(QStringLiteral("已完成1个掌柜，共2个")));
+        QCOMPARE(s.find<QPushButton>("btnResumeRun")->text(), QStringLiteral("继续"));
+        QVERIFY(prompt.informations.isEmpty()); // no box in the way
+
+        s.click("btnResumeRun");
+        QVERIFY(bar->isHidden());
+        QCOMPARE(s.find<QTabWidget>("searchPages")->currentIndex(), 1);
+        QCOMPARE(s.cell(1, 2), QStringLiteral("掌柜1"));
+        QCOMPARE(s.cell(2, 5), QStringLiteral("http://elsewhere.example/shop/2.htm"));
+        QCOMPARE(s.cell(1, 1), QString()); // the finished shop is unmarked
+        QVERIFY(!s.cell(2, 1).isEmpty());
+        // The shop off the marketplace is passed over; the run ends recorded as finished.
+        QTRY_VERIFY_WITH_TIMEOUT(s.find<QWidget>("searchPages")->isEnabled(), 10000);
+        TConnection cn;
+        QVERIFY(cn.open(s.w.dataFile(QStringLiteral("quelmar2.mdb"))));
+        QCOMPARE(runrecords::lastUnfinished(cn, nullptr), 0);
+        QVERIFY(prompt.errors.isEmpty());
+    }
+
     void controlsStartWithTheirValues()
     {
         TestPrompt prompt;

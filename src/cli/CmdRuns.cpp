@@ -1,0 +1,42 @@
+#include "cli/CliCommand.h"
+#include "cli/CliDatabase.h"
+#include "cli/JsonOut.h"
+#include "store/RunRecords.h"
+#include "store/TDM.h"
+
+#include <cstdio>
+
+namespace {
+
+int runRuns(const QStringList& args)
+{
+    if (!args.isEmpty()) {
+        std::fprintf(stderr, "kestrova-cli runs: no arguments expected\nusage: kestrova-cli runs\n");
+        return 2;
+    }
+    TDM dm;
+    if (!openCliDatabase(dm))
+        return 1;
+    QString error;
+    const QList<runrecords::Run> runs = runrecords::list(dm.adoCn, &error);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "kestrova-cli runs: %s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+    for (const runrecords::Run& run : runs) {
+        std::printf("{\"id\": %lld, \"started\": %s, \"state\": %s, \"shopsDone\": %d, \"shops\": %lld, "
+                    "\"ratingsStored\": %lld}\n",
+                    static_cast<long long>(run.id), jsonout::string(run.started).toUtf8().constData(),
+                    jsonout::string(runrecords::stateName(run.state)).toUtf8().constData(), run.shopsDone(),
+                    static_cast<long long>(run.shops.size()), static_cast<long long>(run.ratingsStored()));
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+const CliRegistration runsRegistration{
+    {QStringLiteral("runs"), QStringLiteral("runs   list the recorded mining runs as JSON lines"), runRuns,
+     QStringLiteral("  Each line: id, start, state (running, finished, cancelled, failed, interrupted),\n"
+                    "  shops done of those marked, ratings stored.")}};
+
+} // namespace

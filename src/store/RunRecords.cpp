@@ -1,0 +1,315 @@
+#include "store/RunRecords.h"
+
+#include "store/TQuery.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace runrecords {
+namespace {
+
+// Separates the row texts in one column; it never occurs in a page's text.
+constexpr QChar kTextSeparator = QChar(0x1f);
+
+const char* const kShopStates[] = {"pending", "done", "incomplete", "failed", "skipped"};
+const char* const kRunStates[] = {"running", "finished", "cancelled", "failed", "interrupted"};
+
+ShopState shopState(const QString& name)
+{
+    for (int i = 0; i < 5; ++i)
+        if (name == QLatin1String(kShopStates[i]))
+            return static_cast<ShopState>(i);
+    return ShopState::Pending;
+}
+
+RunState runState(const QString& name)
+{
+    for (int i = 0; i < 5; ++i)
+        if (name == QLatin1String(kRunStates[i]))
+            return static_cast<RunState>(i);
+    return RunState::Interrupted;
+}
+
+void setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+
+QString now()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString lockFile(const QString& databasePath)
+{
+    return databasePath + QStringLiteral(".runs.lock");
+}
+
+// One byte of the lock file stands for one run.
+struct flock byteOf(qint64 runId, short type)
+{
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = runId;
+    lock.l_len = 1;
+    return lock;
+}
+
+} // namespace
+
+QString stateName(ShopState state)
+{
+    return QLatin1String(kShopStates[static_cast<int>(state)]);
+}
+
+QString stateName(RunState state)
+{
+    return QLatin1String(kRunStates[static_cast<int>(state)]);
+}
+
+int Run::shopsDone() const
+{
+    int n = 0;
+    for (const Shop& s : shops)
+        n += s.state == ShopState::Done ? 1 : 0;
+    return n;
+}
+
+qint64 Run::ratingsStored() const
+{
+    qint64 n = 0;
+    for (const Shop& s : shops)
+        n += s.stored;
+    return n;
+}
+
+bool Run::unfinished(const Shop& shop) const
+{
+    return shop.state == ShopState::Pending || shop.state == ShopState::Incomplete ||
+           shop.state == ShopState::Failed;
+}
+
+qint64 create(TConnection& connection, int fromRecord, int toRecord, bool newOnly, const QList<Shop>& shops,
+              QString* error)
+{
+    if (!connection.beginTransaction()) {
+        setError(error, connection.error());
+        return 0;
+    }
+    auto fail = [&](const QString& text) {
+        setError(error, text);
+        connection.rollback();
+        return qint64(0);
+    };
+    TQuery q(&connection, QStringLiteral("runRecord"));
+    q.SetSQL(QStringLiteral("insert into miningRun(started, state, fromRecord, toRecord, newOnly) "
+                            "values(:started, :state, :fromRecord, :toRecord, :newOnly)"));
+    q.SetParam(QStringLiteral("started"), now());
+    q.SetParam(QStringLiteral("state"), stateName(RunState::Running));
+    q.SetParam(QStringLiteral("fromRecord"), fromRecord);
+    q.SetParam(QStringLiteral("toRecord"), toRecord);
+    q.SetParam(QStringLiteral("newOnly"), newOnly ? 1 : 0);
+    if (q.ExecSQL() < 0)
+        return fail(q.lastError());
+    q.SetSQL(QStringLiteral("select last_insert_rowid()"));
+    if (!q.Open())
+        return fail(q.lastError());
+    const qint64 id = q.value(0, 0).toLongLong();
+    q.Close();
+    q.SetSQL(QStringLiteral("insert into miningRunShop(run_id, position, dian_id, webaddr, texts, state) "
+                            "values(:run, :position, :shop, :webaddr, :texts, :state)"));
+    for (const Shop& s : shops) {
+        q.SetParam(QStringLiteral("run"), id);
+        q.SetParam(QStringLiteral("position"), s.position);
+        q.SetParam(QStringLiteral("shop"), s.shopId);
+        q.SetParam(QStringLiteral("webaddr"), s.webaddr);
+        q.SetParam(QStringLiteral("texts"), s.texts.join(kTextSeparator));
+        q.SetParam(QStringLiteral("state"), stateName(s.state));
+        if (q.ExecSQL() < 0)
+            return fail(q.lastError());
+    }
+    if (!connection.commit())
+        return fail(connection.error());
+    return id;
+}
+
+bool markShop(TConnection& connection, qint64 runId, int position, ShopState state, qint64 stored,
+              QString* error)
+{
+    TQuery q(&connection, QStringLiteral("runRecord"));
+    q.SetSQL(QStringLiteral("update miningRunShop set state=:state, stored=:stored "
+                            "where run_id=:run and position=:position"));
+    q.SetParam(QStringLiteral("state"), stateName(state));
+    q.SetParam(QStringLiteral("stored"), stored);
+    q.SetParam(QStringLiteral("run"), runId);
+    q.SetParam(QStringLiteral("position"), position);
+    if (q.ExecSQL() < 0) {
+        setError(error, q.lastError());
+        return false;
+    }
+    return true;
+}
+
+bool setState(TConnection& connection, qint64 runId, RunState state, const QString& runError, QString* error)
+{
+    TQuery q(&connection, QStringLiteral("runRecord"));
+    q.SetSQL(QStringLiteral("update miningRun set state=:state, ended=:ended, error=:error where id=:run"));
+    q.SetParam(QStringLiteral("state"), stateName(state));
+    q.SetParam(QStringLiteral("ended"), state == RunState::Running ? QVariant() : QVariant(now()));
+    q.SetParam(QStringLiteral("error"), runError.isEmpty() ? QVariant() : QVariant(runError));
+    q.SetParam(QStringLiteral("run"), runId);
+    if (q.ExecSQL() < 0) {
+        setError(error, q.lastError());
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+bool readShops(TConnection& connection, Run& run, QString* error)
+{
+    TQuery q(&connection, QStringLiteral("runRecord"));
+    q.SetSQL(QStringLiteral("select position, dian_id, webaddr, texts, state, stored from miningRunShop "
+                            "where run_id=:run order by position"));
+    q.SetParam(QStringLiteral("run"), run.id);
+    if (!q.Open()) {
+        setError(error, q.lastError());
+        return false;
+    }
+    for (int r = 0; r < q.RecordCount(); ++r) {
+        Shop s;
+        s.position = q.value(r, 0).toInt();
+        s.shopId = q.value(r, 1).toLongLong();
+        s.webaddr = q.value(r, 2).toString();
+        s.texts = q.value(r, 3).toString().split(kTextSeparator);
+        s.state = shopState(q.value(r, 4).toString());
+        s.stored = q.value(r, 5).toLongLong();
+        run.shops << s;
+    }
+    return true;
+}
+
+QList<Run> readRuns(TConnection& connection, const QString& where, qint64 runId, QString* error, bool* ok)
+{
+    QList<Run> runs;
+    *ok = false;
+    TQuery q(&connection, QStringLiteral("runRecord"));
+    q.SetSQL(
+        QStringLiteral("select id, started, state, fromRecord, toRecord, newOnly, error from miningRun ") +
+        where + QStringLiteral(" order by id"));
+    if (runId > 0)
+        q.SetParam(QStringLiteral("run"), runId);
+    if (!q.Open()) {
+        setError(error, q.lastError());
+        return runs;
+    }
+    for (int r = 0; r < q.RecordCount(); ++r) {
+        Run run;
+        run.id = q.value(r, 0).toLongLong();
+        run.started = q.value(r, 1).toString();
+        run.state = runState(q.value(r, 2).toString());
+        run.fromRecord = q.value(r, 3).toInt();
+        run.toRecord = q.value(r, 4).toInt();
+        run.newOnly = q.value(r, 5).toInt() != 0;
+        run.error = q.value(r, 6).toString();
+        if (run.state == RunState::Running && !RunLock::heldElsewhere(connection.path(), run.id))
+            run.state = RunState::Interrupted;
+        runs << run;
+    }
+    q.Close();
+    for (Run& run : runs)
+        if (!readShops(connection, run, error))
+            return {};
+    *ok = true;
+    return runs;
+}
+
+} // namespace
+
+std::optional<Run> load(TConnection& connection, qint64 runId, QString* error)
+{
+    setError(error, QString());
+    bool ok = false;
+    QList<Run> runs = readRuns(connection, QStringLiteral("where id=:run"), runId, error, &ok);
+    if (!ok || runs.isEmpty())
+        return std::nullopt;
+    return runs.first();
+}
+
+QList<Run> list(TConnection& connection, QString* error)
+{
+    setError(error, QString());
+    bool ok = false;
+    return readRuns(connection, QString(), 0, error, &ok);
+}
+
+qint64 lastUnfinished(TConnection& connection, QString* error, bool includeHeld)
+{
+    const QList<Run> runs = list(connection, error);
+    for (auto it = runs.crbegin(); it != runs.crend(); ++it) {
+        if (it->state == RunState::Finished || it->state == RunState::Cancelled)
+            continue;
+        if (it->state == RunState::Running && !includeHeld)
+            continue;
+        for (const Shop& s : it->shops)
+            if (it->unfinished(s))
+                return it->id;
+    }
+    return 0;
+}
+
+RunLock::~RunLock()
+{
+    release();
+}
+
+bool RunLock::acquire(const QString& databasePath, qint64 runId, bool* busy)
+{
+    release();
+    if (busy)
+        *busy = false;
+    const QByteArray name = QFile::encodeName(lockFile(databasePath));
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    struct flock lock = byteOf(runId, F_WRLCK);
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        ::close(fd);
+        if (busy)
+            *busy = true;
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+void RunLock::release()
+{
+    if (m_fd >= 0)
+        ::close(m_fd); // closing the description releases its lock
+    m_fd = -1;
+}
+
+bool RunLock::heldElsewhere(const QString& databasePath, qint64 runId)
+{
+    const QByteArray name = QFile::encodeName(lockFile(databasePath));
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct flock lock = byteOf(runId, F_WRLCK);
+    const bool held = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
+}
+
+QString RunLock::busyMessage(qint64 runId)
+{
+    return QStringLiteral("run %1 is busy: another program is mining it").arg(runId);
+}
+
+} // namespace runrecords
