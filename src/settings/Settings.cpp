@@ -138,7 +138,9 @@ std::optional<TConfig> load(const QString& path, QString* error, QString* notice
     return config;
 }
 
-bool saveAgent(const QString& path, const THttpAgent& agent, QString* error)
+namespace {
+// The proxy keys of [Net], and the download keys with them when given, in one write.
+bool saveNetKeys(const QString& path, const THttpAgent& agent, const NetSettings* net, QString* error)
 {
     IniFile ini(path);
     if (!ini.load()) {
@@ -151,35 +153,28 @@ bool saveAgent(const QString& path, const THttpAgent& agent, QString* error)
     ini.setValue(kNet, QStringLiteral("User"), agent.User);
     ini.setValue(kNet, QStringLiteral("Password"), agent.Password);
     ini.setValue(kNet, QStringLiteral("Domain"), agent.Domain);
+    if (net) {
+        ini.setValue(kNet, QStringLiteral("Connections"), QString::number(net->Connections));
+        ini.setValue(kNet, QStringLiteral("Retries"), QString::number(net->Retries));
+        ini.setValue(kNet, QStringLiteral("RetryDelay"), QString::number(net->RetryDelay));
+        ini.setValue(kNet, QStringLiteral("PageDelay"), QString::number(net->PageDelay));
+    }
     if (!ini.save()) {
         setError(error, ini.error());
         return false;
     }
     return true;
 }
+} // namespace
+
+bool saveAgent(const QString& path, const THttpAgent& agent, QString* error)
+{
+    return saveNetKeys(path, agent, nullptr, error);
+}
 
 bool saveNet(const QString& path, const THttpAgent& agent, const NetSettings& net, QString* error)
 {
-    IniFile ini(path);
-    if (!ini.load()) {
-        setError(error, ini.error());
-        return false;
-    }
-    ini.setValue(kNet, QStringLiteral("AgentType"), QString::number(agent.AgentType));
-    ini.setValue(kNet, QStringLiteral("Server"), agent.Server);
-    ini.setValue(kNet, QStringLiteral("Port"), QString::number(agent.Port));
-    ini.setValue(kNet, QStringLiteral("User"), agent.User);
-    ini.setValue(kNet, QStringLiteral("Password"), agent.Password);
-    ini.setValue(kNet, QStringLiteral("Domain"), agent.Domain);
-    ini.setValue(kNet, QStringLiteral("Connections"), QString::number(net.Connections));
-    ini.setValue(kNet, QStringLiteral("Retries"), QString::number(net.Retries));
-    ini.setValue(kNet, QStringLiteral("RetryDelay"), QString::number(net.RetryDelay));
-    ini.setValue(kNet, QStringLiteral("PageDelay"), QString::number(net.PageDelay));
-    if (!ini.save()) {
-        setError(error, ini.error());
-        return false;
-    }
-    return true;
+    return saveNetKeys(path, agent, &net, error);
 }
 
 bool writeLoginDate(const QString& path, QString* error)
