@@ -23,6 +23,15 @@
 #include <climits>
 
 namespace {
+// A field with its caption as buddy, the caption named for the tests; the label belongs to the
+// layout's widget.
+void addLabelledRow(QFormLayout* layout, const char* name, const QString& caption, QWidget* field)
+{
+    auto* label = new QLabel(caption, layout->parentWidget());
+    label->setObjectName(QLatin1String(name));
+    label->setBuddy(field);
+    layout->addRow(label, field);
+}
 
 constexpr int kHttpProxy = 1;
 
@@ -88,10 +97,7 @@ TfrmConfig::TfrmConfig(TViewContext& context, QWidget* parent)
 
     auto* fields = new QFormLayout(m_agentP);
     auto addRow = [&](const char* name, const QString& caption, QWidget* field) {
-        auto* label = new QLabel(caption, m_agentP);
-        label->setObjectName(QLatin1String(name));
-        label->setBuddy(field);
-        fields->addRow(label, field);
+        addLabelledRow(fields, name, caption, field);
     };
     addRow("lblNetType", QStringLiteral("类型"), m_netType);
     addRow("lblServer", QStringLiteral("服务器"), m_server);
@@ -129,10 +135,7 @@ TfrmConfig::TfrmConfig(TViewContext& context, QWidget* parent)
     auto addDownloadRow = [&](const char* name, const QString& caption, QLineEdit* field) {
         field->setParent(downloads);
         field->setMaxLength(7);
-        auto* label = new QLabel(caption, downloads);
-        label->setObjectName(QLatin1String(name));
-        label->setBuddy(field);
-        downloadFields->addRow(label, field);
+        addLabelledRow(downloadFields, name, caption, field);
     };
     addDownloadRow("lblConnections", QStringLiteral("同时连接数（1-16）"), m_connections);
     addDownloadRow("lblRetries", QStringLiteral("失败重试次数（0-10）"), m_retries);
