@@ -18,6 +18,22 @@ TConnection::~TConnection()
     close();
 }
 
+bool TConnection::isServerAddress(const QString& target)
+{
+    return target.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+           target.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+}
+
+QString TConnection::serverVersion() const
+{
+    return QStringLiteral("SQLite %1").arg(QLatin1String(sqlite3_libversion()));
+}
+
+QString TConnection::databaseName() const
+{
+    return m_path;
+}
+
 QString TConnection::notOpenError()
 {
     return QStringLiteral("The database is not open.");

@@ -11,6 +11,15 @@ struct sqlite3;
 class TConnection
 {
 public:
+    enum class Engine
+    {
+        Sqlite,   // a database file, the default
+        Postgres, // a server reached through a libpq connection URI
+    };
+    // True for a libpq connection URI ("postgresql://..." or "postgres://..."); anything else
+    // names a database file.
+    static bool isServerAddress(const QString& target);
+
     TConnection() = default;
     ~TConnection();
     TConnection(const TConnection&) = delete;
@@ -26,6 +35,11 @@ public:
     void close();
     bool isOpen() const { return m_db != nullptr; }
     const QString& path() const { return m_path; }
+    Engine engine() const { return m_engine; }
+    // The engine and its version, as "SQLite 3.40.1" or "PostgreSQL 15.18".
+    QString serverVersion() const;
+    // The file's path, or the server database's name.
+    QString databaseName() const;
     sqlite3* handle() const { return m_db; }
     // Changes with every open, so statements prepared on an earlier handle are not reused.
     int generation() const { return m_generation; }
@@ -73,6 +87,7 @@ private:
     void noticeBuild(const QString& piece);
 
     sqlite3* m_db = nullptr;
+    Engine m_engine = Engine::Sqlite;
     QString m_path;
     QString m_error;
     int m_generation = 0;
