@@ -132,6 +132,12 @@ TEST(PgHarness, TwoServersAtOnceGetTheirOwnPortsAndFolders)
     EXPECT_NE(first.url(), second.url());
     EXPECT_NE(first.dir(), second.dir());
     // Each is a server of its own: a table made in one is not in the other.
+    QString out;
+    EXPECT_EQ(second.psql(QStringLiteral("create database other"), &out), 0) << out.toStdString();
+    EXPECT_EQ(second.psql(QStringLiteral("select current_database()"), &out, QStringLiteral("other")), 0);
+    EXPECT_EQ(out, QStringLiteral("other"));
+    EXPECT_NE(second.psql(QStringLiteral("select nonsense"), &out), 0);
+    EXPECT_TRUE(out.contains(QStringLiteral("nonsense"))) << out.toStdString();
     EXPECT_EQ(psql(first, first.url(), QStringLiteral("create table only_here (x int)")).code, 0);
     EXPECT_EQ(psql(first, first.url(), QStringLiteral("select count(*) from only_here")).out,
               QStringLiteral("0"));

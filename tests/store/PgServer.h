@@ -64,6 +64,34 @@ public:
         return static_cast<pid_t>(file.readLine().trimmed().toLong());
     }
 
+    // Runs SQL with psql on the server's database (or another database of the server, named
+    // in place of "kestrova"); its exit status, with the rows (unaligned, no headers) or the
+    // error text in *out.
+    int psql(const QString& sql, QString* out = nullptr, const QString& database = QString()) const
+    {
+        QString url = m_url;
+        if (!database.isEmpty())
+            url = url.left(url.lastIndexOf(u'/') + 1) + database;
+        QProcess process;
+        process.start(m_binDir + QStringLiteral("/psql"),
+                      {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-tA"),
+                       QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), url, QStringLiteral("-c"),
+                       sql});
+        if (!process.waitForStarted(10000) || !process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished(5000);
+            if (out)
+                *out = QStringLiteral("psql did not run: ") + process.errorString();
+            return -1;
+        }
+        const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        if (out)
+            *out = QString::fromUtf8(code == 0 ? process.readAllStandardOutput()
+                                               : process.readAllStandardError())
+                       .trimmed();
+        return code;
+    }
+
     // Stops the server now (the destructor does it otherwise); true when it stopped.
     bool stop()
     {
