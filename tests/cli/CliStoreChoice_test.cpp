@@ -83,6 +83,22 @@ TEST(CliStoreChoice, AnAddressThatIsNoConnectionUriIsRefusedAndNoFileIsMade)
             EXPECT_FALSE(QFile::exists(dir.filePath("quelmar2.mdb")));
         }
     }
+    // A config.ini that cannot be read may name a server: the file is not opened on a guess.
+    {
+        QTemporaryDir dir;
+        ASSERT_TRUE(QDir(dir.path()).mkdir("config.ini"));
+        CliResult r = runCli(dir.path(), {"sql", "select 1 as n"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(
+            r.err.contains("cannot read " + dir.filePath("config.ini") + " to learn which database to use"))
+            << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(dir.filePath("quelmar2.mdb")));
+        // --database needs no configuration.
+        r = runCli(dir.path(), {"--database", refusingServer(), "sql", "select 1 as n"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err.contains("database error: ")) << r.err.toStdString();
+    }
     QTemporaryDir dir;
     CliResult r = runCli(dir.path(), {"--database", "", "info"});
     EXPECT_EQ(r.status, 2);
