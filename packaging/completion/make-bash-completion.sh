@@ -14,7 +14,7 @@ _kestrova_cli()
     local command="" sub="" i
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-        --data-dir) ((i++)) ;;
+        --data-dir | --database) ((i++)) ;;
         -*) ;;
         *)
             if [[ -z $command ]]; then
@@ -30,10 +30,12 @@ _kestrova_cli()
         COMPREPLY=($(compgen -d -- "$cur"))
         return
     fi
+    # A server address is the user's to type.
+    [[ $prev == --database ]] && return
     local words subs=""
     case $command in
 HEAD
-printf '    "")\n        words="--data-dir --help %s" ;;\n' "$(echo $commands)"
+printf '    "")\n        words="--data-dir --database --help %s" ;;\n' "$(echo $commands)"
 for c in $commands; do
     help=$("$program" "$c" --help)
     # "export shops|ratings ...": the first word after the name names the kinds.
@@ -44,7 +46,7 @@ for c in $commands; do
         echo "$usage" | grep -oE "(^| )$c [a-z]+" | awk '{print $2}'
     } | awk '!seen[$0]++' | tr '\n' ' ')
     kinds=${kinds% }
-    options=$(echo "$help" | grep -oE '(^| |\[)--[a-z][a-z-]*' | tr -d ' [' | sort -u | grep -vx -e '--data-dir' -e '--help' | tr '\n' ' ')
+    options=$(echo "$help" | grep -oE '(^| |\[)--[a-z][a-z-]*' | tr -d ' [' | sort -u | grep -vx -e '--data-dir' -e '--database' -e '--help' | tr '\n' ' ')
     printf '    %s)\n        words="--help %s"\n        subs="%s" ;;\n' "$c" "${options% }" "$kinds"
 done
 cat <<'TAIL'
@@ -55,7 +57,7 @@ cat <<'TAIL'
     elif [[ -n $command && -n $subs && -z $sub ]]; then
         COMPREPLY=($(compgen -W "$subs" -- "$cur"))
     elif [[ -z $command ]]; then
-        COMPREPLY=($(compgen -W "${words//--data-dir --help/}" -- "$cur"))
+        COMPREPLY=($(compgen -W "${words//--data-dir --database --help/}" -- "$cur"))
     else
         compopt -o filenames 2>/dev/null
         COMPREPLY=($(compgen -f -- "$cur"))

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs PROGRAM --help for help2man. The command line's text is followed by each command's
-# own help; the program's path and the data folder of the machine building the page are
-# left out, since the page is about every install.
+# own help; the program's path, and the data folder and database of the machine building the
+# page are left out, since the page is about every install.
 set -eu
 program=$1
 shift
@@ -22,7 +22,7 @@ commands=$(echo "$help" | sed -n '/^commands:/,/^$/p' | awk 'NF && $1 != "comman
 echo "$help" | awk -v names="$(echo $commands | sed 's/ /, /g')" '
     /^commands:/ { print "Commands: " names "; each is explained below."; skip = 1; next }
     skip && /^$/ { skip = 0 }
-    skip || /^data folder: / { next }
+    skip || /^data folder: / || /^database: / { next }
     { sub(/^usage: /, "Usage: "); sub(/^options:/, "Options:"); print }'
 for command in $commands; do
     printf '\n%s command:\n' "$(echo "$command" | sed 's/./\u&/')"

@@ -91,4 +91,9 @@ QString dataInfo(qlonglong shops, qlonglong trades)
            QString::number(trades) + QStringLiteral("条交易记录!");
 }
 
+QString storeText(const QString& description)
+{
+    return description.isEmpty() ? QStringLiteral("数据库未打开") : QStringLiteral("数据库：") + description;
+}
+
 } // namespace startpage

@@ -33,4 +33,8 @@ bool setInnerHtml(QString& html, const QString& name, const QString& inner);
 // "共收集了N位掌柜资料,<br>M条交易记录!"
 QString dataInfo(qlonglong shops, qlonglong trades);
 
+// Which database the program is on, from databasechoice::describe ("SQLite 3.40.1 · PATH"):
+// "数据库：SQLite 3.40.1 · PATH", or "数据库未打开" for an empty description. Plain text.
+QString storeText(const QString& description);
+
 } // namespace startpage

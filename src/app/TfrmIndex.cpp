@@ -4,6 +4,7 @@
 #include "settings/IniFile.h"
 #include "settings/Paths.h"
 #include "settings/Settings.h"
+#include "store/DatabaseChoice.h"
 #include "store/TDM.h"
 #include "ui/TPrompt.h"
 #include "ui/TViewContext.h"
@@ -157,7 +158,11 @@ void TfrmIndex::refresh()
         const qlonglong shops = count(QStringLiteral("select count(*) as recordNum from dianBase"));
         const qlonglong trades = count(QStringLiteral(
             "select count(*) as recordNum from pjInfo inner join dianBase on pjInfo.dian_id=dianBase.id"));
-        startpage::setInnerHtml(html, QStringLiteral("dataInfo"), startpage::dataInfo(shops, trades));
+        // The counts say where they were read: the file or a server shared with others.
+        const QString store = startpage::storeText(databasechoice::describe(m_context.dm().adoCn));
+        startpage::setInnerHtml(html, QStringLiteral("dataInfo"),
+                                startpage::dataInfo(shops, trades) + QStringLiteral("<br>") +
+                                    store.toHtmlEscaped());
     }
     // Relative images and style sheets of the page are found beside it.
     m_indexWeb->setSearchPaths({QFileInfo(path).absolutePath()});

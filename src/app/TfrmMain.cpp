@@ -1,5 +1,6 @@
 #include "app/TfrmMain.h"
 
+#include "app/StartPage.h"
 #include "app/TForm2.h"
 #include "app/THelpWindow.h"
 #include "app/TViewHost.h"
@@ -10,6 +11,7 @@
 #include "mining/views/TfrmAdvanceSearch.h"
 #include "settings/Paths.h"
 #include "settings/Settings.h"
+#include "store/DatabaseChoice.h"
 #include "store/TDM.h"
 #include "ui/TPrompt.h"
 #include "ui/TView.h"
@@ -29,7 +31,7 @@ const QString kCaptionPrefix = QStringLiteral("Kestrova--");
 TfrmMain::TfrmMain(QWidget* parent)
     : QMainWindow(parent), m_dm(std::make_unique<TDM>()), m_mainMenu(new QMenuBar(this)),
       m_mainTools(new QToolBar(this)), m_fd1(new TViewHost(this)), m_info1(new QLabel(this)),
-      m_gauge1(new QProgressBar(this)), m_dataInfo(new QLabel(this))
+      m_gauge1(new QProgressBar(this)), m_dataInfo(new QLabel(this)), m_storeInfo(new QLabel(this))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Kestrova"));
@@ -167,6 +169,8 @@ void TfrmMain::createStatusBar()
     statusBar()->addWidget(m_info1, 1);
     statusBar()->addWidget(m_gauge1);
     statusBar()->addPermanentWidget(m_dataInfo);
+    m_storeInfo->setObjectName(QStringLiteral("storeInfo"));
+    statusBar()->addPermanentWidget(m_storeInfo);
 }
 
 QAction* TfrmMain::addItem(QMenu* menu, const char* name, const QString& caption)
@@ -214,10 +218,27 @@ bool TfrmMain::FormCreate()
         notices << configNotice;
     }
     // A database that cannot be opened is reported; every later action reports its own error.
-    if (!m_dm->DataModuleCreate(Paths::databaseFile()))
-        TPrompt::instance().error(this, m_dm->OpenError());
-    else if (const QString notice = m_dm->OpenNotice(); !notice.isEmpty())
+    // A server asked for that cannot be used is never replaced by the file.
+    const databasechoice::Choice choice =
+        databasechoice::choose(m_databaseUrl, m_config->DatabaseUrl(), Paths::databaseFile());
+    if (!choice.error.isEmpty()) {
+        qWarning("kestrova: %s", qPrintable(choice.error));
+        TPrompt::instance().error(this, choice.error);
+    } else if (!m_dm->DataModuleCreate(choice.target)) {
+        QString message = m_dm->OpenError();
+        if (choice.origin != databasechoice::Origin::File) {
+            // The engine's message may repeat the address; its password stays off the screen.
+            message.replace(choice.target, databasechoice::shown(choice.target));
+            message.prepend(QStringLiteral("database error: "));
+        }
+        TPrompt::instance().error(this, message);
+    } else if (const QString notice = m_dm->OpenNotice(); !notice.isEmpty()) {
         notices << notice;
+    }
+    QString store = startpage::storeText(databasechoice::describe(m_dm->adoCn));
+    if (!m_dm->adoCn.isOpen() && !choice.target.isEmpty())
+        store += QStringLiteral("：") + databasechoice::shown(choice.target);
+    m_storeInfo->setText(store);
     if (!notices.isEmpty())
         setInfo1(notices.join(u' '));
     return true;

@@ -36,6 +36,10 @@ public:
     explicit TfrmMain(QWidget* parent = nullptr);
     ~TfrmMain() override;
 
+    // A database server to work on instead of [Database] Url of config.ini (--database); set
+    // before FormCreate.
+    void setDatabaseUrl(const QString& url) { m_databaseUrl = url; }
+
     // Loads the configuration and opens the database (a database error is reported and start-up
     // goes on). False after the fatal configuration message: the program must end.
     bool FormCreate();
@@ -110,6 +114,8 @@ private:
     QLabel* m_info1;
     QProgressBar* m_gauge1;
     QLabel* m_dataInfo;
+    QLabel* m_storeInfo; // which database the program is on
+    QString m_databaseUrl;
     QTimer m_progressTimer;
     THelpWindow* m_help = nullptr;
 

@@ -2,6 +2,8 @@
 #include "app/TfrmMain.h"
 #include "mining/RunFlags.h"
 #include "settings/Paths.h"
+#include "store/DatabaseChoice.h"
+#include "store/TConnection.h"
 
 #include <QAction>
 #include <QApplication>
@@ -73,7 +75,14 @@ int main(int argc, char** argv)
         QStringLiteral("Show NAME after start: index, search, browser, rank, trend, dist, "
                        "options or about."),
         QStringLiteral("NAME"));
+    QCommandLineOption database(
+        QStringLiteral("database"),
+        QStringLiteral("Work on a PostgreSQL server, a libpq connection URI such as "
+                       "postgresql://USER@HOST:PORT/DATABASE (default: [Database] Url of config.ini; "
+                       "without one, the data folder's SQLite file)."),
+        QStringLiteral("URL"));
     parser.addOption(dataDir);
+    parser.addOption(database);
     parser.addOption(view);
     parser.process(app);
 
@@ -90,7 +99,23 @@ int main(int argc, char** argv)
         Paths::setDataDir(parser.value(dataDir));
     }
 
+    QString databaseUrl;
+    if (parser.isSet(database)) {
+        databaseUrl = parser.value(database).trimmed();
+        if (databaseUrl.isEmpty()) {
+            qWarning("kestrova: --database needs a PostgreSQL connection URI "
+                     "(postgresql://USER@HOST:PORT/DATABASE)");
+            return 2;
+        }
+        if (!TConnection::isServerAddress(databaseUrl)) {
+            qWarning("kestrova: %s", qPrintable(databasechoice::notAServerAddress(
+                                         databaseUrl, databasechoice::Origin::CommandLine)));
+            return 2;
+        }
+    }
+
     TfrmMain main;
+    main.setDatabaseUrl(databaseUrl);
     if (!main.FormCreate())
         return 1;
     QObject::connect(&main, &TfrmMain::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -2,24 +2,97 @@
 
 #include "settings/Paths.h"
 #include "settings/Settings.h"
+#include "store/DatabaseChoice.h"
 #include "store/TConnection.h"
 #include "store/TDM.h"
 
+#include <QDir>
 #include <cstdio>
+
+namespace {
+
+QString& commandLineUrl()
+{
+    static QString url;
+    return url;
+}
+
+void say(const QString& text)
+{
+    std::fprintf(stderr, "kestrova-cli: %s\n", text.toLocal8Bit().constData());
+}
+
+// The choice of database, or nothing (with the reason) when config.ini cannot be read.
+std::optional<databasechoice::Choice> choose(QString* error)
+{
+    QString readError;
+    const std::optional<QString> configUrl =
+        commandLineUrl().isEmpty() ? settings::databaseUrl(Paths::configFile(), &readError) : QString();
+    if (!configUrl) {
+        *error = QStringLiteral("cannot read %1 to learn which database to use: %2")
+                     .arg(QDir::toNativeSeparators(Paths::configFile()), readError);
+        return std::nullopt;
+    }
+    return databasechoice::choose(commandLineUrl(), *configUrl, Paths::databaseFile());
+}
+
+} // namespace
+
+void setCliDatabaseUrl(const QString& url)
+{
+    commandLineUrl() = url;
+}
+
+QString cliDatabaseSummary()
+{
+    QString error;
+    const std::optional<databasechoice::Choice> choice = choose(&error);
+    if (!choice)
+        return QStringLiteral("unknown (%1)").arg(error);
+    if (!choice->error.isEmpty())
+        return QStringLiteral("none (%1)").arg(choice->error);
+    const QString shown = databasechoice::shown(choice->target);
+    switch (choice->origin) {
+    case databasechoice::Origin::CommandLine:
+        return QStringLiteral("%1 (--database)").arg(shown);
+    case databasechoice::Origin::Config:
+        return QStringLiteral("%1 ([Database] Url in config.ini)").arg(shown);
+    case databasechoice::Origin::File:
+        break;
+    }
+    return QStringLiteral("%1 (SQLite file in the data folder)").arg(shown);
+}
 
 bool openCliDatabase(TDM& dm)
 {
+    QString error;
+    const std::optional<databasechoice::Choice> choice = choose(&error);
+    if (!choice) {
+        say(error);
+        return false;
+    }
+    if (!choice->error.isEmpty()) {
+        say(choice->error);
+        return false;
+    }
     // Building the analysis keys of a large existing file takes seconds: say why it waits.
     TConnection::setBuildNotice([](const QString& text) {
-        std::fprintf(stderr, "kestrova-cli: %s\n", text.toLocal8Bit().constData());
+        say(text);
         std::fflush(stderr);
     });
-    if (!dm.DataModuleCreate(Paths::databaseFile())) {
-        std::fprintf(stderr, "kestrova-cli: %s\n", dm.OpenError().toLocal8Bit().constData());
+    if (!dm.DataModuleCreate(choice->target)) {
+        if (choice->origin == databasechoice::Origin::File) {
+            say(dm.OpenError());
+        } else {
+            // The engine's message may repeat the address; its password stays off the screen.
+            QString message = dm.OpenError();
+            message.replace(choice->target, databasechoice::shown(choice->target));
+            say(QStringLiteral("database error: ") + message);
+        }
         return false;
     }
     if (const QString notice = dm.OpenNotice(); !notice.isEmpty())
-        std::fprintf(stderr, "kestrova-cli: %s\n", notice.toLocal8Bit().constData());
+        say(notice);
     return true;
 }
 
@@ -33,6 +106,6 @@ std::optional<TConfig> loadCliConfig()
                      QString::fromUtf16(settings::kFatalMessage).toLocal8Bit().constData(),
                      error.toLocal8Bit().constData());
     else if (!notice.isEmpty())
-        std::fprintf(stderr, "kestrova-cli: %s\n", notice.toLocal8Bit().constData());
+        say(notice);
     return config;
 }

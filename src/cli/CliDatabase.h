@@ -2,12 +2,22 @@
 
 #include "settings/TConfig.h"
 
+#include <QString>
 #include <optional>
 
 class TDM;
 
-// Opens the database file of the data folder (prepared by main before any command): a file that cannot be opened is
-// named on standard error with the engine's message (false); a mend or a read-only file is
+// --database URL of the command line; main sets it before the command runs.
+void setCliDatabaseUrl(const QString& url);
+
+// The database the commands work on and why, one line for --help: the data folder's file, or
+// the server named by --database or by [Database] Url of config.ini (without its password).
+QString cliDatabaseSummary();
+
+// Opens the database the command works on: the server of --database or of [Database] Url in
+// config.ini when one is given, else the file of the data folder (prepared by main before any
+// command). One that cannot be opened is named on standard error with the engine's message
+// (false); a server asked for is never replaced by the file. A mend or a read-only file is
 // told there once, and the command goes on.
 bool openCliDatabase(TDM& dm);
 

@@ -1,5 +1,8 @@
 #include "cli/CliCommand.h"
+#include "cli/CliDatabase.h"
 #include "settings/Paths.h"
+#include "store/DatabaseChoice.h"
+#include "store/TConnection.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -18,14 +21,19 @@ std::vector<CliCommand>& registry()
 
 void printUsage(FILE* to)
 {
-    std::fprintf(to, "usage: kestrova-cli [--data-dir DIR] COMMAND [ARGS...]\n\ncommands:\n");
+    std::fprintf(to,
+                 "usage: kestrova-cli [--data-dir DIR] [--database URL] COMMAND [ARGS...]\n\ncommands:\n");
     for (const CliCommand& c : cliCommands())
         std::fprintf(to, "  %s\n", qPrintable(c.usage));
     std::fprintf(to, "\noptions:\n"
                      "  --data-dir DIR   keep the configuration and the database in DIR (default: a\n"
                      "                   writable data/ beside bin/, else $XDG_DATA_HOME/kestrova)\n"
+                     "  --database URL   work on a PostgreSQL server, a libpq connection URI such as\n"
+                     "                   postgresql://USER@HOST:PORT/DATABASE (default: [Database] Url\n"
+                     "                   of config.ini; without one, the data folder's SQLite file)\n"
                      "  --help           show this text; COMMAND --help explains one command\n");
     std::fprintf(to, "\ndata folder: %s\n", qPrintable(Paths::dataDirSummary()));
+    std::fprintf(to, "database: %s\n", qPrintable(cliDatabaseSummary()));
 }
 } // namespace
 
@@ -43,6 +51,8 @@ int main(int argc, char** argv)
 {
     auto app = std::make_unique<QCoreApplication>(argc, argv);
     QStringList args = app->arguments().mid(1);
+    // --help comes after every option: the text names the folder and the database they choose.
+    bool help = false;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString opt = args.takeFirst();
         if (opt == QLatin1String("--data-dir")) {
@@ -52,14 +62,31 @@ int main(int argc, char** argv)
                 return 2;
             }
             Paths::setDataDir(args.takeFirst());
+        } else if (opt == QLatin1String("--database")) {
+            if (args.isEmpty() || args.first().trimmed().isEmpty()) {
+                std::fprintf(stderr, "kestrova-cli: --database needs a PostgreSQL connection URI "
+                                     "(postgresql://USER@HOST:PORT/DATABASE)\n");
+                return 2;
+            }
+            const QString url = args.takeFirst().trimmed();
+            if (!TConnection::isServerAddress(url)) {
+                std::fprintf(
+                    stderr, "kestrova-cli: %s\n",
+                    qPrintable(databasechoice::notAServerAddress(url, databasechoice::Origin::CommandLine)));
+                return 2;
+            }
+            setCliDatabaseUrl(url);
         } else if (opt == QLatin1String("--help")) {
-            printUsage(stdout);
-            return 0;
+            help = true;
         } else {
             std::fprintf(stderr, "kestrova-cli: unknown option %s\n", qPrintable(opt));
             printUsage(stderr);
             return 2;
         }
+    }
+    if (help) {
+        printUsage(stdout);
+        return 0;
     }
     if (args.isEmpty()) {
         printUsage(stderr);

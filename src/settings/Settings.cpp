@@ -13,6 +13,8 @@ namespace {
 
 const QString kNet = QStringLiteral("Net");
 const QString kMarket = QStringLiteral("Market");
+const QString kDatabase = QStringLiteral("Database");
+const QString kUrl = QStringLiteral("Url");
 
 void setError(QString* error, const QString& text)
 {
@@ -76,6 +78,20 @@ int readBounded(const IniFile& ini, const QString& key, int max, int fallback)
 
 } // namespace
 
+std::optional<QString> databaseUrl(const QString& path, QString* error)
+{
+    if (!QFileInfo::exists(path))
+        return QString();
+    IniFile ini(path);
+    if (!ini.load()) {
+        setError(error, ini.error());
+        return std::nullopt;
+    }
+    if (!ini.understood())
+        return QString();
+    return ini.value(kDatabase, kUrl).trimmed();
+}
+
 QString notUnderstoodNotice(const QString& path)
 {
     return QStringLiteral("配置文件 %1 无法识别，已使用默认设置，文件保持原样。")
@@ -132,6 +148,7 @@ std::optional<TConfig> load(const QString& path, QString* error, QString* notice
         net.Connections = NetSettings().Connections;
 
     TConfig config;
+    config.SetDatabaseUrl(ini.value(kDatabase, kUrl).trimmed());
     config.SetAgent(std::move(agent));
     config.SetMarket(market);
     config.SetNet(net);

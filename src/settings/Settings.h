@@ -18,6 +18,12 @@ inline constexpr char16_t kFatalMessage[] = u"配置文件出错，系统将退�
 // once; the file is then never written.
 std::optional<TConfig> load(const QString& path, QString* error = nullptr, QString* notice = nullptr);
 
+// [Database] Url of the file as it stands, blanks trimmed; empty when the key or the file is
+// missing, or the file is not a settings file (its defaults are in force). Nothing, with
+// error, when the file is there but cannot be read: which database was asked for is then
+// not known. Creates nothing.
+std::optional<QString> databaseUrl(const QString& path, QString* error = nullptr);
+
 // The notice of a configuration file that was not understood.
 QString notUnderstoodNotice(const QString& path);
 

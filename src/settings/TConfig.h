@@ -4,10 +4,11 @@
 #include "settings/NetSettings.h"
 #include "settings/THttpAgent.h"
 
+#include <QString>
 #include <memory>
 
 // The process-wide settings holder: the current proxy settings, the marketplace hosts and
-// the retry and pacing settings.
+// the retry and pacing settings, and the database server asked for.
 // UI thread only; a download keeps the agent it was started with (shared ownership).
 class TConfig
 {
@@ -23,8 +24,13 @@ public:
     const NetSettings& Net() const { return m_net; }
     void SetNet(const NetSettings& net) { m_net = net; }
 
+    // [Database] Url: a database server's connection URI, empty for the collection's file.
+    const QString& DatabaseUrl() const { return m_databaseUrl; }
+    void SetDatabaseUrl(const QString& url) { m_databaseUrl = url; }
+
 private:
     std::shared_ptr<const THttpAgent> m_agent;
     MarketSettings m_market;
     NetSettings m_net;
+    QString m_databaseUrl;
 };

@@ -120,6 +120,9 @@ private slots:
         page.show();
         text = pageText(page);
         QVERIFY2(text.contains(QStringLiteral("共收集了2位掌柜资料,\n3条交易记录!")), qPrintable(text));
+        // The counts say which database they were read from.
+        QVERIFY2(text.contains(QStringLiteral("3条交易记录!\n数据库：SQLite 3.")), qPrintable(text));
+        QVERIFY2(text.contains(QDir::toNativeSeparators(dm.adoCn.path())), qPrintable(text));
         QVERIFY(prompt.errors.isEmpty());
         QVERIFY(!dm.ADOQuery1->Active());
     }
@@ -317,8 +320,9 @@ private slots:
         TfrmIndex page(context);
         page.show();
         const QString text = pageText(page);
-        QVERIFY2(text.contains(QStringLiteral("共收集了0位掌柜资料,\n0条交易记录!\n|") +
-                               TfrmIndex::versionText() + u'|'),
+        QVERIFY2(text.contains(QStringLiteral("共收集了0位掌柜资料,\n0条交易记录!\n数据库：SQLite 3.")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("quelmar2.mdb\n|") + TfrmIndex::versionText() + u'|'),
                  qPrintable(text));
         QVERIFY(!text.contains(QStringLiteral("old")));
         QVERIFY(text.contains(QStringLiteral("掌柜")));

@@ -68,6 +68,7 @@ per-user)
 
     help=$("$cli" --help)
     grep -qxF "data folder: $data (per user)" <<<"$help" || fail "--help does not name $data"
+    grep -qxF "database: $data/quelmar2.mdb (SQLite file in the data folder)" <<<"$help" || fail "--help does not name the database"
     [ ! -e "$data" ] || fail "--help created the data folder"
 
     # The first run makes the user's folder and seeds it.
@@ -133,7 +134,7 @@ man)
         ! grep -qF "$build" <<<"$text" || fail "$page names the build folder"
     done
     text=$(MANPAGER=cat man -l "$root/usr/share/man/man1/kestrova-cli.1.gz" 2>/dev/null)
-    for option in --shop --csv --new-only --levels --param; do
+    for option in --shop --csv --new-only --levels --param --database; do
         grep -q -- "$option" <<<"$text" || fail "kestrova-cli(1) lacks $option"
     done
     ;;
@@ -147,6 +148,8 @@ completion)
     }
     [ "$(complete_line kestrova-cli ex)" = export ] || fail "kestrova-cli ex -> $(complete_line kestrova-cli ex)"
     [ "$(complete_line kestrova-cli --data-dir /tmp a)" = analyze ] || fail "after --data-dir"
+    [ "$(complete_line kestrova-cli --database postgresql://me@db/k in)" = info ] || fail "after --database"
+    [ -z "$(complete_line kestrova-cli --database p)" ] || fail "--database offers words"
     [ "$(complete_line kestrova-cli export r)" = ratings ] || fail "export r -> $(complete_line kestrova-cli export r)"
     complete_line kestrova-cli export ratings --c | grep -x -- --csv >/dev/null || fail "export --c"
     complete_line kestrova-cli mine --n | grep -x -- --new-only >/dev/null || fail "mine --n"

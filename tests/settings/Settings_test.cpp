@@ -214,4 +214,47 @@ TEST(NetSettings, BadValuesFallBackToTheDefaultAndStayInTheFile)
     EXPECT_EQ(config->Net().PageDelay, 600000);
 }
 
+TEST(DatabaseSettings, TheServerUrlIsAbsentByDefaultAndReadTrimmedWhenGiven)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("config.ini");
+    auto config = settings::load(path);
+    ASSERT_TRUE(config);
+    EXPECT_TRUE(config->DatabaseUrl().isEmpty());
+    // A new file does not ask for a server: the collection's file is the default.
+    EXPECT_FALSE(readAll(path).contains("[Database]"));
+    EXPECT_EQ(settings::databaseUrl(path), QString());
+
+    writeAll(
+        path,
+        "[Net]\r\nAgentType=0\r\nPort=0\r\n[database]\r\nurl =  postgresql://team@db.local/kestrova  \r\n");
+    config = settings::load(path);
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->DatabaseUrl(), "postgresql://team@db.local/kestrova");
+    EXPECT_EQ(settings::databaseUrl(path), "postgresql://team@db.local/kestrova");
+    // Saving other keys keeps the address as the user wrote it.
+    ASSERT_TRUE(settings::saveAgent(path, *config->Agent()));
+    ASSERT_TRUE(settings::writeLoginDate(path));
+    EXPECT_TRUE(readAll(path).contains("url =  postgresql://team@db.local/kestrova  \r\n"));
+}
+
+TEST(DatabaseSettings, ReadingTheUrlAloneCreatesNothingAndTellsAFileThatCannotBeRead)
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath("config.ini");
+    EXPECT_EQ(settings::databaseUrl(missing), QString());
+    EXPECT_FALSE(QFile::exists(missing));
+
+    // A file that is not a settings file gives the defaults: no server.
+    const QString binary = dir.filePath("binary.ini");
+    writeAll(binary, QByteArray("\x00\x01[Database]\nUrl=postgresql://x/y\n", 32));
+    EXPECT_EQ(settings::databaseUrl(binary), QString());
+
+    // A folder where the file should be cannot be read: which database was meant is unknown.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.ini"));
+    QString error;
+    EXPECT_FALSE(settings::databaseUrl(dir.filePath("folder.ini"), &error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
 } // namespace
