@@ -13,6 +13,7 @@ namespace {
 
 const QString kNet = QStringLiteral("Net");
 const QString kMarket = QStringLiteral("Market");
+const QString kDatabase = QStringLiteral("Database");
 
 void setError(QString* error, const QString& text)
 {
@@ -50,6 +51,7 @@ bool createDefaults(const QString& path, QString* error)
     ini.setValue(QStringLiteral("Login"), QStringLiteral("date"),
                  formats::dateTime(QDateTime::currentDateTime()));
     writeMarketDefaults(ini);
+    ini.setValue(kDatabase, QStringLiteral("LeaseSeconds"), QString::number(QueueSettings().LeaseSeconds));
     if (!ini.save()) {
         setError(error, ini.error());
         return false;
@@ -64,9 +66,9 @@ std::optional<int> readInt(const IniFile& ini, const QString& key)
 
 // A whole number from 0 to max, or the default: a bad value is not fatal and is left in the
 // file as it stands.
-int readBounded(const IniFile& ini, const QString& key, int max, int fallback)
+int readBounded(const IniFile& ini, const QString& key, int max, int fallback, const QString& section = kNet)
 {
-    const QString raw = ini.value(kNet, key).trimmed();
+    const QString raw = ini.value(section, key).trimmed();
     if (raw.isEmpty() || !std::all_of(raw.begin(), raw.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
         return fallback;
     bool ok = false;
@@ -131,8 +133,15 @@ std::optional<TConfig> load(const QString& path, QString* error, QString* notice
     if (net.Connections < 1)
         net.Connections = NetSettings().Connections;
 
+    QueueSettings queue;
+    queue.LeaseSeconds = readBounded(ini, QStringLiteral("LeaseSeconds"), QueueSettings::kMaxLeaseSeconds,
+                                     queue.LeaseSeconds, kDatabase);
+    if (queue.LeaseSeconds < 1)
+        queue.LeaseSeconds = QueueSettings().LeaseSeconds;
+
     TConfig config;
     config.SetAgent(std::move(agent));
+    config.SetQueue(queue);
     config.SetMarket(market);
     config.SetNet(net);
     return config;

@@ -2,12 +2,13 @@
 
 #include "settings/MarketSettings.h"
 #include "settings/NetSettings.h"
+#include "settings/QueueSettings.h"
 #include "settings/THttpAgent.h"
 
 #include <memory>
 
 // The process-wide settings holder: the current proxy settings, the marketplace hosts and
-// the retry and pacing settings.
+// the retry and pacing settings, and the lease of a queued shop's claim.
 // UI thread only; a download keeps the agent it was started with (shared ownership).
 class TConfig
 {
@@ -23,8 +24,12 @@ public:
     const NetSettings& Net() const { return m_net; }
     void SetNet(const NetSettings& net) { m_net = net; }
 
+    const QueueSettings& Queue() const { return m_queue; }
+    void SetQueue(const QueueSettings& queue) { m_queue = queue; }
+
 private:
     std::shared_ptr<const THttpAgent> m_agent;
     MarketSettings m_market;
     NetSettings m_net;
+    QueueSettings m_queue;
 };
