@@ -128,7 +128,7 @@ int runSearch(const QStringList& args)
     // The rating range and --new-only belong to the mining that --mine adds; without it they
     // would be ignored, and the user would believe they had an effect.
     if (parse(args, false, o) && !o.mine && !o.enqueue && !o.miningOnly.isEmpty())
-        o.problem = QStringLiteral("%1 is for mining: give --mine or --enqueue too").arg(o.miningOnly);
+        o.problem = QStringLiteral("%1 is for mining: give --mine too (or --enqueue)").arg(o.miningOnly);
     if (o.problem.isEmpty() && o.mine && o.enqueue)
         o.problem = QStringLiteral("--mine and --enqueue exclude each other: the queue's workers mine");
     if (!o.problem.isEmpty()) {
