@@ -43,7 +43,7 @@ for c in $commands; do
     usage=$(echo "$help" | head -n 1 | sed "s/   .*//")
     kinds=$({
         echo "$usage" | awk '{print $6}' | grep -E '^[a-z]+(\|[a-z]+)+$' | tr '|' '\n'
-        echo "$usage" | grep -oE "(^| )$c [a-z]+" | awk '{print $2}'
+        echo "$usage" | grep -oE "(^| )$c [a-z][a-z-]*" | awk '{print $2}'
     } | awk '!seen[$0]++' | tr '\n' ' ')
     kinds=${kinds% }
     options=$(echo "$help" | grep -oE '(^| |\[)--[a-z][a-z-]*' | tr -d ' [' | sort -u | grep -vx -e '--data-dir' -e '--database' -e '--help' | tr '\n' ' ')

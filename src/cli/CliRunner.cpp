@@ -8,6 +8,7 @@
 
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -63,7 +64,7 @@ QString CliRunner::miningLine(int shop, int shops, const QString& name, int read
     return text + QStringLiteral(", ") + formats::elapsed(elapsedMs);
 }
 
-int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int to, bool newOnly)
+int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int to, bool newOnly, bool enqueue)
 {
     TSearchRun run;
     QEventLoop loop;
@@ -99,6 +100,21 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
     std::fflush(stdout);
     if (m_failed)
         return 1;
+    if (enqueue) {
+        QList<shopqueue::Entry> entries;
+        for (const TMiningRun::Row& row : std::as_const(rows))
+            entries << shopqueue::Entry{row.texts.value(3), row.texts, from, to, newOnly};
+        QString error;
+        const int added = shopqueue::add(m_dm.adoCn, entries, &error);
+        if (added < 0) {
+            std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+            return 1;
+        }
+        std::printf("{\"queued\": %d, \"alreadyQueued\": %d}\n", added,
+                    static_cast<int>(entries.size()) - added);
+        std::fflush(stdout);
+        return 0;
+    }
     return mine ? this->mine(rows, from, to, newOnly) : 0;
 }
 
@@ -112,7 +128,69 @@ int CliRunner::resume(qint64 runId)
     return runMining([&](TMiningRun& run) { return run.resume(runId, m_config); });
 }
 
-int CliRunner::runMining(const std::function<TMiningRun::StartResult(TMiningRun&)>& start)
+CliRunner::WorkEnd CliRunner::work(const shopqueue::Claim& claim, const TMiningRun::Row& row, QString* fault)
+{
+    m_failed = false;
+    const int leaseSeconds = m_config.Queue().LeaseSeconds;
+    bool lost = false;
+    QString storeFault;
+    TMiningRun::StartResult started = TMiningRun::StartResult::Started;
+    QTimer renewal;
+    // Renewed well before it ends, so that a slow statement or a busy file never lets it lapse.
+    renewal.setInterval(std::max(1000, leaseSeconds * 1000 / 3));
+    auto prepare = [&](TMiningRun& run) {
+        connect(&renewal, &QTimer::timeout, &run, [&] {
+            QString error;
+            switch (shopqueue::renew(m_dm.adoCn, claim, leaseSeconds, &error)) {
+            case shopqueue::Outcome::Done:
+                break;
+            case shopqueue::Outcome::Lost:
+                // Another worker mines the shop now: this walk would only be thrown away.
+                lost = true;
+                renewal.stop();
+                line(QStringLiteral("%1: %2; stopping").arg(claim.entry.webaddr, error));
+                run.cancel();
+                break;
+            case shopqueue::Outcome::Error:
+                line(QStringLiteral("%1: renewing the lease: %2").arg(claim.entry.webaddr, error));
+                break;
+            }
+        });
+        connect(&run, &TMiningRun::storeError, &run, [&](const QString& error) {
+            if (run.faulted())
+                storeFault = error;
+        });
+        renewal.start();
+    };
+    runMining(
+        [&](TMiningRun& run) {
+            started = run.startQueued(claim, row, m_config);
+            if (started == TMiningRun::StartResult::StoreFailed)
+                storeFault = run.error();
+            return started;
+        },
+        prepare);
+    renewal.stop();
+    if (lost)
+        return WorkEnd::ClaimLost;
+    if (!storeFault.isEmpty() || started != TMiningRun::StartResult::Started) {
+        // A saver that found the claim taken over fails the same way as a broken database: the
+        // claim tells them apart.
+        QString error;
+        const shopqueue::Outcome back = shopqueue::giveBack(m_dm.adoCn, claim, &error);
+        if (back == shopqueue::Outcome::Lost && !storeFault.isEmpty())
+            return WorkEnd::ClaimLost;
+        if (fault)
+            *fault = storeFault.isEmpty()
+                         ? QStringLiteral("%1: the shop could not be started").arg(claim.entry.webaddr)
+                         : storeFault;
+        return WorkEnd::Fault;
+    }
+    return m_failed ? WorkEnd::ShopFailed : WorkEnd::Done;
+}
+
+int CliRunner::runMining(const std::function<TMiningRun::StartResult(TMiningRun&)>& start,
+                         const std::function<void(TMiningRun&)>& prepare)
 {
     TMiningRun run(m_dm);
     QEventLoop loop;
@@ -190,6 +268,8 @@ int CliRunner::runMining(const std::function<TMiningRun::StartResult(TMiningRun&
     connect(&run, &TMiningRun::shopSkipped, this, [&](const QString& webaddr) {
         line(QStringLiteral("%1: the shop was deleted from the database; skipped").arg(webaddr));
     });
+    if (prepare)
+        prepare(run);
     switch (start(run)) {
     case TMiningRun::StartResult::Started:
         break;

@@ -55,11 +55,23 @@ int runMineStored(const QStringList& args)
     TDM dm;
     if (!openCliDatabase(dm))
         return 1;
+    int status = 0;
+    const auto rows = storedShopRows(dm, filter, "mine", &status);
+    if (!rows)
+        return status;
+    CliRunner runner(*config, dm);
+    return runner.mine(*rows, from, to, newOnly);
+}
+
+std::optional<QList<TMiningRun::Row>> storedShopRows(TDM& dm, const QString& filter, const char* command,
+                                                     int* status)
+{
     // The same shop list the browser shows for that filter, in its order.
     TTable* shops = dm.tb_dianbase;
     if (!shops->SetFilter(filter) || !shops->SetFiltered(true) || !shops->Open()) {
-        std::fprintf(stderr, "kestrova-cli mine: %s\n", shops->lastError().toLocal8Bit().constData());
-        return filter.isEmpty() ? 1 : 2;
+        std::fprintf(stderr, "kestrova-cli %s: %s\n", command, shops->lastError().toLocal8Bit().constData());
+        *status = filter.isEmpty() ? 1 : 2;
+        return std::nullopt;
     }
     QList<TMiningRun::Row> rows;
     const char* columns[] = {"dianzhu",      "dianming", "loc",          "webaddr",
@@ -73,6 +85,5 @@ int runMineStored(const QStringList& args)
         rows << TMiningRun::Row{true, texts};
     }
     shops->Close();
-    CliRunner runner(*config, dm);
-    return runner.mine(rows, from, to, newOnly);
+    return rows;
 }

@@ -13,6 +13,7 @@ struct Options
 {
     SearchCriteria criteria;
     bool mine = false;
+    bool enqueue = false;
     bool newOnly = false;
     QString miningOnly; // the first option given that means something only when mining
     int from = 1;
@@ -94,6 +95,8 @@ bool parse(const QStringList& args, bool urlsAllowed, Options& o)
             o.miningOnly = o.miningOnly.isEmpty() ? a : o.miningOnly;
         } else if (a == QLatin1String("--mine")) {
             o.mine = true;
+        } else if (a == QLatin1String("--enqueue") && !urlsAllowed) {
+            o.enqueue = true;
         } else if (a == QLatin1String("--new-only")) {
             o.newOnly = true;
             o.miningOnly = o.miningOnly.isEmpty() ? a : o.miningOnly;
@@ -124,14 +127,16 @@ int runSearch(const QStringList& args)
     Options o;
     // The rating range and --new-only belong to the mining that --mine adds; without it they
     // would be ignored, and the user would believe they had an effect.
-    if (parse(args, false, o) && !o.mine && !o.miningOnly.isEmpty())
-        o.problem = QStringLiteral("%1 is for mining: give --mine too").arg(o.miningOnly);
+    if (parse(args, false, o) && !o.mine && !o.enqueue && !o.miningOnly.isEmpty())
+        o.problem = QStringLiteral("%1 is for mining: give --mine too (or --enqueue)").arg(o.miningOnly);
+    if (o.problem.isEmpty() && o.mine && o.enqueue)
+        o.problem = QStringLiteral("--mine and --enqueue exclude each other: the queue's workers mine");
     if (!o.problem.isEmpty()) {
         std::fprintf(stderr, "kestrova-cli search: %s\n", qPrintable(o.problem));
-        std::fprintf(
-            stderr,
-            "usage: kestrova-cli search [--shopname T] [--sellername T] [--keybiz T] [--loc T] "
-            "[--category INDEX] [--levels 1,3] [--count N] [--mine [--from A] [--to B] [--new-only]]\n");
+        std::fprintf(stderr,
+                     "usage: kestrova-cli search [--shopname T] [--sellername T] [--keybiz T] [--loc T] "
+                     "[--category INDEX] [--levels 1,3] [--count N] [--mine | --enqueue [--from A] [--to B] "
+                     "[--new-only]]\n");
         return 2;
     }
     TDM dm;
@@ -139,7 +144,7 @@ int runSearch(const QStringList& args)
     if (!config)
         return 1;
     CliRunner runner(*config, dm);
-    return runner.search(o.criteria, o.mine, o.from, o.to, o.newOnly);
+    return runner.search(o.criteria, o.mine, o.from, o.to, o.newOnly, o.enqueue);
 }
 
 int runMine(const QStringList& args)
@@ -188,8 +193,8 @@ const CliRegistration searchRegistration{
     {QStringLiteral("search"),
      QStringLiteral(
          "search [--shopname T] [--sellername T] [--keybiz T] [--loc T] [--category INDEX] [--levels 1,3] "
-         "[--count N] [--mine [--from A] [--to B] [--new-only]]   search the shop directory (and mine the "
-         "shops found)"),
+         "[--count N] [--mine | --enqueue [--from A] [--to B] [--new-only]]   search the shop directory (and "
+         "mine or queue the shops found)"),
      runSearch,
      QStringLiteral(
          "Searches the marketplace's shop directory ([Market] SearchHost of config.ini) and prints\n"
@@ -204,13 +209,17 @@ const CliRegistration searchRegistration{
          "  --levels 1,3       seller levels wanted, each from 1 to 15 (default: any)\n"
          "  --count N          shops wanted (default 10; 0: all the directory reports)\n"
          "  --mine             then mine every shop found, as the mine command does\n"
-         "  --from A           with --mine: the rating walk of each shop starts at rating page\n"
-         "                     ceil(A / 40), pages of 40 ratings counted from 1 (default 1)\n"
-         "  --to B             with --mine: the walk ends after page ceil(B / 40), or the shop's\n"
-         "                     last page if that comes first (default 5000); B not below A. Whole\n"
-         "                     pages are kept: ratings before A or after B on them are stored too\n"
-         "  --new-only         with --mine: a stored shop's rating walk stops after the first page\n"
-         "                     whose ratings are all stored already\n"
+         "  --enqueue          instead of mining, put every shop found on the queue with the\n"
+         "                     options below, for \"kestrova-cli work\"\n"
+         "  --from A           with --mine or --enqueue: the rating walk of each shop starts\n"
+         "                     at rating page ceil(A / 40), pages of 40 ratings counted from 1\n"
+         "                     (default 1)\n"
+         "  --to B             with --mine or --enqueue: the walk ends after page ceil(B / 40),\n"
+         "                     or the shop's last page if that comes first (default 5000); B not\n"
+         "                     below A. Whole pages are kept: ratings before A or after B on\n"
+         "                     them are stored too\n"
+         "  --new-only         with --mine or --enqueue: a stored shop's rating walk stops after\n"
+         "                     the first page whose ratings are all stored already\n"
          "  --help             show this text")}};
 const CliRegistration mineRegistration{
     {QStringLiteral("mine"),

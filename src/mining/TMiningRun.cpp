@@ -25,6 +25,7 @@ TMiningRun::TMiningRun(TDM& dm, QObject* parent) : QObject(parent), m_dm(dm)
             return;
         // Without its page the shop cannot go on: keep what was read and end the run.
         m_downloadFailed = true;
+        m_downloadError = error;
         emit downloadFailed(error);
         cancel();
     });
@@ -57,13 +58,25 @@ bool TMiningRun::canClose()
 TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord, int toRecord,
                                           const TConfig& config, bool newOnly)
 {
+    m_claim = shopqueue::Claim();
     return startRows(rows, fromRecord, toRecord, config, newOnly, 0);
+}
+
+TMiningRun::StartResult TMiningRun::startQueued(const shopqueue::Claim& claim, const Row& row,
+                                                const TConfig& config)
+{
+    if (runflags::savingRatings || m_running)
+        return StartResult::SaverBusy;
+    m_claim = claim;
+    return startRows({row}, claim.entry.fromRecord, claim.entry.toRecord, config, claim.entry.newOnly, 0,
+                     false);
 }
 
 TMiningRun::StartResult TMiningRun::resume(qint64 runId, const TConfig& config)
 {
     if (runflags::savingRatings || m_running)
         return StartResult::SaverBusy;
+    m_claim = shopqueue::Claim();
     QString error;
     const std::optional<runrecords::Run> run = runrecords::load(m_dm.adoCn, runId, &error);
     if (!run) {
@@ -110,7 +123,8 @@ TMiningRun::StartResult TMiningRun::resume(qint64 runId, const TConfig& config)
 }
 
 TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRecord, int toRecord,
-                                              const TConfig& config, bool newOnly, qint64 resumedRun)
+                                              const TConfig& config, bool newOnly, qint64 resumedRun,
+                                              bool recordRun)
 {
     if (runflags::savingRatings)
         return StartResult::SaverBusy;
@@ -118,6 +132,7 @@ TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRe
         return StartResult::SaverBusy;
     m_stopped = false;
     m_downloadFailed = false;
+    m_downloadError.clear();
     m_rows = rows;
     m_fromRecord = fromRecord;
     m_toRecord = toRecord;
@@ -168,7 +183,7 @@ TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRe
     }
     // The run is recorded before its first download, so that a crash leaves its list.
     m_runId = resumedRun;
-    if (resumedRun == 0) {
+    if (resumedRun == 0 && recordRun) {
         m_lock.release();
         QString error;
         m_runId = runrecords::create(m_dm.adoCn, fromRecord, toRecord, newOnly, recorded, &error);
@@ -250,6 +265,7 @@ void TMiningRun::mineFrom(int row)
             return;
         // Never minable: not left for a resume to try again.
         markShop(m_rows[r].position, runrecords::ShopState::Failed);
+        queueFailed(notMinableReason());
     }
     endRun();
 }
@@ -421,6 +437,7 @@ void TMiningRun::onPage(int tag, const std::string& body)
             m_extractor.reset();
             emit cancelEnabledChanged(false);
             markShop(m_currentPosition, runrecords::ShopState::Failed);
+            queueFailed(noRatingLinkReason());
             emit shopFailed(m_currentShopId, noRatingLinkReason());
             mineFrom(m_currentRow);
             return;
@@ -558,6 +575,9 @@ void TMiningRun::shopFinished()
     saver->setProfile(profile);
     if (m_runId > 0)
         saver->setRunShop(m_runId, m_currentPosition, m_shopComplete);
+    if (m_claim.id > 0)
+        saver->setQueueClaim(m_claim, m_shopComplete,
+                             m_downloadError.isEmpty() ? cutShortReason() : m_downloadError);
     const QString shopId = m_currentShopId;
     const quint64 run = m_runNumber;
     const bool complete = m_shopComplete;
@@ -620,6 +640,15 @@ void TMiningRun::markShop(int position, runrecords::ShopState state)
         return;
     QString error;
     if (!runrecords::markShop(m_dm.adoCn, m_runId, position, state, 0, &error))
+        emit storeError(error);
+}
+
+void TMiningRun::queueFailed(const QString& reason)
+{
+    if (m_claim.id <= 0)
+        return;
+    QString error;
+    if (shopqueue::markFailed(m_dm.adoCn, m_claim, reason, &error) != shopqueue::Outcome::Done)
         emit storeError(error);
 }
 

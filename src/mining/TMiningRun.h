@@ -4,6 +4,7 @@
 #include "mining/TPageFetcher.h"
 #include "settings/TConfig.h"
 #include "store/RunRecords.h"
+#include "store/ShopQueue.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -61,6 +62,11 @@ public:
     // shop cut off mid-walk is mined again from its first page. A shop deleted from the
     // database meanwhile is skipped (shopSkipped).
     StartResult resume(qint64 runId, const TConfig& config);
+    // Mines one shop claimed from the queue with the options it was queued with, recording no
+    // run of its own: the queue is its record. The saver marks the claim done (or failed when the
+    // walk was cut short) with the shop's ratings; a shop that cannot be mined at all is marked
+    // failed with its reason (shopFailed).
+    StartResult startQueued(const shopqueue::Claim& claim, const Row& row, const TConfig& config);
     // Ends the run: the ratings read so far for the current shop are still saved.
     void cancel();
     // The run record of the current or last run (0 before any).
@@ -82,6 +88,9 @@ public:
     bool faulted() const { return m_faulted; }
 
     static QString noRatingLinkReason() { return QStringLiteral("no rating link on the shop page"); }
+    // A row without an address on the marketplace's domain, or one the database lost.
+    static QString notMinableReason() { return QStringLiteral("not a shop address of the marketplace"); }
+    static QString cutShortReason() { return QStringLiteral("the rating walk was cut short"); }
     // The window may close only while no ratings are being written.
     static bool canClose();
 
@@ -119,7 +128,9 @@ signals:
 
 private:
     StartResult startRows(const QList<Row>& rows, int fromRecord, int toRecord, const TConfig& config,
-                          bool newOnly, qint64 resumedRun);
+                          bool newOnly, qint64 resumedRun, bool recordRun = true);
+    // The queue's claim fails with the reason; failures to write it are told as store errors.
+    void queueFailed(const QString& reason);
     bool storeShop(const Row& row, qint64* shopId);
     // The run record's state of the current shop or of the run; failures to write it are
     // told as store errors.
@@ -202,6 +213,9 @@ private:
     qint64 m_runId = 0;
     int m_currentPosition = -1;
     runrecords::RunLock m_lock;
+    // The queue's claim on the shop of a queued run (id 0 otherwise).
+    shopqueue::Claim m_claim;
+    QString m_downloadError;
     // False once the current shop's walk was cut short.
     bool m_shopComplete = true;
     QString m_saverFault;

@@ -70,7 +70,7 @@ bool TSaveBarGain::store(int& stored, int& failed, QString& error)
 {
     const int n = m_ratings ? static_cast<int>(m_ratings->size()) : 0;
     // A shop without ratings has nothing to write but its mark in the run record.
-    if (n == 0 && m_runId <= 0)
+    if (n == 0 && m_runId <= 0 && m_claim.id <= 0)
         return true;
     TConnection connection;
     if (!connection.open(m_databasePath)) {
@@ -145,6 +145,15 @@ bool TSaveBarGain::store(int& stored, int& failed, QString& error)
                                              : runrecords::ShopState::Incomplete,
                                   stored, &markError))
             return fail(QStringLiteral("marking the shop in the run record"), markError);
+    }
+    if (m_claim.id > 0) {
+        QString markError;
+        const shopqueue::Outcome marked =
+            m_complete ? shopqueue::markDone(connection, m_claim, stored, &markError)
+                       : shopqueue::markFailed(connection, m_claim, m_cutShortReason, &markError);
+        // Another worker holds the shop now and stores it itself: this walk's ratings go.
+        if (marked != shopqueue::Outcome::Done)
+            return fail(QStringLiteral("marking the shop on the queue"), markError);
     }
     if (!connection.commit())
         return fail(QStringLiteral("committing"), connection.error());

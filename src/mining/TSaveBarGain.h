@@ -1,6 +1,7 @@
 #pragma once
 
 #include "extract/Records.h"
+#include "store/ShopQueue.h"
 
 #include <QHash>
 #include <QString>
@@ -10,7 +11,7 @@
 
 // Writes one shop's profile figures and ratings on a thread of its own, with a database
 // connection of its own, in one transaction that also removes the shop's duplicate ratings
-// and marks the shop in its run record; then clears runflags::savingRatings. Created on the
+// and marks the shop in its run record and on the queue; then clears runflags::savingRatings. Created on the
 // user-interface thread; its signals arrive there (queued). It frees itself when done. A
 // forced exit does not interrupt it: the transaction either commits whole or is never seen,
 // so no reader and no crash ever sees a duplicate rating.
@@ -34,6 +35,16 @@ public:
         m_runId = runId;
         m_position = position;
         m_complete = complete;
+    }
+
+    // The queue's claim on the shop, marked in the same transaction while it is still held:
+    // done, or failed with cutShortReason when the walk was cut short. A claim another worker
+    // has taken over meanwhile keeps nothing of this walk (faulted tells so). Call before start().
+    void setQueueClaim(const shopqueue::Claim& claim, bool complete, const QString& cutShortReason)
+    {
+        m_claim = claim;
+        m_complete = complete;
+        m_cutShortReason = cutShortReason;
     }
 
     static QString doneText() { return QStringLiteral("数据保存完毕!"); }
@@ -69,4 +80,6 @@ private:
     qint64 m_runId = 0;
     int m_position = -1;
     bool m_complete = true;
+    shopqueue::Claim m_claim;
+    QString m_cutShortReason;
 };

@@ -52,6 +52,7 @@ bool createDefaults(const QString& path, QString* error)
     ini.setValue(QStringLiteral("Login"), QStringLiteral("date"),
                  formats::dateTime(QDateTime::currentDateTime()));
     writeMarketDefaults(ini);
+    ini.setValue(kDatabase, QStringLiteral("LeaseSeconds"), QString::number(QueueSettings().LeaseSeconds));
     if (!ini.save()) {
         setError(error, ini.error());
         return false;
@@ -66,9 +67,9 @@ std::optional<int> readInt(const IniFile& ini, const QString& key)
 
 // A whole number from 0 to max, or the default: a bad value is not fatal and is left in the
 // file as it stands.
-int readBounded(const IniFile& ini, const QString& key, int max, int fallback)
+int readBounded(const IniFile& ini, const QString& key, int max, int fallback, const QString& section = kNet)
 {
-    const QString raw = ini.value(kNet, key).trimmed();
+    const QString raw = ini.value(section, key).trimmed();
     if (raw.isEmpty() || !std::all_of(raw.begin(), raw.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
         return fallback;
     bool ok = false;
@@ -147,9 +148,16 @@ std::optional<TConfig> load(const QString& path, QString* error, QString* notice
     if (net.Connections < 1)
         net.Connections = NetSettings().Connections;
 
+    QueueSettings queue;
+    queue.LeaseSeconds = readBounded(ini, QStringLiteral("LeaseSeconds"), QueueSettings::kMaxLeaseSeconds,
+                                     queue.LeaseSeconds, kDatabase);
+    if (queue.LeaseSeconds < 1)
+        queue.LeaseSeconds = QueueSettings().LeaseSeconds;
+
     TConfig config;
     config.SetDatabaseUrl(ini.value(kDatabase, kUrl).trimmed());
     config.SetAgent(std::move(agent));
+    config.SetQueue(queue);
     config.SetMarket(market);
     config.SetNet(net);
     return config;

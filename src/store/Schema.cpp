@@ -121,6 +121,25 @@ void addRunRecordObjects(QList<SchemaObject>& s)
                         "stored INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (run_id, position))")});
 }
 
+// Shops waiting to be mined by any number of workers, with the run options they were queued
+// with; a claimed shop names its worker and when its lease ends (whole seconds since the
+// epoch). One entry of a shop may be waiting or claimed at a time.
+void addQueueObjects(QList<SchemaObject>& s)
+{
+    s.append({QStringLiteral("table"), QStringLiteral("shopQueue"),
+              QStringLiteral(
+                  "CREATE TABLE shopQueue (id INTEGER PRIMARY KEY AUTOINCREMENT, webaddr TEXT NOT NULL, "
+                  "texts TEXT, fromRecord INTEGER NOT NULL, toRecord INTEGER NOT NULL, "
+                  "newOnly INTEGER NOT NULL, state TEXT NOT NULL, worker TEXT, claimed INTEGER, "
+                  "leaseUntil INTEGER, attempt INTEGER NOT NULL DEFAULT 0, added INTEGER, "
+                  "finished INTEGER, stored INTEGER NOT NULL DEFAULT 0, reason TEXT)")});
+    s.append({QStringLiteral("index"), QStringLiteral("shopQueue_open"),
+              QStringLiteral("CREATE UNIQUE INDEX shopQueue_open ON shopQueue(webaddr) "
+                             "WHERE state IN ('waiting', 'claimed')")});
+    s.append({QStringLiteral("index"), QStringLiteral("shopQueue_state"),
+              QStringLiteral("CREATE INDEX shopQueue_state ON shopQueue(state, id)")});
+}
+
 } // namespace
 
 const char* hourKeySql()
@@ -180,6 +199,7 @@ const QList<SchemaObject>& objects()
             QStringLiteral("CREATE INDEX dianBase_webaddr ON dianBase(webaddr)"));
         addAnalysisKeys(s);
         addRunRecordObjects(s);
+        addQueueObjects(s);
         return s;
     }();
     return all;

@@ -26,9 +26,12 @@ const struct
     {"parse", {}, {"search", "page.htm"}},
     {"search",
      {"--shopname", "--sellername", "--keybiz", "--loc", "--category", "--levels", "--count", "--mine",
-      "--from", "--to"},
+      "--enqueue", "--from", "--to"},
      {}},
     {"mine", {"--from", "--to"}, {"http://127.0.0.1/x"}},
+    {"queue", {"--filter", "--from", "--to", "--new-only"}, {}},
+    {"queue", {}, {"add"}},
+    {"work", {"--connections", "--once"}, {}},
     {"export", {}, {"shops"}},
     {"export", {}, {"ratings", "--csv", "out.csv"}},
 };

@@ -1,6 +1,7 @@
 #include "extract/QtTestApp.h"
 #include "mining/RunFlags.h"
 #include "mining/TSaveBarGain.h"
+#include "store/ShopQueue.h"
 #include "store/TDM.h"
 #include "text/GbkCodec.h"
 
@@ -36,11 +37,14 @@ protected:
     }
 
     // Saves the list for shop 7 and waits for the saver to report.
-    void save(const RatingList& list)
+    void save(const RatingList& list, const std::function<void(TSaveBarGain&)>& setUp = {})
     {
         runflags::savingRatings = true;
         auto* saver = TSaveBarGain::Create(dm.adoCn.path(), std::make_shared<const RatingList>(list), "7");
+        if (setUp)
+            setUp(*saver);
         QEventLoop loop;
+        QObject::connect(saver, &TSaveBarGain::faulted, &loop, [this](const QString& e) { fault = e; });
         QObject::connect(saver, &TSaveBarGain::statusText, &loop, [this](const QString& t) { texts << t; });
         QObject::connect(saver, &TSaveBarGain::completed, &loop, [&](int s, int f) {
             stored = s;
@@ -67,6 +71,7 @@ protected:
     QStringList texts;
     int stored = -1;
     int failed = -1;
+    QString fault;
 };
 
 TEST_F(Saver, ThreeRecordsReportTheirProgressAndTheEnd)
@@ -113,6 +118,49 @@ TEST_F(Saver, FailedRecordsAreSkippedEvenTheLastAndTheFlagClears)
     // The transaction ended: the main connection can write again at once.
     dm.ADOQuery1->SetSQL("delete from pjinfo where itemId='A'");
     EXPECT_EQ(dm.ADOQuery1->ExecSQL(), 1);
+}
+
+// A shop claimed from the queue is marked in the transaction of its ratings, and only while
+// the claim is still the saver's worker's: a claim taken over keeps nothing of the late walk.
+TEST_F(Saver, AQueuedShopIsMarkedWithItsRatingsOnlyWhileItsClaimHolds)
+{
+    const QList<shopqueue::Entry> entries{{"http://127.0.0.1:9/shop/7.htm", {}, 1, 5000, false},
+                                          {"http://127.0.0.1:9/shop/8.htm", {}, 1, 5000, false},
+                                          {"http://127.0.0.1:9/shop/9.htm", {}, 1, 5000, false}};
+    ASSERT_EQ(shopqueue::add(dm.adoCn, entries, nullptr), 3);
+    auto held = shopqueue::claim(dm.adoCn, "a:1", 120, nullptr);
+    ASSERT_TRUE(held);
+    const RatingList two{{"1", rating("A", "2009-01-02 03:04:05")},
+                         {"2", rating("B", "2009-01-02 03:04:06")}};
+    save(two, [&](TSaveBarGain& s) { s.setQueueClaim(*held, true, "cut short"); });
+    EXPECT_EQ(stored, 2);
+    EXPECT_TRUE(fault.isEmpty()) << fault.toStdString();
+    EXPECT_EQ(column("select state || ' ' || stored from shopQueue where id=1"), QStringList{"done 2"});
+
+    // Cut short: what was read is kept, and the shop is failed with the reason.
+    auto cut = shopqueue::claim(dm.adoCn, "a:1", 120, nullptr);
+    ASSERT_TRUE(cut);
+    save({{"3", rating("C", "2009-01-02 03:04:07")}},
+         [&](TSaveBarGain& s) { s.setQueueClaim(*cut, false, "HTTP status 503"); });
+    EXPECT_EQ(stored, 1);
+    EXPECT_EQ(column("select state || ' ' || reason from shopQueue where id=2"),
+              QStringList{"failed HTTP status 503"});
+    EXPECT_EQ(column("select count(*) from pjinfo"), QStringList{"3"});
+
+    // The lease ended and another worker claimed the shop: nothing of this walk is stored.
+    auto late = shopqueue::claim(dm.adoCn, "a:1", 120, nullptr);
+    ASSERT_TRUE(late);
+    dm.ADOQuery1->SetSQL("update shopQueue set leaseUntil=0 where id=3");
+    ASSERT_EQ(dm.ADOQuery1->ExecSQL(), 1);
+    auto other = shopqueue::claim(dm.adoCn, "b:2", 120, nullptr);
+    ASSERT_TRUE(other);
+    ASSERT_EQ(other->id, late->id);
+    save({{"4", rating("D", "2009-01-02 03:04:08")}, {"5", rating("E", "2009-01-02 03:04:09")}},
+         [&](TSaveBarGain& s) { s.setQueueClaim(*late, true, QString()); });
+    EXPECT_EQ(stored, 0);
+    EXPECT_TRUE(fault.contains("no longer this worker's")) << fault.toStdString();
+    EXPECT_EQ(column("select count(*) from pjinfo"), QStringList{"3"});
+    EXPECT_EQ(column("select state || ' ' || worker from shopQueue where id=3"), QStringList{"claimed b:2"});
 }
 
 } // namespace

@@ -222,7 +222,7 @@ TEST(DatabaseSettings, TheServerUrlIsAbsentByDefaultAndReadTrimmedWhenGiven)
     ASSERT_TRUE(config);
     EXPECT_TRUE(config->DatabaseUrl().isEmpty());
     // A new file does not ask for a server: the collection's file is the default.
-    EXPECT_FALSE(readAll(path).contains("[Database]"));
+    EXPECT_FALSE(readAll(path).contains("Url"));
     EXPECT_EQ(settings::databaseUrl(path), QString());
 
     writeAll(
@@ -255,6 +255,41 @@ TEST(DatabaseSettings, ReadingTheUrlAloneCreatesNothingAndTellsAFileThatCannotBe
     QString error;
     EXPECT_FALSE(settings::databaseUrl(dir.filePath("folder.ini"), &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+// The lease of a queued shop's claim, key LeaseSeconds of section [Database].
+TEST(QueueSettings, TheLeaseHasItsDefaultInANewFileAndBadValuesFallBack)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("config.ini");
+    auto config = settings::load(path);
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->Queue().LeaseSeconds, 120);
+    const QByteArray text = readAll(path);
+    EXPECT_GT(text.indexOf("LeaseSeconds=120"), text.indexOf("[Database]"));
+    EXPECT_GE(text.indexOf("[Database]"), 0);
+
+    writeAll(path, "[Database]\nLeaseSeconds=5\n");
+    config = settings::load(path);
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->Queue().LeaseSeconds, 5);
+    // The key belongs to [Database]: the same key elsewhere is not it.
+    writeAll(path, "[Net]\nLeaseSeconds=5\n");
+    config = settings::load(path);
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->Queue().LeaseSeconds, 120);
+    for (const char* bad : {"0", "-1", "x", "2.5", "", "86401", "99999999999"}) {
+        const QByteArray body = QByteArray("[Database]\nLeaseSeconds=") + bad + "\n";
+        writeAll(path, body);
+        config = settings::load(path);
+        ASSERT_TRUE(config) << bad;
+        EXPECT_EQ(config->Queue().LeaseSeconds, 120) << bad;
+        EXPECT_EQ(readAll(path), body);
+    }
+    writeAll(path, "[Database]\nLeaseSeconds=86400\n");
+    config = settings::load(path);
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->Queue().LeaseSeconds, 86400);
 }
 
 } // namespace

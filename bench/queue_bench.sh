@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Mines 30 shops of 1,000 ratings each from the queue against a marketplace 100 ms away, with
+# one worker and then with three side by side (4 connections each), and prints both times.
+# Usage: bench/queue_bench.sh [BUILD_DIR]   (run by hand; not part of ctest)
+set -euo pipefail
+build=${1:-build}
+bin=$(cd "$build/bin" && pwd)
+work=$(mktemp -d)
+market=
+trap 'kill $market 2>/dev/null || true; rm -rf "$work"' EXIT
+
+"$bin/kestrova-market" --port 0 --shops 30 --ratings 1000 --latency 100 >"$work/market.out" 2>&1 &
+market=$!
+for _ in $(seq 100); do grep -q listening "$work/market.out" 2>/dev/null && break; sleep 0.1; done
+port=$(sed -n 's/.*127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/market.out" | head -1)
+base="http://127.0.0.1:$port"
+urls=()
+for i in $(seq 30); do urls+=("$base/shop/$i.htm"); done
+
+mine_with() { # workers; prints the seconds taken and the ratings stored
+    local n=$1 dir=$work/workers-$1
+    mkdir -p "$dir"
+    printf '[Market]\r\nRatingHost=%s\r\nDomain=127.0.0.1\r\n[Net]\r\nConnections=4\r\n' "$base" >"$dir/config.ini"
+    "$bin/kestrova-cli" --data-dir "$dir" queue add "${urls[@]}" >/dev/null
+    local s e pids=()
+    s=$(date +%s.%N)
+    for w in $(seq "$n"); do
+        "$bin/kestrova-cli" --data-dir "$dir" work --once --connections 4 >"$dir/out-$w.json" 2>"$dir/err-$w.txt" &
+        pids+=($!)
+    done
+    for p in "${pids[@]}"; do wait "$p" || echo "worker $p failed: $(tail -n 3 "$dir/err-"*.txt)" >&2; done
+    e=$(date +%s.%N)
+    local stored
+    stored=$("$bin/kestrova-cli" --data-dir "$dir" sql "select count(*) as n from pjinfo" | sed 's/[^0-9]//g')
+    awk -v s="$s" -v e="$e" -v n="$stored" 'BEGIN { printf "%.2f %s", e - s, n }'
+}
+
+read -r one one_stored <<<"$(mine_with 1)"
+read -r three three_stored <<<"$(mine_with 3)"
+awk -v a="$one" -v b="$three" -v an="$one_stored" -v bn="$three_stored" 'BEGIN {
+    printf "one worker:    %.2f s, %s ratings stored\n", a, an
+    printf "three workers: %.2f s, %s ratings stored (%.2fx faster)\n", b, bn, a / b
+}'

@@ -1,0 +1,157 @@
+#include "cli/CliCommand.h"
+#include "cli/CliDatabase.h"
+#include "cli/CliRunner.h"
+#include "cli/JsonOut.h"
+#include "store/ShopQueue.h"
+#include "store/TDM.h"
+
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+int refuse(const QString& problem)
+{
+    std::fprintf(stderr, "kestrova-cli work: %s\n", problem.toLocal8Bit().constData());
+    std::fprintf(stderr, "usage: kestrova-cli work [--connections N] [--once]\n");
+    return 2;
+}
+
+// The row a claimed shop is mined as: its queued texts, else those of the stored shop (so that
+// mining a bare address never blanks what a search stored), else the address alone.
+TMiningRun::Row rowFor(TDM& dm, const shopqueue::Claim& claim)
+{
+    if (!claim.entry.texts.isEmpty())
+        return TMiningRun::Row{true, claim.entry.texts};
+    QStringList texts{QString(),           QString(), QString(), claim.entry.webaddr,
+                      QStringLiteral("0"), QString(), QString()};
+    TQuery* q = dm.adoq1;
+    q->SetSQL(QStringLiteral("select * from dianbase where webaddr=:webaddr"));
+    q->SetParam(QStringLiteral("webaddr"), claim.entry.webaddr);
+    if (q->Open() && q->RecordCount() > 0) {
+        const char* columns[] = {"dianzhu",      "dianming", "loc",          "webaddr",
+                                 "commodityNum", "addr",     "commodityKind"};
+        for (int c = 0; c < 7; ++c)
+            texts[c] = q->FieldByName(QString::fromLatin1(columns[c])).asString();
+        if (texts[4].isEmpty())
+            texts[4] = QStringLiteral("0");
+    }
+    q->Close();
+    return TMiningRun::Row{true, texts};
+}
+
+int runWork(const QStringList& args)
+{
+    bool once = false;
+    int connections = 0;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--once")) {
+            once = true;
+        } else if (a == QLatin1String("--connections")) {
+            if (i + 1 >= args.size())
+                return refuse(QStringLiteral("--connections needs a value"));
+            bool ok = false;
+            connections = args[++i].toInt(&ok);
+            if (!ok || connections < 1 || connections > NetSettings::kMaxConnections)
+                return refuse(QStringLiteral("--connections: %1 is not allowed (1 to %2)")
+                                  .arg(args[i])
+                                  .arg(NetSettings::kMaxConnections));
+        } else {
+            return refuse(a.startsWith(QLatin1String("--"))
+                              ? QStringLiteral("unknown option %1").arg(a)
+                              : QStringLiteral("unexpected argument %1").arg(a));
+        }
+    }
+    auto config = loadCliConfig();
+    if (!config)
+        return 1;
+    if (connections > 0) {
+        NetSettings net = config->Net();
+        net.Connections = connections;
+        config->SetNet(net);
+    }
+    TDM dm;
+    if (!openCliDatabase(dm))
+        return 1;
+    const QString worker = shopqueue::workerName();
+    std::fprintf(stderr, "worker %s\n", worker.toLocal8Bit().constData());
+    CliRunner runner(*config, dm);
+    int done = 0, failed = 0, lost = 0;
+    // An idle worker looks again soon, then less often, never more than a few seconds apart.
+    const int firstPollMs = 500, lastPollMs = 5000;
+    int pollMs = firstPollMs;
+    for (;;) {
+        QString error;
+        const std::optional<shopqueue::Claim> claim =
+            shopqueue::claim(dm.adoCn, worker, config->Queue().LeaseSeconds, &error);
+        if (!claim) {
+            if (!error.isEmpty()) {
+                std::fprintf(stderr, "kestrova-cli work: claiming a shop: %s\n",
+                             error.toLocal8Bit().constData());
+                return 1;
+            }
+            // Shops other workers hold come back if those die: a worker told to empty the queue
+            // waits for them to be done.
+            if (once) {
+                const auto now = shopqueue::status(dm.adoCn, &error);
+                if (!now) {
+                    std::fprintf(stderr, "kestrova-cli work: %s\n", error.toLocal8Bit().constData());
+                    return 1;
+                }
+                if (now->claimed.isEmpty() && now->waiting == 0)
+                    break;
+            }
+            QThread::msleep(pollMs);
+            pollMs = std::min(pollMs * 2, lastPollMs);
+            continue;
+        }
+        pollMs = firstPollMs;
+        std::fprintf(stderr, "claimed %s\n", claim->entry.webaddr.toLocal8Bit().constData());
+        QString fault;
+        switch (runner.work(*claim, rowFor(dm, *claim), &fault)) {
+        case CliRunner::WorkEnd::Done:
+            ++done;
+            break;
+        case CliRunner::WorkEnd::ShopFailed:
+            ++failed;
+            break;
+        case CliRunner::WorkEnd::ClaimLost:
+            ++lost;
+            std::fprintf(stderr, "%s: another worker mines the shop now\n",
+                         claim->entry.webaddr.toLocal8Bit().constData());
+            break;
+        case CliRunner::WorkEnd::Fault:
+            std::fprintf(stderr, "kestrova-cli work: %s\n", fault.toLocal8Bit().constData());
+            return 1;
+        }
+    }
+    std::printf("{\"worker\": %s, \"done\": %d, \"failed\": %d, \"lost\": %d}\n",
+                jsonout::string(worker).toUtf8().constData(), done, failed, lost);
+    std::fflush(stdout);
+    return failed > 0 ? 1 : 0;
+}
+
+const CliRegistration workRegistration{
+    {QStringLiteral("work"),
+     QStringLiteral("work [--connections N] [--once]   mine the shops of the queue, one after another, "
+                    "beside any other workers"),
+     runWork,
+     QStringLiteral(
+         "Claims the oldest waiting shop of the queue (see \"queue\"), mines it with its queued\n"
+         "options and marks it done in the transaction that stores its ratings; then the next.\n"
+         "The claim's lease ([Database] LeaseSeconds of config.ini, default 120) is renewed while\n"
+         "the shop is mined; a worker that is killed or loses the database leaves its shop to the\n"
+         "others once the lease has ended. A shop that fails after its retries is marked failed\n"
+         "with the reason and the worker goes on. Prints one JSON line per shop and one when it\n"
+         "ends; exit status 1 when a shop failed or the database failed.\n"
+         "\n"
+         "  --connections N   page downloads in flight at once, 1 to 16 (default: [Net]\n"
+         "                    Connections of config.ini)\n"
+         "  --once            end when no shop is left waiting or claimed (a shop another worker\n"
+         "                    holds is waited for: it comes back if that worker dies); without\n"
+         "                    it the worker waits for new shops, looking again every few seconds\n"
+         "  --help            show this text")}};
+
+} // namespace
