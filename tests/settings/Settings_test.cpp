@@ -222,7 +222,7 @@ TEST(DatabaseSettings, TheServerUrlIsAbsentByDefaultAndReadTrimmedWhenGiven)
     ASSERT_TRUE(config);
     EXPECT_TRUE(config->DatabaseUrl().isEmpty());
     // A new file does not ask for a server: the collection's file is the default.
-    EXPECT_FALSE(readAll(path).contains("Url"));
+    EXPECT_FALSE(readAll(path).contains("\nUrl="));
     EXPECT_EQ(settings::databaseUrl(path), QString());
 
     writeAll(
