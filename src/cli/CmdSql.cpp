@@ -46,7 +46,7 @@ int runSql(const QStringList& args)
     QHash<QString, QVariant> bound;
     for (const auto& [name, value] : params)
         bound.insert(name.toLower(), value);
-    if (!statementRun.prepare(dm.adoCn.handle(), statement) || !statementRun.bind(bound)) {
+    if (!statementRun.prepare(dm.adoCn, statement) || !statementRun.bind(bound)) {
         std::fprintf(stderr, "%s\n", qPrintable(statementRun.error()));
         return 1;
     }
