@@ -1,6 +1,9 @@
 #include "store/PgDialect.h"
 
 #include "store/Schema.h"
+#include "store/SqlDialect.h"
+
+#include <QDate>
 
 #include <QHash>
 #include <QRegularExpression>
@@ -565,6 +568,47 @@ QStringList columnNames(const QString& sql, const QStringList& serverNames)
         }
     }
     return out;
+}
+
+QStringList parameterTypes(const QString& sql, const Statement& statement)
+{
+    const QHash<QString, QString> columns = dialect::parameterColumns(sql);
+    QStringList out;
+    for (const QString& name : statement.parameters) {
+        switch (name.isEmpty() ? schema::ColumnType::Unknown : schema::columnType(columns.value(name))) {
+        case schema::ColumnType::Integer:
+            out << QStringLiteral("bigint");
+            break;
+        case schema::ColumnType::Boolean:
+            out << QStringLiteral("boolean");
+            break;
+        case schema::ColumnType::Currency:
+            out << QStringLiteral("double precision");
+            break;
+        case schema::ColumnType::DateTime:
+            out << QStringLiteral("timestamp");
+            break;
+        case schema::ColumnType::Text:
+        case schema::ColumnType::Memo:
+            out << QStringLiteral("text");
+            break;
+        case schema::ColumnType::Unknown:
+            out << QString();
+            break;
+        }
+    }
+    return out;
+}
+
+QString timestampValue(const QString& text)
+{
+    static const QRegularExpression bareDate(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    if (!bareDate.match(text).hasMatch())
+        return text;
+    const QDate date = QDate::fromString(text, Qt::ISODate);
+    if (!date.isValid())
+        return text;
+    return date.addDays(-1).toString(Qt::ISODate) + QStringLiteral(" 23:59:59.999999");
 }
 
 } // namespace pgdialect

@@ -26,4 +26,16 @@ Statement rewrite(const QString& sql);
 // serverNames unchanged when the select list does not match their count.
 QStringList columnNames(const QString& sql, const QStringList& serverNames);
 
+// The server type of each $i of the statement made from sql by rewrite: the type of the
+// column its parameter is stored in or compared with ("timestamp", "bigint", "boolean",
+// "double precision", "text"), "" where it meets none and the server infers it. Declared,
+// a time parameter also used as text (substr(:beginDate,1,13)) keeps its one type.
+QStringList parameterTypes(const QString& sql, const Statement& statement);
+
+// A time parameter's text as the server should get it. A bare date "yyyy-MM-dd" becomes the
+// last instant before that midnight: the file compares times as texts, where a stored time
+// is greater than the bare date of its own day and never equal to it, and so it compares
+// on the server too. Anything else is unchanged.
+QString timestampValue(const QString& text);
+
 } // namespace pgdialect

@@ -137,6 +137,22 @@ TEST(PgDialect, ColumnNamesAreSqlitesNames)
     EXPECT_EQ(columnNames("update t set a=1 returning id", {"id"}), QStringList({"id"}));
 }
 
+TEST(PgDialect, TimeParametersAreTypedAndABareDateComparesAsOnTheFile)
+{
+    const QString sql =
+        QStringLiteral("select substr(:beginDate,1,13) from pjinfo where +pjsj>:beginDate and "
+                       "dian_id=:dianId and buyerOrSaler=:b and jg>=:low and pj=? and x=:other");
+    const pgdialect::Statement s = rewrite(sql);
+    EXPECT_EQ(pgdialect::parameterTypes(sql, s),
+              QStringList({"timestamp", "bigint", "boolean", "double precision", "", ""}));
+    // The instant before midnight: later than nothing of the day before, earlier than all of
+    // the day itself, equal to no stored time.
+    EXPECT_EQ(pgdialect::timestampValue("2024-03-01"), "2024-02-29 23:59:59.999999");
+    EXPECT_EQ(pgdialect::timestampValue("2026-01-01"), "2025-12-31 23:59:59.999999");
+    for (const char* kept : {"2024-03-01 10:00:00", "2024-3-1", "2024-02-30", "today", ""})
+        EXPECT_EQ(pgdialect::timestampValue(kept), kept);
+}
+
 // ---- Every statement the program sends, on a server with the schema ----
 
 struct Sent
