@@ -17,6 +17,19 @@ bool isPostgres(const TConnection* c)
     return c && c->engine() == TConnection::Engine::Postgres;
 }
 
+// The catalog numbers of the types the dialect declares; 0 lets the server infer.
+Oid serverTypeOid(const QString& type)
+{
+    static const QHash<QString, Oid> oids{{QStringLiteral("timestamp"), 1114},
+                                          {QStringLiteral("bigint"), 20},
+                                          {QStringLiteral("boolean"), 16},
+                                          {QStringLiteral("double precision"), 701},
+                                          {QStringLiteral("text"), 25}};
+    return oids.value(type, 0);
+}
+
+constexpr Oid kTimestampOid = 1114;
+
 } // namespace
 
 TStatement::~TStatement()
@@ -142,6 +155,9 @@ bool TStatement::bindValue(int index, const QVariant& value)
     if (!m_serverName.isEmpty()) {
         const size_t i = static_cast<size_t>(index - 1);
         auto text = pglink::parameterText(value, m_types[i]);
+        // Times compare on the server as the file compares their texts.
+        if (text && m_types[i] == kTimestampOid)
+            text = pgdialect::timestampValue(QString::fromUtf8(*text)).toUtf8();
         m_nulls[i] = !text.has_value();
         m_values[i] = text.value_or(QByteArray());
         return true;
@@ -301,7 +317,13 @@ bool TStatement::prepareServer()
     PGconn* pg = m_connection->serverLink();
     static std::atomic<quint64> counter{0};
     const QByteArray name = "kst" + QByteArray::number(++counter);
-    PGresult* r = PQprepare(pg, name.constData(), bare.toUtf8().constData(), 0, nullptr);
+    // Parameters meeting a column get its type: one used as a time and as a text
+    // (substr(:beginDate,1,13)) would otherwise be inferred as text and fail the comparison.
+    std::vector<Oid> declared;
+    for (const QString& type : pgdialect::parameterTypes(dialect::rewrite(m_sql), text))
+        declared.push_back(serverTypeOid(type));
+    PGresult* r = PQprepare(pg, name.constData(), bare.toUtf8().constData(),
+                            static_cast<int>(declared.size()), declared.empty() ? nullptr : declared.data());
     if (!pglink::succeeded(r)) {
         const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
         failServer(r);

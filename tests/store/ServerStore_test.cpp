@@ -1,6 +1,7 @@
 // The data layer on a database server: opening, the schema, values as the file engine gives
 // them, streamed rows, and a connection that breaks and comes back.
 #include "ServerDatabase.h"
+#include "store/TBatchInsert.h"
 #include "store/TConnection.h"
 #include "store/TStatement.h"
 
@@ -162,6 +163,40 @@ TEST(ServerStore, BrokenConnectionFailsOnceThenReconnects)
     ASSERT_TRUE(s.step()) << s.error().toStdString();
     EXPECT_EQ(s.column(0).toLongLong(), 0);
     EXPECT_NE(c.generation(), before);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ServerStore, BatchedRowsSkipOnlyTheRowsTheServerRefuses)
+{
+    SERVER_DATABASE(url);
+    TConnection c;
+    ASSERT_TRUE(c.open(url)) << c.error().toStdString();
+    ASSERT_TRUE(c.exec("create table checked (n bigint, v text check (v <> 'bad'))"));
+    ASSERT_TRUE(c.beginTransaction());
+    TBatchInsert batch(c, "checked", {"n", "v"});
+    QString error;
+    for (int i = 0; i < 450; ++i)
+        ASSERT_TRUE(batch.add({i, i == 301 ? "bad" : "ok"}, &error)) << error.toStdString();
+    ASSERT_TRUE(batch.flush()) << batch.error().toStdString();
+    EXPECT_EQ(batch.stored(), 449);
+    EXPECT_EQ(batch.failed(), 1);
+    // The transaction was not aborted by the refused row.
+    ASSERT_TRUE(c.commit()) << c.error().toStdString();
+    EXPECT_EQ(one(c, "select count(*) from checked").toLongLong(), 449);
+    EXPECT_EQ(one(c, "select count(*) from checked where n = 301").toLongLong(), 0);
+
+    // A value that does not convert for its column is refused before it is sent.
+    TBatchInsert ratings(c, "pjinfo", {"dian_id", "pjsj"});
+    EXPECT_FALSE(ratings.add({1, "not a time"}, &error));
+    EXPECT_FALSE(ratings.broken());
+    EXPECT_TRUE(ratings.add({1, "2026-05-04 03:02:01"}, &error));
+    ASSERT_TRUE(ratings.flush());
+    EXPECT_EQ(ratings.stored(), 1);
+    EXPECT_EQ(ratings.failed(), 1);
+    EXPECT_EQ(one(c, "select pjsj from pjinfo").toString(), QStringLiteral("2026-05-04 03:02:01"));
 }
 
 } // namespace
