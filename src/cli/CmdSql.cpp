@@ -43,6 +43,7 @@ int runSql(const QStringList& args)
     // Rows are printed as the engine steps to them: a million rows are not held in memory
     // first, and an endless query shows its rows at once.
     TStatement statementRun;
+    statementRun.setStreaming(true);
     QHash<QString, QVariant> bound;
     for (const auto& [name, value] : params)
         bound.insert(name.toLower(), value);

@@ -312,6 +312,39 @@ void orderNulls(const Tokens& t, qsizetype from, std::vector<QString>& suffix)
     finishKey(key);
 }
 
+// The last token of the key list starting at `from`: the list ends at a word of enders, a
+// ';' or a ')' outside the keys' own brackets.
+qsizetype listEnd(const Tokens& t, qsizetype from, const QSet<QString>& enders)
+{
+    int depth = 0;
+    qsizetype last = -1;
+    for (qsizetype i = from; i >= 0; i = t.next(i)) {
+        if (depth == 0 && (t.isPunct(i, u";") || t.isPunct(i, u")") || t.wordIn(i, enders)))
+            break;
+        if (t.isPunct(i, u"("))
+            ++depth;
+        else if (t.isPunct(i, u")"))
+            --depth;
+        last = i;
+    }
+    return last;
+}
+
+const QSet<QString>& groupEnd()
+{
+    static const QSet<QString> words =
+        orderEnd() + QSet<QString>{QStringLiteral("having"), QStringLiteral("order")};
+    return words;
+}
+
+// A grouped select's ORDER BY and the GROUP BY keys that break its ties.
+struct TieBreak
+{
+    qsizetype orderLast;
+    qsizetype groupFrom;
+    qsizetype groupLast;
+};
+
 } // namespace
 
 Statement rewrite(const QString& sql)
@@ -322,6 +355,20 @@ Statement rewrite(const QString& sql)
     std::vector<QString> suffix(static_cast<size_t>(n));
     for (qsizetype i = 0; i < n; ++i)
         text[i] = t.view(i).toString();
+
+    // SQLite forms groups in the order of their keys and sorts them stably, so rows that tie
+    // on the ORDER BY keys come in group-key order; the server hashes groups, so the keys
+    // are added as last ORDER BY keys. Found per bracket depth.
+    std::vector<int> depth(static_cast<size_t>(n), 0);
+    for (qsizetype i = 0, d = 0; i < n; ++i) {
+        if (t.isPunct(i, u")"))
+            --d;
+        depth[i] = static_cast<int>(d);
+        if (t.isPunct(i, u"("))
+            ++d;
+    }
+    QHash<int, std::pair<qsizetype, qsizetype>> groups;
+    std::vector<TieBreak> ties;
 
     Statement out;
     QHash<QString, int> numbers;
@@ -357,6 +404,20 @@ Statement rewrite(const QString& sql)
                     suffix[end] += QStringLiteral(" ESCAPE ''");
             } else if (word == QLatin1String("order") && t.isWord(after, u"by")) {
                 orderNulls(t, t.next(after), suffix);
+                auto group = groups.constFind(depth[i]);
+                if (group != groups.constEnd()) {
+                    const qsizetype last = listEnd(t, t.next(after), orderEnd());
+                    if (last >= 0)
+                        ties.push_back({last, group->first, group->second});
+                    groups.remove(depth[i]);
+                }
+            } else if (word == QLatin1String("group") && t.isWord(after, u"by")) {
+                const qsizetype from = t.next(after);
+                const qsizetype last = listEnd(t, from, groupEnd());
+                if (last >= 0)
+                    groups.insert(depth[i], {from, last});
+            } else if (word == QLatin1String("select")) {
+                groups.remove(depth[i]);
             }
             break;
         }
@@ -372,6 +433,29 @@ Statement rewrite(const QString& sql)
         default:
             break;
         }
+    }
+    for (const TieBreak& tie : ties) {
+        QString keys;
+        QString key;
+        int d = 0;
+        auto finish = [&] {
+            if (!key.trimmed().isEmpty())
+                keys += u',' + key.trimmed() + QStringLiteral(" NULLS FIRST");
+            key.clear();
+        };
+        for (qsizetype k = tie.groupFrom; k <= tie.groupLast; ++k) {
+            if (t.isPunct(k, u"("))
+                ++d;
+            else if (t.isPunct(k, u")"))
+                --d;
+            if (d == 0 && t.isPunct(k, u",")) {
+                finish();
+                continue;
+            }
+            key += text[k] + suffix[k];
+        }
+        finish();
+        suffix[tie.orderLast] += keys;
     }
     for (qsizetype i = 0; i < n; ++i)
         out.sql += text[i] + suffix[i];

@@ -78,8 +78,10 @@ bool TBatchInsert::sendPending()
     const int rows = static_cast<int>(m_pending.size() / width);
     std::vector<QVariant> pending;
     pending.swap(m_pending);
-    auto exec = [this](const char* sql) {
-        if (m_connection.exec(QString::fromLatin1(sql)))
+    // Outside a transaction every statement is its own, and a refused one spoils nothing.
+    const bool inTransaction = m_connection.inTransaction();
+    auto exec = [this, inTransaction](const char* sql) {
+        if (!inTransaction || m_connection.exec(QString::fromLatin1(sql)))
             return true;
         m_error = m_connection.error();
         m_code = m_connection.engineCode();

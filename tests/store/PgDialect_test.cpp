@@ -88,6 +88,22 @@ TEST(PgDialect, OrderByKeysPlaceNullsAsSqliteDoes)
               "select 'order by x' from t -- order by y\n");
 }
 
+TEST(PgDialect, GroupedRowsThatTieComeInTheOrderOfTheirGroups)
+{
+    EXPECT_EQ(sqlOf("select count(itemId) as num,itemTitle from pjinfo where x=:a group by itemtitle,itemid,"
+                    "coalesce(jg, 1) order by count(itemId) desc,sum(jg) limit 5"),
+              "select count(itemId) as num,itemTitle from pjinfo where x=$1 group by itemtitle,itemid,"
+              "coalesce(jg, 1) order by count(itemId) desc NULLS LAST,sum(jg) NULLS FIRST,itemtitle NULLS "
+              "FIRST,itemid NULLS FIRST,coalesce(jg, 1) NULLS FIRST limit 5");
+    // Only the select that groups; a subquery's groups stay inside its brackets.
+    EXPECT_EQ(sqlOf("select a from (select a from t group by a) s order by a"),
+              "select a from (select a from t group by a) s order by a NULLS FIRST");
+    EXPECT_EQ(
+        sqlOf("select sum(jg) from t group by (format(pjsj,'yyyy')) having count(*) > 1 order by 1 desc"),
+        "select sum(jg) from t group by (k_format(pjsj,'yyyy')) having count(*) > 1 order by 1 desc NULLS "
+        "LAST,(k_format(pjsj,'yyyy')) NULLS FIRST");
+}
+
 TEST(PgDialect, AUnaryPlusIsDroppedAndEverythingElseStays)
 {
     EXPECT_EQ(sqlOf("select a+b, a + +b from t where +pjsj>=:b and (+pjsj<=:e) and x = +1"),
