@@ -25,7 +25,9 @@ QString bucketSql(bool rated, bool sellerOnly)
         QStringLiteral("select dian_id,sum(jg),count(itemId),count(*),%1 from pjinfo where ").arg(key) +
         (sellerOnly ? QStringLiteral("buyerOrSaler=true and ") : QString()) +
         (rated ? QStringLiteral("pj=:spj and ") : QString());
-    const QString tail = QStringLiteral("dian_id=:dianId group by %1").arg(key);
+    // dian_id is grouped too: fixed by the condition, but the server wants every selected
+    // column grouped.
+    const QString tail = QStringLiteral("dian_id=:dianId group by dian_id,%1").arg(key);
     // A text's prefix keeps its order, so every rating of an hour strictly between the
     // range's first and last hour lies inside the range: those hours are read by their key
     // alone, and only the two end hours test the time itself as the statements do.

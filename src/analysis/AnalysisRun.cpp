@@ -67,7 +67,7 @@ bool columnsOf(TConnection& connection, const QString& sql, Result& result)
         return false;
     }
     TStatement statement;
-    if (!statement.prepare(connection.handle(), sql)) {
+    if (!statement.prepare(connection, sql)) {
         result.error = statement.error();
         return false;
     }
@@ -206,7 +206,7 @@ Result runRankDetail(TConnection& connection, qlonglong shop, const QStringList&
     // The items go as one JSON list, so a ranking of many tied rows needs no bound per item;
     // no ORDER BY, which could turn the shop's index scan into a walk of the whole table.
     TStatement statement;
-    if (!statement.prepare(connection.handle(),
+    if (!statement.prepare(connection,
                            QStringLiteral("SELECT itemId, id FROM pjInfo WHERE dian_id = ? AND itemId IN "
                                           "(SELECT value FROM json_each(?))")) ||
         !statement.bindList(

@@ -1,6 +1,7 @@
 #include "browser/TExportJob.h"
 
 #include "store/TConnection.h"
+#include "store/TStatement.h"
 #include "text/GbkCodec.h"
 
 #include <QDir>
@@ -75,9 +76,10 @@ public:
             *error = m_connection.error();
             return false;
         }
+        m_server = m_connection.engine() == TConnection::Engine::Postgres;
         // Each row is read once: a large page cache or a mapping of the whole file would only
         // hold memory the export never uses again.
-        if (!m_connection.exec(QStringLiteral("PRAGMA mmap_size=0; PRAGMA cache_size=-4096"))) {
+        if (!m_server && !m_connection.exec(QStringLiteral("PRAGMA mmap_size=0; PRAGMA cache_size=-4096"))) {
             *error = m_connection.error();
             return false;
         }
@@ -89,6 +91,17 @@ public:
         const QString sql =
             QStringLiteral("SELECT id,%1 FROM %2 WHERE id IN (%3)")
                 .arg(exportlayout::recordColumns(m_kind).join(u','), sourceOf(m_kind), marks.join(u','));
+        if (m_server) {
+            // The same snapshot on the server: every batch sees the rows as they were at the
+            // first one.
+            if (!m_connection.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) ||
+                !m_serverStatement.prepare(m_connection, sql)) {
+                *error = m_connection.inTransaction() ? m_serverStatement.error() : m_connection.error();
+                return false;
+            }
+            m_columns = m_serverStatement.columnCount() - 1;
+            return true;
+        }
         if (sqlite3_prepare_v2(m_connection.handle(), sql.toUtf8().constData(), -1, &m_statement, nullptr) !=
             SQLITE_OK) {
             *error = m_connection.engineError();
@@ -111,6 +124,8 @@ public:
     {
         out.clear();
         const size_t count = std::min<size_t>(kBatch, ids.size() - from);
+        if (m_server)
+            return readServer(ids, from, count, writer, out, error);
         sqlite3_reset(m_statement);
         // Unused places repeat the batch's last id, which the IN list reads once.
         for (size_t i = 0; i < static_cast<size_t>(kBatch); ++i)
@@ -132,13 +147,7 @@ public:
             *error = m_connection.engineError();
             return false;
         }
-        out.reserve(count);
-        for (size_t i = from; i < from + count; ++i) {
-            auto it = m_found.find(ids[i]);
-            // A row deleted meanwhile is skipped; an id given twice is written twice.
-            if (it != m_found.end())
-                out.push_back(it->second);
-        }
+        inOrder(ids, from, count, out);
         return true;
     }
 
@@ -150,6 +159,46 @@ public:
     }
 
 private:
+    void inOrder(const std::vector<qlonglong>& ids, size_t from, size_t count, std::vector<Prepared>& out)
+    {
+        out.reserve(count);
+        for (size_t i = from; i < from + count; ++i) {
+            auto it = m_found.find(ids[i]);
+            // A row deleted meanwhile is skipped; an id given twice is written twice.
+            if (it != m_found.end())
+                out.push_back(it->second);
+        }
+    }
+
+    bool readServer(const std::vector<qlonglong>& ids, size_t from, size_t count, const Writer& writer,
+                    std::vector<Prepared>& out, QString* error)
+    {
+        QVariantList batch;
+        batch.reserve(kBatch);
+        for (size_t i = 0; i < static_cast<size_t>(kBatch); ++i)
+            batch << ids[from + std::min(i, count - 1)];
+        if (!m_serverStatement.bindList(batch)) {
+            *error = m_serverStatement.error();
+            return false;
+        }
+        m_found.clear();
+        while (m_serverStatement.step()) {
+            QVariantList values;
+            values.reserve(m_columns);
+            for (int c = 1; c <= m_columns; ++c)
+                values << m_serverStatement.column(c);
+            Prepared row;
+            writer.prepare(Record(m_kind, std::move(values)), row);
+            m_found.emplace(m_serverStatement.column(0).toLongLong(), std::move(row));
+        }
+        if (!m_serverStatement.error().isEmpty()) {
+            *error = m_serverStatement.error();
+            return false;
+        }
+        inOrder(ids, from, count, out);
+        return true;
+    }
+
     // The engine's value as the program's statements give it.
     QVariant columnValue(int c) const
     {
@@ -172,6 +221,8 @@ private:
 
     TConnection m_connection;
     sqlite3_stmt* m_statement = nullptr;
+    bool m_server = false;
+    TStatement m_serverStatement; // declared after the connection: given back before it closes
     Kind m_kind = Kind::Shops;
     int m_columns = 0;
     std::unordered_map<qlonglong, Prepared> m_found;

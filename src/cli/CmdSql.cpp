@@ -43,10 +43,11 @@ int runSql(const QStringList& args)
     // Rows are printed as the engine steps to them: a million rows are not held in memory
     // first, and an endless query shows its rows at once.
     TStatement statementRun;
+    statementRun.setStreaming(true);
     QHash<QString, QVariant> bound;
     for (const auto& [name, value] : params)
         bound.insert(name.toLower(), value);
-    if (!statementRun.prepare(dm.adoCn.handle(), statement) || !statementRun.bind(bound)) {
+    if (!statementRun.prepare(dm.adoCn, statement) || !statementRun.bind(bound)) {
         std::fprintf(stderr, "%s\n", qPrintable(statementRun.error()));
         return 1;
     }

@@ -72,6 +72,7 @@ private:
                  const QString& shopId);
     // Stores everything in one transaction; false with the step and the engine's message.
     bool store(int& stored, int& failed, QString& error);
+    void showPercent(int i, int n, int& shownPercent);
 
     QString m_databasePath;
     std::shared_ptr<const RatingList> m_ratings;

@@ -1,6 +1,7 @@
 #include "store/RunRecords.h"
 
 #include "store/TQuery.h"
+#include "store/TStatement.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -47,6 +48,9 @@ QString lockFile(const QString& databasePath)
 {
     return databasePath + QStringLiteral(".runs.lock");
 }
+
+// The first key of the server's advisory locks that stand for runs; the run id is the second.
+constexpr int kRunLockClass = 7263402;
 
 // One byte of the lock file stands for one run.
 struct flock byteOf(qint64 runId, short type)
@@ -273,6 +277,8 @@ bool RunLock::acquire(const QString& databasePath, qint64 runId, bool* busy)
     release();
     if (busy)
         *busy = false;
+    if (TConnection::isServerAddress(databasePath))
+        return acquireOnServer(databasePath, runId, busy);
     const QByteArray name = QFile::encodeName(lockFile(databasePath));
     const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
@@ -288,8 +294,31 @@ bool RunLock::acquire(const QString& databasePath, qint64 runId, bool* busy)
     return true;
 }
 
+bool RunLock::acquireOnServer(const QString& url, qint64 runId, bool* busy)
+{
+    // The lock lives as long as this connection: it ends with the program however it ends.
+    auto connection = std::make_unique<TConnection>();
+    if (!connection->open(url))
+        return false;
+    TStatement take;
+    if (!take.prepare(*connection, QStringLiteral("select pg_try_advisory_lock(:class, :run)")) ||
+        !take.bind(
+            {{QStringLiteral("class"), kRunLockClass}, {QStringLiteral("run"), static_cast<int>(runId)}}) ||
+        !take.step())
+        return false;
+    if (take.column(0).toLongLong() != 1) {
+        if (busy)
+            *busy = true;
+        return false;
+    }
+    take.finalize();
+    m_server = std::move(connection);
+    return true;
+}
+
 void RunLock::release()
 {
+    m_server.reset();
     if (m_fd >= 0)
         ::close(m_fd); // closing the description releases its lock
     m_fd = -1;
@@ -297,6 +326,17 @@ void RunLock::release()
 
 bool RunLock::heldElsewhere(const QString& databasePath, qint64 runId)
 {
+    if (TConnection::isServerAddress(databasePath)) {
+        TConnection connection;
+        TStatement held;
+        return connection.open(databasePath) &&
+               held.prepare(connection, QStringLiteral("select count(*) from pg_locks where locktype = "
+                                                       "'advisory' and granted and classid = :class and "
+                                                       "objid = :run and database = (select oid from "
+                                                       "pg_database where datname = current_database())")) &&
+               held.bind({{QStringLiteral("class"), kRunLockClass}, {QStringLiteral("run"), runId}}) &&
+               held.step() && held.column(0).toLongLong() > 0;
+    }
     const QByteArray name = QFile::encodeName(lockFile(databasePath));
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)

@@ -78,7 +78,8 @@ QList<Run> list(TConnection& connection, QString* error);
 qint64 lastUnfinished(TConnection& connection, QString* error, bool includeHeld = true);
 
 // Held by the one program that mines a run; released when it ends or dies (an advisory
-// lock on a file beside the database), so that a second program is told the run is busy.
+// lock on a file beside the database, or on a server a session lock of a connection of its
+// own), so that a second program is told the run is busy.
 class RunLock
 {
 public:
@@ -90,14 +91,17 @@ public:
     // False when another program holds the run (busy) or the lock file cannot be made.
     bool acquire(const QString& databasePath, qint64 runId, bool* busy = nullptr);
     void release();
-    bool held() const { return m_fd >= 0; }
+    bool held() const { return m_fd >= 0 || m_server != nullptr; }
     // Whether some program holds the run now.
     static bool heldElsewhere(const QString& databasePath, qint64 runId);
     static QString busyMessage(qint64 runId);
 
 private:
+    bool acquireOnServer(const QString& url, qint64 runId, bool* busy);
+
     int m_fd = -1;
     QString m_file;
+    std::unique_ptr<TConnection> m_server;
 };
 
 } // namespace runrecords

@@ -166,6 +166,25 @@ const QStringList& pjInfoColumns()
     return cols;
 }
 
+const QList<QPair<QString, ColumnType>>& columns(const QString& table)
+{
+    auto typed = [](const Column* begin, const Column* end) {
+        QList<QPair<QString, ColumnType>> out;
+        for (const Column* c = begin; c != end; ++c)
+            out.append({QString::fromLatin1(c->name), c->type});
+        return out;
+    };
+    static const QList<QPair<QString, ColumnType>> dianBase =
+        typed(std::begin(kDianBase), std::end(kDianBase));
+    static const QList<QPair<QString, ColumnType>> pjInfo = typed(std::begin(kPjInfo), std::end(kPjInfo));
+    static const QList<QPair<QString, ColumnType>> none;
+    if (table.compare(QLatin1String("dianBase"), Qt::CaseInsensitive) == 0)
+        return dianBase;
+    if (table.compare(QLatin1String("pjInfo"), Qt::CaseInsensitive) == 0)
+        return pjInfo;
+    return none;
+}
+
 const QList<SchemaObject>& objects()
 {
     static const QList<SchemaObject> all = [] {

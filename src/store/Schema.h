@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -46,5 +47,9 @@ const char* hourKeySql();
 // Column names of the two tables in their stored order.
 const QStringList& dianBaseColumns();
 const QStringList& pjInfoColumns();
+
+// The columns of dianBase or pjInfo (any letter case) with their types, in stored order;
+// empty for any other name.
+const QList<QPair<QString, ColumnType>>& columns(const QString& table);
 
 } // namespace schema

@@ -1,6 +1,9 @@
 #include "store/TConnection.h"
 
+#include "store/DatabaseChoice.h"
+#include "store/PgLink.h"
 #include "store/Schema.h"
+#include "store/ServerSchema.h"
 #include "store/SqlFunctions.h"
 
 #include <QDir>
@@ -10,6 +13,7 @@
 #include <QSet>
 #include <QThread>
 #include <QUrl>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -26,11 +30,15 @@ bool TConnection::isServerAddress(const QString& target)
 
 QString TConnection::serverVersion() const
 {
+    if (m_engine == Engine::Postgres)
+        return QStringLiteral("PostgreSQL %1").arg(m_pg ? pglink::serverVersion(m_pg) : QString());
     return QStringLiteral("SQLite %1").arg(QLatin1String(sqlite3_libversion()));
 }
 
 QString TConnection::databaseName() const
 {
+    if (m_engine == Engine::Postgres && m_pg)
+        return QString::fromUtf8(PQdb(m_pg));
     return m_path;
 }
 
@@ -61,6 +69,8 @@ bool TConnection::isStorageFault(int code)
 
 int TConnection::engineCode() const
 {
+    if (m_engine == Engine::Postgres)
+        return m_pg ? m_lastCode : SQLITE_CANTOPEN;
     return m_db ? sqlite3_errcode(m_db) & 0xff : SQLITE_CANTOPEN;
 }
 
@@ -88,8 +98,17 @@ void TConnection::noticeBuild(const QString& piece)
 {
     if (!buildNotice() || !piece.startsWith(QLatin1String("index pjInfo")))
         return;
-    sqlite3_stmt* stmt = nullptr;
     qint64 rows = 0;
+    if (m_pg) {
+        PGresult* r = PQexec(m_pg, "SELECT count(*) FROM pjInfo");
+        if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1)
+            rows = std::strtoll(PQgetvalue(r, 0, 0), nullptr, 10);
+        PQclear(r);
+        if (rows > 0)
+            buildNotice()(QStringLiteral("adding %1 to %2 ratings ...").arg(piece).arg(rows));
+        return;
+    }
+    sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(m_db, "SELECT count(*) FROM pjInfo", -1, &stmt, nullptr) == SQLITE_OK &&
         sqlite3_step(stmt) == SQLITE_ROW)
         rows = sqlite3_column_int64(stmt, 0);
@@ -105,6 +124,10 @@ bool TConnection::open(const QString& path)
     m_error.clear();
     m_mended.clear();
     m_unmended.clear();
+    m_readOnly = false;
+    m_engine = isServerAddress(path) ? Engine::Postgres : Engine::Sqlite;
+    if (m_engine == Engine::Postgres)
+        return openServer(path);
     if (!openHandle(path))
         return false;
     ++m_generation;
@@ -134,7 +157,116 @@ bool TConnection::open(const QString& path)
 
 void TConnection::failOpen(const QString& message)
 {
-    m_error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_path), message);
+    const QString where =
+        m_engine == Engine::Postgres ? databasechoice::shown(m_path) : QDir::toNativeSeparators(m_path);
+    m_error = QStringLiteral("%1: %2").arg(where, message);
+}
+
+bool TConnection::openServer(const QString& url)
+{
+    QString message;
+    m_pg = pglink::connect(url, &message);
+    if (!m_pg) {
+        m_lastCode = SQLITE_CANTOPEN;
+        failOpen(message);
+        return false;
+    }
+    ++m_generation;
+    m_token = std::make_shared<int>(0);
+    if (!ensureServerSchema()) {
+        const QString error = m_error;
+        const int code = m_lastCode;
+        close();
+        m_error = error;
+        m_lastCode = code;
+        return false;
+    }
+    return true;
+}
+
+bool TConnection::ensureLink()
+{
+    if (m_engine != Engine::Postgres)
+        return m_db != nullptr;
+    if (!m_pg) {
+        m_error = notOpenError();
+        return false;
+    }
+    if (PQstatus(m_pg) == CONNECTION_OK)
+        return true;
+    PQreset(m_pg);
+    QString message;
+    if (PQstatus(m_pg) != CONNECTION_OK || !pglink::setUpSession(m_pg, &message)) {
+        m_lastCode = SQLITE_IOERR;
+        m_error = message.isEmpty() ? pglink::message(m_pg, nullptr) : message;
+        return false;
+    }
+    ++m_generation;
+    return true;
+}
+
+bool TConnection::ensureServerSchema()
+{
+    // One program sets a new database up at a time; the lock ends with the transaction.
+    if (!serverExec(QStringLiteral("BEGIN; SELECT pg_advisory_xact_lock(7263401)"))) {
+        failOpen(m_error);
+        return false;
+    }
+    PGresult* r = PQexec(m_pg, serverschema::presentPiecesSql().toUtf8().constData());
+    if (PQresultStatus(r) != PGRES_TUPLES_OK) {
+        m_lastCode = pglink::codeOf(m_pg, r);
+        failOpen(pglink::message(m_pg, r));
+        PQclear(r);
+        rollback();
+        return false;
+    }
+    QSet<QString> present;
+    for (int i = 0; i < PQntuples(r); ++i)
+        present.insert(QString::fromUtf8(PQgetvalue(r, i, 0)) + u' ' +
+                       QString::fromUtf8(PQgetvalue(r, i, 1)).toLower());
+    PQclear(r);
+    bool fresh = true;
+    for (const QString& p : present)
+        if (p.startsWith(QLatin1String("table ")))
+            fresh = false;
+    QStringList missing;
+    for (const serverschema::Piece& piece : serverschema::objects()) {
+        if (present.contains(piece.type + u' ' + piece.name.toLower()))
+            continue;
+        // A table made now has its columns already.
+        if (piece.type == QLatin1String("column") &&
+            missing.contains(QStringLiteral("table ") + piece.name.section(u'.', 0, 0)))
+            continue;
+        if (!fresh && piece.type != QLatin1String("function"))
+            noticeBuild(piece.type + u' ' + piece.name);
+        if (!serverExec(piece.sql)) {
+            failOpen(m_error);
+            rollback();
+            return false;
+        }
+        if (piece.type != QLatin1String("function"))
+            missing << piece.type + u' ' + piece.name;
+    }
+    if (!commit()) {
+        failOpen(m_error);
+        return false;
+    }
+    if (!fresh)
+        m_mended = missing;
+    return true;
+}
+
+bool TConnection::serverExec(const QString& sql)
+{
+    if (!ensureLink())
+        return false;
+    PGresult* r = PQexec(m_pg, sql.toUtf8().constData());
+    m_lastCode = pglink::codeOf(m_pg, r);
+    const bool ok = pglink::succeeded(r);
+    if (!ok)
+        m_error = pglink::message(m_pg, r);
+    PQclear(r);
+    return ok;
 }
 
 bool TConnection::openHandle(const QString& path)
@@ -279,6 +411,11 @@ bool TConnection::soundFile()
 
 void TConnection::close()
 {
+    if (m_pg) {
+        m_token.reset();
+        PQfinish(m_pg);
+        m_pg = nullptr;
+    }
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -287,11 +424,15 @@ void TConnection::close()
 
 QString TConnection::engineError() const
 {
+    if (m_engine == Engine::Postgres)
+        return m_pg ? pglink::message(m_pg, nullptr) : notOpenError();
     return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : notOpenError();
 }
 
 bool TConnection::exec(const QString& sql)
 {
+    if (m_engine == Engine::Postgres)
+        return serverExec(sql);
     if (!m_db) {
         m_error = notOpenError();
         return false;
@@ -308,6 +449,8 @@ bool TConnection::exec(const QString& sql)
 
 bool TConnection::beginTransaction()
 {
+    if (m_engine == Engine::Postgres)
+        return exec(QStringLiteral("BEGIN"));
     return exec(QStringLiteral("BEGIN IMMEDIATE"));
 }
 
@@ -323,5 +466,8 @@ bool TConnection::rollback()
 
 bool TConnection::inTransaction() const
 {
+    if (m_engine == Engine::Postgres)
+        return m_pg && PQtransactionStatus(m_pg) != PQTRANS_IDLE &&
+               PQtransactionStatus(m_pg) != PQTRANS_UNKNOWN;
     return m_db && !sqlite3_get_autocommit(m_db);
 }

@@ -3,11 +3,14 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 struct sqlite3;
+typedef struct pg_conn PGconn;
 
-// One connection to the database file. Each thread that touches the database owns its own
-// connection; an object is used by one thread at a time.
+// One connection to the database: a file, or a server reached through a libpq URI. Each
+// thread that touches the database owns its own connection; an object is used by one thread
+// at a time.
 class TConnection
 {
 public:
@@ -31,9 +34,11 @@ public:
     // damaged; such a file is left as it was. A file that cannot be written (or lies in a
     // folder that cannot be) is opened for reading only and never mended (readOnly(),
     // unmended()).
+    // A server address (isServerAddress) connects instead and creates or mends the server's
+    // schema the same way; its errors read "address without password: server message".
     bool open(const QString& path);
     void close();
-    bool isOpen() const { return m_db != nullptr; }
+    bool isOpen() const { return m_db != nullptr || m_pg != nullptr; }
     const QString& path() const { return m_path; }
     Engine engine() const { return m_engine; }
     // The engine and its version, as "SQLite 3.40.1" or "PostgreSQL 15.18".
@@ -41,6 +46,14 @@ public:
     // The file's path, or the server database's name.
     QString databaseName() const;
     sqlite3* handle() const { return m_db; }
+    PGconn* serverLink() const { return m_pg; }
+    // Expires when the server connection is closed, so a statement that outlives it leaves
+    // the link alone.
+    std::weak_ptr<int> serverToken() const { return m_token; }
+    // On a server whose connection broke (it restarted, the network went away), connects
+    // again, so the next action works once the server is back; statements prepared before
+    // must be prepared again (generation() changes). True when the link is usable.
+    bool ensureLink();
     // Changes with every open, so statements prepared on an earlier handle are not reused.
     int generation() const { return m_generation; }
 
@@ -79,6 +92,9 @@ public:
 
 private:
     bool openHandle(const QString& path);
+    bool openServer(const QString& url);
+    bool ensureServerSchema();
+    bool serverExec(const QString& sql);
     bool ensureSchema();
     // The pieces of the schema the file lacks, with their statements; fresh when it has none.
     bool missingPieces(QStringList& missing, QStringList& statements, bool& fresh);
@@ -87,6 +103,8 @@ private:
     void noticeBuild(const QString& piece);
 
     sqlite3* m_db = nullptr;
+    PGconn* m_pg = nullptr;
+    std::shared_ptr<int> m_token;
     Engine m_engine = Engine::Sqlite;
     QString m_path;
     QString m_error;

@@ -31,7 +31,7 @@ bool TQuery::prepare()
         m_preparedGeneration == m_connection->generation())
         return true;
     m_preparedSql.clear();
-    if (!m_statement.prepare(m_connection->handle(), m_sql)) {
+    if (!m_statement.prepare(*m_connection, m_sql)) {
         setError(m_statement.error());
         return false;
     }

@@ -149,7 +149,7 @@ bool TTable::load(std::optional<Bookmark> keep)
            (order->isEmpty() ? QStringLiteral("id") : *order + QStringLiteral(", id"));
 
     TStatement statement;
-    if (!statement.prepare(m_connection->handle(), sql) || !statement.bindList(params)) {
+    if (!statement.prepare(*m_connection, sql) || !statement.bindList(params)) {
         setError(statement.error());
         return false;
     }
@@ -209,7 +209,7 @@ void TTable::fetchBlock(int row) const
     const QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE id IN (%3)")
                             .arg(FieldNames().join(u','), m_source, marks.join(u','));
     TStatement statement;
-    if (!statement.prepare(m_connection->handle(), sql) || !statement.bindList(ids))
+    if (!statement.prepare(*m_connection, sql) || !statement.bindList(ids))
         return;
     const int idColumn = FieldIndex(QStringLiteral("id"));
     const int columns = statement.columnCount();
@@ -263,7 +263,7 @@ QString TTable::DisplayText(int row, int column) const
 bool TTable::deleteRow(int row)
 {
     TStatement statement;
-    if (!statement.prepare(m_connection->handle(),
+    if (!statement.prepare(*m_connection,
                            QStringLiteral("DELETE FROM %1 WHERE id = ?").arg(m_source)) ||
         !statement.bindList({m_keys[row]}) || statement.execute() < 0) {
         setError(statement.error());
@@ -293,7 +293,7 @@ bool TTable::updateRow(int row, const QVariantHash& values)
     TStatement statement;
     const QString sql =
         QStringLiteral("UPDATE %1 SET %2 WHERE id = ?").arg(m_source, sets.join(QStringLiteral(", ")));
-    if (!statement.prepare(m_connection->handle(), sql) || !statement.bindList(params) ||
+    if (!statement.prepare(*m_connection, sql) || !statement.bindList(params) ||
         statement.execute() < 0) {
         setError(statement.error());
         return false;

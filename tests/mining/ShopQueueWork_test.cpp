@@ -2,6 +2,7 @@
 // shops; workers that mine them side by side, one killed or stopped mid-shop; failed shops
 // marked with their reason and put back.
 #include "MarketFixture.h"
+#include "store/ServerDatabase.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -11,12 +12,25 @@
 
 namespace {
 
-class ShopQueueWork : public MarketFixture
+// On the database file and on a server (the test's own).
+class ShopQueueWork : public MarketFixture, public ::testing::WithParamInterface<bool>
 {
 protected:
+    void SetUp() override
+    {
+        if (GetParam()) {
+            SERVER_DATABASE(url);
+            m_url = url;
+        }
+    }
+
     // Where the queue and the collection live: the one place a run against another store
     // changes. The command line and the checks below both go there.
-    QString queueDatabase() const { return m_dir.filePath(QStringLiteral("quelmar2.mdb")); }
+    QString queueDatabase() const
+    {
+        return m_url.isEmpty() ? m_dir.filePath(QStringLiteral("quelmar2.mdb")) : m_url;
+    }
+    QString m_url;
 
     QStringList cliArgs(const QStringList& args) const
     {
@@ -128,7 +142,7 @@ protected:
     }
 };
 
-TEST_F(ShopQueueWork, ShopsAreQueuedOnceFromAddressesASearchAndTheStoredShopsAndAWorkerMinesThemAll)
+TEST_P(ShopQueueWork, ShopsAreQueuedOnceFromAddressesASearchAndTheStoredShopsAndAWorkerMinesThemAll)
 {
     start({"--shops", "8", "--ratings", "50", "--seed", "21"});
     const QStringList all = addresses(8);
@@ -197,7 +211,7 @@ TEST_F(ShopQueueWork, ShopsAreQueuedOnceFromAddressesASearchAndTheStoredShopsAnd
     EXPECT_EQ(queueState().shops["done"], 2 * waiting);
 }
 
-TEST_F(ShopQueueWork, ThreeWorkersWithOneKilledMidShopStoreEveryShopExactlyOnce)
+TEST_P(ShopQueueWork, ThreeWorkersWithOneKilledMidShopStoreEveryShopExactlyOnce)
 {
     start({"--shops", "30", "--ratings", "130", "--seed", "23", "--latency", "15"}, 3);
     const QStringList all = addresses(30);
@@ -237,7 +251,7 @@ TEST_F(ShopQueueWork, ThreeWorkersWithOneKilledMidShopStoreEveryShopExactlyOnce)
         expectShopStored(i, false);
 }
 
-TEST_F(ShopQueueWork, AStoppedWorkersShopGoesToAnotherAndItsLateWalkKeepsNothing)
+TEST_P(ShopQueueWork, AStoppedWorkersShopGoesToAnotherAndItsLateWalkKeepsNothing)
 {
     start({"--shops", "3", "--ratings", "200", "--seed", "25", "--latency", "120"}, 2);
     ASSERT_EQ(run(QStringList{"queue", "add"} + addresses(3)).exit, 0);
@@ -273,7 +287,7 @@ TEST_F(ShopQueueWork, AStoppedWorkersShopGoesToAnotherAndItsLateWalkKeepsNothing
         expectShopStored(i, false);
 }
 
-TEST_F(ShopQueueWork, AFailingShopIsMarkedWithItsReasonTheWorkerGoesOnAndRetryPutsItBack)
+TEST_P(ShopQueueWork, AFailingShopIsMarkedWithItsReasonTheWorkerGoesOnAndRetryPutsItBack)
 {
     start({"--shops", "3", "--ratings", "60", "--seed", "27"});
     const QString base = QString::fromStdString(m_market->base());
@@ -307,5 +321,8 @@ TEST_F(ShopQueueWork, AFailingShopIsMarkedWithItsReasonTheWorkerGoesOnAndRetryPu
     EXPECT_EQ(s.shops["failed"], 0);
     EXPECT_EQ(s.shops["done"], 3);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, ShopQueueWork, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Server" : "File"; });
 
 } // namespace

@@ -1,5 +1,6 @@
 // The shared queue of shops: entries added once, claimed by one worker at a time under a lease,
 // marked only by the claim that holds them, failed ones put back.
+#include "store/ServerDatabase.h"
 #include "store/ShopQueue.h"
 #include "store/TQuery.h"
 
@@ -11,17 +12,27 @@
 
 namespace {
 
-class ShopQueue : public ::testing::Test
+// On the database file and on a server (the test's own).
+class ShopQueue : public ::testing::TestWithParam<bool>
 {
 protected:
     // Where the queue lives: the one place a run against another store changes.
-    QString queueDatabase() const { return m_dir.filePath(QStringLiteral("quelmar2.mdb")); }
+    QString queueDatabase() const
+    {
+        return m_url.isEmpty() ? m_dir.filePath(QStringLiteral("quelmar2.mdb")) : m_url;
+    }
 
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
+        if (GetParam()) {
+            SERVER_DATABASE(url);
+            m_url = url;
+        }
         ASSERT_TRUE(db.open(queueDatabase())) << db.error().toStdString();
     }
+
+    QString m_url;
 
     static shopqueue::Entry entry(const QString& webaddr, int from = 1, int to = 5000, bool newOnly = false)
     {
@@ -67,7 +78,7 @@ protected:
     TConnection db;
 };
 
-TEST_F(ShopQueue, AShopWaitingOrClaimedIsAddedOnceAndKeepsItsOptions)
+TEST_P(ShopQueue, AShopWaitingOrClaimedIsAddedOnceAndKeepsItsOptions)
 {
     EXPECT_EQ(add({entry(shopAddress(1), 41, 120, true), entry(shopAddress(2)), entry(shopAddress(1))}), 2);
     EXPECT_EQ(add({entry(shopAddress(2)), entry(shopAddress(3))}), 1);
@@ -107,7 +118,7 @@ TEST_F(ShopQueue, AShopWaitingOrClaimedIsAddedOnceAndKeepsItsOptions)
     EXPECT_EQ(seen.size(), 4);
 }
 
-TEST_F(ShopQueue, AClaimHoldsItsShopUntilItsLeaseEndsAndThenOnlyTheNewClaimMayMarkIt)
+TEST_P(ShopQueue, AClaimHoldsItsShopUntilItsLeaseEndsAndThenOnlyTheNewClaimMayMarkIt)
 {
     add({entry(shopAddress(1)), entry(shopAddress(2))});
     auto a = claim("a:1");
@@ -158,7 +169,7 @@ TEST_F(ShopQueue, AClaimHoldsItsShopUntilItsLeaseEndsAndThenOnlyTheNewClaimMayMa
     EXPECT_EQ(e->entry.webaddr, b->entry.webaddr) << "given back, claimable at once";
 }
 
-TEST_F(ShopQueue, FailedShopsKeepTheirReasonAndArePutBackOnce)
+TEST_P(ShopQueue, FailedShopsKeepTheirReasonAndArePutBackOnce)
 {
     add({entry(shopAddress(1)), entry(shopAddress(2)), entry(shopAddress(3))});
     for (int i = 0; i < 3; ++i) {
@@ -195,7 +206,7 @@ TEST_F(ShopQueue, FailedShopsKeepTheirReasonAndArePutBackOnce)
     EXPECT_EQ(shopqueue::retryFailed(db, &error), 0);
 }
 
-TEST_F(ShopQueue, WorkersClaimingAtOnceEachGetADifferentShopAndNoneIsLeftOver)
+TEST_P(ShopQueue, WorkersClaimingAtOnceEachGetADifferentShopAndNoneIsLeftOver)
 {
     QList<shopqueue::Entry> entries;
     for (int i = 0; i < 60; ++i)
@@ -243,5 +254,8 @@ TEST_F(ShopQueue, WorkersClaimingAtOnceEachGetADifferentShopAndNoneIsLeftOver)
     EXPECT_EQ(QSet<QString>(claimed.begin(), claimed.end()).size(), 60) << "no shop claimed twice";
     EXPECT_EQ(status().done, 60);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, ShopQueue, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Server" : "File"; });
 
 } // namespace

@@ -1,0 +1,266 @@
+// One data set stored in the database file and on a server: every analysis, export file and
+// filter must give the same answer on both.
+#include "analysis/AnalysisRun.h"
+#include "browser/TExportJob.h"
+#include "store/ServerDatabase.h"
+#include "store/TDM.h"
+#include "store/TQuery.h"
+#include "store/TTable.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+using namespace analysis;
+
+namespace {
+
+const char kShopInsert[] =
+    "insert into dianbase(dianzhu,addr,dianming,commodityNum,loc,updateDate,commodityKind,webaddr,"
+    "salelevel,buyerCredit) values(:dianzhu,:addr,:dianming,:commodityNum,:loc,:updateDate,"
+    ":commodityKind,:webaddr,:salelevel,:buyerCredit)";
+const char kRatingInsert[] =
+    "insert into pjinfo(dian_id,pj,buyerorSaler,pjsj,trade_id,itemid,itemtitle,pjName,jg,pjinfo,pjjs,"
+    "itemId_pjsj)  values(:dianId,:pj,:buyerorSaler,:pjsj,:trade_id,:itemid,:itemtitle,:pjName,:jg,"
+    ":pjinfo,:pjjs,:itemId_pjsj)";
+
+// The same rows, in the same order, into a database: ids follow the order on both engines.
+void fill(TDM& dm)
+{
+    QRandomGenerator random(20261209);
+    TQuery* shop = dm.adoq1;
+    shop->SetSQL(QString::fromLatin1(kShopInsert));
+    const QStringList keepers{QStringLiteral("青柚小铺"), QStringLiteral("Åsa's shop, \"north\""),
+                              QStringLiteral("墨竹")};
+    for (int s = 0; s < keepers.size(); ++s) {
+        shop->SetParam("dianzhu", keepers[s]);
+        shop->SetParam("addr", s == 1 ? QVariant() : QVariant(QStringLiteral("杭州")));
+        shop->SetParam("dianming", keepers[s] + QStringLiteral("的店"));
+        shop->SetParam("commodityNum", QString::number(10 * s + 3));
+        shop->SetParam("loc", QStringLiteral("女装"));
+        shop->SetParam("updateDate", QStringLiteral("2026-12-0%1 9:30:00").arg(s + 1));
+        shop->SetParam("commodityKind", QStringLiteral("服饰"));
+        shop->SetParam("webaddr", QStringLiteral("http://127.0.0.1:9/shop/%1.htm").arg(s + 1));
+        shop->SetParam("salelevel", QString::number(s * 6));
+        shop->SetParam("buyerCredit", s == 2 ? QVariant() : QVariant(QString::number(100 - s)));
+        ASSERT_EQ(shop->ExecSQL(), 1) << shop->lastError().toStdString();
+    }
+    TQuery* rating = dm.ADOQuery2;
+    rating->SetSQL(QString::fromLatin1(kRatingInsert));
+    const QStringList pjs{QStringLiteral("好评"), QStringLiteral("中评"), QStringLiteral("坏评")};
+    const QStringList prices{"10", "19.9", "0.1", "0.2", "25.5", "100", "3.3"};
+    const QDateTime start(QDate(2025, 12, 20), QTime(0, 0));
+    ASSERT_TRUE(dm.adoCn.beginTransaction());
+    for (int i = 0; i < 3000; ++i) {
+        const int s = i % 10 < 8 ? 1 : (i % 10 == 8 ? 2 : 3);
+        QDateTime when = start.addSecs(static_cast<qint64>(random.bounded(400 * 86400)));
+        if (i % 17 == 0)
+            when.setTime(QTime(0, 0)); // midnight, on the ranges' ends too
+        const int item = random.bounded(40);
+        rating->SetParam("dianId", QString::number(s));
+        rating->SetParam("pj", pjs[random.bounded(10) < 7 ? 0 : 1 + random.bounded(2)]);
+        rating->SetParam("buyerorSaler", random.bounded(10) < 8 ? "True" : "False");
+        rating->SetParam("pjsj", when.toString("yyyy-MM-dd HH:mm:ss"));
+        rating->SetParam("trade_id", QStringLiteral("T%1").arg(i));
+        rating->SetParam("itemid", item == 0 ? QVariant() : QVariant(QStringLiteral("I%1").arg(item)));
+        rating->SetParam("itemtitle",
+                         item == 0 ? QVariant() : QVariant(QStringLiteral("宝贝 %1, \"新\"").arg(item % 25)));
+        rating->SetParam("pjName", QStringLiteral("买家%1").arg(random.bounded(50)));
+        rating->SetParam("jg", i % 23 == 0 ? QVariant() : QVariant(prices[(item + i % 3) % prices.size()]));
+        rating->SetParam("pjinfo",
+                         i % 5 == 0 ? QStringLiteral("好\r\n很好, 非常\"好\"") : QStringLiteral("ok"));
+        rating->SetParam("pjjs", i % 7 == 0 ? QVariant() : QVariant(QStringLiteral("解释")));
+        rating->SetParam("itemId_pjsj",
+                         QStringLiteral("I%1%2").arg(item).arg(when.toString("yyyyMMddHHmmss")));
+        ASSERT_EQ(rating->ExecSQL(), 1) << rating->lastError().toStdString();
+    }
+    ASSERT_TRUE(dm.adoCn.commit());
+}
+
+// A value as the windows show it: types kept, numbers to the display's 15 digits (a sum may
+// be added up in another order on the server).
+QString cell(const QVariant& v)
+{
+    if (v.isNull())
+        return QStringLiteral("NULL");
+    if (v.typeId() == QMetaType::Double)
+        return QStringLiteral("double:") + QString::number(v.toDouble(), 'g', 15);
+    return QString::fromLatin1(v.typeName()) + u':' + v.toString();
+}
+
+std::vector<std::string> shown(const Result& r)
+{
+    std::vector<std::string> out{r.error.toStdString(), r.columns.join(u',').toStdString()};
+    for (size_t i = 0; i < r.rows.size(); ++i) {
+        QStringList c;
+        for (const QVariant& v : r.rows[i])
+            c << cell(v);
+        out.push_back(c.join(u'|').toStdString());
+    }
+    for (int i = 0; i < r.labels.size(); ++i)
+        out.push_back(QStringLiteral("%1 %2 %3")
+                          .arg(r.labels[i])
+                          .arg(QString::number(r.values.value(i), 'g', 15))
+                          .arg(QString::number(r.counts.value(i), 'g', 15))
+                          .toStdString());
+    out.push_back(QString::number(r.amountPeak, 'g', 15).toStdString() + " " +
+                  QString::number(r.countPeak, 'g', 15).toStdString());
+    return out;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
+class CrossEngine : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SERVER_DATABASE(url);
+        m_url = url;
+        ASSERT_TRUE(file.DataModuleCreate(m_dir.filePath("quelmar2.mdb"))) << file.OpenError().toStdString();
+        ASSERT_TRUE(server.DataModuleCreate(m_url)) << server.OpenError().toStdString();
+        fill(file);
+        fill(server);
+    }
+
+    static Range range(qlonglong shop, const char* from, const char* to, const QString& pj)
+    {
+        Range r;
+        r.shop = shop;
+        r.begin = QDate::fromString(QString::fromLatin1(from), Qt::ISODate);
+        r.end = QDate::fromString(QString::fromLatin1(to), Qt::ISODate);
+        r.pj = pj;
+        return r;
+    }
+
+    QTemporaryDir m_dir;
+    QString m_url;
+    TDM file;
+    TDM server;
+};
+
+TEST_F(CrossEngine, EveryAnalysisGivesTheSameRows)
+{
+    int compared = 0;
+    for (const Range& base :
+         {range(1, "2026-01-01", "2026-12-31", {}), range(1, "2026-03-01", "2026-03-01", {}),
+          range(2, "2025-12-01", "2027-02-01", {}), range(3, "2026-06-30", "2026-07-31", {})}) {
+        for (const QString& pj : ratingChoices()) {
+            Range r = base;
+            r.pj = pj;
+            SCOPED_TRACE(QStringLiteral("shop %1 %2..%3 %4")
+                             .arg(r.shop)
+                             .arg(r.begin.toString(Qt::ISODate), r.end.toString(Qt::ISODate), pj)
+                             .toStdString());
+            for (int p = 0; p < trendPeriodChoices().size(); ++p) {
+                const auto period = static_cast<TrendPeriod>(p);
+                const Result a = runTrend(file.adoCn, r, period);
+                EXPECT_EQ(shown(a), shown(runTrend(server.adoCn, r, period))) << "trend " << p;
+                compared += a.rowCount();
+            }
+            for (int p = 0; p < 2; ++p) {
+                const auto period = static_cast<DistPeriod>(p);
+                const Result a = runDist(file.adoCn, r, period);
+                EXPECT_EQ(shown(a), shown(runDist(server.adoCn, r, period))) << "distribution " << p;
+                compared += a.rowCount();
+            }
+            for (TradeKind kind : {TradeKind::Any, TradeKind::Sold, TradeKind::Bought})
+                for (int top : {1, 7, 50})
+                    for (bool byAmount : {false, true}) {
+                        RankRequest q;
+                        q.range = r;
+                        q.top = top;
+                        q.byAmount = byAmount;
+                        q.kind = kind;
+                        const Result a = runRank(file.adoCn, q);
+                        EXPECT_EQ(shown(a), shown(runRank(server.adoCn, q)))
+                            << "ranking top " << top << " by amount " << byAmount;
+                        compared += a.rowCount();
+                    }
+        }
+    }
+    EXPECT_GT(compared, 2000); // the ranges hold rows, so equality means something
+    const QStringList items{QStringLiteral("I3"), QStringLiteral("I17")};
+    EXPECT_EQ(shown(runRankDetail(file.adoCn, 1, items)), shown(runRankDetail(server.adoCn, 1, items)));
+}
+
+TEST_F(CrossEngine, FiltersAndSortsSelectTheSameRowsInTheSameOrder)
+{
+    const QString ratingFilters[] = {"",
+                                     "dian_id =1",
+                                     "dian_id =1 and buyerOrSaler = true",
+                                     "dian_id =2 and buyerOrSaler = false",
+                                     "jg >= 10",
+                                     "jg < 1",
+                                     "pj = '好评'",
+                                     "itemTitle like %宝贝 1%",
+                                     "pjInfo like %非常\"好%",
+                                     "itemId like %i1%",
+                                     "dian_id =1 and jg <= 19.9 and pjName like %买家1%"};
+    const QString ratingSorts[] = {"", "jg DESC ", "pjsj", "itemTitle, jg DESC ", "itemId DESC , pjsj"};
+    for (const QString& filter : ratingFilters)
+        for (const QString& sort : ratingSorts) {
+            SCOPED_TRACE((filter + " / " + sort).toStdString());
+            std::vector<qlonglong> keys[2];
+            TDM* both[] = {&file, &server};
+            for (int e = 0; e < 2; ++e) {
+                TTable* t = both[e]->tb_pjinfo;
+                t->Close();
+                ASSERT_TRUE(t->SetFilter(filter)) << t->lastError().toStdString();
+                ASSERT_TRUE(t->SetFiltered(!filter.isEmpty()));
+                ASSERT_TRUE(t->SetSort(sort)) << t->lastError().toStdString();
+                ASSERT_TRUE(t->Open()) << t->lastError().toStdString();
+                keys[e] = t->Keys();
+            }
+            EXPECT_EQ(keys[0], keys[1]);
+        }
+    const QString shopFilters[] = {"", "salelevel >=5", "addr = '杭州'", "dianzhu like %SHOP%",
+                                   "buyerCredit > 98"};
+    for (const QString& filter : shopFilters)
+        for (const QString& sort : {QString(), QStringLiteral("addr"), QStringLiteral("buyerCredit DESC ")}) {
+            SCOPED_TRACE((filter + " / " + sort).toStdString());
+            std::vector<qlonglong> keys[2];
+            TDM* both[] = {&file, &server};
+            for (int e = 0; e < 2; ++e) {
+                TTable* t = both[e]->tb_dianbase;
+                t->Close();
+                ASSERT_TRUE(t->SetFilter(filter)) << t->lastError().toStdString();
+                ASSERT_TRUE(t->SetFiltered(!filter.isEmpty()));
+                ASSERT_TRUE(t->SetSort(sort)) << t->lastError().toStdString();
+                ASSERT_TRUE(t->Open()) << t->lastError().toStdString();
+                keys[e] = t->Keys();
+            }
+            EXPECT_EQ(keys[0], keys[1]);
+        }
+}
+
+TEST_F(CrossEngine, ExportFilesAreByteForByteTheSame)
+{
+    for (auto kind : {exportlayout::Kind::Shops, exportlayout::Kind::Ratings}) {
+        TTable* tables[] = {kind == exportlayout::Kind::Shops ? file.tb_dianbase : file.tb_pjinfo,
+                            kind == exportlayout::Kind::Shops ? server.tb_dianbase : server.tb_pjinfo};
+        QByteArray bytes[2];
+        for (int e = 0; e < 2; ++e) {
+            ASSERT_TRUE(tables[e]->Open()) << tables[e]->lastError().toStdString();
+            TExportJob::Request request;
+            request.kind = kind;
+            request.databasePath = e == 0 ? m_dir.filePath("quelmar2.mdb") : m_url;
+            request.ids = tables[e]->Keys();
+            request.target = m_dir.filePath(QStringLiteral("out%1.csv").arg(e));
+            request.snapHost = QStringLiteral("http://127.0.0.1:9");
+            const TExportJob::Result done = TExportJob::run(request);
+            ASSERT_TRUE(done.ok) << done.error.toStdString();
+            EXPECT_EQ(done.rows, static_cast<qint64>(request.ids.size()));
+            bytes[e] = fileBytes(request.target);
+        }
+        EXPECT_GT(bytes[0].size(), 100);
+        EXPECT_TRUE(bytes[0] == bytes[1])
+            << "the " << (kind == exportlayout::Kind::Shops ? "shop" : "rating") << " files differ";
+    }
+}
+
+} // namespace
