@@ -594,8 +594,61 @@ void BM_CrossHair1000Days(benchmark::State& state)
     crossHairMoves(state, upper, &top);
 }
 
+// The trend view's part after its data has arrived: the two charts filled with a year of days,
+// as the view does it (margins, series, axes, the cross-hair's caches), without the engine.
+void BM_TrendChartsFill365(benchmark::State& state)
+{
+    auto* counts = new QChart;
+    auto* amounts = new QChart;
+    charts::setupTrend(counts, amounts);
+    QStringList labels;
+    QList<double> c, a;
+    for (int i = 0; i < 365; ++i) {
+        labels << QDate(2026, 1, 1).addDays(i).toString(Qt::ISODate);
+        c << 2500 + (i * 7) % 400;
+        a << 90000 + (i * 53) % 9000;
+    }
+    QWidget panel;
+    auto* layout = new QVBoxLayout(&panel);
+    auto* upper = new QChartView(counts, &panel);
+    auto* lower = new QChartView(amounts, &panel);
+    layout->addWidget(upper);
+    layout->addWidget(lower);
+    TCrossHair top(upper, counts->series().first(), new QLabel(upper));
+    TCrossHair bottom(lower, amounts->series().first(), new QLabel(lower));
+    panel.resize(1000, 800);
+    panel.show();
+    QCoreApplication::processEvents();
+    std::vector<double> fill, shown;
+    for (auto _ : state) {
+        charts::fillTrend(counts, amounts, {}, {}, {});
+        QCoreApplication::processEvents();
+        QElapsedTimer t;
+        t.start();
+        charts::applyTrendMargins(counts, amounts, analysis::trendMargins(99000, 2900));
+        charts::fillTrend(counts, amounts, labels, c, a);
+        for (TCrossHair* cross : {&top, &bottom}) {
+            cross->reset();
+            cross->cacheChartItems();
+            cross->setPointCount(365);
+            cross->setActive(true);
+        }
+        const double ms = t.nsecsElapsed() / 1e6;
+        fill.push_back(ms);
+        // And until both charts are laid out and painted once.
+        QCoreApplication::processEvents();
+        upper->grab();
+        lower->grab();
+        shown.push_back(t.nsecsElapsed() / 1e6);
+        state.SetIterationTime(ms / 1000);
+    }
+    state.counters["fill_ms"] = median(fill);
+    state.counters["fill_layout_paint_ms"] = median(shown);
+}
+
 } // namespace
 
+BENCHMARK(BM_TrendChartsFill365)->UseManualTime()->Iterations(9)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RankCount50)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RankDetailMove)->UseManualTime()->Iterations(21)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TrendByDay)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);

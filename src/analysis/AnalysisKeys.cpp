@@ -62,15 +62,13 @@ QString rankTallySql(const RankRequest& request, const TallyPlan& plan)
     const QString inside =
         rated ? QStringLiteral("pjsj>=?2 AND pjsj<=?3") : QStringLiteral("pjsj>?2 AND pjsj<=?3");
     const QString before = rated ? QStringLiteral("pjsj<?2") : QStringLiteral("pjsj<=?2");
-    const QString tally =
-        QStringLiteral("SELECT dian_id,itemTitle,itemId,jg,n FROM pjInfoTally WHERE ") + filter;
     auto ratings = [&](const char* n, const QString& where) {
         return QStringLiteral("SELECT dian_id,itemTitle,itemId,jg,%1 FROM pjInfo WHERE %2 AND %3")
             .arg(QLatin1String(n), filter, where);
     };
-    QStringList parts;
     // Every rating of a month strictly between the ends' months lies inside the range.
-    parts << tally + QStringLiteral(" AND month>?5 AND month<?7");
+    QStringList months{QStringLiteral("month>?5 AND month<?7")};
+    QStringList parts;
     auto endMonth = [&](const char* month, const char* after, bool readInside) {
         const QString in =
             QStringLiteral("pjsj>=%1 AND pjsj<%2").arg(QLatin1String(month), QLatin1String(after));
@@ -78,13 +76,17 @@ QString rankTallySql(const RankRequest& request, const TallyPlan& plan)
             parts << ratings("1", in + QStringLiteral(" AND ") + inside);
             return;
         }
-        parts << tally + QStringLiteral(" AND month=") + QLatin1String(month);
+        months << QStringLiteral("month=") + QLatin1String(month);
         parts << ratings("-1", in + QStringLiteral(" AND ") + before);
         parts << ratings("-1", in + QStringLiteral(" AND pjsj>?3"));
     };
     endMonth("?5", "?6", plan.beginInside);
     if (!plan.oneMonth)
         endMonth("?7", "?8", plan.endInside);
+    // The tally's months added up in its index order, before the few days read beside them.
+    parts.prepend(QStringLiteral("SELECT dian_id,itemTitle,itemId,jg,sum(n) AS n FROM pjInfoTally WHERE ") +
+                  filter + QStringLiteral(" AND (") + months.join(QStringLiteral(" OR ")) +
+                  QStringLiteral(") GROUP BY itemTitle,itemId,jg"));
     return QStringLiteral("SELECT itemTitle,itemId,jg,sum(n),dian_id,typeof(jg),CAST(jg AS REAL) FROM (") +
            parts.join(QStringLiteral(" UNION ALL ")) +
            QStringLiteral(") GROUP BY itemTitle,itemId,jg HAVING sum(n)>0");
