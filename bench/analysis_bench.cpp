@@ -11,6 +11,7 @@
 #include "analysis/views/TfrmCircle.h"
 #include "analysis/views/TfrmSaleNum.h"
 #include "analysis/views/TfrmStocks.h"
+#include "mining/TSaveBarGain.h"
 #include "settings/TConfig.h"
 #include "store/Schema.h"
 #include "store/TConnection.h"
@@ -28,6 +29,7 @@
 #include <QPixmap>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -68,6 +70,9 @@ void buildDatabase(const QString& path)
     const char* before = "PRAGMA journal_mode=DELETE; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
                          "PRAGMA cache_size=-1000000;"
                          "DROP INDEX pjInfo_shop_item_time; DROP INDEX pjInfo_shop_time;"
+                         // The ranking's tally is counted once after the rows, not per row.
+                         "DROP TRIGGER pjInfoTally_insert; DROP TRIGGER pjInfoTally_delete;"
+                         "DROP TRIGGER pjInfoTally_update; DROP INDEX pjInfoTally_key;"
                          "delete from pjinfo; delete from dianbase;"
                          "insert into dianbase(id,dianzhu,webaddr) values(1,'大店','http://h/1');"
                          "with recursive k(n) as (select 2 union all select n+1 from k where n<21) "
@@ -127,6 +132,10 @@ void buildDatabase(const QString& path)
     for (const QString& sql : schema::createStatements()) {
         if (sql.startsWith(QLatin1String("CREATE INDEX pjInfo"), Qt::CaseInsensitive))
             sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
+    }
+    for (const schema::SchemaObject& o : schema::objects()) {
+        if (o.name.startsWith(QLatin1String("pjInfoTally_")))
+            sqlite3_exec(db, o.sql.toUtf8().constData(), nullptr, nullptr, nullptr);
     }
     sqlite3_exec(db, "ANALYZE; PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr);
     sqlite3_close(db);
@@ -414,6 +423,92 @@ void BM_KeyFill(benchmark::State& state)
     }
 }
 
+// The ranking's tally of an existing file of the size above counted at its first open: the
+// table and its triggers dropped, then the open that adds them again, timed.
+void BM_TallyFill(benchmark::State& state)
+{
+    fixture();
+    for (auto _ : state) {
+        {
+            sqlite3* db = nullptr;
+            sqlite3_open(qPrintable(databasePath()), &db);
+            sqlite3_exec(db,
+                         "DROP TRIGGER pjInfoTally_insert; DROP TRIGGER pjInfoTally_delete; "
+                         "DROP TRIGGER pjInfoTally_update; DROP TABLE pjInfoTally",
+                         nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+        }
+        QElapsedTimer t;
+        t.start();
+        TConnection c;
+        if (!c.open(databasePath()) || c.mended().size() != 5)
+            state.SkipWithError("the tally was not added");
+        const double ms = t.nsecsElapsed() / 1e6;
+        state.SetIterationTime(ms / 1000);
+        state.counters["fill_ms"] = ms;
+    }
+}
+
+// What the tally's triggers cost the rating saver: its insert statement and its removal of
+// duplicates over a shop of 100,000 ratings (pages of 40 in a transaction each), in a file
+// with the triggers and in one without.
+void BM_SaverCostPerRating(benchmark::State& state)
+{
+    constexpr int kSaved = 100000;
+    const bool triggers = state.range(0) != 0;
+    for (auto _ : state) {
+        QTemporaryDir dir;
+        TDM dm;
+        dm.DataModuleCreate(dir.filePath(QStringLiteral("quelmar2.mdb")));
+        if (!triggers)
+            dm.adoCn.exec(QStringLiteral("DROP TRIGGER pjInfoTally_insert; DROP TRIGGER pjInfoTally_delete; "
+                                         "DROP TRIGGER pjInfoTally_update"));
+        TQuery* q = dm.ADOQuery2;
+        q->SetSQL(QString::fromLatin1(TSaveBarGain::kInsertSql));
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < kSaved; ++i) {
+            if (i % 40 == 0)
+                dm.adoCn.beginTransaction();
+            const int k = i % 10 == 9 ? i - 1 : i; // every tenth a repeat, as pages overlap
+            const QString item = QString::number(100000 + k % 5000);
+            const QString when = QStringLiteral("2026-%1-%2 %3:%4:%5")
+                                     .arg(k % 12 + 1)
+                                     .arg(k % 28 + 1)
+                                     .arg(k % 24)
+                                     .arg(k % 60)
+                                     .arg((k / 60) % 60);
+            q->SetParam(QStringLiteral("dianId"), QStringLiteral("1"));
+            q->SetParam(QStringLiteral("pj"), QStringLiteral("好评"));
+            q->SetParam(QStringLiteral("buyerorSaler"), QStringLiteral("True"));
+            q->SetParam(QStringLiteral("pjsj"), when);
+            q->SetParam(QStringLiteral("trade_id"), QString::number(900000 + i));
+            q->SetParam(QStringLiteral("itemid"), item);
+            q->SetParam(QStringLiteral("itemtitle"), QStringLiteral("春季新款纯棉衬衫 ") + item);
+            q->SetParam(QStringLiteral("pjName"), QStringLiteral("买家"));
+            q->SetParam(QStringLiteral("jg"), QStringLiteral("128.50"));
+            q->SetParam(QStringLiteral("pjinfo"), QStringLiteral("质量很好，发货很快"));
+            q->SetParam(QStringLiteral("pjjs"), QString());
+            q->SetParam(QStringLiteral("itemId_pjsj"), item + when);
+            q->ExecSQL();
+            if (i % 40 == 39)
+                dm.adoCn.commit();
+        }
+        const double insertMs = t.nsecsElapsed() / 1e6;
+        t.restart();
+        TQuery* d = dm.ADOQuery1;
+        d->SetSQL(QString::fromLatin1(TSaveBarGain::kRemoveDuplicatesSql));
+        for (const char* p : {"dian_id1", "dian_id2", "dian_id3"})
+            d->SetParam(QString::fromLatin1(p), QStringLiteral("1"));
+        const int removed = d->ExecSQL();
+        const double dedupeMs = t.nsecsElapsed() / 1e6;
+        state.SetIterationTime((insertMs + dedupeMs) / 1000);
+        state.counters["insert_us_per_rating"] = insertMs * 1000 / kSaved;
+        state.counters["removed"] = removed;
+        state.counters["dedupe_us_per_removed"] = removed > 0 ? dedupeMs * 1000 / removed : 0;
+    }
+}
+
 // One mouse move over a filled chart: the handler and the repaint of what it changed.
 void crossHairMoves(benchmark::State& state, QChartView* view, TCrossHair* cross)
 {
@@ -499,8 +594,61 @@ void BM_CrossHair1000Days(benchmark::State& state)
     crossHairMoves(state, upper, &top);
 }
 
+// The trend view's part after its data has arrived: the two charts filled with a year of days,
+// as the view does it (margins, series, axes, the cross-hair's caches), without the engine.
+void BM_TrendChartsFill365(benchmark::State& state)
+{
+    auto* counts = new QChart;
+    auto* amounts = new QChart;
+    charts::setupTrend(counts, amounts);
+    QStringList labels;
+    QList<double> c, a;
+    for (int i = 0; i < 365; ++i) {
+        labels << QDate(2026, 1, 1).addDays(i).toString(Qt::ISODate);
+        c << 2500 + (i * 7) % 400;
+        a << 90000 + (i * 53) % 9000;
+    }
+    QWidget panel;
+    auto* layout = new QVBoxLayout(&panel);
+    auto* upper = new QChartView(counts, &panel);
+    auto* lower = new QChartView(amounts, &panel);
+    layout->addWidget(upper);
+    layout->addWidget(lower);
+    TCrossHair top(upper, counts->series().first(), new QLabel(upper));
+    TCrossHair bottom(lower, amounts->series().first(), new QLabel(lower));
+    panel.resize(1000, 800);
+    panel.show();
+    QCoreApplication::processEvents();
+    std::vector<double> fill, shown;
+    for (auto _ : state) {
+        charts::fillTrend(counts, amounts, {}, {}, {});
+        QCoreApplication::processEvents();
+        QElapsedTimer t;
+        t.start();
+        charts::applyTrendMargins(counts, amounts, analysis::trendMargins(99000, 2900));
+        charts::fillTrend(counts, amounts, labels, c, a);
+        for (TCrossHair* cross : {&top, &bottom}) {
+            cross->reset();
+            cross->cacheChartItems();
+            cross->setPointCount(365);
+            cross->setActive(true);
+        }
+        const double ms = t.nsecsElapsed() / 1e6;
+        fill.push_back(ms);
+        // And until both charts are laid out and painted once.
+        QCoreApplication::processEvents();
+        upper->grab();
+        lower->grab();
+        shown.push_back(t.nsecsElapsed() / 1e6);
+        state.SetIterationTime(ms / 1000);
+    }
+    state.counters["fill_ms"] = median(fill);
+    state.counters["fill_layout_paint_ms"] = median(shown);
+}
+
 } // namespace
 
+BENCHMARK(BM_TrendChartsFill365)->UseManualTime()->Iterations(9)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RankCount50)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RankDetailMove)->UseManualTime()->Iterations(21)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TrendByDay)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
@@ -509,6 +657,13 @@ BENCHMARK(BM_DataRankCount50)->UseManualTime()->Iterations(7)->Unit(benchmark::k
 BENCHMARK(BM_DataTrendByDay)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DataDistByHour)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeyFill)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TallyFill)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaverCostPerRating)
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CrossHair50Bars)->UseManualTime()->Iterations(500)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CrossHair1000Days)->UseManualTime()->Iterations(500)->Unit(benchmark::kMicrosecond);
 

@@ -3,6 +3,7 @@
 #include "store/Schema.h"
 #include "store/SqlFunctions.h"
 
+#include <QDate>
 #include <map>
 #include <utility>
 
@@ -16,6 +17,79 @@ QString rankSql(const RankRequest& request)
     sql.replace(QLatin1String("pjsj>"), QLatin1String("+pjsj>"));
     sql.replace(QLatin1String("pjsj<="), QLatin1String("+pjsj<="));
     return sql;
+}
+
+QString monthOf(const QDate& date)
+{
+    return date.toString(QStringLiteral("yyyy-MM"));
+}
+
+QString afterMonth(const QString& month)
+{
+    QString next = month;
+    if (!next.isEmpty())
+        next[next.size() - 1] = QChar(next.back().unicode() + 1);
+    return next;
+}
+
+TallyPlan tallyPlan(const Range& range)
+{
+    TallyPlan plan;
+    plan.oneMonth = range.begin.year() == range.end.year() && range.begin.month() == range.end.month();
+    // The parts outside the range are only disjoint while it is not reversed; a reversed
+    // range reads its (empty) inside.
+    if (range.begin > range.end)
+        return plan;
+    const int beginDays = range.begin.daysInMonth();
+    if (plan.oneMonth) {
+        const int inside = range.end.day() - range.begin.day() + 1;
+        plan.beginInside = plan.endInside = inside <= beginDays - inside;
+        return plan;
+    }
+    // Days of the begin month from the begin date on, and of the end month before the end
+    // date (the end date itself counts only at its midnight).
+    plan.beginInside = beginDays - range.begin.day() + 1 <= range.begin.day() - 1;
+    plan.endInside = range.end.day() - 1 <= range.end.daysInMonth() - range.end.day() + 1;
+    return plan;
+}
+
+QString rankTallySql(const RankRequest& request, const TallyPlan& plan)
+{
+    const bool rated = isRated(request.range.pj);
+    const QString filter = QStringLiteral("dian_id=?1 AND buyerOrSaler=") +
+                           (request.kind == TradeKind::Bought ? QStringLiteral("0") : QStringLiteral("1")) +
+                           (rated ? QStringLiteral(" AND pj=?4") : QString());
+    const QString inside =
+        rated ? QStringLiteral("pjsj>=?2 AND pjsj<=?3") : QStringLiteral("pjsj>?2 AND pjsj<=?3");
+    const QString before = rated ? QStringLiteral("pjsj<?2") : QStringLiteral("pjsj<=?2");
+    auto ratings = [&](const char* n, const QString& where) {
+        return QStringLiteral("SELECT dian_id,itemTitle,itemId,jg,%1 FROM pjInfo WHERE %2 AND %3")
+            .arg(QLatin1String(n), filter, where);
+    };
+    // Every rating of a month strictly between the ends' months lies inside the range.
+    QStringList months{QStringLiteral("month>?5 AND month<?7")};
+    QStringList parts;
+    auto endMonth = [&](const char* month, const char* after, bool readInside) {
+        const QString in =
+            QStringLiteral("pjsj>=%1 AND pjsj<%2").arg(QLatin1String(month), QLatin1String(after));
+        if (readInside) {
+            parts << ratings("1", in + QStringLiteral(" AND ") + inside);
+            return;
+        }
+        months << QStringLiteral("month=") + QLatin1String(month);
+        parts << ratings("-1", in + QStringLiteral(" AND ") + before);
+        parts << ratings("-1", in + QStringLiteral(" AND pjsj>?3"));
+    };
+    endMonth("?5", "?6", plan.beginInside);
+    if (!plan.oneMonth)
+        endMonth("?7", "?8", plan.endInside);
+    // The tally's months added up in its index order, before the few days read beside them.
+    parts.prepend(QStringLiteral("SELECT dian_id,itemTitle,itemId,jg,sum(n) AS n FROM pjInfoTally WHERE ") +
+                  filter + QStringLiteral(" AND (") + months.join(QStringLiteral(" OR ")) +
+                  QStringLiteral(") GROUP BY itemTitle,itemId,jg"));
+    return QStringLiteral("SELECT itemTitle,itemId,jg,sum(n),dian_id,typeof(jg),CAST(jg AS REAL) FROM (") +
+           parts.join(QStringLiteral(" UNION ALL ")) +
+           QStringLiteral(") GROUP BY itemTitle,itemId,jg HAVING sum(n)>0");
 }
 
 QString bucketSql(bool rated, bool sellerOnly)

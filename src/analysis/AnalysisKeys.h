@@ -16,6 +16,26 @@ namespace analysis::keys {
 // off the time index, so the engine groups while it reads instead of sorting every row.
 QString rankSql(const RankRequest& request);
 
+// The ranking from the counts table pjInfoTally (SQLite only): whole months of the range are
+// added up from their counts, and in each month holding an end of the range only the days on
+// one side of the end are read from the ratings, those inside (count 1 each) or those outside
+// (count -1 each, taken off the month's counts), whichever are fewer days. Parameters:
+// ?1 shop, ?2 and ?3 the range's ends as the statement compares them, ?4 the rating, ?5 and
+// ?6 the first end's month and the text after every time in it, ?7 and ?8 those of the
+// second end. Rows: itemTitle, itemId, jg, the number of ratings, dian_id, typeof(jg) and jg
+// as a real, one per group in the statement's group order, only groups with ratings.
+struct TallyPlan
+{
+    bool beginInside = true; // read the begin month's ratings inside the range
+    bool endInside = true;   // the same for the end month (when it is another month)
+    bool oneMonth = false;   // both ends in one month: ?8 is not used
+};
+TallyPlan tallyPlan(const Range& range);
+QString rankTallySql(const RankRequest& request, const TallyPlan& plan);
+// "yyyy-MM" of a date, and the smallest text after every text that starts with it.
+QString monthOf(const QDate& date);
+QString afterMonth(const QString& month);
+
 // One row per hour of the range that has ratings (an end hour may come twice, after the
 // others): dian_id, sum(jg), count(itemId), count(*), the hour key. sellerOnly adds
 // "buyerOrSaler=true".

@@ -1,6 +1,7 @@
 #include "analysis/AnalysisRun.h"
 
 #include "analysis/AnalysisKeys.h"
+#include "store/SqlValue.h"
 #include "store/TConnection.h"
 #include "store/TQuery.h"
 #include "store/TStatement.h"
@@ -9,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <algorithm>
+#include <atomic>
 
 namespace analysis {
 
@@ -98,14 +100,118 @@ bool readBuckets(TConnection& connection, const Range& range, bool sellerOnly,
     return true;
 }
 
+// The engine adds a sum up one value after the other; a group of the ranking holds one price,
+// so its sum is that price added to itself as often as it was sold. True when the engine's
+// sum() is that plain running sum, which is what this code repeats.
+bool plainRunningSum(TConnection& connection)
+{
+    static std::atomic<int> known{0}; // 0 unknown, 1 yes, -1 no: one engine per program
+    if (known.load() != 0)
+        return known.load() > 0;
+    QStringList tenths;
+    for (int i = 0; i < 10; ++i)
+        tenths << QStringLiteral("SELECT 0.1 AS x");
+    TStatement statement;
+    double running = 0;
+    for (int i = 0; i < 10; ++i)
+        running += 0.1;
+    bool same = false;
+    if (statement.prepare(connection.handle(), QStringLiteral("SELECT sum(x) FROM (") +
+                                                   tenths.join(QStringLiteral(" UNION ALL ")) +
+                                                   QStringLiteral(")")) &&
+        statement.step())
+        same = statement.column(0).toDouble() == running;
+    known.store(same ? 1 : -1);
+    return same;
+}
+
+// SQLite's order of two sums: NULL first, whole numbers and reals by value.
+int compareSums(const QVariant& a, const QVariant& b)
+{
+    if (a.isNull() || b.isNull())
+        return a.isNull() == b.isNull() ? 0 : (a.isNull() ? -1 : 1);
+    if (a.typeId() == QMetaType::LongLong && b.typeId() == QMetaType::LongLong)
+        return a.toLongLong() < b.toLongLong() ? -1 : (a.toLongLong() > b.toLongLong() ? 1 : 0);
+    const double x = a.toDouble();
+    const double y = b.toDouble();
+    return x < y ? -1 : (x > y ? 1 : 0);
+}
+
 } // namespace
+
+bool rankFromTally(TConnection& connection, const RankRequest& request, Result& result)
+{
+    if (connection.engine() != TConnection::Engine::Sqlite || !plainRunningSum(connection))
+        return false;
+    if (!columnsOf(connection, rankSqlAllRows(request), result))
+        return false;
+    TStatement statement;
+    const keys::TallyPlan plan = keys::tallyPlan(request.range);
+    if (!statement.prepare(connection.handle(), keys::rankTallySql(request, plan)))
+        return false;
+    // The ends as the statement's parameters reach the engine: midnight of each date.
+    auto stamp = [](const QDate& d) {
+        return sqlvalue::forColumn(formats::shortDate(d), schema::ColumnType::DateTime, nullptr)
+            .value_or(QVariant());
+    };
+    const QString first = keys::monthOf(request.range.begin);
+    const QString last = keys::monthOf(request.range.end);
+    QVariantList values{request.range.shop,
+                        stamp(request.range.begin),
+                        stamp(request.range.end),
+                        isRated(request.range.pj) ? QVariant(request.range.pj) : QVariant(),
+                        first,
+                        keys::afterMonth(first),
+                        last,
+                        keys::afterMonth(last)};
+    if (plan.oneMonth)
+        values.removeLast(); // one end month: the text after it is not asked for twice
+    if (!statement.bindList(values))
+        return false;
+    std::vector<QVariantList> rows;
+    while (statement.step()) {
+        const qlonglong n = statement.column(3).toLongLong();
+        const QVariant item = statement.column(1);
+        const QString type = statement.column(5).toString();
+        QVariant amount;
+        if (type == QLatin1String("integer")) {
+            amount = QVariant(statement.column(2).toLongLong() * n);
+        } else if (type != QLatin1String("null")) {
+            const double price = statement.column(6).toDouble();
+            double sum = 0;
+            for (qlonglong k = 0; k < n; ++k)
+                sum += price;
+            amount = QVariant(sum);
+        }
+        rows.push_back({amount, statement.column(0), item, statement.column(2),
+                        QVariant(item.isNull() ? 0LL : n), statement.column(4)});
+    }
+    if (!statement.error().isEmpty())
+        return false;
+    // The statement's order; its sort keeps the groups' order among equal keys.
+    if (request.byAmount)
+        std::stable_sort(rows.begin(), rows.end(), [](const QVariantList& a, const QVariantList& b) {
+            const int c = compareSums(a[0], b[0]);
+            return c != 0 ? c > 0 : a[4].toLongLong() > b[4].toLongLong();
+        });
+    else
+        std::stable_sort(rows.begin(), rows.end(), [](const QVariantList& a, const QVariantList& b) {
+            return a[4].toLongLong() != b[4].toLongLong() ? a[4].toLongLong() > b[4].toLongLong()
+                                                          : compareSums(a[0], b[0]) < 0;
+        });
+    result.rows = std::move(rows);
+    return true;
+}
 
 Result runRank(TConnection& connection, const RankRequest& request)
 {
     Result result;
     // The top N with every row tied with the N-th on both sort keys, as the ranking always
     // showed them; SQLite's LIMIT would cut a tie at random.
-    if (!open(connection, keys::rankSql(request), request.range, result))
+    Result tallied;
+    if (rankFromTally(connection, request, tallied))
+        result = std::move(tallied);
+    else if (!open(connection, keys::rankSql(request), request.range, result))
         return result;
     result.sql = rankSql(request);
     const int num = result.column(QStringLiteral("num"));

@@ -106,6 +106,75 @@ void addAnalysisKeys(QList<SchemaObject>& s)
                              "buyerOrSaler, pj, pjsj)")});
 }
 
+// What a rating adds to the ranking's tally: its shop, item, price, trade type, rating and
+// month, matched with IS so that ratings without an item or a price count as well.
+QString tallyMatch(const char* row)
+{
+    QStringList terms;
+    for (const char* c : {"dian_id", "itemTitle", "itemId", "jg", "buyerOrSaler", "pj"})
+        terms << QStringLiteral("%1 IS %2.%1").arg(QLatin1String(c), QLatin1String(row));
+    terms << QStringLiteral("month IS substr(%1.pjsj,1,7)").arg(QLatin1String(row));
+    return terms.join(QStringLiteral(" AND "));
+}
+
+QString tallyAdd(const char* row)
+{
+    const QString r = QLatin1String(row);
+    return QStringLiteral("INSERT INTO pjInfoTally(dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,month,n) "
+                          "SELECT %1.dian_id,%1.itemTitle,%1.itemId,%1.jg,%1.buyerOrSaler,%1.pj,"
+                          "substr(%1.pjsj,1,7),0 WHERE NOT EXISTS (SELECT 1 FROM pjInfoTally WHERE %2); "
+                          "UPDATE pjInfoTally SET n=n+1 WHERE %2; ")
+        .arg(r, tallyMatch(row));
+}
+
+QString tallyRemove(const char* row)
+{
+    const QString match = tallyMatch(row);
+    return QStringLiteral(
+               "DELETE FROM pjInfoTally WHERE %1 AND n<=1; UPDATE pjInfoTally SET n=n-1 WHERE %1; ")
+        .arg(match);
+}
+
+// The tally counted afresh when it does not hold as many ratings as the table: a file from
+// before it, or one whose triggers were missing for a while. A tally that agrees is kept, so
+// mending several of its pieces at one open counts the ratings only once.
+QString tallyRecount()
+{
+    return QStringLiteral(
+        "DELETE FROM pjInfoTally WHERE (SELECT count(*) FROM pjInfo) <> "
+        "(SELECT coalesce(sum(n),0) FROM pjInfoTally); "
+        "INSERT INTO pjInfoTally(dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,month,n) "
+        "SELECT dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,substr(pjsj,1,7),count(*) FROM pjInfo "
+        "WHERE NOT EXISTS (SELECT 1 FROM pjInfoTally) "
+        "GROUP BY dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,substr(pjsj,1,7); ");
+}
+
+// The ranking's counts per shop, item, price, trade type, rating and month, kept by three
+// triggers, so a ranking over a long range adds up whole months instead of reading every
+// rating. Plain SQL as well: any program that writes the file keeps the tally.
+void addAnalysisTally(QList<SchemaObject>& s)
+{
+    s.append(
+        {QStringLiteral("table"), QStringLiteral("pjInfoTally"),
+         QStringLiteral("CREATE TABLE pjInfoTally (dian_id INTEGER, itemTitle TEXT, itemId TEXT, jg REAL, "
+                        "buyerOrSaler INTEGER, pj TEXT, month TEXT, n INTEGER NOT NULL)")});
+    // Counted before the index exists, which is faster than keeping it up while filling.
+    s.append({QStringLiteral("index"), QStringLiteral("pjInfoTally_key"),
+              tallyRecount() +
+                  QStringLiteral("CREATE INDEX pjInfoTally_key ON pjInfoTally(dian_id, itemTitle, itemId, "
+                                 "jg, buyerOrSaler, pj, month, n)")});
+    s.append({QStringLiteral("trigger"), QStringLiteral("pjInfoTally_insert"),
+              QStringLiteral("CREATE TRIGGER pjInfoTally_insert AFTER INSERT ON pjInfo BEGIN ") +
+                  tallyAdd("new") + QStringLiteral("END; ") + tallyRecount()});
+    s.append({QStringLiteral("trigger"), QStringLiteral("pjInfoTally_delete"),
+              QStringLiteral("CREATE TRIGGER pjInfoTally_delete AFTER DELETE ON pjInfo BEGIN ") +
+                  tallyRemove("old") + QStringLiteral("END; ") + tallyRecount()});
+    s.append({QStringLiteral("trigger"), QStringLiteral("pjInfoTally_update"),
+              QStringLiteral("CREATE TRIGGER pjInfoTally_update AFTER UPDATE OF dian_id, itemTitle, itemId, "
+                             "jg, buyerOrSaler, pj, pjsj ON pjInfo BEGIN ") +
+                  tallyRemove("old") + tallyAdd("new") + QStringLiteral("END; ") + tallyRecount()});
+}
+
 // The record of mining runs: each run with its options and state, and its marked shops in
 // their order with how far each got.
 void addRunRecordObjects(QList<SchemaObject>& s)
@@ -217,6 +286,7 @@ const QList<SchemaObject>& objects()
         add("index", "dianBase_webaddr",
             QStringLiteral("CREATE INDEX dianBase_webaddr ON dianBase(webaddr)"));
         addAnalysisKeys(s);
+        addAnalysisTally(s);
         addRunRecordObjects(s);
         addQueueObjects(s);
         return s;

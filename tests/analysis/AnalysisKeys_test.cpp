@@ -158,6 +158,10 @@ protected:
                     const Rows keyed = described(c, keys::rankSql(q), r);
                     EXPECT_EQ(names(keyed.columns), names(want.columns));
                     EXPECT_EQ(cells(keyed.rows), cells(want.rows));
+                    Result tallied;
+                    ASSERT_TRUE(rankFromTally(c, q, tallied));
+                    EXPECT_EQ(names(tallied.columns), names(want.columns));
+                    EXPECT_EQ(cells(tallied.rows), cells(want.rows));
                     const Result got = runRank(c, q);
                     EXPECT_EQ(got.sql, rankSql(q));
                     ASSERT_LE(static_cast<size_t>(got.rowCount()), want.rows.size());
@@ -188,6 +192,92 @@ protected:
         q->SetParam("pjjs", QString());
         q->SetParam("itemId_pjsj", QString());
         return q->ExecSQL() == 1;
+    }
+
+    // Every ranked row from the tally against the statement, for each rating choice, trade
+    // type and order.
+    void expectTallySameAsStatement(TConnection& c, const Range& base, const QStringList& pjs)
+    {
+        for (const QString& pj : pjs) {
+            for (TradeKind kind : {TradeKind::Any, TradeKind::Sold, TradeKind::Bought}) {
+                for (bool byAmount : {false, true}) {
+                    RankRequest q;
+                    q.range = base;
+                    q.range.pj = pj;
+                    q.top = 50;
+                    q.byAmount = byAmount;
+                    q.kind = kind;
+                    SCOPED_TRACE(pj.toStdString() + " kind " + std::to_string(static_cast<int>(kind)) +
+                                 (byAmount ? " amount" : " count"));
+                    const Rows want = described(c, rankSqlAllRows(q), q.range);
+                    ASSERT_TRUE(want.error.isEmpty()) << want.error.toStdString();
+                    Result tallied;
+                    ASSERT_TRUE(rankFromTally(c, q, tallied));
+                    EXPECT_EQ(names(tallied.columns), names(want.columns));
+                    ASSERT_EQ(cells(tallied.rows), cells(want.rows));
+                }
+            }
+        }
+    }
+
+    // The tally's rows beside the ratings counted afresh: equal when the triggers kept it.
+    void expectTallyCountsTheRatings(TConnection& c)
+    {
+        const Range none;
+        const Rows tally =
+            described(c,
+                      "select dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,month,n from pjInfoTally "
+                      "order by 1,2,3,4,5,6,7",
+                      none);
+        const Rows recount = described(
+            c,
+            "select dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,substr(pjsj,1,7),count(*) from pjInfo "
+            "group by 1,2,3,4,5,6,7 order by 1,2,3,4,5,6,7",
+            none);
+        ASSERT_TRUE(tally.error.isEmpty()) << tally.error.toStdString();
+        EXPECT_EQ(cells(tally.rows), cells(recount.rows));
+    }
+
+    // Ratings around the ends of months, at their midnights, with times the saver would not
+    // write (a month alone, a bare date, none), without item or price, at prices whose sums
+    // are not exact, sixty items tied on both keys, purchases and every rating word.
+    void addMonthEnds(qlonglong shop, qlonglong other)
+    {
+        ASSERT_TRUE(add(shop, "好评", true, "2026-02-28 23:59:59", "A", 10.5));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-03-01 00:00:00", "A", 10.5));
+        ASSERT_TRUE(add(shop, "中评", true, "2026-03-01 00:00:01", "A", 10.5));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-03-14 23:59:59", "B", 0.1));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-03-15 00:00:00", "B", 0.1));
+        ASSERT_TRUE(add(shop, "坏评", true, "2026-03-15 00:00:01", "B", 0.1));
+        for (int i = 0; i < 10; ++i)
+            ASSERT_TRUE(
+                add(shop, "好评", true, i % 2 ? "2026-03-16 08:00:00" : "2026-04-02 08:00:00", "C", 0.1));
+        for (int i = 0; i < 7; ++i)
+            ASSERT_TRUE(add(shop, "好评", true, "2026-03-30 12:00:00", "D", 19.9));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-03-31 00:00:00", "D", 19.9));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-03-31 23:59:59", nullptr, 19.9));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-03-20 10:00:00", "E", QVariant()));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-03-20 10:00:00", nullptr, QVariant()));
+        ASSERT_TRUE(add(shop, "好评", false, "2026-03-15 09:00:00", "F", 8));
+        ASSERT_TRUE(add(shop, "中评", false, "2026-04-01 00:00:00", "F", 8));
+        ASSERT_TRUE(add(shop, "好评", true, "2026-04-10 10:00:00", "A", 12));
+        for (int t = 0; t < 60; ++t) {
+            const QByteArray item = "T" + QByteArray::number(100 + t);
+            ASSERT_TRUE(add(shop, "好评", true, "2026-04-10 11:00:00", item.constData(), 5));
+            ASSERT_TRUE(add(shop, "好评", true, "2026-04-11 00:00:00", item.constData(), 5));
+        }
+        ASSERT_TRUE(add(shop, "好评", true, "2026-05-01 00:00:00", "G", 3));
+        ASSERT_TRUE(add(shop, "好评", true, "2027-01-01 00:00:00", "G", 3));
+        ASSERT_TRUE(add(other, "好评", true, "2026-03-15 00:00:01", "A", 1000));
+        const QString id = QString::number(shop);
+        for (const char* odd : {"'2026-03'", "'2026-03-15'", "'2026-03-31'", "NULL", "'2026-3-5 1:00:00'"})
+            ASSERT_TRUE(dm.adoCn.exec(QStringLiteral("insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,"
+                                                     "itemTitle,jg) values(%1,'好评',1,%2,'H','商品H',2)")
+                                          .arg(id, QLatin1String(odd))));
+        ASSERT_TRUE(dm.adoCn.exec(QStringLiteral("insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,"
+                                                 "itemTitle,jg) values(%1,'好评',1,'2026-03-20 10:00:00',"
+                                                 "'I','商品I','abc')")
+                                      .arg(id)));
     }
 
     void addHandBuilt(qlonglong shop, qlonglong other)
@@ -239,6 +329,115 @@ TEST_F(KeyedAnalyses, HandBuiltRatingsGiveTheStatementsRowsForEveryRange)
     // A shop without ratings at all.
     expectSameAsStatements(dm.adoCn, range(addShop("店三", "http://127.0.0.1:8631/shop/3"), "2025-01-01",
                                            "2027-12-31", QString()));
+}
+
+TEST_F(KeyedAnalyses, TheTallyGivesTheRankingsRowsWhereverTheRangeEnds)
+{
+    const qlonglong shop = addShop("店一", "http://127.0.0.1:8631/shop/1");
+    const qlonglong other = addShop("店二", "http://127.0.0.1:8631/shop/2");
+    addMonthEnds(shop, other);
+    // Either side of a month's end is read: the fewer days.
+    EXPECT_FALSE(keys::tallyPlan(range(shop, "2026-01-01", "2026-12-31", QString())).beginInside);
+    EXPECT_FALSE(keys::tallyPlan(range(shop, "2026-01-01", "2026-12-31", QString())).endInside);
+    EXPECT_TRUE(keys::tallyPlan(range(shop, "2026-03-14", "2026-03-16", QString())).beginInside);
+    EXPECT_FALSE(keys::tallyPlan(range(shop, "2026-03-02", "2026-03-30", QString())).beginInside);
+    EXPECT_TRUE(keys::tallyPlan(range(shop, "2026-03-31", "2026-04-02", QString())).beginInside);
+    EXPECT_TRUE(keys::tallyPlan(range(shop, "2026-03-31", "2026-04-02", QString())).endInside);
+    EXPECT_EQ(keys::afterMonth("2026-09"), QStringLiteral("2026-0:"));
+    const char* days[] = {"2026-02-28", "2026-03-01", "2026-03-02", "2026-03-14", "2026-03-15", "2026-03-16",
+                          "2026-03-30", "2026-03-31", "2026-04-01", "2026-04-11", "2026-05-01", "2027-01-01"};
+    for (const char* from : days) {
+        for (const char* to : days) {
+            SCOPED_TRACE(std::string(from) + " .. " + to);
+            expectTallySameAsStatement(dm.adoCn, range(shop, from, to, QString()),
+                                       {QStringLiteral("不限"), QStringLiteral("好评")});
+            if (HasFatalFailure())
+                return;
+        }
+    }
+    expectTallySameAsStatement(dm.adoCn, range(shop, "2026-01-01", "2026-12-31", QString()), ratingChoices());
+    // The top 50 of sixty tied items keeps all sixty, in the statement's order, and leaves
+    // the one sold once.
+    RankRequest q;
+    q.range = range(shop, "2026-04-10", "2026-04-12", QString());
+    q.top = 50;
+    const Result got = runRank(dm.adoCn, q);
+    ASSERT_TRUE(got.ok());
+    ASSERT_EQ(got.rowCount(), 60);
+    const Rows all = described(dm.adoCn, rankSqlAllRows(q), q.range);
+    ASSERT_EQ(all.rows.size(), 61u);
+    EXPECT_EQ(cells(got.rows), cells(std::vector<QVariantList>(all.rows.begin(), all.rows.begin() + 60)));
+}
+
+TEST_F(KeyedAnalyses, TheTallyFollowsEveryInsertDeleteAndUpdate)
+{
+    const qlonglong shop = addShop("店一", "http://127.0.0.1:8631/shop/1");
+    const qlonglong other = addShop("店二", "http://127.0.0.1:8631/shop/2");
+    addMonthEnds(shop, other);
+    addHandBuilt(shop, other);
+    expectTallyCountsTheRatings(dm.adoCn);
+    // Moves between months, items, prices, shops and trade types, to and from NULL.
+    for (const char* change :
+         {"update pjinfo set pjsj='2026-07-07 07:07:07' where itemId='B'",
+          "update pjinfo set jg=NULL where itemId='D' and pjsj<'2026-03-31'",
+          "update pjinfo set itemId=NULL where itemId='G'",
+          "update pjinfo set itemId='C', itemTitle='商品C' where itemId='E'",
+          "update pjinfo set dian_id=2 where itemId='F'",
+          "update pjinfo set buyerOrSaler=0, pj='坏评' where itemId like 'T10%'",
+          "update pjinfo set pjInfo='改' where itemId='A'", "delete from pjinfo where itemId like 'T11%'",
+          "delete from pjinfo where pjsj is null or jg is null"}) {
+        SCOPED_TRACE(change);
+        ASSERT_TRUE(dm.adoCn.exec(QString::fromUtf8(change))) << dm.adoCn.error().toStdString();
+        expectTallyCountsTheRatings(dm.adoCn);
+    }
+    expectTallySameAsStatement(dm.adoCn, range(shop, "2026-01-01", "2026-12-31", QString()), ratingChoices());
+    // Nothing left, nothing counted: no rows of zero stay behind.
+    ASSERT_TRUE(dm.adoCn.exec("delete from pjinfo"));
+    const Rows left = described(dm.adoCn, "select count(*) from pjInfoTally", Range());
+    ASSERT_EQ(left.rows.size(), 1u);
+    EXPECT_EQ(left.rows[0][0].toLongLong(), 0);
+}
+
+TEST_F(KeyedAnalyses, AFileFromBeforeTheTallyGetsItOnceAtOpen)
+{
+    const qlonglong shop = addShop("店一", "http://127.0.0.1:8631/shop/1");
+    const qlonglong other = addShop("店二", "http://127.0.0.1:8631/shop/2");
+    addMonthEnds(shop, other);
+    dm.adoCn.close();
+    auto raw = [&](const char* sql) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path().toUtf8().constData(), &db), SQLITE_OK);
+        char* error = nullptr;
+        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+        sqlite3_free(error);
+        sqlite3_close(db);
+    };
+    // As the program left files before: no tally, and ratings written without one.
+    raw("drop trigger pjInfoTally_insert; drop trigger pjInfoTally_delete; drop trigger pjInfoTally_update; "
+        "drop table pjInfoTally; insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
+        "values(1,'好评',1,'2026-06-01 10:00:00','A','商品A',10.5)");
+    QStringList notices;
+    TConnection::setBuildNotice([&](const QString& text) { notices << text; });
+    TConnection c;
+    ASSERT_TRUE(c.open(path())) << c.error().toStdString();
+    TConnection::setBuildNotice({});
+    EXPECT_EQ(c.mended(),
+              (QStringList{"table pjInfoTally", "index pjInfoTally_key", "trigger pjInfoTally_insert",
+                           "trigger pjInfoTally_delete", "trigger pjInfoTally_update"}));
+    EXPECT_EQ(notices.join(u'\n').toStdString(), "adding index pjInfoTally_key to 160 ratings ...");
+    expectTallyCountsTheRatings(c);
+    expectTallySameAsStatement(c, range(shop, "2026-01-01", "2026-12-31", QString()), ratingChoices());
+    ASSERT_TRUE(c.open(path()));
+    EXPECT_TRUE(c.mended().isEmpty());
+    c.close();
+    // A trigger missing for a while leaves counts behind; the open that restores it counts
+    // the ratings again.
+    raw("drop trigger pjInfoTally_insert; insert into "
+        "pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
+        "values(1,'好评',1,'2026-06-02 10:00:00','A','商品A',10.5)");
+    ASSERT_TRUE(c.open(path()));
+    EXPECT_EQ(c.mended(), QStringList{"trigger pjInfoTally_insert"});
+    expectTallyCountsTheRatings(c);
 }
 
 TEST_F(KeyedAnalyses, TheKeysIndexesCarryTheStatementsAndStayPlainSql)

@@ -67,14 +67,17 @@ void setupAxes(QChart* chart, QAbstractSeries* series, Qt::Alignment categories)
 void setCategories(QChart* chart, const QStringList& labels)
 {
     QBarCategoryAxis* axis = categoryAxis(chart);
-    axis->clear();
-    // Labels are unique per chart (ranks, periods); equal texts would merge categories.
-    axis->append(labels);
     // Side by side, a dozen dates or more are cut down to "..."; upright and whole they stay
-    // readable (a crowded axis overlaps rather than showing nothing).
+    // readable (a crowded axis overlaps rather than showing nothing). Set before the labels
+    // come, so that hundreds of them are laid out once, not again for each setting.
     const bool upright = labels.size() > 12;
     axis->setLabelsAngle(upright ? -90 : 0);
     axis->setTruncateLabels(!upright);
+    // Labels are unique per chart (ranks, periods); equal texts would merge categories.
+    if (labels.isEmpty())
+        axis->clear(); // setCategories() of nothing would not tell the chart
+    else if (axis->categories() != labels)
+        axis->setCategories(labels);
 }
 
 double maxOf(const QList<double>& values)
@@ -171,8 +174,27 @@ void fillTrend(QChart* countChart, QChart* amountChart, const QStringList& label
     auto* bars = qobject_cast<QBarSeries*>(amountChart->series().value(0));
     line->clear();
     bars->clear();
+    // The value axes first, while no point, bar or label stands against them: every change of
+    // their range lays out whatever the chart holds, which with a year of days was most of
+    // the fill (and of emptying the charts when a run starts).
+    for (QChart* chart : {countChart, amountChart}) {
+        QBarCategoryAxis* axis = categoryAxis(chart);
+        if (axis->categories() != labels)
+            axis->clear();
+    }
+    QValueAxis* countAxis = valueAxis(countChart);
+    fitValues(countAxis, maxOf(counts));
+    // Counts are whole numbers: a small peak gets one tick per unit, not 0.2 steps.
+    if (countAxis->max() < 5)
+        countAxis->setTickCount(static_cast<int>(countAxis->max()) + 1);
+    QValueAxis* amountAxis = valueAxis(amountChart);
+    fitValues(amountAxis, maxOf(amounts));
+    // Amount labels stand at least 20 apart in value.
+    const int steps = static_cast<int>(amountAxis->max() / 20);
+    amountAxis->setTickCount(std::clamp(steps + 1, 2, 5));
     setCategories(countChart, labels);
     setCategories(amountChart, labels);
+    // Each series filled in one call.
     QList<QPointF> points;
     points.reserve(counts.size());
     for (int i = 0; i < counts.size(); ++i)
@@ -185,16 +207,6 @@ void fillTrend(QChart* countChart, QChart* amountChart, const QStringList& label
         set->setBorderColor(Qt::red);
         bars->append(set);
     }
-    QValueAxis* countAxis = valueAxis(countChart);
-    fitValues(countAxis, maxOf(counts));
-    // Counts are whole numbers: a small peak gets one tick per unit, not 0.2 steps.
-    if (countAxis->max() < 5)
-        countAxis->setTickCount(static_cast<int>(countAxis->max()) + 1);
-    QValueAxis* amountAxis = valueAxis(amountChart);
-    fitValues(amountAxis, maxOf(amounts));
-    // Amount labels stand at least 20 apart in value.
-    const int steps = static_cast<int>(amountAxis->max() / 20);
-    amountAxis->setTickCount(std::clamp(steps + 1, 2, 5));
 }
 
 void applyTrendMargins(QChart* countChart, QChart* amountChart, const analysis::TrendMargins& margins)
