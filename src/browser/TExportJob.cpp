@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <sqlite3.h>
 #include <thread>
@@ -522,6 +523,7 @@ public:
 private:
     // Record columns a rating row may carry, for the values' room on the stack.
     static constexpr int kMaxColumns = 32;
+    static constexpr size_t kSheetBuffer = 256 * 1024;
 
     bool addSheet(QString* error)
     {
@@ -529,6 +531,15 @@ private:
         if (!m_sheet) {
             *error = QStringLiteral("Cannot add a worksheet to the spreadsheet file %1.").arg(m_target);
             return false;
+        }
+        // The rows go to a temporary file in constant-memory mode, through the C library's
+        // default buffer of a few KB: a larger one saves a system call every few rows, about a
+        // tenth of the library's time. Set before the first row reaches the file; the buffer
+        // lives as long as the workbook.
+        if (m_sheet->optimize_tmpfile) {
+            m_buffers.push_back(std::make_unique<char[]>(kSheetBuffer));
+            if (setvbuf(m_sheet->optimize_tmpfile, m_buffers.back().get(), _IOFBF, kSheetBuffer) != 0)
+                m_buffers.pop_back();
         }
         ++m_sheets;
         m_row = 0;
@@ -565,6 +576,8 @@ private:
     std::string m_snapHostUtf8;
     QString m_target;
     QString m_temp;
+    // The temporary files' buffers, freed with the writer, after the workbook closed its files.
+    std::vector<std::unique_ptr<char[]>> m_buffers;
     lxw_workbook* m_book = nullptr;
     lxw_worksheet* m_sheet = nullptr;
     qint64 m_sheetRows;
