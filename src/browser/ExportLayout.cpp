@@ -294,4 +294,167 @@ QList<Cell> sheetRow(const Record& r, const QString& snapHost)
     return cells;
 }
 
+void SheetRowUtf8::addText(std::string_view utf8)
+{
+    cells.push_back({static_cast<uint32_t>(texts.size()), static_cast<uint32_t>(utf8.size()), false, 0});
+    texts.append(utf8);
+    texts += '\0';
+}
+
+void toSheetRowUtf8(const QList<Cell>& cells, SheetRowUtf8& out)
+{
+    out.clear();
+    for (const Cell& cell : cells) {
+        if (cell.number) {
+            out.addNumber(*cell.number);
+        } else {
+            const QByteArray utf8 = cell.text.left(kMaxCellText).toUtf8();
+            out.addText(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+        }
+    }
+}
+
+namespace {
+
+// Whether QString::fromUtf8() would keep every byte: no invalid, overlong or surrogate
+// sequence that would become a replacement character.
+bool validUtf8(std::string_view t)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(t.data());
+    const auto* end = p + t.size();
+    while (p < end) {
+        const unsigned char b = *p;
+        if (b < 0x80) {
+            ++p;
+            continue;
+        }
+        const int n = b >= 0xF8 ? 0 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
+        if (n == 0 || end - p < n)
+            return false;
+        char32_t cp = b & (0x7F >> n);
+        for (int k = 1; k < n; ++k) {
+            if ((p[k] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[k] & 0x3F);
+        }
+        if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+            (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+            return false;
+        p += n;
+    }
+    return true;
+}
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// A text cell as textOf() and the cut would give it: the text itself, or nothing for NULL.
+// QString::fromUtf8() drops a byte order mark at the start, and so does this.
+bool rawText(const RawValue& v, SheetRowUtf8& out)
+{
+    if (v.type == RawValue::Type::Null) {
+        out.addText({});
+        return true;
+    }
+    // In UTF-8 a text never has fewer bytes than UTF-16 units: one this short needs no cut.
+    if (v.type != RawValue::Type::Text || v.text.size() > static_cast<size_t>(kMaxCellText) ||
+        !validUtf8(v.text))
+        return false;
+    out.addText(v.text.substr(v.text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0));
+    return true;
+}
+
+bool visibleAscii(char c)
+{
+    return c > 0x20 && c < 0x7F;
+}
+
+} // namespace
+
+bool ratingSheetRowUtf8(const RawValue* values, size_t count, std::string_view snapHostUtf8,
+                        SheetRowUtf8& out)
+{
+    out.clear();
+    const RatingFields& f = ratingFields();
+    for (const Field* each :
+         {&f.pj, &f.pjName, &f.buyer, &f.jg, &f.pjsj, &f.itemTitle, &f.pjInfo, &f.pjjs, &f.trade, &f.itemId})
+        if (each->index < 0 || static_cast<size_t>(each->index) >= count)
+            return false;
+    if (!rawText(values[f.pj.index], out) || !rawText(values[f.pjName.index], out))
+        return false;
+
+    const RawValue& buyer = values[f.buyer.index];
+    if (buyer.type == RawValue::Type::Integer)
+        out.addText(buyer.integer != 0 ? "(买家)" : "(卖家)");
+    else if (buyer.type == RawValue::Type::Null)
+        out.addText("(卖家)");
+    else
+        return false;
+
+    const RawValue& price = values[f.jg.index];
+    if (price.type == RawValue::Type::Float)
+        out.addNumber(price.real);
+    else if (price.type == RawValue::Type::Integer)
+        out.addNumber(static_cast<double>(price.integer));
+    else if (price.type == RawValue::Type::Null)
+        out.addText({});
+    else
+        return false;
+
+    // The display form of a stored time: the hour without its leading zero.
+    const RawValue& when = values[f.pjsj.index];
+    if (when.type == RawValue::Type::Text) {
+        static constexpr char kShape[] = "0000-00-00 00:00:00";
+        const std::string_view t = when.text;
+        if (t.size() != 19)
+            return false;
+        for (size_t i = 0; i < 19; ++i)
+            if (kShape[i] == '0' ? (t[i] < '0' || t[i] > '9') : t[i] != kShape[i])
+                return false;
+        char display[19];
+        size_t n = 0;
+        for (size_t i = 0; i < 19; ++i)
+            if (i != 11 || t[11] != '0')
+                display[n++] = t[i];
+        out.addText(std::string_view(display, n));
+    } else if (when.type == RawValue::Type::Null) {
+        out.addText({});
+    } else {
+        return false;
+    }
+
+    if (!rawText(values[f.itemTitle.index], out) || !rawText(values[f.pjInfo.index], out) ||
+        !rawText(values[f.pjjs.index], out))
+        return false;
+
+    const RawValue& trade = values[f.trade.index];
+    const RawValue& item = values[f.itemId.index];
+    if (trade.type == RawValue::Type::Null) {
+        static const std::string noLink = QString::fromUtf16(kNoLink).toStdString();
+        out.addText(noLink);
+        return true;
+    }
+    if (trade.type != RawValue::Type::Text ||
+        (item.type != RawValue::Type::Text && item.type != RawValue::Type::Null) ||
+        trade.text.starts_with(kByteOrderMark) || item.text.starts_with(kByteOrderMark))
+        return false;
+    static constexpr std::string_view kPath = "/auction/snap_detail.htm?trade_id=";
+    static constexpr std::string_view kItem = "&auction_id=";
+    const size_t start = out.texts.size();
+    out.texts.append(snapHostUtf8);
+    out.texts.append(kPath);
+    out.texts.append(trade.text);
+    out.texts.append(kItem);
+    if (item.type == RawValue::Type::Text)
+        out.texts.append(item.text);
+    const std::string_view link(out.texts.data() + start, out.texts.size() - start);
+    // The link is trimmed and cut: only one that starts and ends with a visible ASCII
+    // character and is short enough is sure to need neither.
+    if (link.size() > static_cast<size_t>(kMaxCellText) || !visibleAscii(link.front()) ||
+        !visibleAscii(link.back()) || !validUtf8(link))
+        return false;
+    out.cells.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(link.size()), false, 0});
+    out.texts += '\0';
+    return true;
+}
+
 } // namespace exportlayout

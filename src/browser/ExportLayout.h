@@ -3,7 +3,11 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // What the copies and the exports write for one shop or one rating: the columns in order,
 // their labels and headers, and the derived values (member id, snapshot link, CSV cleaning).
@@ -66,5 +70,60 @@ struct Cell
 };
 QStringList sheetHeaders(Kind kind);
 QList<Cell> sheetRow(const Record& record, const QString& snapHost);
+
+// The largest text a spreadsheet cell holds, in UTF-16 units; longer texts are cut.
+inline constexpr int kMaxCellText = 32767;
+
+// One row's cells as the spreadsheet library takes them: every text in UTF-8, cut to
+// kMaxCellText and ended by a NUL, all in one buffer, so a row costs no allocation per cell.
+struct SheetRowUtf8
+{
+    struct Cell
+    {
+        uint32_t offset = 0; // of the text in texts
+        uint32_t size = 0;   // 0 and no number: an empty cell, nothing is written
+        bool isNumber = false;
+        double number = 0;
+    };
+    std::string texts;
+    std::vector<Cell> cells;
+
+    void clear()
+    {
+        texts.clear();
+        cells.clear();
+    }
+    void addText(std::string_view utf8);
+    void addNumber(double value) { cells.push_back({0, 0, true, value}); }
+    const char* text(const Cell& cell) const { return texts.data() + cell.offset; }
+};
+
+// sheetRow()'s cells in that form.
+void toSheetRowUtf8(const QList<Cell>& cells, SheetRowUtf8& out);
+
+// One stored value as the engine hands it over, before it becomes a QVariant; a text is
+// borrowed from the engine and valid while the row is.
+struct RawValue
+{
+    enum class Type
+    {
+        Null,
+        Integer,
+        Float,
+        Text,
+        Other, // anything the fast path does not read (a blob)
+    };
+    Type type = Type::Null;
+    qint64 integer = 0;
+    double real = 0;
+    std::string_view text;
+};
+
+// toSheetRowUtf8(sheetRow()) of a rating on its stored values (in recordColumns() order),
+// without QVariant or UTF-16: for texts held as valid UTF-8 texts short enough to need no cut,
+// a price as a number, a time in the stored form and a boolean as an integer. False (out
+// unspecified) for a row that needs the general way.
+bool ratingSheetRowUtf8(const RawValue* values, size_t count, std::string_view snapHostUtf8,
+                        SheetRowUtf8& out);
 
 } // namespace exportlayout

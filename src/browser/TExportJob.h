@@ -58,7 +58,7 @@ public:
                       const std::atomic<bool>* cancel = nullptr);
 
     // The largest text a spreadsheet cell holds; longer texts are cut.
-    static constexpr int kMaxCellText = 32767;
+    static constexpr int kMaxCellText = exportlayout::kMaxCellText;
 };
 
 Q_DECLARE_METATYPE(TExportJob::Result)

@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <map>
 
 using exportlayout::Kind;
 using exportlayout::Record;
@@ -333,6 +334,9 @@ TEST_F(ExportFixture, CsvLinesReadStraightFromTheFileEqualTheLayoutsLines)
               "2026-02-03 04:05:06", "I1", "标,题, 😀", "多\r\n行\u2028评价", QString::fromUtf8("解\u202f释"),
               "T,1");
     addRating(dm, shop, "中评", true, "", "19.99", "2026-02-03 14:05:06", QString(), "", "", "", "T2");
+    // A text beginning with a byte order mark loses it on the way to a QString.
+    addRating(dm, shop, "好评", true, QString::fromUtf16(u"\uFEFF买家"), "1", "2026-02-03 14:05:06", "I2",
+              "t", QString::fromUtf16(u"\uFEFF评价"), "", "T5");
     // A link ending in a blank, a time not in the stored form and a price held as text go
     // the general way, and come out the same.
     addRating(dm, shop, "坏评", true, "x", "1e21", "2026-02-03 00:00:00", "I3 ", "t", "c", "e", "T3");
@@ -348,7 +352,194 @@ TEST_F(ExportFixture, CsvLinesReadStraightFromTheFileEqualTheLayoutsLines)
         ASSERT_TRUE(dm.tb_pjinfo->MoveTo(static_cast<int>(k) + 1));
         want += exportlayout::csvLine(current(dm.tb_pjinfo, Kind::Ratings), browserdata::kSnapHost) + "\r\n";
     }
-    EXPECT_EQ(rows.size(), 8u);
+    EXPECT_EQ(rows.size(), 9u);
     EXPECT_EQ(QString::fromStdString(gbk::toUtf8(readAll(dir.filePath("fast.csv")).toStdString())), want);
     EXPECT_EQ(readAll(dir.filePath("fast.csv")), QByteArray::fromStdString(gbk::fromQString(want)));
+}
+
+namespace {
+
+// One stored rating value, given once and handed over both ways: as the engine's raw value
+// and as the QVariant the general path reads.
+struct Stored
+{
+    exportlayout::RawValue::Type type = exportlayout::RawValue::Type::Null;
+    std::string bytes; // a text's or a blob's
+    qint64 integer = 0;
+    double real = 0;
+};
+
+Stored text(std::string bytes)
+{
+    return {exportlayout::RawValue::Type::Text, std::move(bytes)};
+}
+Stored integer(qint64 v)
+{
+    return {exportlayout::RawValue::Type::Integer, {}, v};
+}
+Stored real(double v)
+{
+    return {exportlayout::RawValue::Type::Float, {}, 0, v};
+}
+Stored null()
+{
+    return {};
+}
+
+using StoredRow = std::map<QString, Stored>;
+
+// The usual rating: every value as the saver stores it.
+StoredRow usualRating()
+{
+    return {
+        {"pj", text("好评")},    {"buyerOrSaler", integer(1)},        {"pjName", text("买家甲")},
+        {"itemId", text("I1")},  {"itemTitle", text("标题 <b>&\"'")}, {"pjsj", text("2026-02-03 04:05:06")},
+        {"jg", real(19.99)},     {"pjInfo", text("多\r\n行 评价")},   {"pjjs", text("")},
+        {"trade_id", text("T1")}};
+}
+
+struct BothWays
+{
+    bool fast = false;
+    exportlayout::SheetRowUtf8 fastRow, generalRow;
+};
+
+BothWays bothWays(const StoredRow& row)
+{
+    using Type = exportlayout::RawValue::Type;
+    std::vector<exportlayout::RawValue> raw;
+    QVariantList values;
+    for (const QString& column : exportlayout::recordColumns(Kind::Ratings)) {
+        static const Stored kNull;
+        const auto it = row.find(column);
+        const Stored& s = it == row.end() ? kNull : it->second;
+        exportlayout::RawValue v;
+        v.type = s.type;
+        v.integer = s.integer;
+        v.real = s.real;
+        v.text = s.bytes;
+        switch (s.type) {
+        case Type::Integer:
+            values << QVariant(s.integer);
+            break;
+        case Type::Float:
+            values << QVariant(s.real);
+            break;
+        case Type::Text:
+            values << QVariant(QString::fromUtf8(s.bytes.data(), static_cast<qsizetype>(s.bytes.size())));
+            break;
+        case Type::Other:
+            values << QVariant(QByteArray::fromStdString(s.bytes));
+            break;
+        case Type::Null:
+            values << QVariant();
+            break;
+        }
+        raw.push_back(v);
+    }
+    BothWays out;
+    out.fast = exportlayout::ratingSheetRowUtf8(raw.data(), raw.size(), browserdata::kSnapHost.toStdString(),
+                                                out.fastRow);
+    exportlayout::toSheetRowUtf8(
+        exportlayout::sheetRow(Record(Kind::Ratings, values), browserdata::kSnapHost), out.generalRow);
+    return out;
+}
+
+// What the library is handed for each cell: a number, or the text up to its first NUL (or
+// nothing for an empty one); a long text by its length and hash, to keep failures readable.
+std::vector<std::string> written(const exportlayout::SheetRowUtf8& row)
+{
+    std::vector<std::string> cells;
+    for (const auto& cell : row.cells) {
+        if (cell.isNumber) {
+            cells.push_back("number:" + std::to_string(cell.number));
+        } else if (cell.size == 0) {
+            cells.push_back("<empty>");
+        } else {
+            const std::string t = row.text(cell);
+            cells.push_back(t.size() <= 200 ? "text:" + t
+                                            : "text of " + std::to_string(t.size()) + " bytes, hash " +
+                                                  std::to_string(std::hash<std::string>()(t)));
+        }
+    }
+    return cells;
+}
+
+} // namespace
+
+TEST(ExportLayout, SheetCellsReadStraightFromTheStoredValuesEqualTheLayoutsCells)
+{
+    struct Case
+    {
+        const char* what;
+        StoredRow row;
+        bool fast;
+    };
+    std::vector<Case> cases;
+    auto with = [](std::initializer_list<std::pair<const QString, Stored>> changes) {
+        StoredRow row = usualRating();
+        for (const auto& [column, value] : changes)
+            row[column] = value;
+        return row;
+    };
+    cases.push_back({"usual", usualRating(), true});
+    cases.push_back({"seller, whole price, hour 14, no item",
+                     with({{"buyerOrSaler", integer(0)},
+                           {"jg", integer(30)},
+                           {"pjsj", text("2026-02-03 14:05:06")},
+                           {"itemId", null()}}),
+                     true});
+    cases.push_back({"nulls and no trade number",
+                     with({{"pj", null()},
+                           {"buyerOrSaler", null()},
+                           {"jg", null()},
+                           {"pjsj", null()},
+                           {"pjInfo", null()},
+                           {"trade_id", null()}}),
+                     true});
+    cases.push_back({"odd but valid texts",
+                     with({{"pjName", text("\xEF\xBB\xBF"
+                                           "bom \xEF\xBF\xBE 😀 =1+1")},
+                           {"pjInfo", text(std::string("before\0after", 12))},
+                           {"itemTitle", text(std::string(32767, 'x'))}}),
+                     true});
+    cases.push_back({"a text one byte too long for the quick check",
+                     with({{"itemTitle", text(std::string(32768, 'x'))}}), false});
+    std::string chinese;
+    for (int i = 0; i < 12000; ++i)
+        chinese += "字";
+    cases.push_back(
+        {"a long text of many bytes but few characters", with({{"pjInfo", text(chinese)}}), false});
+    cases.push_back({"a text longer than a cell", with({{"pjInfo", text(std::string(40000, 'y'))}}), false});
+    cases.push_back({"invalid UTF-8", with({{"pjjs", text("bad \xC3\x28 \xED\xA0\x80 \xF8")}}), false});
+    cases.push_back({"a link ending in a blank", with({{"itemId", text("I3 ")}}), false});
+    cases.push_back(
+        {"a link part with a byte order mark", with({{"trade_id", text("\xEF\xBB\xBFT1")}}), false});
+    cases.push_back({"a time not in the stored form", with({{"pjsj", text("2026-2-3")}}), false});
+    cases.push_back({"a price held as text", with({{"jg", text(" 12 ")}}), false});
+    cases.push_back({"a boolean held as text", with({{"buyerOrSaler", text("yes")}}), false});
+    cases.push_back({"a trade number held as a number", with({{"trade_id", integer(42)}}), false});
+    cases.push_back({"a blob", with({{"pj", {exportlayout::RawValue::Type::Other, "raw"}}}), false});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const BothWays both = bothWays(c.row);
+        EXPECT_EQ(both.fast, c.fast);
+        ASSERT_EQ(both.generalRow.cells.size(), 9u);
+        if (both.fast) {
+            EXPECT_EQ(written(both.fastRow), written(both.generalRow));
+        }
+    }
+    // The cells themselves, once: the price a number, the time without the hour's zero, the
+    // link built and the empty explanation left out.
+    const BothWays usual = bothWays(usualRating());
+    EXPECT_EQ(written(usual.fastRow),
+              (std::vector<std::string>{"text:好评", "text:买家甲", "text:(买家)", "number:19.990000",
+                                        "text:2026-02-03 4:05:06", "text:标题 <b>&\"'", "text:多\r\n行 评价",
+                                        "<empty>",
+                                        "text:" + browserdata::kSnapHost.toStdString() +
+                                            "/auction/snap_detail.htm?trade_id=T1&auction_id=I1"}));
+    // A text of more than a cell's characters is cut to exactly a cell's worth.
+    const BothWays tooLong = bothWays(with({{"pjInfo", text(std::string(40000, 'y'))}}));
+    EXPECT_EQ(tooLong.generalRow.cells[6].size, static_cast<uint32_t>(TExportJob::kMaxCellText));
 }
