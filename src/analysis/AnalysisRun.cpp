@@ -116,9 +116,8 @@ bool plainRunningSum(TConnection& connection)
     for (int i = 0; i < 10; ++i)
         running += 0.1;
     bool same = false;
-    if (statement.prepare(connection.handle(), QStringLiteral("SELECT sum(x) FROM (") +
-                                                   tenths.join(QStringLiteral(" UNION ALL ")) +
-                                                   QStringLiteral(")")) &&
+    if (statement.prepare(connection, QStringLiteral("SELECT sum(x) FROM (") +
+                                          tenths.join(QStringLiteral(" UNION ALL ")) + QStringLiteral(")")) &&
         statement.step())
         same = statement.column(0).toDouble() == running;
     known.store(same ? 1 : -1);
@@ -147,7 +146,7 @@ bool rankFromTally(TConnection& connection, const RankRequest& request, Result& 
         return false;
     TStatement statement;
     const keys::TallyPlan plan = keys::tallyPlan(request.range);
-    if (!statement.prepare(connection.handle(), keys::rankTallySql(request, plan)))
+    if (!statement.prepare(connection, keys::rankTallySql(request, plan)))
         return false;
     // The ends as the statement's parameters reach the engine: midnight of each date.
     auto stamp = [](const QDate& d) {

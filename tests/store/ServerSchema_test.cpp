@@ -57,8 +57,9 @@ const serverschema::Piece& piece(const QString& name)
 TEST(ServerSchema, HoldsTheFilesTablesViewAndIndexesAfterItsFunctions)
 {
     QStringList fileNames;
+    // The file's triggers and its ranking counts stay on the file.
     for (const schema::SchemaObject& o : schema::objects())
-        if (o.type != QLatin1String("trigger"))
+        if (o.type != QLatin1String("trigger") && !o.name.startsWith(QLatin1String("pjInfoTally")))
             fileNames << o.type + u'|' + o.name;
     QStringList serverNames;
     bool functionsDone = false;
