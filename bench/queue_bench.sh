@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
 # Mines 30 shops of 1,000 ratings each from the queue against a marketplace 100 ms away, with
 # one worker and then with three side by side (4 connections each), and prints both times.
-# Usage: bench/queue_bench.sh [BUILD_DIR]   (run by hand; not part of ctest)
+# Usage: bench/queue_bench.sh [BUILD_DIR] [server]   (run by hand; not part of ctest)
+# With "server" the queue and the ratings live on a local database server started here.
 set -euo pipefail
 build=${1:-build}
+engine=${2:-file}
 bin=$(cd "$build/bin" && pwd)
+here=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 market=
-trap 'kill $market 2>/dev/null || true; rm -rf "$work"' EXIT
+server_url=
+trap 'kill $market 2>/dev/null || true; [ -n "$server_url" ] && bash "$here/scripts/pg-local" stop "$work/pg" >/dev/null 2>&1; rm -rf "$work"' EXIT
+if [ "$engine" = server ]; then
+    server_url=$(bash "$here/scripts/pg-local" start "$work/pg")
+    psql_bin="$(bash "$here/scripts/pg-local" bindir)/psql"
+fi
 
 "$bin/kestrova-market" --port 0 --shops 30 --ratings 1000 --latency 100 >"$work/market.out" 2>&1 &
 market=$!
@@ -21,6 +29,10 @@ mine_with() { # workers; prints the seconds taken and the ratings stored
     local n=$1 dir=$work/workers-$1
     mkdir -p "$dir"
     printf '[Market]\r\nRatingHost=%s\r\nDomain=127.0.0.1\r\n[Net]\r\nConnections=4\r\n' "$base" >"$dir/config.ini"
+    if [ -n "$server_url" ]; then
+        "$psql_bin" -X -q "$server_url" -c "CREATE DATABASE w$n" >/dev/null
+        printf '[Database]\r\nUrl=%s\r\n' "${server_url%/*}/w$n" >>"$dir/config.ini"
+    fi
     "$bin/kestrova-cli" --data-dir "$dir" queue add "${urls[@]}" >/dev/null
     local s e pids=()
     s=$(date +%s.%N)

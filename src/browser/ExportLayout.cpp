@@ -314,6 +314,24 @@ void toSheetRowUtf8(const QList<Cell>& cells, SheetRowUtf8& out)
     }
 }
 
+int utf8Sequence(const unsigned char* p, const unsigned char* end, char32_t* cp)
+{
+    const unsigned char b = *p;
+    const int n = b >= 0xF8 ? 0 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
+    if (n == 0 || end - p < n)
+        return 0;
+    char32_t c = b & (0x7F >> n);
+    for (int k = 1; k < n; ++k) {
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (p[k] & 0x3F);
+    }
+    if ((n == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) || (n == 4 && (c < 0x10000 || c > 0x10FFFF)))
+        return 0;
+    *cp = c;
+    return n;
+}
+
 namespace {
 
 // Whether QString::fromUtf8() would keep every byte: no invalid, overlong or surrogate
@@ -328,17 +346,9 @@ bool validUtf8(std::string_view t)
             ++p;
             continue;
         }
-        const int n = b >= 0xF8 ? 0 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
-        if (n == 0 || end - p < n)
-            return false;
-        char32_t cp = b & (0x7F >> n);
-        for (int k = 1; k < n; ++k) {
-            if ((p[k] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (p[k] & 0x3F);
-        }
-        if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-            (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+        char32_t cp = 0;
+        const int n = utf8Sequence(p, end, &cp);
+        if (n == 0)
             return false;
         p += n;
     }

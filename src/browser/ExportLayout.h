@@ -126,4 +126,9 @@ struct RawValue
 bool ratingSheetRowUtf8(const RawValue* values, size_t count, std::string_view snapHostUtf8,
                         SheetRowUtf8& out);
 
+// The length of the well-formed UTF-8 sequence of the non-ASCII lead byte at p (before end),
+// with its code point in *cp; 0 for bytes QString::fromUtf8() would not keep (invalid,
+// overlong, surrogate, beyond U+10FFFF).
+int utf8Sequence(const unsigned char* p, const unsigned char* end, char32_t* cp);
+
 } // namespace exportlayout

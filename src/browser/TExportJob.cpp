@@ -398,17 +398,9 @@ private:
                 ++p;
                 continue;
             }
-            const int n = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
-            if (n == 0 || end - p < n)
-                return false;
-            char32_t cp = b & (0x7F >> n);
-            for (int k = 1; k < n; ++k) {
-                if ((p[k] & 0xC0) != 0x80)
-                    return false;
-                cp = (cp << 6) | (p[k] & 0x3F);
-            }
-            if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-                (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+            char32_t cp = 0;
+            const int n = exportlayout::utf8Sequence(p, end, &cp);
+            if (n == 0)
                 return false;
             if (!QChar::isSpace(cp))
                 out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(n));

@@ -155,6 +155,17 @@ bool TConnection::open(const QString& path)
     return true;
 }
 
+bool TConnection::commitMend(bool fresh, const QStringList& added)
+{
+    if (!commit()) {
+        failOpen(m_error);
+        return false;
+    }
+    if (!fresh)
+        m_mended = added;
+    return true;
+}
+
 void TConnection::failOpen(const QString& message)
 {
     const QString where =
@@ -247,13 +258,7 @@ bool TConnection::ensureServerSchema()
         if (piece.type != QLatin1String("function"))
             missing << piece.type + u' ' + piece.name;
     }
-    if (!commit()) {
-        failOpen(m_error);
-        return false;
-    }
-    if (!fresh)
-        m_mended = missing;
-    return true;
+    return commitMend(fresh, missing);
 }
 
 bool TConnection::serverExec(const QString& sql)
@@ -384,13 +389,7 @@ bool TConnection::ensureSchema()
         m_error = error;
         return false;
     }
-    if (!commit()) {
-        failOpen(m_error);
-        return false;
-    }
-    if (!fresh)
-        m_mended = missing;
-    return true;
+    return commitMend(fresh, missing);
 }
 
 bool TConnection::soundFile()

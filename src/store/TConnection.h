@@ -100,6 +100,8 @@ private:
     bool missingPieces(QStringList& missing, QStringList& statements, bool& fresh);
     bool soundFile();
     void failOpen(const QString& message);
+    // Commits the schema's new pieces and records them as mended unless the store was new.
+    bool commitMend(bool fresh, const QStringList& added);
     void noticeBuild(const QString& piece);
 
     sqlite3* m_db = nullptr;

@@ -137,6 +137,26 @@ protected:
         return r;
     }
 
+    // The rows of one cursor of both stores under the filter, for each sort.
+    void expectSameKeys(TTable* TDM::*table, const QString& filter, const QStringList& sorts)
+    {
+        for (const QString& sort : sorts) {
+            SCOPED_TRACE((filter + " / " + sort).toStdString());
+            std::vector<qlonglong> keys[2];
+            TDM* both[] = {&file, &server};
+            for (int e = 0; e < 2; ++e) {
+                TTable* t = both[e]->*table;
+                t->Close();
+                ASSERT_TRUE(t->SetFilter(filter)) << t->lastError().toStdString();
+                ASSERT_TRUE(t->SetFiltered(!filter.isEmpty()));
+                ASSERT_TRUE(t->SetSort(sort)) << t->lastError().toStdString();
+                ASSERT_TRUE(t->Open()) << t->lastError().toStdString();
+                keys[e] = t->Keys();
+            }
+            EXPECT_EQ(keys[0], keys[1]);
+        }
+    }
+
     QTemporaryDir m_dir;
     QString m_url;
     TDM file;
@@ -201,41 +221,13 @@ TEST_F(CrossEngine, FiltersAndSortsSelectTheSameRowsInTheSameOrder)
                                      "pjInfo like %非常\"好%",
                                      "itemId like %i1%",
                                      "dian_id =1 and jg <= 19.9 and pjName like %买家1%"};
-    const QString ratingSorts[] = {"", "jg DESC ", "pjsj", "itemTitle, jg DESC ", "itemId DESC , pjsj"};
+    const QStringList ratingSorts{"", "jg DESC ", "pjsj", "itemTitle, jg DESC ", "itemId DESC , pjsj"};
     for (const QString& filter : ratingFilters)
-        for (const QString& sort : ratingSorts) {
-            SCOPED_TRACE((filter + " / " + sort).toStdString());
-            std::vector<qlonglong> keys[2];
-            TDM* both[] = {&file, &server};
-            for (int e = 0; e < 2; ++e) {
-                TTable* t = both[e]->tb_pjinfo;
-                t->Close();
-                ASSERT_TRUE(t->SetFilter(filter)) << t->lastError().toStdString();
-                ASSERT_TRUE(t->SetFiltered(!filter.isEmpty()));
-                ASSERT_TRUE(t->SetSort(sort)) << t->lastError().toStdString();
-                ASSERT_TRUE(t->Open()) << t->lastError().toStdString();
-                keys[e] = t->Keys();
-            }
-            EXPECT_EQ(keys[0], keys[1]);
-        }
+        expectSameKeys(&TDM::tb_pjinfo, filter, ratingSorts);
     const QString shopFilters[] = {"", "salelevel >=5", "addr = '杭州'", "dianzhu like %SHOP%",
                                    "buyerCredit > 98"};
     for (const QString& filter : shopFilters)
-        for (const QString& sort : {QString(), QStringLiteral("addr"), QStringLiteral("buyerCredit DESC ")}) {
-            SCOPED_TRACE((filter + " / " + sort).toStdString());
-            std::vector<qlonglong> keys[2];
-            TDM* both[] = {&file, &server};
-            for (int e = 0; e < 2; ++e) {
-                TTable* t = both[e]->tb_dianbase;
-                t->Close();
-                ASSERT_TRUE(t->SetFilter(filter)) << t->lastError().toStdString();
-                ASSERT_TRUE(t->SetFiltered(!filter.isEmpty()));
-                ASSERT_TRUE(t->SetSort(sort)) << t->lastError().toStdString();
-                ASSERT_TRUE(t->Open()) << t->lastError().toStdString();
-                keys[e] = t->Keys();
-            }
-            EXPECT_EQ(keys[0], keys[1]);
-        }
+        expectSameKeys(&TDM::tb_dianbase, filter, {QString(), "addr", "buyerCredit DESC "});
 }
 
 TEST_F(CrossEngine, ExportFilesAreByteForByteTheSame)
