@@ -13,6 +13,7 @@ market=
 server_url=
 trap 'kill $market 2>/dev/null || true; [ -n "$server_url" ] && bash "$here/scripts/pg-local" stop "$work/pg" >/dev/null 2>&1; rm -rf "$work"' EXIT
 if [ "$engine" = server ]; then
+    chmod 755 "$work" # the server runs as its own user when started as root
     server_url=$(bash "$here/scripts/pg-local" start "$work/pg")
     psql_bin="$(bash "$here/scripts/pg-local" bindir)/psql"
 fi
