@@ -108,13 +108,17 @@ bool TSaveBarGain::store(int& stored, int& failed, QString& error)
     }
     TQuery insert(&connection, QStringLiteral("ADOQuery2"));
     insert.SetSQL(QString::fromLatin1(kInsertSql));
-    // On a server the rows go many to a statement: the same columns and conversions.
+    // On a server the rows go many to a statement: the insert's own columns, in its order,
+    // with the same conversions.
     std::unique_ptr<TBatchInsert> batch;
-    if (connection.engine() == TConnection::Engine::Postgres)
-        batch = std::make_unique<TBatchInsert>(connection, QStringLiteral("pjinfo"),
-                                               QStringList{"dian_id", "pj", "buyerorSaler", "pjsj",
-                                                           "trade_id", "itemid", "itemtitle", "pjName", "jg",
-                                                           "pjinfo", "pjjs", "itemId_pjsj"});
+    if (connection.engine() == TConnection::Engine::Postgres) {
+        const QString sql = QString::fromLatin1(kInsertSql);
+        const qsizetype open = sql.indexOf(u'(');
+        QStringList columns = sql.mid(open + 1, sql.indexOf(u')') - open - 1).split(u',');
+        for (QString& c : columns)
+            c = c.trimmed();
+        batch = std::make_unique<TBatchInsert>(connection, QStringLiteral("pjinfo"), columns);
+    }
     int shownPercent = -1;
     for (int i = 0; i < n; ++i) {
         const RatingRecord& r = (*m_ratings)[i].second;

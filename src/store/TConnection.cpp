@@ -5,6 +5,7 @@
 #include "store/Schema.h"
 #include "store/ServerSchema.h"
 #include "store/SqlFunctions.h"
+#include "store/TStatement.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -99,20 +100,9 @@ void TConnection::noticeBuild(const QString& piece)
     if (!buildNotice() || !piece.startsWith(QLatin1String("index pjInfo")))
         return;
     qint64 rows = 0;
-    if (m_pg) {
-        PGresult* r = PQexec(m_pg, "SELECT count(*) FROM pjInfo");
-        if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1)
-            rows = std::strtoll(PQgetvalue(r, 0, 0), nullptr, 10);
-        PQclear(r);
-        if (rows > 0)
-            buildNotice()(QStringLiteral("adding %1 to %2 ratings ...").arg(piece).arg(rows));
-        return;
-    }
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(m_db, "SELECT count(*) FROM pjInfo", -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW)
-        rows = sqlite3_column_int64(stmt, 0);
-    sqlite3_finalize(stmt);
+    TStatement count;
+    if (count.prepare(*this, QStringLiteral("SELECT count(*) FROM pjInfo")) && count.step())
+        rows = count.column(0).toLongLong();
     if (rows > 0)
         buildNotice()(QStringLiteral("adding %1 to %2 ratings ...").arg(piece).arg(rows));
 }

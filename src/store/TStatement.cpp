@@ -306,7 +306,8 @@ bool TStatement::prepareServer()
         m_code = SQLITE_IOERR;
         return false;
     }
-    const pgdialect::Statement text = pgdialect::rewrite(dialect::rewrite(m_sql));
+    const QString written = dialect::rewrite(m_sql);
+    const pgdialect::Statement text = pgdialect::rewrite(written);
     QString bare = text.sql.trimmed();
     while (bare.endsWith(u';'))
         bare.chop(1);
@@ -320,7 +321,7 @@ bool TStatement::prepareServer()
     // Parameters meeting a column get its type: one used as a time and as a text
     // (substr(:beginDate,1,13)) would otherwise be inferred as text and fail the comparison.
     std::vector<Oid> declared;
-    for (const QString& type : pgdialect::parameterTypes(dialect::rewrite(m_sql), text))
+    for (const QString& type : pgdialect::parameterTypes(written, text))
         declared.push_back(serverTypeOid(type));
     PGresult* r = PQprepare(pg, name.constData(), bare.toUtf8().constData(),
                             static_cast<int>(declared.size()), declared.empty() ? nullptr : declared.data());
