@@ -53,65 +53,121 @@ TallyPlan tallyPlan(const Range& range)
     return plan;
 }
 
-QString rankTallySql(const RankRequest& request, const TallyPlan& plan)
+namespace {
+
+// How one flavour of the tallied ranking names its parameters and reads its tally.
+struct TallySpelling
+{
+    QString shop, begin, end, pj;
+    QString firstMonth, firstStart, firstAfter, lastMonth, lastStart, lastAfter;
+    QString sold, bought;
+    QString tally;      // SELECT dian_id,itemTitle,itemId,jg,n FROM ... WHERE , then the filter
+    QString tallyRated; // what the tally adds to a rating's filter
+    QString tallyEnd;   // after the tally's months
+    QString outer;      // the grouping around the parts, %1 the parts
+};
+
+QString rankTallySql(const RankRequest& request, const TallyPlan& plan, const TallySpelling& w)
 {
     const bool rated = isRated(request.range.pj);
-    const QString filter = QStringLiteral("dian_id=?1 AND buyerOrSaler=") +
-                           (request.kind == TradeKind::Bought ? QStringLiteral("0") : QStringLiteral("1")) +
-                           (rated ? QStringLiteral(" AND pj=?4") : QString());
-    const QString inside =
-        rated ? QStringLiteral("pjsj>=?2 AND pjsj<=?3") : QStringLiteral("pjsj>?2 AND pjsj<=?3");
-    const QString before = rated ? QStringLiteral("pjsj<?2") : QStringLiteral("pjsj<=?2");
+    const QString filter = QStringLiteral("dian_id=%1 AND buyerOrSaler=%2")
+                               .arg(w.shop, request.kind == TradeKind::Bought ? w.bought : w.sold) +
+                           (rated ? QStringLiteral(" AND pj=") + w.pj : QString());
+    const QString inside = rated ? QStringLiteral("pjsj>=%1 AND pjsj<=%2").arg(w.begin, w.end)
+                                 : QStringLiteral("pjsj>%1 AND pjsj<=%2").arg(w.begin, w.end);
+    const QString before = (rated ? QStringLiteral("pjsj<") : QStringLiteral("pjsj<=")) + w.begin;
     auto ratings = [&](const char* n, const QString& where) {
         return QStringLiteral("SELECT dian_id,itemTitle,itemId,jg,%1 FROM pjInfo WHERE %2 AND %3")
             .arg(QLatin1String(n), filter, where);
     };
     // Every rating of a month strictly between the ends' months lies inside the range.
-    QStringList months{QStringLiteral("month>?5 AND month<?7")};
+    QStringList months{QStringLiteral("month>%1 AND month<%2").arg(w.firstMonth, w.lastMonth)};
     QStringList parts;
-    auto endMonth = [&](const char* month, const char* after, bool readInside) {
-        const QString in =
-            QStringLiteral("pjsj>=%1 AND pjsj<%2").arg(QLatin1String(month), QLatin1String(after));
+    auto endMonth = [&](const QString& month, const QString& start, const QString& after, bool readInside) {
+        const QString in = QStringLiteral("pjsj>=%1 AND pjsj<%2").arg(start, after);
         if (readInside) {
             parts << ratings("1", in + QStringLiteral(" AND ") + inside);
             return;
         }
-        months << QStringLiteral("month=") + QLatin1String(month);
+        months << QStringLiteral("month=") + month;
         parts << ratings("-1", in + QStringLiteral(" AND ") + before);
-        parts << ratings("-1", in + QStringLiteral(" AND pjsj>?3"));
+        parts << ratings("-1", in + QStringLiteral(" AND pjsj>") + w.end);
     };
-    endMonth("?5", "?6", plan.beginInside);
+    endMonth(w.firstMonth, w.firstStart, w.firstAfter, plan.beginInside);
     if (!plan.oneMonth)
-        endMonth("?7", "?8", plan.endInside);
-    // The tally's months added up in its index order, before the few days read beside them.
-    parts.prepend(QStringLiteral("SELECT dian_id,itemTitle,itemId,jg,sum(n) AS n FROM pjInfoTally WHERE ") +
-                  filter + QStringLiteral(" AND (") + months.join(QStringLiteral(" OR ")) +
-                  QStringLiteral(") GROUP BY itemTitle,itemId,jg"));
-    return QStringLiteral("SELECT itemTitle,itemId,jg,sum(n),dian_id,typeof(jg),CAST(jg AS REAL) FROM (") +
-           parts.join(QStringLiteral(" UNION ALL ")) +
-           QStringLiteral(") GROUP BY itemTitle,itemId,jg HAVING sum(n)>0");
+        endMonth(w.lastMonth, w.lastStart, w.lastAfter, plan.endInside);
+    // The tally's months first, before the few days read beside them.
+    parts.prepend(w.tally + filter + (rated ? w.tallyRated : QString()) + QStringLiteral(" AND (") +
+                  months.join(QStringLiteral(" OR ")) + u')' + w.tallyEnd);
+    return w.outer.arg(parts.join(QStringLiteral(" UNION ALL ")));
 }
 
-QString bucketSql(bool rated, bool sellerOnly)
+} // namespace
+
+QString rankTallySql(const RankRequest& request, const TallyPlan& plan)
+{
+    static const TallySpelling w{
+        "?1", "?2", "?3", "?4", "?5", "?5", "?6", "?7", "?7", "?8", "1", "0",
+        "SELECT dian_id,itemTitle,itemId,jg,sum(n) AS n FROM pjInfoTally WHERE ", "",
+        // Added up in the tally's index order.
+        " GROUP BY itemTitle,itemId,jg",
+        "SELECT itemTitle,itemId,jg,sum(n),dian_id,typeof(jg),CAST(jg AS REAL) FROM (%1) GROUP BY "
+        "itemTitle,itemId,jg HAVING sum(n)>0"};
+    return rankTallySql(request, plan, w);
+}
+
+QString serverRankTallySql(const RankRequest& request, const TallyPlan& plan)
+{
+    static const TallySpelling w{
+        ":dianId",
+        ":beginDate",
+        ":endDate",
+        ":spj",
+        ":firstMonth",
+        ":firstStart",
+        ":firstAfter",
+        ":lastMonth",
+        ":lastStart",
+        ":lastAfter",
+        "true",
+        "false",
+        "SELECT dian_id,CASE WHEN (nulls & 1)=1 THEN NULL ELSE itemTitle END AS itemTitle,"
+        "CASE WHEN (nulls & 2)=2 THEN NULL ELSE itemId END AS itemId,"
+        "CASE WHEN (nulls & 4)=4 THEN NULL ELSE jg END AS jg,n FROM pjInfoRankTally WHERE n<>0 AND ",
+        " AND nulls<8",
+        "",
+        "SELECT itemTitle,itemId,jg,CAST(sum(n) AS bigint),dian_id FROM (%1) u GROUP BY "
+        "itemTitle,itemId,jg,dian_id HAVING sum(n)>0 ORDER BY itemTitle,itemId,jg"};
+    return rankTallySql(request, plan, w);
+}
+
+QString bucketSql(bool rated, bool sellerOnly, bool fromTally)
 {
     const QString key = QLatin1String(schema::hourKeySql());
+    const QString trade = sellerOnly ? QStringLiteral("buyerOrSaler=true and ") : QString();
     const QString head =
         QStringLiteral("select dian_id,sum(jg),count(itemId),count(*),%1 from pjinfo where ").arg(key) +
-        (sellerOnly ? QStringLiteral("buyerOrSaler=true and ") : QString()) +
-        (rated ? QStringLiteral("pj=:spj and ") : QString());
+        trade + (rated ? QStringLiteral("pj=:spj and ") : QString());
     // dian_id is grouped too: fixed by the condition, but the server wants every selected
     // column grouped.
     const QString tail = QStringLiteral("dian_id=:dianId group by dian_id,%1").arg(key);
     // A text's prefix keeps its order, so every rating of an hour strictly between the
     // range's first and last hour lies inside the range: those hours are read by their key
     // alone, and only the two end hours test the time itself as the statements do.
-    const QString inner =
-        QStringLiteral("%1>substr(:beginDate,1,13) and %1<substr(:endDate,1,13) and ").arg(key);
+    const QString inner = QStringLiteral("%1>substr(:beginDate,1,13) and %1<substr(:endDate,1,13) and ");
     const QString ends =
         QStringLiteral("%1 in (substr(:beginDate,1,13),substr(:endDate,1,13)) and ").arg(key) +
         (rated ? QStringLiteral("+pjsj>=:beginDate and +pjsj<=:endDate and ")
                : QStringLiteral("+pjsj>:beginDate and +pjsj<=:endDate and "));
-    return head + inner + tail + QStringLiteral(" union all ") + head + ends + tail;
+    const QString innerHours =
+        fromTally ? QStringLiteral("select dian_id,CASE WHEN sum(priced)>0 THEN CAST(sum(amount) AS double "
+                                   "precision) END,CAST(sum(items) AS bigint),CAST(sum(n) AS bigint),hourKey "
+                                   "from pjInfoHourTally where ") +
+                        trade + (rated ? QStringLiteral("pj=:spj and nulls<2 and ") : QString()) +
+                        inner.arg(QLatin1String("hourKey")) +
+                        QStringLiteral("dian_id=:dianId group by dian_id,hourKey having sum(n)>0")
+                  : head + inner.arg(key) + tail;
+    return innerHours + QStringLiteral(" union all ") + head + ends + tail;
 }
 
 namespace {

@@ -32,14 +32,21 @@ struct TallyPlan
 };
 TallyPlan tallyPlan(const Range& range);
 QString rankTallySql(const RankRequest& request, const TallyPlan& plan);
+// The same from a server's pjInfoRankTally (ServerTally.h), with named parameters: :dianId,
+// :beginDate, :endDate and :spj as the statement's, :firstMonth and :lastMonth the ends'
+// months ("yyyy-MM"), :firstStart, :firstAfter, :lastStart and :lastAfter the times their
+// months start and the next months start. Rows: itemTitle, itemId, jg, the number of
+// ratings, dian_id, in the group order the file gives.
+QString serverRankTallySql(const RankRequest& request, const TallyPlan& plan);
 // "yyyy-MM" of a date, and the smallest text after every text that starts with it.
 QString monthOf(const QDate& date);
 QString afterMonth(const QString& month);
 
 // One row per hour of the range that has ratings (an end hour may come twice, after the
 // others): dian_id, sum(jg), count(itemId), count(*), the hour key. sellerOnly adds
-// "buyerOrSaler=true".
-QString bucketSql(bool rated, bool sellerOnly);
+// "buyerOrSaler=true". fromTally reads the hours inside the range from a server's
+// pjInfoHourTally (ServerTally.h) instead of the ratings.
+QString bucketSql(bool rated, bool sellerOnly, bool fromTally = false);
 
 struct Bucket
 {

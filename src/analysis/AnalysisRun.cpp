@@ -83,7 +83,8 @@ bool readBuckets(TConnection& connection, const Range& range, bool sellerOnly,
 {
     Result raw;
     buckets.clear();
-    if (!open(connection, keys::bucketSql(isRated(range.pj), sellerOnly), range, raw)) {
+    const bool server = connection.engine() == TConnection::Engine::Postgres;
+    if (!open(connection, keys::bucketSql(isRated(range.pj), sellerOnly, server), range, raw)) {
         error = raw.error;
         return false;
     }
@@ -138,13 +139,11 @@ int compareSums(const QVariant& a, const QVariant& b)
 
 } // namespace
 
-bool rankFromTally(TConnection& connection, const RankRequest& request, Result& result)
+namespace {
+
+// The file's tally and its positional parameters.
+bool prepareFileTally(TConnection& connection, const RankRequest& request, TStatement& statement)
 {
-    if (connection.engine() != TConnection::Engine::Sqlite || !plainRunningSum(connection))
-        return false;
-    if (!columnsOf(connection, rankSqlAllRows(request), result))
-        return false;
-    TStatement statement;
     const keys::TallyPlan plan = keys::tallyPlan(request.range);
     if (!statement.prepare(connection, keys::rankTallySql(request, plan)))
         return false;
@@ -165,25 +164,69 @@ bool rankFromTally(TConnection& connection, const RankRequest& request, Result& 
                         keys::afterMonth(last)};
     if (plan.oneMonth)
         values.removeLast(); // one end month: the text after it is not asked for twice
-    if (!statement.bindList(values))
+    return statement.bindList(values);
+}
+
+// A server's tally, its parameters named as the statement's.
+bool prepareServerTally(TConnection& connection, const RankRequest& request, TStatement& statement)
+{
+    if (!statement.prepare(connection, keys::serverRankTallySql(request, keys::tallyPlan(request.range))))
+        return false;
+    const Range& r = request.range;
+    auto monthStart = [](const QDate& d) {
+        return QDate(d.year(), d.month(), 1).toString(QStringLiteral("yyyy-MM-dd 00:00:00"));
+    };
+    QHash<QString, QVariant> params{
+        {QStringLiteral("dianid"), r.shop},
+        // The date fields' text, as the statement gets it.
+        {QStringLiteral("begindate"), formats::shortDate(r.begin)},
+        {QStringLiteral("enddate"), formats::shortDate(r.end)},
+        {QStringLiteral("firstmonth"), keys::monthOf(r.begin)},
+        {QStringLiteral("firststart"), monthStart(r.begin)},
+        {QStringLiteral("firstafter"), monthStart(r.begin.addMonths(1))},
+        {QStringLiteral("lastmonth"), keys::monthOf(r.end)},
+        {QStringLiteral("laststart"), monthStart(r.end)},
+        {QStringLiteral("lastafter"), monthStart(r.end.addMonths(1))},
+    };
+    if (isRated(r.pj))
+        params.insert(QStringLiteral("spj"), r.pj);
+    return statement.bind(params);
+}
+
+} // namespace
+
+bool rankFromTally(TConnection& connection, const RankRequest& request, Result& result)
+{
+    const bool server = connection.engine() == TConnection::Engine::Postgres;
+    // The server's sum over a price column of doubles is the running sum this code repeats.
+    if (!server && (connection.engine() != TConnection::Engine::Sqlite || !plainRunningSum(connection)))
+        return false;
+    if (!columnsOf(connection, rankSqlAllRows(request), result))
+        return false;
+    TStatement statement;
+    if (!(server ? prepareServerTally(connection, request, statement)
+                 : prepareFileTally(connection, request, statement)))
         return false;
     std::vector<QVariantList> rows;
     while (statement.step()) {
         const qlonglong n = statement.column(3).toLongLong();
         const QVariant item = statement.column(1);
-        const QString type = statement.column(5).toString();
+        const QVariant price = statement.column(2);
+        // The file keeps whole numbers as such; the server's prices are doubles.
+        const QString type = server ? (price.isNull() ? QStringLiteral("null") : QStringLiteral("real"))
+                                    : statement.column(5).toString();
         QVariant amount;
         if (type == QLatin1String("integer")) {
-            amount = QVariant(statement.column(2).toLongLong() * n);
+            amount = QVariant(price.toLongLong() * n);
         } else if (type != QLatin1String("null")) {
-            const double price = statement.column(6).toDouble();
+            const double each = server ? price.toDouble() : statement.column(6).toDouble();
             double sum = 0;
             for (qlonglong k = 0; k < n; ++k)
-                sum += price;
+                sum += each;
             amount = QVariant(sum);
         }
-        rows.push_back({amount, statement.column(0), item, statement.column(2),
-                        QVariant(item.isNull() ? 0LL : n), statement.column(4)});
+        rows.push_back({amount, statement.column(0), item, price, QVariant(item.isNull() ? 0LL : n),
+                        statement.column(4)});
     }
     if (!statement.error().isEmpty())
         return false;

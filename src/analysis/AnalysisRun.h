@@ -49,8 +49,9 @@ Result runTrend(TConnection& connection, const Range& range, TrendPeriod period,
                 const Progress& progress = {});
 Result runDist(TConnection& connection, const Range& range, DistPeriod period);
 // Every row of the ranking's statement, uncut and in its order, added up from the counts
-// table pjInfoTally. False when that cannot be done exactly: another engine, a file without
-// the table (one opened for reading only), or an engine whose sum() adds otherwise.
+// table pjInfoTally (on a server pjInfoRankTally). False when that cannot be done exactly: a
+// store without the table (a file opened for reading only), or a file engine whose sum()
+// adds otherwise.
 bool rankFromTally(TConnection& connection, const RankRequest& request, Result& result);
 // Every stored rating of the shop's given items, whatever their date, rating and trade type:
 // what the ranking's detail grid shows under each ranked item. One pass over the shop.

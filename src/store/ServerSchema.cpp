@@ -1,6 +1,7 @@
 #include "store/ServerSchema.h"
 
 #include "store/Schema.h"
+#include "store/ServerTally.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -187,9 +188,12 @@ void addTable(QList<Piece>& s, const QString& table)
         definitions << columnDefinition(name, type);
     s.append({QStringLiteral("table"), table,
               QStringLiteral("CREATE TABLE %1 (%2)").arg(table, definitions.join(QStringLiteral(", ")))});
+    const QString after =
+        table == QLatin1String("pjInfo") ? QStringLiteral("; ") + servertally::recountIfPresent() : QString();
     for (const auto& [name, type] : columns)
         s.append({QStringLiteral("column"), table + u'.' + name,
-                  QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(table, columnDefinition(name, type))});
+                  QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(table, columnDefinition(name, type)) +
+                      after});
 }
 
 QString quoted(const QString& text)
@@ -206,9 +210,10 @@ const QList<Piece>& objects()
     static const QList<Piece> all = [] {
         QList<Piece> s;
         addFunctions(s);
+        s.append(servertally::functionPieces());
         for (const schema::SchemaObject& o : schema::objects()) {
             // The file keeps the ranking's counts by triggers of its own dialect; the server
-            // ranks from the ratings themselves.
+            // keeps its own (ServerTally.h).
             if (o.name.startsWith(QLatin1String("pjInfoTally")))
                 continue;
             if (o.type == QLatin1String("table")) {
@@ -222,6 +227,7 @@ const QList<Piece>& objects()
                 s.append({o.type, o.name, o.sql});
             }
         }
+        s.append(servertally::tablePieces());
         return s;
     }();
     return all;
@@ -241,6 +247,8 @@ QString presentPiecesSql()
                "a.attrelid "
                "WHERE %2 AND c.relkind IN ('r', 'p') AND c.relname = lower(split_part(p.name, '.', 1)) "
                "AND a.attname = lower(split_part(p.name, '.', 2)) AND a.attnum > 0 AND NOT a.attisdropped) "
+               "WHEN 'trigger' THEN EXISTS (SELECT 1 FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid "
+               "WHERE %2 AND t.tgname = lower(p.name)) "
                "ELSE EXISTS (SELECT 1 FROM pg_class c WHERE %2 AND c.relname = lower(p.name) AND c.relkind "
                "IN "
                "(CASE p.type WHEN 'table' THEN 'r' WHEN 'view' THEN 'v' ELSE 'i' END, "

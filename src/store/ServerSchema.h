@@ -8,7 +8,7 @@
 // SqlFunctions.cpp), giving the same answers.
 namespace serverschema {
 
-// type: "function", "table", "column", "view" or "index". A function is named with its
+// type: "function", "table", "column", "view", "index" or "trigger". A function is named with its
 // argument types ("k_hour(timestamp)"), a column of dianBase or pjInfo as "table.column".
 struct Piece
 {
@@ -18,7 +18,8 @@ struct Piece
 };
 
 // Every piece in creation order: functions, then each table followed by its columns
-// (ALTER TABLE ... ADD COLUMN, so a dropped column is added back), the view, the indexes.
+// (ALTER TABLE ... ADD COLUMN, so a dropped column is added back), the view, the indexes,
+// the analyses' tallies and their triggers.
 // Function pieces are CREATE OR REPLACE and can be run again at any time.
 const QList<Piece>& objects();
 

@@ -97,7 +97,10 @@ void TConnection::setBuildNotice(BuildNotice notice)
 
 void TConnection::noticeBuild(const QString& piece)
 {
-    if (!buildNotice() || !piece.startsWith(QLatin1String("index pjInfo")))
+    // The server's tallies are counted from the ratings when their table is made.
+    const bool counts = piece.startsWith(QLatin1String("index pjInfo")) ||
+                        (m_engine == Engine::Postgres && piece.startsWith(QLatin1String("table pjInfo")));
+    if (!buildNotice() || !counts)
         return;
     qint64 rows = 0;
     TStatement count;

@@ -9,6 +9,7 @@
 #include "store/SqlDialect.h"
 #include "store/SqlFunctions.h"
 
+#include <QHash>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -20,7 +21,19 @@ struct Form
 {
     QString name;
     QString sql;
+    QString fileSql = {}; // what gives its rows on the file, when the file cannot run sql
 };
+
+// The ranking's groups and counts as the tally must give them.
+QString rankCounts(const RankRequest& r)
+{
+    const bool rated = isRated(r.range.pj);
+    return QStringLiteral("select itemTitle,itemId,jg,count(*),dian_id from pjinfo where dian_id=:dianId and "
+                          "buyerOrSaler=%1 and %2 group by itemTitle,itemId,jg,dian_id")
+        .arg(r.kind == TradeKind::Bought ? QStringLiteral("false") : QStringLiteral("true"),
+             rated ? QStringLiteral("pj=:spj and pjsj>=:beginDate and pjsj<=:endDate")
+                   : QStringLiteral("pjsj>:beginDate and pjsj<=:endDate"));
+}
 
 std::vector<Form> analysisStatements()
 {
@@ -39,6 +52,14 @@ std::vector<Form> analysisStatements()
                 out.push_back({n, analysis::rankSql(request)});
                 out.push_back({n + QStringLiteral(" all rows"), rankSqlAllRows(request)});
                 out.push_back({n + QStringLiteral(" keys"), keys::rankSql(request)});
+                // Every way of reading the ends' months beside the server's tally.
+                for (int plan = 0; plan < 3; ++plan) {
+                    keys::TallyPlan p;
+                    p.beginInside = plan != 0;
+                    p.endInside = plan == 1;
+                    out.push_back({n + QStringLiteral(" tally plan=%1").arg(plan),
+                                   keys::serverRankTallySql(request, p), rankCounts(request)});
+                }
             }
         for (TrendPeriod p : {TrendPeriod::Day, TrendPeriod::Week, TrendPeriod::Month, TrendPeriod::Quarter,
                               TrendPeriod::Year}) {
@@ -51,8 +72,11 @@ std::vector<Form> analysisStatements()
         for (DistPeriod p : {DistPeriod::Hour, DistPeriod::Month, DistPeriod::Quarter})
             out.push_back({QStringLiteral("distribution%1 period=%2").arg(r).arg(int(p)), distSql(p, rated)});
         for (bool sellerOnly : {false, true})
-            out.push_back({QStringLiteral("buckets%1 seller=%2").arg(r).arg(sellerOnly),
-                           keys::bucketSql(rated, sellerOnly)});
+            for (bool tally : {false, true})
+                out.push_back(
+                    {QStringLiteral("buckets%1 seller=%2 tally=%3").arg(r).arg(sellerOnly).arg(tally),
+                     keys::bucketSql(rated, sellerOnly, tally),
+                     tally ? keys::bucketSql(rated, sellerOnly) : QString()});
     }
     return out;
 }
@@ -77,6 +101,15 @@ QString value(const QString& name)
         return QStringLiteral("2024-12-31");
     if (name == QLatin1String("spj"))
         return QStringLiteral("好评");
+    // The months of the range's ends for the server's tally.
+    static const QHash<QString, QString> months{{"firstmonth", "2024-01"},
+                                                {"firststart", "2024-01-01 00:00:00"},
+                                                {"firstafter", "2024-02-01 00:00:00"},
+                                                {"lastmonth", "2024-12"},
+                                                {"laststart", "2024-12-01 00:00:00"},
+                                                {"lastafter", "2025-01-01 00:00:00"}};
+    if (months.contains(name))
+        return months.value(name);
     return QStringLiteral("1");
 }
 
@@ -211,7 +244,7 @@ TEST_F(AnalysisServerSql, TypedParametersGiveTheFilesAnswersAtTheRangesMidnights
     for (const Form& form : analysisStatements()) {
         const QString sql = isBuckets(form) ? groupedByShop(form.sql) : form.sql;
         QString error;
-        const QStringList expected = fileRows(db, sql, &error);
+        const QStringList expected = fileRows(db, form.fileSql.isEmpty() ? sql : form.fileSql, &error);
         ASSERT_TRUE(error.isEmpty()) << form.name.toStdString() << ": " << error.toStdString();
         ASSERT_EQ(server.psql(serverRun(sql, true), &out), 0)
             << form.name.toStdString() << "\n  " << serverRun(sql, true).toStdString() << "\n  "
