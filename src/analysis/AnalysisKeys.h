@@ -44,8 +44,8 @@ QString afterMonth(const QString& month);
 
 // One row per hour of the range that has ratings (an end hour may come twice, after the
 // others): dian_id, sum(jg), count(itemId), count(*), the hour key. sellerOnly adds
-// "buyerOrSaler=true". fromTally reads the hours inside the range from a server's
-// pjInfoHourTally (ServerTally.h) instead of the ratings.
+// "buyerOrSaler=true". fromTally reads the hours inside the range from the tally
+// pjInfoHourTally (Schema.cpp, ServerTally.h) instead of the ratings.
 QString bucketSql(bool rated, bool sellerOnly, bool fromTally = false);
 
 struct Bucket

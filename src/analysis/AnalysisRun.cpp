@@ -83,8 +83,9 @@ bool readBuckets(TConnection& connection, const Range& range, bool sellerOnly,
 {
     Result raw;
     buckets.clear();
-    const bool server = connection.engine() == TConnection::Engine::Postgres;
-    if (!open(connection, keys::bucketSql(isRated(range.pj), sellerOnly, server), range, raw)) {
+    // The hours inside the range from the tally; a file opened for reading only may lack it.
+    if (!open(connection, keys::bucketSql(isRated(range.pj), sellerOnly, true), range, raw) &&
+        !open(connection, keys::bucketSql(isRated(range.pj), sellerOnly, false), range, raw)) {
         error = raw.error;
         return false;
     }

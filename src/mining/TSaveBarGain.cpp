@@ -2,6 +2,7 @@
 
 #include "mining/RunFlags.h"
 #include "store/RunRecords.h"
+#include "store/Schema.h"
 #include "store/TBatchInsert.h"
 #include "store/TConnection.h"
 #include "store/TQuery.h"
@@ -92,6 +93,15 @@ bool TSaveBarGain::store(int& stored, int& failed, QString& error)
         error = QStringLiteral("beginning the transaction: ") + connection.error();
         return false;
     }
+    // The file's analysis counts take the shop's ratings at once, not a rating at a time.
+    const bool bulk = connection.engine() == TConnection::Engine::Sqlite && n > 0;
+    if (bulk)
+        for (const QString& sql : schema::bulkStartStatements())
+            if (!connection.exec(sql)) {
+                error = QStringLiteral("beginning the transaction: ") + connection.error();
+                connection.rollback();
+                return false;
+            }
     auto fail = [&](const QString& step, const QString& message) {
         error = step + QStringLiteral(": ") + message;
         connection.rollback();
@@ -163,6 +173,10 @@ bool TSaveBarGain::store(int& stored, int& failed, QString& error)
         stored = batch->stored();
         failed = batch->failed();
     }
+    if (bulk)
+        for (const QString& sql : schema::bulkFoldStatements())
+            if (!connection.exec(sql))
+                return fail(QStringLiteral("counting the ratings"), connection.error());
     // Inside the transaction, so that no reader ever sees a rating twice.
     if (n > 0) {
         TQuery removeDuplicates(&connection, QStringLiteral("ADOQuery1"));

@@ -149,9 +149,69 @@ QString tallyRecount()
         "GROUP BY dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,substr(pjsj,1,7); ");
 }
 
-// The ranking's counts per shop, item, price, trade type, rating and month, kept by three
-// triggers, so a ranking over a long range adds up whole months instead of reading every
-// rating. Plain SQL as well: any program that writes the file keeps the tally.
+// The hour tally's key of a rating: shop, hour, trade type and rating, a NULL of the last
+// two held as 0 or '' with its bit in nulls (1 trade type, 2 rating).
+QString hourKeyOf(const char* row)
+{
+    return QStringLiteral("%1dian_id,substr(%1pjsj,1,13),coalesce(%1buyerOrSaler,0),coalesce(%1pj,''),"
+                          "(CASE WHEN %1buyerOrSaler IS NULL THEN 1 ELSE 0 END+CASE WHEN %1pj IS NULL THEN 2 "
+                          "ELSE 0 END)")
+        .arg(QLatin1String(row));
+}
+
+const char kHourColumns[] = "dian_id,hourKey,buyerOrSaler,pj,nulls,n,items,priced,amount";
+const char kHourSums[] =
+    " ON CONFLICT DO UPDATE SET n=n+excluded.n,items=items+excluded.items,priced=priced+excluded.priced,"
+    "amount=amount+excluded.amount; ";
+
+QString hourAdd(const char* row, int sign)
+{
+    const QString r = QLatin1String(row);
+    return QStringLiteral(
+               "INSERT INTO pjInfoHourTally(%1) SELECT %2,%3,%3*(%4.itemId IS NOT NULL),%3*(%4.jg IS "
+               "NOT NULL),%3*coalesce(%4.jg,0) WHERE %4.dian_id IS NOT NULL AND %4.pjsj IS NOT NULL%5")
+        .arg(QLatin1String(kHourColumns), hourKeyOf((r + u'.').toLatin1().constData()), QString::number(sign),
+             r, QLatin1String(kHourSums));
+}
+
+QString hourRemove(const char* row)
+{
+    const QString r = QLatin1String(row);
+    return hourAdd(row, -1) +
+           QStringLiteral(
+               "DELETE FROM pjInfoHourTally WHERE (dian_id,hourKey,buyerOrSaler,pj,nulls)=(%1) AND "
+               "n<=0; ")
+               .arg(hourKeyOf((r + u'.').toLatin1().constData()));
+}
+
+// The hour tally's counts of the ratings that pass where, by key.
+QString hourCounts(const QString& where)
+{
+    return QStringLiteral("INSERT INTO pjInfoHourTally(%1) SELECT %2,count(*),count(itemId),count(jg),"
+                          "coalesce(sum(jg),0) FROM pjInfo WHERE dian_id IS NOT NULL AND pjsj IS NOT NULL%3 "
+                          "GROUP BY 1,2,3,4,5")
+        .arg(QLatin1String(kHourColumns), hourKeyOf(""), where);
+}
+
+QString hourRecount()
+{
+    return QStringLiteral(
+               "DELETE FROM pjInfoHourTally WHERE (SELECT count(*) FROM pjInfo WHERE dian_id IS NOT "
+               "NULL AND pjsj IS NOT NULL) <> (SELECT coalesce(sum(n),0) FROM pjInfoHourTally); ") +
+           hourCounts(QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM pjInfoHourTally)")) +
+           QStringLiteral("; ");
+}
+
+// The saver's connection holds the temporary table pjInfoBulk while it stores a shop's
+// ratings: the triggers then leave the counts alone, and bulkFoldStatements() counts the new
+// ratings in a few grouped statements instead of a few statements a rating.
+const char kNotBulk[] =
+    "WHEN NOT EXISTS (SELECT 1 FROM pragma_table_list('pjInfoBulk') WHERE schema='temp') ";
+
+// The ranking's counts per shop, item, price, trade type, rating and month, and the trend's
+// and distribution's per shop, hour, trade type and rating (with the sum of the prices),
+// kept by three triggers, so that an analysis over a long range adds up counts instead of
+// reading every rating. Plain SQL as well: any program that writes the file keeps them.
 void addAnalysisTally(QList<SchemaObject>& s)
 {
     s.append(
@@ -163,16 +223,35 @@ void addAnalysisTally(QList<SchemaObject>& s)
               tallyRecount() +
                   QStringLiteral("CREATE INDEX pjInfoTally_key ON pjInfoTally(dian_id, itemTitle, itemId, "
                                  "jg, buyerOrSaler, pj, month, n)")});
-    s.append({QStringLiteral("trigger"), QStringLiteral("pjInfoTally_insert"),
-              QStringLiteral("CREATE TRIGGER pjInfoTally_insert AFTER INSERT ON pjInfo BEGIN ") +
-                  tallyAdd("new") + QStringLiteral("END; ") + tallyRecount()});
-    s.append({QStringLiteral("trigger"), QStringLiteral("pjInfoTally_delete"),
-              QStringLiteral("CREATE TRIGGER pjInfoTally_delete AFTER DELETE ON pjInfo BEGIN ") +
-                  tallyRemove("old") + QStringLiteral("END; ") + tallyRecount()});
-    s.append({QStringLiteral("trigger"), QStringLiteral("pjInfoTally_update"),
-              QStringLiteral("CREATE TRIGGER pjInfoTally_update AFTER UPDATE OF dian_id, itemTitle, itemId, "
-                             "jg, buyerOrSaler, pj, pjsj ON pjInfo BEGIN ") +
-                  tallyRemove("old") + tallyAdd("new") + QStringLiteral("END; ") + tallyRecount()});
+    s.append(
+        {QStringLiteral("table"), QStringLiteral("pjInfoHourTally"),
+         QStringLiteral("CREATE TABLE pjInfoHourTally (dian_id INTEGER NOT NULL, hourKey TEXT NOT NULL, "
+                        "buyerOrSaler INTEGER NOT NULL, pj TEXT NOT NULL, nulls INTEGER NOT NULL, n INTEGER "
+                        "NOT NULL, items INTEGER NOT NULL, priced INTEGER NOT NULL, amount REAL NOT NULL, "
+                        "PRIMARY KEY (dian_id, hourKey, buyerOrSaler, pj, nulls)) WITHOUT ROWID; ") +
+             hourRecount()});
+    // The triggers of a file from before the hour tally counted the ranking alone.
+    const QString recount = tallyRecount() + hourRecount();
+    struct Event
+    {
+        const char* name;
+        const char* event;
+        const char* old;
+        QString body;
+    };
+    const Event events[] = {
+        {"insert", "INSERT", "pjInfoTally_insert", tallyAdd("new") + hourAdd("new", 1)},
+        {"delete", "DELETE", "pjInfoTally_delete", tallyRemove("old") + hourRemove("old")},
+        {"update", "UPDATE OF dian_id, itemTitle, itemId, jg, buyerOrSaler, pj, pjsj", "pjInfoTally_update",
+         tallyRemove("old") + tallyAdd("new") + hourRemove("old") + hourAdd("new", 1)}};
+    for (const Event& e : events)
+        s.append(
+            {QStringLiteral("trigger"), QStringLiteral("pjInfo_tally_%1").arg(QLatin1String(e.name)),
+             QStringLiteral("DROP TRIGGER IF EXISTS %1; CREATE TRIGGER pjInfo_tally_%2 AFTER %3 ON pjInfo "
+                            "%4BEGIN %5END; ")
+                     .arg(QLatin1String(e.old), QLatin1String(e.name), QLatin1String(e.event),
+                          QLatin1String(kNotBulk), e.body) +
+                 recount});
 }
 
 // The record of mining runs: each run with its options and state, and its marked shops in
@@ -210,6 +289,32 @@ void addQueueObjects(QList<SchemaObject>& s)
 }
 
 } // namespace
+
+QStringList bulkStartStatements()
+{
+    return {QStringLiteral("CREATE TEMP TABLE pjInfoBulk (start INTEGER)"),
+            QStringLiteral("INSERT INTO temp.pjInfoBulk SELECT coalesce(max(id),0) FROM pjInfo")};
+}
+
+QStringList bulkFoldStatements()
+{
+    const QString added = QStringLiteral("id>(SELECT start FROM temp.pjInfoBulk)");
+    QStringList matches;
+    for (const char* c : {"dian_id", "itemTitle", "itemId", "jg", "buyerOrSaler", "pj", "month"})
+        matches << QStringLiteral("pjInfoTally.%1 IS d.%1").arg(QLatin1String(c));
+    const QString groups =
+        QStringLiteral("SELECT dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,substr(pjsj,1,7) AS "
+                       "month,count(*) AS c FROM pjInfo WHERE %1 GROUP BY 1,2,3,4,5,6,7")
+            .arg(added);
+    return {// The ranking's groups that have counts get more; the others are added.
+            QStringLiteral("UPDATE pjInfoTally SET n=n+d.c FROM (%1) d WHERE %2")
+                .arg(groups, matches.join(" AND ")),
+            QStringLiteral("INSERT INTO pjInfoTally(dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,month,n) "
+                           "SELECT * FROM (%1) d WHERE NOT EXISTS (SELECT 1 FROM pjInfoTally WHERE %2)")
+                .arg(groups, matches.join(" AND ")),
+            hourCounts(QStringLiteral(" AND ") + added) + QLatin1String(kHourSums),
+            QStringLiteral("DROP TABLE temp.pjInfoBulk")};
+}
 
 const char* hourKeySql()
 {

@@ -44,6 +44,12 @@ const QStringList& createStatements();
 // (pjInfo_shop_itemkey).
 const char* hourKeySql();
 
+// A writer of many ratings in one transaction of the file: the statements that make the
+// analyses' tallies leave its ratings alone, and those that count what it added since in a
+// few grouped statements. Run the fold before the transaction deletes any rating.
+QStringList bulkStartStatements();
+QStringList bulkFoldStatements();
+
 // Column names of the two tables in their stored order.
 const QStringList& dianBaseColumns();
 const QStringList& pjInfoColumns();

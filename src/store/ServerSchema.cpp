@@ -214,7 +214,7 @@ const QList<Piece>& objects()
         for (const schema::SchemaObject& o : schema::objects()) {
             // The file keeps the ranking's counts by triggers of its own dialect; the server
             // keeps its own (ServerTally.h).
-            if (o.name.startsWith(QLatin1String("pjInfoTally")))
+            if (o.name.startsWith(QLatin1String("pjInfoTally")) || o.name == QLatin1String("pjInfoHourTally"))
                 continue;
             if (o.type == QLatin1String("table")) {
                 if (!schema::columns(o.name).isEmpty())

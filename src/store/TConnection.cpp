@@ -97,9 +97,10 @@ void TConnection::setBuildNotice(BuildNotice notice)
 
 void TConnection::noticeBuild(const QString& piece)
 {
-    // The server's tallies are counted from the ratings when their table is made.
+    // The hour tally (and the server's ranking tally) is counted when its table is made.
     const bool counts = piece.startsWith(QLatin1String("index pjInfo")) ||
-                        (m_engine == Engine::Postgres && piece.startsWith(QLatin1String("table pjInfo")));
+                        piece == QLatin1String("table pjInfoHourTally") ||
+                        piece == QLatin1String("table pjInfoRankTally");
     if (!buildNotice() || !counts)
         return;
     qint64 rows = 0;

@@ -236,6 +236,22 @@ protected:
             none);
         ASSERT_TRUE(tally.error.isEmpty()) << tally.error.toStdString();
         EXPECT_EQ(cells(tally.rows), cells(recount.rows));
+        // The hours' sums are added and taken away a price at a time: equal to a few digits
+        // less than a double holds.
+        const Rows hours = described(c,
+                                     "select dian_id,hourKey,buyerOrSaler,pj,nulls,n,items,priced,"
+                                     "round(amount,9) from pjInfoHourTally order by 1,2,3,4,5",
+                                     none);
+        const Rows hourRecount =
+            described(c,
+                      "select dian_id,substr(pjsj,1,13),coalesce(buyerOrSaler,0),coalesce(pj,''),"
+                      "(buyerOrSaler is null)+2*(pj is "
+                      "null),count(*),count(itemId),count(jg),round(coalesce(sum(jg),0),9) "
+                      "from pjInfo where dian_id is not null and pjsj is not null group by 1,2,3,4,5 order "
+                      "by 1,2,3,4,5",
+                      none);
+        ASSERT_TRUE(hours.error.isEmpty()) << hours.error.toStdString();
+        EXPECT_EQ(cells(hours.rows), cells(hourRecount.rows));
     }
 
     // Ratings around the ends of months, at their midnights, with times the saver would not
@@ -412,19 +428,22 @@ TEST_F(KeyedAnalyses, AFileFromBeforeTheTallyGetsItOnceAtOpen)
         sqlite3_free(error);
         sqlite3_close(db);
     };
-    // As the program left files before: no tally, and ratings written without one.
-    raw("drop trigger pjInfoTally_insert; drop trigger pjInfoTally_delete; drop trigger pjInfoTally_update; "
-        "drop table pjInfoTally; insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
+    // As the program left files before: no tallies, and ratings written without them.
+    raw("drop trigger pjInfo_tally_insert; drop trigger pjInfo_tally_delete; drop trigger "
+        "pjInfo_tally_update; "
+        "drop table pjInfoTally; drop table pjInfoHourTally; "
+        "insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
         "values(1,'好评',1,'2026-06-01 10:00:00','A','商品A',10.5)");
     QStringList notices;
     TConnection::setBuildNotice([&](const QString& text) { notices << text; });
     TConnection c;
     ASSERT_TRUE(c.open(path())) << c.error().toStdString();
     TConnection::setBuildNotice({});
-    EXPECT_EQ(c.mended(),
-              (QStringList{"table pjInfoTally", "index pjInfoTally_key", "trigger pjInfoTally_insert",
-                           "trigger pjInfoTally_delete", "trigger pjInfoTally_update"}));
-    EXPECT_EQ(notices.join(u'\n').toStdString(), "adding index pjInfoTally_key to 160 ratings ...");
+    EXPECT_EQ(c.mended(), (QStringList{"table pjInfoTally", "index pjInfoTally_key", "table pjInfoHourTally",
+                                       "trigger pjInfo_tally_insert", "trigger pjInfo_tally_delete",
+                                       "trigger pjInfo_tally_update"}));
+    EXPECT_EQ(notices.join(u'\n').toStdString(), "adding index pjInfoTally_key to 160 ratings ...\n"
+                                                 "adding table pjInfoHourTally to 160 ratings ...");
     expectTallyCountsTheRatings(c);
     expectTallySameAsStatement(c, range(shop, "2026-01-01", "2026-12-31", QString()), ratingChoices());
     ASSERT_TRUE(c.open(path()));
@@ -432,12 +451,24 @@ TEST_F(KeyedAnalyses, AFileFromBeforeTheTallyGetsItOnceAtOpen)
     c.close();
     // A trigger missing for a while leaves counts behind; the open that restores it counts
     // the ratings again.
-    raw("drop trigger pjInfoTally_insert; insert into "
+    raw("drop trigger pjInfo_tally_insert; insert into "
         "pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
         "values(1,'好评',1,'2026-06-02 10:00:00','A','商品A',10.5)");
     ASSERT_TRUE(c.open(path()));
-    EXPECT_EQ(c.mended(), QStringList{"trigger pjInfoTally_insert"});
+    EXPECT_EQ(c.mended(), QStringList{"trigger pjInfo_tally_insert"});
     expectTallyCountsTheRatings(c);
+    c.close();
+    // A file whose ranking counts were kept by the earlier trigger of its own: that trigger
+    // goes, or every rating would count twice.
+    raw("drop trigger pjInfo_tally_insert; create trigger pjInfoTally_insert after insert on pjInfo begin "
+        "update pjInfoTally set n=n+1 where dian_id=new.dian_id; end");
+    ASSERT_TRUE(c.open(path()));
+    EXPECT_EQ(c.mended(), QStringList{"trigger pjInfo_tally_insert"});
+    ASSERT_TRUE(c.exec("insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
+                       "values(1,'好评',1,'2026-06-03 10:00:00','A','商品A',10.5)"));
+    expectTallyCountsTheRatings(c);
+    EXPECT_TRUE(
+        described(c, "select name from sqlite_master where name='pjInfoTally_insert'", Range()).rows.empty());
 }
 
 TEST_F(KeyedAnalyses, TheKeysIndexesCarryTheStatementsAndStayPlainSql)

@@ -164,3 +164,35 @@ TEST_F(Saver, AQueuedShopIsMarkedWithItsRatingsOnlyWhileItsClaimHolds)
 }
 
 } // namespace
+
+// The saver counts a shop's ratings for the analyses in a few statements once they are all
+// stored; the counts must then be those of the ratings kept, duplicates removed, the shop's
+// earlier ratings and another shop's included.
+TEST_F(Saver, TheAnalysesCountsHoldTheKeptRatingsAfterASave)
+{
+    ASSERT_TRUE(
+        dm.adoCn.exec("insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg,itemId_pjsj) "
+                      "values(8,'好评',1,'2009-01-02 03:00:00','A','羊毛围巾',12.5,'A2009-01-02 03:00:00')"));
+    save({{"1", rating("A", "2009-01-02 03:04:05")}, {"2", rating("B", "2009-01-02 03:59:59", "False")}});
+    ASSERT_EQ(stored, 2) << fault.toStdString();
+    save({{"1", rating("A", "2009-01-02 03:04:05")},
+          {"2", rating("C", "2009-01-02 04:00:00", "True", "3")},
+          {"3", rating("C", "2009-01-02 04:00:00", "True", "3")},
+          {"4", rating("D", "2009-02-01 00:00:00", "True", "0.1")}});
+    ASSERT_EQ(stored, 4) << fault.toStdString();
+    const QString ranking =
+        "select dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,month,n from pjInfoTally order by "
+        "1,2,3,4,5,6,7";
+    const QString rankingOfRatings =
+        "select dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,substr(pjsj,1,7),count(*) "
+        "from pjInfo group by 1,2,3,4,5,6,7 order by 1,2,3,4,5,6,7";
+    EXPECT_EQ(column(ranking).size(), 5) << column(ranking).join(u'\n').toStdString();
+    EXPECT_EQ(column(ranking), column(rankingOfRatings));
+    const QString hours =
+        "select dian_id||'|'||hourKey||'|'||buyerOrSaler||'|'||pj||'|'||nulls||'|'||n||'|'||items||"
+        "'|'||priced||'|'||amount from pjInfoHourTally order by dian_id,hourKey,buyerOrSaler";
+    const QStringList expected{"7|2009-01-02 03|0|好评|0|1|1|1|12.5", "7|2009-01-02 03|1|好评|0|1|1|1|12.5",
+                               "7|2009-01-02 04|1|好评|0|1|1|1|3.0", "7|2009-02-01 00|1|好评|0|1|1|1|0.1",
+                               "8|2009-01-02 03|1|好评|0|1|1|1|12.5"};
+    EXPECT_EQ(column(hours).join(u'\n').toStdString(), expected.join(u'\n').toStdString());
+}
