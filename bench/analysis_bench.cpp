@@ -70,9 +70,9 @@ void buildDatabase(const QString& path)
     const char* before = "PRAGMA journal_mode=DELETE; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
                          "PRAGMA cache_size=-1000000;"
                          "DROP INDEX pjInfo_shop_item_time; DROP INDEX pjInfo_shop_time;"
-                         // The ranking's tally is counted once after the rows, not per row.
-                         "DROP TRIGGER pjInfoTally_insert; DROP TRIGGER pjInfoTally_delete;"
-                         "DROP TRIGGER pjInfoTally_update; DROP INDEX pjInfoTally_key;"
+                         // The tallies are counted once after the rows, not per row.
+                         "DROP TRIGGER pjInfo_tally_insert; DROP TRIGGER pjInfo_tally_delete;"
+                         "DROP TRIGGER pjInfo_tally_update; DROP INDEX pjInfoTally_key;"
                          "delete from pjinfo; delete from dianbase;"
                          "insert into dianbase(id,dianzhu,webaddr) values(1,'大店','http://h/1');"
                          "with recursive k(n) as (select 2 union all select n+1 from k where n<21) "
@@ -134,7 +134,8 @@ void buildDatabase(const QString& path)
             sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
     }
     for (const schema::SchemaObject& o : schema::objects()) {
-        if (o.name.startsWith(QLatin1String("pjInfoTally_")))
+        if (o.name.startsWith(QLatin1String("pjInfoTally_")) ||
+            o.name.startsWith(QLatin1String("pjInfo_tally_")))
             sqlite3_exec(db, o.sql.toUtf8().constData(), nullptr, nullptr, nullptr);
     }
     sqlite3_exec(db, "ANALYZE; PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr);
@@ -423,8 +424,8 @@ void BM_KeyFill(benchmark::State& state)
     }
 }
 
-// The ranking's tally of an existing file of the size above counted at its first open: the
-// table and its triggers dropped, then the open that adds them again, timed.
+// The analyses' tallies of an existing file of the size above counted at its first open:
+// the tables and their triggers dropped, then the open that adds them again, timed.
 void BM_TallyFill(benchmark::State& state)
 {
     fixture();
@@ -432,44 +433,52 @@ void BM_TallyFill(benchmark::State& state)
         {
             sqlite3* db = nullptr;
             sqlite3_open(qPrintable(databasePath()), &db);
-            sqlite3_exec(db,
-                         "DROP TRIGGER pjInfoTally_insert; DROP TRIGGER pjInfoTally_delete; "
-                         "DROP TRIGGER pjInfoTally_update; DROP TABLE pjInfoTally",
-                         nullptr, nullptr, nullptr);
+            sqlite3_exec(
+                db,
+                "DROP TRIGGER pjInfo_tally_insert; DROP TRIGGER pjInfo_tally_delete; "
+                "DROP TRIGGER pjInfo_tally_update; DROP TABLE pjInfoTally; DROP TABLE pjInfoHourTally",
+                nullptr, nullptr, nullptr);
             sqlite3_close(db);
         }
         QElapsedTimer t;
         t.start();
         TConnection c;
-        if (!c.open(databasePath()) || c.mended().size() != 5)
-            state.SkipWithError("the tally was not added");
+        if (!c.open(databasePath()) || c.mended().size() != 6)
+            state.SkipWithError("the tallies were not added");
         const double ms = t.nsecsElapsed() / 1e6;
         state.SetIterationTime(ms / 1000);
         state.counters["fill_ms"] = ms;
     }
 }
 
-// What the tally's triggers cost the rating saver: its insert statement and its removal of
-// duplicates over a shop of 100,000 ratings (pages of 40 in a transaction each), in a file
-// with the triggers and in one without.
+// What the tallies cost the rating saver: its insert statement and its removal of duplicates
+// over a shop of 100,000 ratings (pages of 40 in a transaction each), in a file without the
+// tallies' triggers (0), with them counting each rating (1), and counting each transaction's
+// ratings at its end as the saver does (2).
 void BM_SaverCostPerRating(benchmark::State& state)
 {
     constexpr int kSaved = 100000;
     const bool triggers = state.range(0) != 0;
+    const bool bulk = state.range(0) == 2;
     for (auto _ : state) {
         QTemporaryDir dir;
         TDM dm;
         dm.DataModuleCreate(dir.filePath(QStringLiteral("quelmar2.mdb")));
         if (!triggers)
-            dm.adoCn.exec(QStringLiteral("DROP TRIGGER pjInfoTally_insert; DROP TRIGGER pjInfoTally_delete; "
-                                         "DROP TRIGGER pjInfoTally_update"));
+            dm.adoCn.exec(
+                QStringLiteral("DROP TRIGGER pjInfo_tally_insert; DROP TRIGGER pjInfo_tally_delete; "
+                               "DROP TRIGGER pjInfo_tally_update"));
         TQuery* q = dm.ADOQuery2;
         q->SetSQL(QString::fromLatin1(TSaveBarGain::kInsertSql));
         QElapsedTimer t;
         t.start();
         for (int i = 0; i < kSaved; ++i) {
-            if (i % 40 == 0)
+            if (i % 40 == 0) {
                 dm.adoCn.beginTransaction();
+                if (bulk)
+                    for (const QString& sql : schema::bulkStartStatements())
+                        dm.adoCn.exec(sql);
+            }
             const int k = i % 10 == 9 ? i - 1 : i; // every tenth a repeat, as pages overlap
             const QString item = QString::number(100000 + k % 5000);
             const QString when = QStringLiteral("2026-%1-%2 %3:%4:%5")
@@ -491,8 +500,12 @@ void BM_SaverCostPerRating(benchmark::State& state)
             q->SetParam(QStringLiteral("pjjs"), QString());
             q->SetParam(QStringLiteral("itemId_pjsj"), item + when);
             q->ExecSQL();
-            if (i % 40 == 39)
+            if (i % 40 == 39) {
+                if (bulk)
+                    for (const QString& sql : schema::bulkFoldStatements())
+                        dm.adoCn.exec(sql);
                 dm.adoCn.commit();
+            }
         }
         const double insertMs = t.nsecsElapsed() / 1e6;
         t.restart();
@@ -661,6 +674,7 @@ BENCHMARK(BM_TallyFill)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillis
 BENCHMARK(BM_SaverCostPerRating)
     ->Arg(0)
     ->Arg(1)
+    ->Arg(2)
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);

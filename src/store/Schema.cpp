@@ -185,12 +185,12 @@ QString hourRemove(const char* row)
 }
 
 // The hour tally's counts of the ratings that pass where, by key.
-QString hourCounts(const QString& where)
+QString hourCounts(const QString& where, const QString& from = QStringLiteral("pjInfo"))
 {
     return QStringLiteral("INSERT INTO pjInfoHourTally(%1) SELECT %2,count(*),count(itemId),count(jg),"
-                          "coalesce(sum(jg),0) FROM pjInfo WHERE dian_id IS NOT NULL AND pjsj IS NOT NULL%3 "
+                          "coalesce(sum(jg),0) FROM %4 WHERE dian_id IS NOT NULL AND pjsj IS NOT NULL%3 "
                           "GROUP BY 1,2,3,4,5")
-        .arg(QLatin1String(kHourColumns), hourKeyOf(""), where);
+        .arg(QLatin1String(kHourColumns), hourKeyOf(""), where, from);
 }
 
 QString hourRecount()
@@ -299,20 +299,22 @@ QStringList bulkStartStatements()
 QStringList bulkFoldStatements()
 {
     const QString added = QStringLiteral("id>(SELECT start FROM temp.pjInfoBulk)");
+    // The new ratings by their ids, not by a scan of an index over every rating.
+    const QString ratings = QStringLiteral("pjInfo NOT INDEXED");
     QStringList matches;
     for (const char* c : {"dian_id", "itemTitle", "itemId", "jg", "buyerOrSaler", "pj", "month"})
         matches << QStringLiteral("pjInfoTally.%1 IS d.%1").arg(QLatin1String(c));
     const QString groups =
         QStringLiteral("SELECT dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,substr(pjsj,1,7) AS "
-                       "month,count(*) AS c FROM pjInfo WHERE %1 GROUP BY 1,2,3,4,5,6,7")
-            .arg(added);
+                       "month,count(*) AS c FROM %2 WHERE %1 GROUP BY 1,2,3,4,5,6,7")
+            .arg(added, ratings);
     return {// The ranking's groups that have counts get more; the others are added.
             QStringLiteral("UPDATE pjInfoTally SET n=n+d.c FROM (%1) d WHERE %2")
                 .arg(groups, matches.join(" AND ")),
             QStringLiteral("INSERT INTO pjInfoTally(dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,month,n) "
                            "SELECT * FROM (%1) d WHERE NOT EXISTS (SELECT 1 FROM pjInfoTally WHERE %2)")
                 .arg(groups, matches.join(" AND ")),
-            hourCounts(QStringLiteral(" AND ") + added) + QLatin1String(kHourSums),
+            hourCounts(QStringLiteral(" AND ") + added, ratings) + QLatin1String(kHourSums),
             QStringLiteral("DROP TABLE temp.pjInfoBulk")};
 }
 
