@@ -235,7 +235,8 @@ QWidget* TfrmConfig::newDatabasePage()
     if (!configured) {
         problem->setText(readError);
     } else {
-        url->setText(databasechoice::shown(*configured));
+        url->setText(TConnection::isServerAddress(*configured) ? databasechoice::shown(*configured)
+                                                               : databasechoice::shownRefused(*configured));
         problem->setText(databasechoice::choose(QString(), *configured, QString()).error);
     }
     problem->setVisible(!problem->text().isEmpty());

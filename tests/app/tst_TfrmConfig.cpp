@@ -383,6 +383,9 @@ private slots:
         QTest::newRow("password parameter")
             << QByteArray("Url=postgres://db.lan/team?sslmode=require&password=s3cret")
             << QStringLiteral("postgres://db.lan/team?sslmode=require") << QString();
+        QTest::newRow("keywords with a password")
+            << QByteArray("Url=host=db.lan password=s3cret") << QStringLiteral("host=db.lan")
+            << QStringLiteral("must be a PostgreSQL connection URI");
         QTest::newRow("not a server address")
             << QByteArray("Url=db.lan:5432") << QStringLiteral("db.lan:5432")
             << QStringLiteral("must be a PostgreSQL connection URI");
