@@ -351,7 +351,7 @@ protected:
     // mines the first.
     std::unique_ptr<Worker> workerMidShop(int leaseSeconds, int retries, int retryDelay)
     {
-        start({"--shops", "2", "--ratings", "400", "--seed", "31", "--latency", "150"}, leaseSeconds, retries,
+        start({"--shops", "2", "--ratings", "400", "--seed", "31", "--latency", "250"}, leaseSeconds, retries,
               retryDelay);
         const Result queued = run(QStringList{"queue", "add"} + addresses(2));
         EXPECT_EQ(queued.exit, 0) << queued.err.toStdString();
