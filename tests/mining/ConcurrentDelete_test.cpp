@@ -213,8 +213,11 @@ TEST_F(TwoUsersOnOneShop, ADeleteWhileTheSaverWritesWaitsForItAndTakesItsRatings
     QString deleteError;
     bool deleted = false;
     m_duringSave = [&] {
-        while (!midway)
+        QElapsedTimer clock;
+        clock.start();
+        while (!midway && clock.elapsed() < 60000)
             QThread::msleep(1);
+        ASSERT_TRUE(midway) << "the saver never began";
         deleted = shopdelete::deleteCurrent(dm.adoCn, *dm.tb_dianbase, &deleteError);
     };
     const Saved s = save(m_target, ratings(1, 20000), {}, atMidway);
