@@ -62,6 +62,8 @@ void TSaveBarGain::run()
         stored = 0;
         failed = n;
     }
+    if (m_shopDeleted)
+        emit shopGone();
     emit statusText(m_shopDeleted ? QStringLiteral("shop %1: %2").arg(m_shopId, shopDeletedReason())
                                   : doneText());
     runflags::savingRatings = false;

@@ -67,6 +67,9 @@ signals:
     // Nothing of the shop was stored because the database itself failed (disk full, I/O
     // error, a lock held too long): "shop N: step: engine message". completed follows.
     void faulted(const QString& error);
+    // The shop was no longer in the database (deleted meanwhile): nothing of it was stored, and
+    // its ratings count as failed. completed follows.
+    void shopGone();
     // The work is over: stored is the number of ratings inserted, failed those skipped.
     void completed(int stored, int failed);
 

@@ -1,6 +1,7 @@
 // Two users on one server database at once: one deletes a shop in the browser while the other's
 // mining stores ratings of that same shop. Whichever comes first, the shop and its ratings go
 // together or stay together, and the shop beside it keeps every rating as it was.
+#include "MarketFixture.h"
 #include "browser/ShopDelete.h"
 #include "extract/QtTestApp.h"
 #include "mining/RunFlags.h"
@@ -263,6 +264,60 @@ TEST_F(TwoUsersOnOneShop, ADeleteAfterTheSaverTakesTheNewRatingsAndNoOtherShopsO
     ASSERT_EQ(dm.tb_dianbase->FieldByName("id").asString(), m_target);
     ASSERT_TRUE(shopdelete::deleteCurrent(dm.adoCn, *dm.tb_dianbase, &error)) << error.toStdString();
     expectTargetGoneAndTheRestUntouched();
+}
+
+// The same on a whole mining run: the shop is deleted in the browser while the run reads its
+// rating pages from the market.
+class MiningWhileDeleting : public MarketFixture
+{
+};
+
+TEST_F(MiningWhileDeleting, AShopDeletedMidWalkIsToldKeepsNoRatingAndTheRunGoesOnWithTheNext)
+{
+    SERVER_DATABASE(url);
+    startMarket({"--shops", "2", "--ratings", "200", "--seed", "41", "--latency", "60"});
+    ASSERT_TRUE(dm.DataModuleCreate(url)) << dm.OpenError().toStdString();
+    setNet(0, 100, 0);
+    const QString gone = shop(0)["address"].toString();
+    TMiningRun run(dm);
+    QStringList skipped, deleteErrors;
+    QList<int> failedCounts;
+    bool deleted = false;
+    QObject::connect(&run, &TMiningRun::shopSkipped, &run,
+                     [&](const QString& webaddr) { skipped << webaddr; });
+    QObject::connect(&run, &TMiningRun::shopSaved, &run,
+                     [&](const QString&, int, int failed, bool) { failedCounts << failed; });
+    QObject::connect(&run, &TMiningRun::ratingsReadChanged, &run, [&](int read) {
+        if (deleted || read == 0)
+            return;
+        deleted = true;
+        // The other user's browser, on its own connection to the same server.
+        TDM browser;
+        if (!browser.DataModuleCreate(url) || !browser.tb_dianbase->Open()) {
+            deleteErrors << browser.OpenError();
+            return;
+        }
+        TTable* shops = browser.tb_dianbase;
+        for (shops->First(); !shops->Eof(); shops->Next())
+            if (shops->FieldByName("webaddr").asString() == gone)
+                break;
+        QString error;
+        if (shops->FieldByName("webaddr").asString() != gone)
+            deleteErrors << "the shop is not in the browser";
+        else if (!shopdelete::deleteCurrent(browser.adoCn, *shops, &error))
+            deleteErrors << error;
+    });
+    ASSERT_TRUE(mine(run, rowsFor({0, 1})));
+    EXPECT_TRUE(deleted);
+    EXPECT_TRUE(deleteErrors.isEmpty()) << deleteErrors.join('\n').toStdString();
+    EXPECT_EQ(skipped, QStringList{gone});
+    EXPECT_EQ(failedCounts, (QList<int>{200, 0}));
+    EXPECT_EQ(count("select count(*) from dianbase where webaddr='" + gone + "'"), 0);
+    EXPECT_EQ(count("select count(*) from pjinfo p where not exists (select 1 from dianbase d where "
+                    "d.id=p.dian_id)"),
+              0);
+    EXPECT_EQ(count("select count(*) from pjinfo"), 200);
+    expectShopStored(1);
 }
 
 } // namespace
