@@ -4,6 +4,8 @@
 #include "settings/Paths.h"
 #include "settings/Settings.h"
 #include "settings/TConfig.h"
+#include "store/DatabaseChoice.h"
+#include "store/TDM.h"
 #include "text/GbkCodec.h"
 #include "text/TextOps.h"
 #include "ui/TPrompt.h"
@@ -142,6 +144,7 @@ TfrmConfig::TfrmConfig(TViewContext& context, QWidget* parent)
     addDownloadRow("lblRetryDelay", QStringLiteral("重试等待毫秒（0-600000）"), m_retryDelay);
     addDownloadRow("lblPageDelay", QStringLiteral("页面间隔毫秒（0-600000）"), m_pageDelay);
     pages->addTab(downloads, QStringLiteral("下载设置"));
+    pages->addTab(newDatabasePage(), QStringLiteral("数据库"));
 
     auto* buttons = new QHBoxLayout(m_btnPanel);
     buttons->setContentsMargins(0, 0, 0, 0);
@@ -200,6 +203,46 @@ TfrmConfig::~TfrmConfig()
     // The download runs to its end on its own; its events are dropped with the sink.
     if (m_testWorker)
         m_testWorker->Terminate();
+}
+
+QWidget* TfrmConfig::newDatabasePage()
+{
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("databasePage"));
+    auto* fields = new QFormLayout(page);
+    // Read-only: an address typed here could carry a password into the file, and the store
+    // cannot change under open views.
+    QLineEdit* url = newField(page, "databaseUrl");
+    url->setReadOnly(true);
+    url->setPlaceholderText(QString::fromUtf16(kNoServerSet));
+    addLabelledRow(fields, "lblDatabaseUrl", QStringLiteral("服务器地址"), url);
+    auto* inUse = new QLabel(page);
+    inUse->setObjectName(QStringLiteral("databaseInUse"));
+    inUse->setWordWrap(true);
+    addLabelledRow(fields, "lblDatabaseInUse", QStringLiteral("正在使用"), inUse);
+    auto* problem = new QLabel(page);
+    problem->setObjectName(QStringLiteral("databaseProblem"));
+    problem->setWordWrap(true);
+    fields->addRow(problem);
+    auto* note = new QLabel(QString::fromUtf16(kDatabaseNote), page);
+    note->setObjectName(QStringLiteral("databaseNote"));
+    note->setWordWrap(true);
+    fields->addRow(note);
+
+    // The file as it stands now, which is what the next start reads.
+    QString readError;
+    const std::optional<QString> configured = settings::databaseUrl(Paths::configFile(), &readError);
+    if (!configured) {
+        problem->setText(readError);
+    } else {
+        url->setText(TConnection::isServerAddress(*configured) ? databasechoice::shown(*configured)
+                                                               : databasechoice::shownRefused(*configured));
+        problem->setText(databasechoice::choose(QString(), *configured, QString()).error);
+    }
+    problem->setVisible(!problem->text().isEmpty());
+    const QString store = databasechoice::describe(m_context.dm().adoCn);
+    inUse->setText(store.isEmpty() ? QStringLiteral("数据库未打开") : store);
+    return page;
 }
 
 void TfrmConfig::fillFields(const THttpAgent& agent)

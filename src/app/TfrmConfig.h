@@ -21,8 +21,9 @@ class TViewContext;
 // The options dialog ("选项"): edits the proxy settings and the download settings ([Net]
 // Connections, Retries, RetryDelay, PageDelay), stores them in the configuration file and
 // makes them current for the downloads that start afterwards, and tests a connection with
-// the settings being edited on a download of its own. Modal, created for each use. UI thread
-// only; the test download runs on its worker thread.
+// the settings being edited on a download of its own. Its database page shows the server
+// of [Database] Url (without its password), which is only read at start, and the store in use.
+// Modal, created for each use. UI thread only; the test download runs on its worker thread.
 class TfrmConfig : public QDialog
 {
     Q_OBJECT
@@ -39,6 +40,12 @@ public:
     static constexpr char16_t kTestFailed[] = u"网络连接失败！";
     static constexpr char16_t kTestPassed[] = u"测试连接成功！";
     static constexpr char16_t kTestStopped[] = u"连接中止！";
+    // The database page: the file is used when no server is set; a change takes effect at the
+    // next start.
+    static constexpr char16_t kNoServerSet[] = u"未设置，使用数据文件";
+    static constexpr char16_t kDatabaseNote[] =
+        u"数据库服务器在 config.ini 的 [Database] Url 中设置（postgresql://用户@主机:端口/数据库），"
+        u"下次启动时生效；启动参数 --database 优先。";
 
     explicit TfrmConfig(TViewContext& context, QWidget* parent = nullptr);
     ~TfrmConfig() override;
@@ -67,6 +74,7 @@ private:
     void fillFields(const THttpAgent& agent);
     void fieldChanged();
     void setTesting(bool testing);
+    QWidget* newDatabasePage();
     void onTestStatus(TThreadHttp* worker, HttpStatus kind, const QString& text);
 
     TViewContext& m_context;

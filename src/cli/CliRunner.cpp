@@ -134,6 +134,7 @@ CliRunner::WorkEnd CliRunner::work(const shopqueue::Claim& claim, const TMiningR
     const int leaseSeconds = m_config.Queue().LeaseSeconds;
     bool lost = false;
     QString storeFault;
+    QString storeTrouble; // the first store error that did not end the run
     TMiningRun::StartResult started = TMiningRun::StartResult::Started;
     QTimer renewal;
     // Renewed well before it ends, so that a slow statement or a busy file never lets it lapse.
@@ -159,6 +160,8 @@ CliRunner::WorkEnd CliRunner::work(const shopqueue::Claim& claim, const TMiningR
         connect(&run, &TMiningRun::storeError, &run, [&](const QString& error) {
             if (run.faulted())
                 storeFault = error;
+            else if (storeTrouble.isEmpty())
+                storeTrouble = error;
         });
         renewal.start();
     };
@@ -173,6 +176,10 @@ CliRunner::WorkEnd CliRunner::work(const shopqueue::Claim& claim, const TMiningR
     renewal.stop();
     if (lost)
         return WorkEnd::ClaimLost;
+    // A statement that failed on a link that is gone (the shop looked up, its failure marked)
+    // is the database's fault, not the shop's: the shop is not counted as failed.
+    if (storeFault.isEmpty() && !storeTrouble.isEmpty() && m_failed && !m_dm.adoCn.ensureLink())
+        storeFault = storeTrouble;
     if (!storeFault.isEmpty() || started != TMiningRun::StartResult::Started) {
         // A saver that found the claim taken over fails the same way as a broken database: the
         // claim tells them apart.

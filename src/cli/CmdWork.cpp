@@ -8,6 +8,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -40,6 +41,45 @@ TMiningRun::Row rowFor(TDM& dm, const shopqueue::Claim& claim)
     q->Close();
     return TMiningRun::Row{true, texts};
 }
+
+// A database that went away (a restarted server, a network cut) is given the [Net] retry rules
+// of a page download: the same number of retries after the same doubling pause. The count
+// starts again once a shop has gone through, so a store that keeps failing still ends the
+// worker.
+class DatabaseRetries
+{
+public:
+    explicit DatabaseRetries(const NetSettings& net) : m_net(net) {}
+
+    // After a failed database action: waits, then connects again; false, with the cause said,
+    // when no retry is left.
+    bool again(TConnection& connection, const QString& cause)
+    {
+        if (m_done >= m_net.Retries) {
+            std::fprintf(stderr, "kestrova-cli work: database error: %s\n", cause.toLocal8Bit().constData());
+            return false;
+        }
+        ++m_done;
+        std::fprintf(stderr, "retry %d of %d in %.1f s: database error: %s\n", m_done, m_net.Retries,
+                     m_delayMs / 1000.0, cause.toLocal8Bit().constData());
+        std::fflush(stderr);
+        QThread::msleep(static_cast<unsigned long>(m_delayMs));
+        m_delayMs = std::min<qint64>(m_delayMs * 2, NetSettings::kMaxDelayMs);
+        // A link that cannot be made yet fails the next action, which counts as the next retry.
+        connection.ensureLink();
+        return true;
+    }
+    void wentThrough()
+    {
+        m_done = 0;
+        m_delayMs = m_net.RetryDelay;
+    }
+
+private:
+    NetSettings m_net;
+    int m_done = 0;
+    qint64 m_delayMs = m_net.RetryDelay;
+};
 
 int runWork(const QStringList& args)
 {
@@ -78,27 +118,41 @@ int runWork(const QStringList& args)
     const QString worker = shopqueue::workerName();
     std::fprintf(stderr, "worker %s\n", worker.toLocal8Bit().constData());
     CliRunner runner(*config, dm);
+    DatabaseRetries retries(config->Net());
+    // A shop this worker claimed and could not finish because the database failed: put back
+    // as soon as the database answers again, else it returns to the queue when its lease ends.
+    std::optional<shopqueue::Claim> unfinished;
     int done = 0, failed = 0, lost = 0;
     // An idle worker looks again soon, then less often, never more than a few seconds apart.
     const int firstPollMs = 500, lastPollMs = 5000;
     int pollMs = firstPollMs;
     for (;;) {
         QString error;
+        if (unfinished) {
+            // Lost: its lease ended meanwhile and it is another worker's, or waiting again.
+            if (shopqueue::giveBack(dm.adoCn, *unfinished, &error) == shopqueue::Outcome::Error) {
+                if (!retries.again(dm.adoCn, error))
+                    return 1;
+                continue;
+            }
+            unfinished.reset();
+        }
         const std::optional<shopqueue::Claim> claim =
             shopqueue::claim(dm.adoCn, worker, config->Queue().LeaseSeconds, &error);
         if (!claim) {
             if (!error.isEmpty()) {
-                std::fprintf(stderr, "kestrova-cli work: claiming a shop: %s\n",
-                             error.toLocal8Bit().constData());
-                return 1;
+                if (!retries.again(dm.adoCn, QStringLiteral("claiming a shop: ") + error))
+                    return 1;
+                continue;
             }
             // Shops other workers hold come back if those die: a worker told to empty the queue
             // waits for them to be done.
             if (once) {
                 const auto now = shopqueue::status(dm.adoCn, &error);
                 if (!now) {
-                    std::fprintf(stderr, "kestrova-cli work: %s\n", error.toLocal8Bit().constData());
-                    return 1;
+                    if (!retries.again(dm.adoCn, error))
+                        return 1;
+                    continue;
                 }
                 if (now->claimed.isEmpty() && now->waiting == 0)
                     break;
@@ -113,18 +167,24 @@ int runWork(const QStringList& args)
         switch (runner.work(*claim, rowFor(dm, *claim), &fault)) {
         case CliRunner::WorkEnd::Done:
             ++done;
+            retries.wentThrough();
             break;
         case CliRunner::WorkEnd::ShopFailed:
             ++failed;
+            retries.wentThrough();
             break;
         case CliRunner::WorkEnd::ClaimLost:
             ++lost;
+            retries.wentThrough();
             std::fprintf(stderr, "%s: another worker mines the shop now\n",
                          claim->entry.webaddr.toLocal8Bit().constData());
             break;
         case CliRunner::WorkEnd::Fault:
-            std::fprintf(stderr, "kestrova-cli work: %s\n", fault.toLocal8Bit().constData());
-            return 1;
+            // Nothing of the shop was kept: its saver's transaction did not commit.
+            unfinished = *claim;
+            if (!retries.again(dm.adoCn, fault))
+                return 1;
+            break;
         }
     }
     std::printf("{\"worker\": %s, \"done\": %d, \"failed\": %d, \"lost\": %d}\n",
@@ -144,8 +204,10 @@ const CliRegistration workRegistration{
          "The claim's lease ([Database] LeaseSeconds of config.ini, default 120) is renewed while\n"
          "the shop is mined; a worker that is killed or loses the database leaves its shop to the\n"
          "others once the lease has ended. A shop that fails after its retries is marked failed\n"
-         "with the reason and the worker goes on. Prints one JSON line per shop and one when it\n"
-         "ends; exit status 1 when a shop failed or the database failed.\n"
+         "with the reason and the worker goes on. A database that fails (a server that went away)\n"
+         "is tried again as a page download is ([Net] Retries and RetryDelay); the shop in hand\n"
+         "is not kept and goes back to the queue. Prints one JSON line per shop and one when it\n"
+         "ends; exit status 1 when a shop failed or the database failed after its retries.\n"
          "\n"
          "  --connections N   page downloads in flight at once, 1 to 16 (default: [Net]\n"
          "                    Connections of config.ini)\n"

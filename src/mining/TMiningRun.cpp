@@ -589,6 +589,9 @@ void TMiningRun::shopFinished()
             m_faulted = true;
         }
     });
+    // The row after the shop's own is the next to mine by now.
+    const QString webaddr = m_rows.value(m_currentRow - 1).texts.value(3);
+    connect(saver, &TSaveBarGain::shopGone, this, [this, webaddr] { emit shopSkipped(webaddr); });
     connect(saver, &TSaveBarGain::completed, this, [this, run, shopId, complete](int stored, int failed) {
         nextShop(run, shopId, stored, failed, complete);
     });

@@ -117,7 +117,9 @@ signals:
     void shopSaved(const QString& shopId, int stored, int failed, bool complete);
     // A shop could not be mined at all (reason told); the run goes on with the next one.
     void shopFailed(const QString& shopId, const QString& reason);
-    // Resuming: a shop of the run record is no longer in the database and is not mined.
+    // A shop is no longer in the database: resuming, one of the run record is not mined; mining,
+    // one deleted while its ratings were read keeps none of them (shopSaved follows, with them
+    // all failed).
     void shopSkipped(const QString& webaddr);
     void downloadFailed(const QString& error);
     // A failed page is tried again after delayMs (also shown as the status text).

@@ -63,7 +63,10 @@ void TSaveBarGain::run()
         stored = 0;
         failed = n;
     }
-    emit statusText(doneText());
+    if (m_shopDeleted)
+        emit shopGone();
+    emit statusText(m_shopDeleted ? QStringLiteral("shop %1: %2").arg(m_shopId, shopDeletedReason())
+                                  : doneText());
     runflags::savingRatings = false;
     emit completed(stored, failed);
 }
@@ -76,6 +79,23 @@ void TSaveBarGain::showPercent(int i, int n, int& shownPercent)
         shownPercent = percent;
         emit statusText(QStringLiteral("正在保存数据...%1%").arg(percent));
     }
+}
+
+bool TSaveBarGain::markDeleted(TConnection& connection, QString& error)
+{
+    QString markError;
+    // Not left for a resume or another worker: mining it again would bring the shop back.
+    if (m_runId > 0 && !runrecords::markShop(connection, m_runId, m_position, runrecords::ShopState::Skipped,
+                                             0, &markError)) {
+        error = QStringLiteral("marking the shop in the run record: ") + markError;
+        return false;
+    }
+    if (m_claim.id > 0 && shopqueue::markFailed(connection, m_claim, shopDeletedReason(), &markError) ==
+                              shopqueue::Outcome::Error) {
+        error = QStringLiteral("marking the shop on the queue: ") + markError;
+        return false;
+    }
+    return true;
 }
 
 bool TSaveBarGain::store(int& stored, int& failed, QString& error)
@@ -107,6 +127,23 @@ bool TSaveBarGain::store(int& stored, int& failed, QString& error)
         connection.rollback();
         return false;
     };
+    // The shop's row is held to the commit: a delete of the shop at the same time waits for
+    // these ratings and takes them along, and one that went first leaves no shop to store them
+    // for (they would be ratings of no shop).
+    if (n > 0) {
+        TQuery hold(&connection, QStringLiteral("ADOQuery1"));
+        hold.SetSQL(QStringLiteral("update dianBase set id=id where id=:id"));
+        hold.SetParam(QStringLiteral("id"), m_shopId);
+        const int held = hold.ExecSQL();
+        if (held < 0)
+            return fail(QStringLiteral("holding the shop"), hold.lastError());
+        if (held == 0) {
+            connection.rollback();
+            m_shopDeleted = true;
+            failed = n;
+            return markDeleted(connection, error);
+        }
+    }
     if (n > 0 && !m_profile.isEmpty()) {
         TQuery profile(&connection, QStringLiteral("ADOQuery1"));
         profile.SetSQL(QString::fromLatin1(kProfileSql));

@@ -55,12 +55,21 @@ public:
     static const char kInsertSql[];
     static const char kRemoveDuplicatesSql[];
 
+    // Why a shop's ratings were not stored when the shop was deleted meanwhile.
+    static QString shopDeletedReason()
+    {
+        return QStringLiteral("the shop was deleted from the database while it was mined");
+    }
+
 signals:
     // The main window's status text: progress in whole percent, then the closing text.
     void statusText(const QString& text);
     // Nothing of the shop was stored because the database itself failed (disk full, I/O
     // error, a lock held too long): "shop N: step: engine message". completed follows.
     void faulted(const QString& error);
+    // The shop was no longer in the database (deleted meanwhile): nothing of it was stored, and
+    // its ratings count as failed. completed follows.
+    void shopGone();
     // The work is over: stored is the number of ratings inserted, failed those skipped.
     void completed(int stored, int failed);
 
@@ -72,12 +81,15 @@ private:
                  const QString& shopId);
     // Stores everything in one transaction; false with the step and the engine's message.
     bool store(int& stored, int& failed, QString& error);
+    // The run record and the queue's claim of a shop that was deleted.
+    bool markDeleted(TConnection& connection, QString& error);
     void showPercent(int i, int n, int& shownPercent);
 
     QString m_databasePath;
     std::shared_ptr<const RatingList> m_ratings;
     QString m_shopId;
     QHash<QString, QVariant> m_profile;
+    bool m_shopDeleted = false;
     qint64 m_runId = 0;
     int m_position = -1;
     bool m_complete = true;

@@ -3,6 +3,7 @@
 #include "store/TConnection.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace databasechoice {
@@ -35,7 +36,18 @@ QString notAServerAddress(const QString& url, Origin origin)
                                                    : QStringLiteral("--database");
     return QStringLiteral("%1 must be a PostgreSQL connection URI (postgresql://USER@HOST:PORT/DATABASE), "
                           "not \"%2\"; the database file is not used instead")
-        .arg(where, shown(url));
+        .arg(where, shownRefused(url));
+}
+
+QString shownRefused(const QString& text)
+{
+    // A value in quotes (with \' and \\ inside), else up to a blank or the next parameter.
+    static const QRegularExpression password(
+        QStringLiteral(R"((^|[\s&?])password\s*=\s*('(?:[^'\\]|\\.)*'?|[^\s&]*))"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString out = text;
+    out.replace(password, QStringLiteral("\\1"));
+    return out.simplified();
 }
 
 QString shown(const QString& target)

@@ -33,6 +33,10 @@ QString notAServerAddress(const QString& url, Origin origin);
 // (in the user part or as a password= parameter).
 QString shown(const QString& target);
 
+// A refused address as it may be shown: a libpq keyword string ("host=db password=x") or any
+// other text that is not a URI, without its password=VALUE pairs.
+QString shownRefused(const QString& text);
+
 // Engine, version and what it works on, one line: "SQLite 3.40.1 · /home/me/quelmar2.mdb",
 // "PostgreSQL 15.18 · postgresql://me@db.local/kestrova". Empty when the connection is closed.
 QString describe(const TConnection& connection);

@@ -34,6 +34,11 @@ protected:
     {
         ensureCoreApp();
         ASSERT_TRUE(dm.DataModuleCreate(dir.filePath("quelmar2.mdb")));
+        // The shop the ratings belong to: a saver stores none for a shop that is not there.
+        dm.ADOQuery1->SetSQL("insert into dianBase(id, dianzhu, webaddr) values(7, :k, :w)");
+        dm.ADOQuery1->SetParam("k", QStringLiteral("掌柜丁"));
+        dm.ADOQuery1->SetParam("w", QStringLiteral("http://127.0.0.1/shop/7.htm"));
+        ASSERT_EQ(dm.ADOQuery1->ExecSQL(), 1) << dm.ADOQuery1->lastError().toStdString();
     }
 
     // Saves the list for shop 7 and waits for the saver to report.

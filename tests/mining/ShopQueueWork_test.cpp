@@ -2,6 +2,7 @@
 // shops; workers that mine them side by side, one killed or stopped mid-shop; failed shops
 // marked with their reason and put back.
 #include "MarketFixture.h"
+#include "store/PgServer.h"
 #include "store/ServerDatabase.h"
 
 #include <QElapsedTimer>
@@ -12,18 +13,11 @@
 
 namespace {
 
-// On the database file and on a server (the test's own).
-class ShopQueueWork : public MarketFixture, public ::testing::WithParamInterface<bool>
+// The command line's queue and workers against the market, on the database file or on the
+// server m_url names.
+class QueueCli : public MarketFixture
 {
 protected:
-    void SetUp() override
-    {
-        if (GetParam()) {
-            SERVER_DATABASE(url);
-            m_url = url;
-        }
-    }
-
     // Where the queue and the collection live: the one place a run against another store
     // changes. The command line and the checks below both go there.
     QString queueDatabase() const
@@ -40,11 +34,14 @@ protected:
         return all + args;
     }
 
-    // The market, a configuration for quick failures and short leases, and the database.
-    void start(const QStringList& marketArgs, int leaseSeconds = 120)
+    // The market, a configuration for quick failures (unless retries are asked for) and short
+    // leases, and the database.
+    void start(const QStringList& marketArgs, int leaseSeconds = 120, int retries = 0, int retryDelay = 100)
     {
         startMarket(marketArgs);
-        appendConfig("[Net]\r\nAgentType=0\r\nPort=0\r\nRetries=0\r\nRetryDelay=100\r\nConnections=2\r\n"
+        appendConfig("[Net]\r\nAgentType=0\r\nPort=0\r\nRetries=" + QByteArray::number(retries) +
+                     "\r\nRetryDelay=" + QByteArray::number(retryDelay) +
+                     "\r\nConnections=2\r\n"
                      "[Database]\r\nLeaseSeconds=" +
                      QByteArray::number(leaseSeconds) + "\r\n");
         if (dm.adoCn.path() != queueDatabase()) {
@@ -139,6 +136,19 @@ protected:
         for (int i = 0; i < n; ++i)
             out << shop(i)["address"].toString();
         return out;
+    }
+};
+
+// On the database file and on a server (the test's own).
+class ShopQueueWork : public QueueCli, public ::testing::WithParamInterface<bool>
+{
+protected:
+    void SetUp() override
+    {
+        if (GetParam()) {
+            SERVER_DATABASE(url);
+            m_url = url;
+        }
     }
 };
 
@@ -324,5 +334,109 @@ TEST_P(ShopQueueWork, AFailingShopIsMarkedWithItsReasonTheWorkerGoesOnAndRetryPu
 
 INSTANTIATE_TEST_SUITE_P(Engines, ShopQueueWork, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Server" : "File"; });
+
+// A server of the test's own, stopped and started again under a worker.
+class WorkerLosesTheServer : public QueueCli
+{
+protected:
+    void SetUp() override
+    {
+        if (!m_server.skipReason().isEmpty())
+            GTEST_SKIP() << m_server.skipReason().toStdString();
+        ASSERT_TRUE(m_server.running()) << m_server.error().toStdString();
+        m_url = m_server.url();
+    }
+
+    // Queues two shops whose walks take a while, and starts a worker on them; returns once it
+    // mines the first.
+    std::unique_ptr<Worker> workerMidShop(int leaseSeconds, int retries, int retryDelay)
+    {
+        start({"--shops", "2", "--ratings", "400", "--seed", "31", "--latency", "250"}, leaseSeconds, retries,
+              retryDelay);
+        const Result queued = run(QStringList{"queue", "add"} + addresses(2));
+        EXPECT_EQ(queued.exit, 0) << queued.err.toStdString();
+        auto w = startWorker({"work", "--once", "--connections", "1"});
+        EXPECT_TRUE(waitForClaims(*w, 1)) << w->err.toStdString();
+        return w;
+    }
+
+    // Gathers the worker's standard error until it holds text; false when it ended first.
+    static bool waitForText(Worker& w, const QByteArray& text, int ms = 60000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!w.err.contains(text) && clock.elapsed() < ms) {
+            if (w.process.state() != QProcess::Running)
+                break;
+            w.process.waitForReadyRead(20);
+            w.read();
+        }
+        w.read();
+        return w.err.contains(text);
+    }
+
+    PgServer m_server;
+};
+
+TEST_F(WorkerLosesTheServer, AServerGoneForGoodEndsTheWorkerNamingTheDatabaseAndItsShopIsMinedLater)
+{
+    auto w = workerMidShop(2, 1, 300);
+    ASSERT_TRUE(m_server.stop());
+    ASSERT_TRUE(w->process.waitForFinished(60000));
+    w->read();
+    EXPECT_EQ(w->process.exitCode(), 1) << w->err.toStdString();
+    // One retry after the pause of the [Net] rules, then the cause.
+    EXPECT_EQ(w->err.count("retry 1 of 1 in 0.3 s: database error: "), 1) << w->err.toStdString();
+    EXPECT_FALSE(w->err.contains("retry 2 of")) << w->err.toStdString();
+    const QByteArray last = w->err.trimmed().split('\n').last();
+    // The server's own message, which names where it was looked for.
+    const QByteArray port = m_url.section(u':', -1).section(u'/', 0, 0).toUtf8();
+    EXPECT_TRUE(last.startsWith("kestrova-cli work: database error: ")) << w->err.toStdString();
+    EXPECT_TRUE(last.contains("port " + port)) << last.toStdString();
+    EXPECT_FALSE(w->process.readAllStandardOutput().contains("\"done\": ")) << "no summary of a failed run";
+
+    // Back, the server holds nothing of the walk: the shop is claimed still, not done.
+    ASSERT_TRUE(m_server.startAgain()) << m_server.error().toStdString();
+    ASSERT_TRUE(dm.DataModuleCreate(queueDatabase()));
+    EXPECT_EQ(count("select count(*) from pjinfo"), 0);
+    QueueState s = queueState();
+    EXPECT_EQ(s.shops["done"], 0);
+    EXPECT_EQ(s.shops["claimed"], 1);
+    EXPECT_EQ(s.shops["waiting"], 1);
+
+    // Its lease ends and another worker mines it, with the other shop, once.
+    const Result other = run({"work", "--once"});
+    EXPECT_EQ(other.exit, 0) << other.err.toStdString();
+    EXPECT_TRUE(other.out.contains("\"done\": 2")) << other.out.toStdString();
+    s = queueState();
+    EXPECT_EQ(s.shops["done"], 2);
+    EXPECT_EQ(s.shops["claimed"], 0);
+    EXPECT_EQ(count("select count(*) from pjinfo"), 800);
+    for (int i = 0; i < 2; ++i)
+        expectShopStored(i, false);
+}
+
+TEST_F(WorkerLosesTheServer, AServerBackWithinTheRetriesLetsTheWorkerMineItsShopAgainAndGoOn)
+{
+    // A lease far longer than the test: the shop comes back because the worker puts it back.
+    auto w = workerMidShop(600, 5, 1000);
+    ASSERT_TRUE(m_server.stop());
+    ASSERT_TRUE(waitForText(*w, "retry 1 of 5")) << w->err.toStdString();
+    ASSERT_TRUE(m_server.startAgain()) << m_server.error().toStdString();
+    ASSERT_TRUE(w->process.waitForFinished(120000));
+    w->read();
+    EXPECT_EQ(w->process.exitCode(), 0) << w->err.toStdString();
+    EXPECT_TRUE(w->process.readAllStandardOutput().contains("\"done\": 2, \"failed\": 0"))
+        << w->err.toStdString();
+    EXPECT_EQ(w->err.count("claimed " + addresses(1)[0].toUtf8()), 2) << w->err.toStdString();
+    ASSERT_TRUE(dm.DataModuleCreate(queueDatabase()));
+    const QueueState s = queueState();
+    EXPECT_EQ(s.shops["done"], 2);
+    EXPECT_EQ(s.shops["claimed"], 0);
+    EXPECT_EQ(s.shops["waiting"], 0);
+    EXPECT_EQ(count("select count(*) from pjinfo"), 800);
+    for (int i = 0; i < 2; ++i)
+        expectShopStored(i, false);
+}
 
 } // namespace

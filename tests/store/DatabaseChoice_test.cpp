@@ -83,6 +83,28 @@ TEST(DatabaseChoice, AShownAddressKeepsEverythingButThePassword)
     EXPECT_EQ(shown("/data/quelmar2.mdb"), "/data/quelmar2.mdb");
 }
 
+TEST(DatabaseChoice, ARefusedAddressIsShownWithoutItsPasswordToo)
+{
+    using databasechoice::shownRefused;
+    EXPECT_EQ(shownRefused("host=db.lan password=s3cret dbname=team"), "host=db.lan dbname=team");
+    EXPECT_EQ(shownRefused("host=db.lan PASSWORD = s3cret"), "host=db.lan");
+    EXPECT_EQ(shownRefused("password='s3 cr\\'et' host=db.lan"), "host=db.lan");
+    EXPECT_EQ(shownRefused("db.lan/team?sslmode=require&password=s3cret"), "db.lan/team?sslmode=require&");
+    // A key that only ends in "password" is another key.
+    EXPECT_EQ(shownRefused("host=db.lan oldpassword=x"), "host=db.lan oldpassword=x");
+    EXPECT_EQ(shownRefused("db.lan:5432"), "db.lan:5432");
+
+    for (auto origin : {databasechoice::Origin::CommandLine, databasechoice::Origin::Config}) {
+        const QString refusal = databasechoice::choose(origin == databasechoice::Origin::CommandLine
+                                                           ? "host=db.lan password=s3cret"
+                                                           : "",
+                                                       "host=db.lan password=s3cret", kFile)
+                                    .error;
+        EXPECT_TRUE(refusal.contains("\"host=db.lan\"")) << refusal.toStdString();
+        EXPECT_FALSE(refusal.contains("s3cret")) << refusal.toStdString();
+    }
+}
+
 TEST(DatabaseChoice, TheDescriptionNamesEngineVersionAndFileOfAnOpenConnection)
 {
     TConnection connection;

@@ -92,11 +92,30 @@ public:
         return code;
     }
 
+    // Starts a stopped server again on its folder and port, with the data it had; true when
+    // it runs.
+    bool startAgain()
+    {
+        if (!m_url.isEmpty())
+            return true;
+        if (m_stoppedUrl.isEmpty())
+            return false;
+        const QString port = m_stoppedUrl.section(u':', -1).section(u'/', 0, 0);
+        QString out;
+        if (run({QStringLiteral("start"), m_dir.path(), port}, &out, 120000) != 0 || out != m_stoppedUrl) {
+            m_error = out.isEmpty() ? QStringLiteral("scripts/pg-local start failed") : out;
+            return false;
+        }
+        m_url = out;
+        return true;
+    }
+
     // Stops the server now (the destructor does it otherwise); true when it stopped.
     bool stop()
     {
         if (m_url.isEmpty())
             return true;
+        m_stoppedUrl = m_url;
         pid_t pid = postmasterPid();
         QString out;
         bool stopped = run({QStringLiteral("stop"), m_dir.path()}, &out, 90000) == 0;
@@ -136,4 +155,5 @@ private:
     QString m_error;
     QString m_binDir;
     QString m_url;
+    QString m_stoppedUrl; // the address of a server stop() ended
 };

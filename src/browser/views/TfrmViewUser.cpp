@@ -2,6 +2,7 @@
 
 #include "browser/BrowserTexts.h"
 #include "browser/ExportLayout.h"
+#include "browser/ShopDelete.h"
 #include "browser/TCursorModel.h"
 #include "browser/TExportRun.h"
 #include "settings/TConfig.h"
@@ -579,26 +580,9 @@ void TfrmViewUser::deleteBtnClick()
     if (!TPrompt::instance().question(m_context.dialogParent(), QString::fromUtf16(kConfirmDelete)))
         return;
     storeMemoEdits();
-    TDM& dm = m_context.dm();
-    // The ratings and the shop go together or not at all.
-    if (!dm.adoCn.beginTransaction()) {
-        databaseError(dm.adoCn.error());
-        return;
-    }
-    TQuery* query = dm.ADOQuery1;
-    query->SetSQL(QStringLiteral("delete from pjInfo where dian_id=:dian_id"));
-    query->SetParam(QStringLiteral("dian_id"), m_shops->FieldByName(QStringLiteral("id")).asInteger());
     QString error;
-    if (query->ExecSQL() < 0)
-        error = query->lastError();
-    else if (!m_shops->Delete())
-        error = m_shops->lastError();
-    else if (!dm.adoCn.commit())
-        error = dm.adoCn.error();
-    if (!error.isEmpty()) {
-        dm.adoCn.rollback();
+    if (!shopdelete::deleteCurrent(m_context.dm().adoCn, *m_shops, &error))
         databaseError(error);
-    }
     if (m_shops->RecordCount() == 0)
         m_deleteBtn->setEnabled(false);
     Refresh();
