@@ -452,14 +452,16 @@ void BM_TallyFill(benchmark::State& state)
 }
 
 // What the tallies cost the rating saver: its insert statement and its removal of duplicates
-// over a shop of 100,000 ratings (pages of 40 in a transaction each), in a file without the
-// tallies' triggers (0), with them counting each rating (1), and counting each transaction's
-// ratings at its end as the saver does (2).
+// over a shop of 100,000 ratings, in transactions of the second argument's ratings (a page of
+// 40, or the whole shop as the saver writes it), in a file without the tallies' triggers (0),
+// with them counting each rating (1), and counting each transaction's ratings at its end as
+// the saver does (2).
 void BM_SaverCostPerRating(benchmark::State& state)
 {
     constexpr int kSaved = 100000;
     const bool triggers = state.range(0) != 0;
     const bool bulk = state.range(0) == 2;
+    const int perTransaction = static_cast<int>(state.range(1));
     for (auto _ : state) {
         QTemporaryDir dir;
         TDM dm;
@@ -473,7 +475,7 @@ void BM_SaverCostPerRating(benchmark::State& state)
         QElapsedTimer t;
         t.start();
         for (int i = 0; i < kSaved; ++i) {
-            if (i % 40 == 0) {
+            if (i % perTransaction == 0) {
                 dm.adoCn.beginTransaction();
                 if (bulk)
                     for (const QString& sql : schema::bulkStartStatements())
@@ -500,7 +502,7 @@ void BM_SaverCostPerRating(benchmark::State& state)
             q->SetParam(QStringLiteral("pjjs"), QString());
             q->SetParam(QStringLiteral("itemId_pjsj"), item + when);
             q->ExecSQL();
-            if (i % 40 == 39) {
+            if (i % perTransaction == perTransaction - 1) {
                 if (bulk)
                     for (const QString& sql : schema::bulkFoldStatements())
                         dm.adoCn.exec(sql);
@@ -672,9 +674,11 @@ BENCHMARK(BM_DataDistByHour)->UseManualTime()->Iterations(7)->Unit(benchmark::kM
 BENCHMARK(BM_KeyFill)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TallyFill)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaverCostPerRating)
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
+    ->Args({0, 40})
+    ->Args({1, 40})
+    ->Args({0, 100000})
+    ->Args({1, 100000})
+    ->Args({2, 100000})
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);

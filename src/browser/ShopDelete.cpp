@@ -1,5 +1,6 @@
 #include "browser/ShopDelete.h"
 
+#include "store/Schema.h"
 #include "store/TConnection.h"
 #include "store/TQuery.h"
 #include "store/TTable.h"
@@ -13,15 +14,29 @@ bool deleteCurrent(TConnection& connection, TTable& shops, QString* error)
         *error = connection.error();
         return false;
     }
+    // On the file the analyses' counts of the shop go at once, not a rating at a time.
+    const bool bulk = connection.engine() == TConnection::Engine::Sqlite;
     QString failure;
     TQuery ratings(&connection, QStringLiteral("ADOQuery1"));
-    ratings.SetSQL(QStringLiteral("delete from pjInfo where dian_id=:dian_id"));
-    ratings.SetParam(QStringLiteral("dian_id"), id);
-    if (!shops.Delete())
+    auto run = [&](const QString& sql) {
+        ratings.SetSQL(sql);
+        if (sql.contains(QLatin1String(":dian_id")))
+            ratings.SetParam(QStringLiteral("dian_id"), id);
+        if (ratings.ExecSQL() < 0)
+            failure = ratings.lastError();
+        return failure.isEmpty();
+    };
+    bool ok = true;
+    for (const QString& sql : bulk ? schema::bulkStartStatements() : QStringList())
+        ok = ok && run(sql);
+    if (ok && !shops.Delete()) {
         failure = shops.lastError();
-    else if (ratings.ExecSQL() < 0)
-        failure = ratings.lastError();
-    else if (!connection.commit())
+        ok = false;
+    }
+    ok = ok && run(QStringLiteral("delete from pjInfo where dian_id=:dian_id"));
+    for (const QString& sql : bulk ? schema::bulkShopGoneStatements() : QStringList())
+        ok = ok && run(sql);
+    if (ok && !connection.commit())
         failure = connection.error();
     if (failure.isEmpty())
         return true;

@@ -318,6 +318,13 @@ QStringList bulkFoldStatements()
             QStringLiteral("DROP TABLE temp.pjInfoBulk")};
 }
 
+QStringList bulkShopGoneStatements()
+{
+    return {QStringLiteral("DELETE FROM pjInfoTally WHERE dian_id=:dian_id"),
+            QStringLiteral("DELETE FROM pjInfoHourTally WHERE dian_id=:dian_id"),
+            QStringLiteral("DROP TABLE temp.pjInfoBulk")};
+}
+
 const char* hourKeySql()
 {
     return "substr(pjsj,1,13)";

@@ -49,6 +49,9 @@ const char* hourKeySql();
 // few grouped statements. Run the fold before the transaction deletes any rating.
 QStringList bulkStartStatements();
 QStringList bulkFoldStatements();
+// In place of the fold, when the transaction deleted every rating of the shop :dian_id: its
+// counts go at once.
+QStringList bulkShopGoneStatements();
 
 // Column names of the two tables in their stored order.
 const QStringList& dianBaseColumns();

@@ -2,9 +2,11 @@
 // held against the statements themselves, run as written on the same file.
 #include "analysis/AnalysisKeys.h"
 #include "analysis/AnalysisRun.h"
+#include "browser/ShopDelete.h"
 #include "store/StoreFixture.h"
 #include "store/TConnection.h"
 #include "store/TQuery.h"
+#include "store/TTable.h"
 #include "text/Formats.h"
 
 #include <QRandomGenerator>
@@ -412,6 +414,33 @@ TEST_F(KeyedAnalyses, TheTallyFollowsEveryInsertDeleteAndUpdate)
     const Rows left = described(dm.adoCn, "select count(*) from pjInfoTally", Range());
     ASSERT_EQ(left.rows.size(), 1u);
     EXPECT_EQ(left.rows[0][0].toLongLong(), 0);
+}
+
+TEST_F(KeyedAnalyses, ADeletedShopTakesItsCountsAlongAndLeavesTheOthers)
+{
+    const qlonglong shop = addShop("店一", "http://127.0.0.1:8631/shop/1");
+    const qlonglong other = addShop("店二", "http://127.0.0.1:8631/shop/2");
+    addMonthEnds(shop, other);
+    addHandBuilt(shop, other);
+    TTable& shops = *dm.tb_dianbase;
+    ASSERT_TRUE(shops.Open()) << shops.lastError().toStdString();
+    ASSERT_TRUE(shops.GotoBookmark(shop));
+    QString error;
+    ASSERT_TRUE(shopdelete::deleteCurrent(dm.adoCn, shops, &error)) << error.toStdString();
+    expectTallyCountsTheRatings(dm.adoCn);
+    const Rows left =
+        described(dm.adoCn,
+                  QStringLiteral("select (select count(*) from pjInfoTally where dian_id=%1)+(select "
+                                 "count(*) from pjInfoHourTally where dian_id=%1), (select count(*) "
+                                 "from pjInfoHourTally)")
+                      .arg(shop),
+                  Range());
+    ASSERT_EQ(left.rows.size(), 1u);
+    EXPECT_EQ(left.rows[0][0].toLongLong(), 0);
+    EXPECT_GT(left.rows[0][1].toLongLong(), 0); // the other shop's
+    // And the transaction's marker is gone with it: the next rating is counted.
+    ASSERT_TRUE(add(other, "好评", true, "2026-08-08 08:08:08", "Z", 2));
+    expectTallyCountsTheRatings(dm.adoCn);
 }
 
 TEST_F(KeyedAnalyses, AFileFromBeforeTheTallyGetsItOnceAtOpen)

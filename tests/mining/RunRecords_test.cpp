@@ -54,7 +54,7 @@ TEST_F(RunRecords, AKilledRunIsResumedWithItsUnfinishedShopsOnly)
     QProcess miner;
     miner.start(cli(), QStringList{"--data-dir", m_dir.path(), "mine"} + addresses);
     ASSERT_TRUE(miner.waitForStarted());
-    // Killed once the third shop's page was asked for: two shops are done, one is cut off.
+    // Killed once the third shop's page was asked for and two shops are stored: one is cut off.
     const QByteArray third = "GET /" + addresses[2].section('/', 3).toUtf8() + " ";
     auto reached = [&] {
         for (const QByteArray& line : requests())
@@ -64,7 +64,9 @@ TEST_F(RunRecords, AKilledRunIsResumedWithItsUnfinishedShopsOnly)
     };
     while (!reached() && !miner.waitForFinished(10))
         ;
-    QThread::msleep(60);
+    // The third shop is fetched while the second is still being saved.
+    while (count("select count(*) from pjinfo") < 2 * 800 && !miner.waitForFinished(5))
+        ;
     ASSERT_EQ(miner.state(), QProcess::Running) << "the run ended before it could be killed";
     ::kill(static_cast<pid_t>(miner.processId()), SIGKILL);
     miner.waitForFinished();
