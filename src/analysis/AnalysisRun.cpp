@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 
 namespace analysis {
 
@@ -68,12 +69,27 @@ bool columnsOf(TConnection& connection, const QString& sql, Result& result)
         result.error = TConnection::notOpenError();
         return false;
     }
+    // A statement's column names never change: asked of the engine once, which on a server
+    // is a round trip and a plan each time.
+    static std::mutex guard;
+    static QHash<QString, QStringList> known;
+    const QString key = QString::number(static_cast<int>(connection.engine())) + u'\n' + sql;
+    {
+        const std::lock_guard<std::mutex> lock(guard);
+        const auto it = known.constFind(key);
+        if (it != known.constEnd()) {
+            result.columns = *it;
+            return true;
+        }
+    }
     TStatement statement;
     if (!statement.prepare(connection, sql)) {
         result.error = statement.error();
         return false;
     }
     result.columns = statement.columnNames();
+    const std::lock_guard<std::mutex> lock(guard);
+    known.insert(key, result.columns);
     return true;
 }
 

@@ -39,7 +39,7 @@ const Tally& rankTally()
         {"sum(s)"},
         "dian_id BIGINT NOT NULL, buyerOrSaler BOOLEAN NOT NULL, pj TEXT COLLATE \"C\" NOT NULL, "
         "itemTitle TEXT COLLATE \"C\" NOT NULL, itemId TEXT COLLATE \"C\" NOT NULL, jg DOUBLE PRECISION "
-        "NOT NULL, month TEXT COLLATE \"C\" NOT NULL, nulls SMALLINT NOT NULL, n BIGINT NOT NULL"};
+        "NOT NULL, month TEXT COLLATE \"C\" NOT NULL, nulls SMALLINT NOT NULL, n INTEGER NOT NULL"};
     return t;
 }
 
@@ -53,10 +53,11 @@ const Tally& hourTally()
         "dian_id IS NOT NULL AND pjsj IS NOT NULL",
         {"n", "items", "priced", "amount"},
         {"sum(s)", "coalesce(sum(s) FILTER (WHERE itemId IS NOT NULL),0)",
-         "coalesce(sum(s) FILTER (WHERE jg IS NOT NULL),0)", "coalesce(sum(s*CAST(jg AS numeric)),0)"},
+         "coalesce(sum(s) FILTER (WHERE jg IS NOT NULL),0)", "coalesce(sum(s*jg),0)"},
         "dian_id BIGINT NOT NULL, hourKey TEXT COLLATE \"C\" NOT NULL, buyerOrSaler BOOLEAN NOT NULL, "
-        "pj TEXT COLLATE \"C\" NOT NULL, nulls SMALLINT NOT NULL, n BIGINT NOT NULL, items BIGINT NOT NULL, "
-        "priced BIGINT NOT NULL, amount NUMERIC NOT NULL"};
+        "pj TEXT COLLATE \"C\" NOT NULL, nulls SMALLINT NOT NULL, n INTEGER NOT NULL, items INTEGER NOT "
+        "NULL, "
+        "priced INTEGER NOT NULL, amount DOUBLE PRECISION NOT NULL"};
     return t;
 }
 
