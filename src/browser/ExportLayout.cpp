@@ -6,6 +6,8 @@
 #include "text/TextOps.h"
 
 #include <QHash>
+#include <charconv>
+#include <cmath>
 
 namespace exportlayout {
 namespace {
@@ -312,6 +314,27 @@ void toSheetRowUtf8(const QList<Cell>& cells, SheetRowUtf8& out)
             out.addText(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
         }
     }
+}
+
+void appendNumber15(std::string& out, double v)
+{
+    // A value whose shortest form has at most 15 digits is that form rounded to 15 digits, so
+    // printf's %.15g gives it, as Qt's 'g' format does; at more digits the two may round a tie
+    // differently, and Qt writes a negative zero without its sign.
+    char buffer[40];
+    const auto shortest = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::scientific);
+    int digits = 0;
+    for (const char* c = buffer; shortest.ec == std::errc() && c < shortest.ptr && *c != 'e'; ++c)
+        digits += *c >= '0' && *c <= '9';
+    if (v != 0 && std::isfinite(v) && shortest.ec == std::errc() && digits <= 15) {
+        const auto [end, ec] =
+            std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 15);
+        if (ec == std::errc()) {
+            out.append(buffer, static_cast<size_t>(end - buffer));
+            return;
+        }
+    }
+    out += QString::number(v, 'g', 15).toStdString();
 }
 
 int utf8Sequence(const unsigned char* p, const unsigned char* end, char32_t* cp)

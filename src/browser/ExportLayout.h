@@ -131,4 +131,7 @@ bool ratingSheetRowUtf8(const RawValue* values, size_t count, std::string_view s
 // overlong, surrogate, beyond U+10FFFF).
 int utf8Sequence(const unsigned char* p, const unsigned char* end, char32_t* cp);
 
+// Appends QString::number(v, 'g', 15) as UTF-8, without a QString.
+void appendNumber15(std::string& out, double v);
+
 } // namespace exportlayout

@@ -292,7 +292,7 @@ public:
         case SQLITE_NULL:
             break;
         case SQLITE_FLOAT:
-            line += QString::number(sqlite3_column_double(st, m_jg), 'g', 15).toStdString();
+            exportlayout::appendNumber15(line, sqlite3_column_double(st, m_jg));
             break;
         default:
             return false;
@@ -391,10 +391,16 @@ private:
         while (p < end) {
             const unsigned char b = *p;
             if (b < 0x80) {
+                // A run of ASCII that stays as it is, in one append.
+                const auto* run = p;
+                while (p < end && *p < 0x80 && *p != ',' && !asciiSpace(*p))
+                    ++p;
+                if (p > run) {
+                    out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
+                    continue;
+                }
                 if (b == ',')
                     out += "\xE3\x80\x81"; // 、
-                else if (!QChar::isSpace(b))
-                    out += static_cast<char>(b);
                 ++p;
                 continue;
             }
@@ -402,11 +408,22 @@ private:
             const int n = exportlayout::utf8Sequence(p, end, &cp);
             if (n == 0)
                 return false;
-            if (!QChar::isSpace(cp))
+            if (!wideSpace(cp))
                 out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
             p += n;
         }
         return true;
+    }
+
+    // QChar::isSpace() of ASCII, and of the rest without its table lookup for the characters
+    // that are never white space (no separator lies above U+3000, none between U+00A0 and
+    // U+1680): most Chinese text never reaches the table.
+    static bool asciiSpace(unsigned char b) { return b == ' ' || (b >= '\t' && b <= '\r'); }
+    static bool wideSpace(char32_t cp)
+    {
+        if (cp < 0x1680)
+            return cp == 0x85 || cp == 0xA0;
+        return cp <= 0x3000 && QChar::isSpace(cp);
     }
 
     bool flush(QString* error)

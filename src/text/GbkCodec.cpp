@@ -141,8 +141,11 @@ std::string fromUtf8(std::string_view in)
     while (p < end) {
         const unsigned char b = *p;
         if (b < 0x80) {
-            out += static_cast<char>(b);
-            ++p;
+            // ASCII is the same in both: a run in one append.
+            const auto* run = p;
+            while (p < end && *p < 0x80)
+                ++p;
+            out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
             continue;
         }
         char32_t c = 0;

@@ -14,8 +14,11 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <limits>
 #include <map>
+#include <random>
 
 using exportlayout::Kind;
 using exportlayout::Record;
@@ -89,6 +92,40 @@ TEST(ExportLayout, MemberIdSnapshotLinkAndCsvCleaning)
               "http://s/auction/snap_detail.htm?trade_id=T9&auction_id=I1");
     EXPECT_EQ(exportlayout::snapshotLink("http://s", QVariant(), "I1"), "无法链接商品");
     EXPECT_EQ(exportlayout::cleanCsvField("a, b\tc\r\nd,e"), "a、bcd、e");
+}
+
+TEST(ExportLayout, PricesReadAsQtWritesThemWithFifteenDigits)
+{
+    std::vector<double> values{0.0,
+                               -0.0,
+                               0.1,
+                               19.9,
+                               1e15,
+                               1e16,
+                               123456789012345.6,
+                               1e-4,
+                               1e-5,
+                               1e300,
+                               -2.5e-320,
+                               std::numeric_limits<double>::max(),
+                               std::numeric_limits<double>::min(),
+                               std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity(),
+                               std::numeric_limits<double>::quiet_NaN()};
+    for (int cents = 0; cents < 200000; cents += 7)
+        values.push_back(cents / 100.0);
+    std::mt19937_64 bits(20261209);
+    for (int i = 0; i < 20000; ++i) {
+        const std::uint64_t b = bits();
+        double d;
+        std::memcpy(&d, &b, sizeof d);
+        values.push_back(d);
+    }
+    for (double v : values) {
+        std::string ours;
+        exportlayout::appendNumber15(ours, v);
+        ASSERT_EQ(ours, QString::number(v, 'g', 15).toStdString()) << v;
+    }
 }
 
 TEST_F(ExportFixture, CopiesEndEachLineWithACarriageReturnAlone)
