@@ -113,20 +113,17 @@ bool TSaveBarGain::store(int& stored, int& failed, QString& error)
         error = QStringLiteral("beginning the transaction: ") + connection.error();
         return false;
     }
-    // The file's analysis counts take the shop's ratings at once, not a rating at a time.
-    const bool bulk = connection.engine() == TConnection::Engine::Sqlite && n > 0;
-    if (bulk)
-        for (const QString& sql : schema::bulkStartStatements())
-            if (!connection.exec(sql)) {
-                error = QStringLiteral("beginning the transaction: ") + connection.error();
-                connection.rollback();
-                return false;
-            }
     auto fail = [&](const QString& step, const QString& message) {
         error = step + QStringLiteral(": ") + message;
         connection.rollback();
         return false;
     };
+    // The file's analysis counts take the shop's ratings at once, not a rating at a time.
+    const bool bulk = connection.engine() == TConnection::Engine::Sqlite && n > 0;
+    if (bulk)
+        for (const QString& sql : schema::bulkStartStatements())
+            if (!connection.exec(sql))
+                return fail(QStringLiteral("beginning the transaction"), connection.error());
     // The shop's row is held to the commit: a delete of the shop at the same time waits for
     // these ratings and takes them along, and one that went first leaves no shop to store them
     // for (they would be ratings of no shop).
