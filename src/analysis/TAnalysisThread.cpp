@@ -32,15 +32,13 @@ bool TAnalysisThread::start(Job job)
                 result.error = TConnection::notOpenError();
             } else if (!m_connection) {
                 auto connection = std::make_unique<TConnection>();
-                // The grouping's temporary B-trees run about twice as fast in SQLite's default
-                // page cache and temp store as in the large in-memory ones the browsing
-                // connection uses.
-                if (connection->open(m_path) &&
-                    connection->exec(QStringLiteral("PRAGMA cache_size=-2000; PRAGMA temp_store=DEFAULT")))
+                if (connection->open(m_path) && connection->tuneFor(TConnection::Use::Grouping))
                     m_connection = std::move(connection);
                 else
                     result.error = connection->error();
             }
+            // A server that went away fails this run with its message; the run's statements
+            // connect again the next time.
             if (m_connection) {
                 auto report = [this](int percent) {
                     QMetaObject::invokeMethod(

@@ -73,9 +73,7 @@ public:
             return false;
         }
         m_server = m_connection.engine() == TConnection::Engine::Postgres;
-        // Each row is read once: a large page cache or a mapping of the whole file would only
-        // hold memory the export never uses again.
-        if (!m_server && !m_connection.exec(QStringLiteral("PRAGMA mmap_size=0; PRAGMA cache_size=-4096"))) {
+        if (!m_connection.tuneFor(TConnection::Use::OnePass)) {
             *error = m_connection.error();
             return false;
         }
@@ -90,9 +88,13 @@ public:
         if (m_server) {
             // The same snapshot on the server: every batch sees the rows as they were at the
             // first one.
-            if (!m_connection.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) ||
-                !m_serverStatement.prepare(m_connection, sql)) {
-                *error = m_connection.inTransaction() ? m_serverStatement.error() : m_connection.error();
+            if (!m_connection.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"))) {
+                *error = m_connection.error();
+                return false;
+            }
+            // A server gone by now fails here, with the statement's message.
+            if (!m_serverStatement.prepare(m_connection, sql)) {
+                *error = m_serverStatement.error();
                 return false;
             }
             m_columns = m_serverStatement.columnCount() - 1;

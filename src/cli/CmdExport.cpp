@@ -94,7 +94,10 @@ int runExport(const QStringList& args)
 
     // This process only reads the row ids here; the rows are read by the export's own
     // connection, so the file need not be mapped into memory.
-    dm.adoCn.exec(QStringLiteral("PRAGMA mmap_size=0"));
+    if (!dm.adoCn.tuneFor(TConnection::Use::OnePass)) {
+        std::fprintf(stderr, "database error: %s\n", dm.adoCn.error().toLocal8Bit().constData());
+        return 1;
+    }
 
     // The same texts the browser builds: the shop narrows the ratings, the filter follows.
     const bool shops = o.kind == exportlayout::Kind::Shops;

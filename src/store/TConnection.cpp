@@ -43,6 +43,27 @@ QString TConnection::databaseName() const
     return m_path;
 }
 
+bool TConnection::tuneFor(Use use)
+{
+    if (m_engine == Engine::Postgres)
+        return ensureLink();
+    switch (use) {
+    case Use::Browsing:
+        // A larger cache and memory-mapped reads keep the browser over big shops off the disk.
+        return exec(QStringLiteral(
+            "PRAGMA cache_size=-131072; PRAGMA mmap_size=1073741824; PRAGMA temp_store=MEMORY"));
+    case Use::Grouping:
+        // The grouping's temporary B-trees run about twice as fast in the default page cache
+        // and temp store as in the large in-memory ones of browsing.
+        return exec(QStringLiteral("PRAGMA cache_size=-2000; PRAGMA temp_store=DEFAULT"));
+    case Use::OnePass:
+        // A large page cache or a mapping of the whole file would only hold memory that is
+        // never used again.
+        return exec(QStringLiteral("PRAGMA mmap_size=0; PRAGMA cache_size=-4096"));
+    }
+    return false;
+}
+
 QString TConnection::notOpenError()
 {
     return QStringLiteral("The database is not open.");
@@ -341,12 +362,9 @@ bool TConnection::ensureSchema()
     bool fresh = false;
     if (!missingPieces(missing, statements, fresh))
         return false;
-    // A larger cache and memory-mapped reads keep the analyses over big shops off the disk.
-    const QString readPragmas =
-        QStringLiteral("PRAGMA cache_size=-131072; PRAGMA mmap_size=1073741824; PRAGMA temp_store=MEMORY");
     if (m_readOnly) {
         m_unmended = missing;
-        if (!exec(readPragmas)) {
+        if (!tuneFor(Use::Browsing)) {
             failOpen(m_error);
             return false;
         }
@@ -357,7 +375,8 @@ bool TConnection::ensureSchema()
         return false;
     // WAL lets the window read while the saver writes; NORMAL sync is safe with WAL (a
     // power cut may lose the last commit, never the file).
-    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; ") + readPragmas)) {
+    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL")) ||
+        !tuneFor(Use::Browsing)) {
         failOpen(m_error);
         return false;
     }

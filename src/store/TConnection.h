@@ -57,6 +57,17 @@ public:
     // Changes with every open, so statements prepared on an earlier handle are not reused.
     int generation() const { return m_generation; }
 
+    // What a connection is used for, so that the engine can be set up for it.
+    enum class Use
+    {
+        Browsing, // the default of every open: a large cache, the file mapped into memory
+        Grouping, // analyses: the engine's default cache and temporary store group faster
+        OnePass,  // exports: each row read once, so no mapping and a small cache
+    };
+    // Sets the engine up for a use; the server needs nothing. False with error() when the
+    // engine refuses.
+    bool tuneFor(Use use);
+
     // Runs statements without parameters.
     bool exec(const QString& sql);
 

@@ -9,6 +9,7 @@
 #include "extract/TThreadHttp.h"
 #include "extract/TinyProxy.h"
 #include "settings/IniFile.h"
+#include "store/DatabaseChoice.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -109,6 +110,9 @@ class TestOptionsDialog : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { REQUIRE_TEST_STORE(); }
+    void cleanupTestCase() { teststore::stopServer(); }
+
     void showsTheCurrentSettingsAndApplyWaitsForAChange()
     {
         TestPrompt prompt;
@@ -414,11 +418,15 @@ private slots:
         QCOMPARE(problemLabel->isVisible(), !problem.isEmpty());
         QVERIFY2(problemLabel->text().contains(problem), qPrintable(problemLabel->text()));
         QCOMPARE(d.find<QLabel>("databaseNote")->text(), QString::fromUtf16(TfrmConfig::kDatabaseNote));
-        // The store the program works on now: here the test's own file, whatever the file asks
-        // for at the next start.
+        // The store the program works on now: here the test's own, whatever the file asks for
+        // at the next start.
         const QString inUse = d.find<QLabel>("databaseInUse")->text();
-        QVERIFY2(inUse.startsWith(QStringLiteral("SQLite ")), qPrintable(inUse));
-        QVERIFY2(inUse.endsWith(QDir::toNativeSeparators(Paths::databaseFile())), qPrintable(inUse));
+        const bool server = teststore::onServer();
+        QVERIFY2(inUse.startsWith(server ? QStringLiteral("PostgreSQL ") : QStringLiteral("SQLite ")),
+                 qPrintable(inUse));
+        QVERIFY2(inUse.endsWith(server ? databasechoice::shown(context.dm().adoCn.path())
+                                       : QDir::toNativeSeparators(Paths::databaseFile())),
+                 qPrintable(inUse));
         for (QLabel* label : d.dialog.findChildren<QLabel*>())
             QVERIFY2(!label->text().contains(QStringLiteral("s3cret")), qPrintable(label->text()));
 

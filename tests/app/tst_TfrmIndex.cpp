@@ -5,6 +5,7 @@
 
 #include "app/TfrmIndex.h"
 #include "settings/IniFile.h"
+#include "store/DatabaseChoice.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -89,6 +90,9 @@ class TestIndexPage : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { REQUIRE_TEST_STORE(); }
+    void cleanupTestCase() { teststore::stopServer(); }
+
     void placeholdersOnAnEmptyThenAFilledDatabase()
     {
         TestPrompt prompt;
@@ -121,8 +125,13 @@ private slots:
         text = pageText(page);
         QVERIFY2(text.contains(QStringLiteral("共收集了2位掌柜资料,\n3条交易记录!")), qPrintable(text));
         // The counts say which database they were read from.
-        QVERIFY2(text.contains(QStringLiteral("3条交易记录!\n数据库：SQLite 3.")), qPrintable(text));
-        QVERIFY2(text.contains(QDir::toNativeSeparators(dm.adoCn.path())), qPrintable(text));
+        const bool server = teststore::onServer();
+        QVERIFY2(text.contains(server ? QStringLiteral("3条交易记录!\n数据库：PostgreSQL ")
+                                      : QStringLiteral("3条交易记录!\n数据库：SQLite 3.")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(server ? databasechoice::shown(dm.adoCn.path())
+                                      : QDir::toNativeSeparators(dm.adoCn.path())),
+                 qPrintable(text));
         QVERIFY(prompt.errors.isEmpty());
         QVERIFY(!dm.ADOQuery1->Active());
     }
@@ -320,9 +329,13 @@ private slots:
         TfrmIndex page(context);
         page.show();
         const QString text = pageText(page);
-        QVERIFY2(text.contains(QStringLiteral("共收集了0位掌柜资料,\n0条交易记录!\n数据库：SQLite 3.")),
+        const bool server = teststore::onServer();
+        QVERIFY2(text.contains(QStringLiteral("共收集了0位掌柜资料,\n0条交易记录!\n数据库：") +
+                               (server ? QStringLiteral("PostgreSQL ") : QStringLiteral("SQLite 3."))),
                  qPrintable(text));
-        QVERIFY2(text.contains(QStringLiteral("quelmar2.mdb\n|") + TfrmIndex::versionText() + u'|'),
+        const QString store =
+            server ? databasechoice::shown(context.dm().adoCn.path()) : QStringLiteral("quelmar2.mdb");
+        QVERIFY2(text.contains(store + QStringLiteral("\n|") + TfrmIndex::versionText() + u'|'),
                  qPrintable(text));
         QVERIFY(!text.contains(QStringLiteral("old")));
         QVERIFY(text.contains(QStringLiteral("掌柜")));

@@ -8,8 +8,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <csignal>
+#include <memory>
 #include <string>
 #include <sys/types.h>
+#include <unistd.h>
 
 // A PostgreSQL server of the test's own (scripts/pg-local) in a temporary folder on a free
 // loopback port, stopped and removed on destruction. When the server programs are not
@@ -157,3 +159,38 @@ private:
     QString m_url;
     QString m_stoppedUrl; // the address of a server stop() ended
 };
+
+// One test server for the whole test program (starting one takes a second or two), and a
+// fresh database on it for each test that asks.
+inline PgServer& sharedServer()
+{
+    static std::unique_ptr<PgServer> server = std::make_unique<PgServer>();
+    return *server;
+}
+
+// The URL of a new, empty database on the shared server; empty with *why set when there is
+// no server (skip) or it failed (*failed).
+inline QString freshServerDatabase(QString* why, bool* failed)
+{
+    PgServer& server = sharedServer();
+    *failed = false;
+    if (!server.skipReason().isEmpty()) {
+        *why = server.skipReason();
+        return QString();
+    }
+    if (!server.running()) {
+        *why = server.error();
+        *failed = true;
+        return QString();
+    }
+    static int counter = 0;
+    const QString name = QStringLiteral("t%1_%2").arg(::getpid()).arg(++counter);
+    QString out;
+    if (server.psql(QStringLiteral("CREATE DATABASE %1").arg(name), &out) != 0) {
+        *why = out;
+        *failed = true;
+        return QString();
+    }
+    const QString url = server.url();
+    return url.left(url.lastIndexOf(u'/') + 1) + name;
+}

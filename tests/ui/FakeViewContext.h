@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TestStore.h"
 #include "settings/Paths.h"
 #include "settings/Settings.h"
 #include "store/TDM.h"
@@ -10,7 +11,8 @@
 #include <optional>
 
 // A view's surroundings without the main window: a fresh data folder with its configuration
-// and database, and a record of what the view asked of the window.
+// and database (or a fresh database on the test server, TestStore.h), and a record of what the
+// view asked of the window.
 class FakeViewContext : public TViewContext
 {
 public:
@@ -27,7 +29,7 @@ public:
         Paths::setDataDir(dataDir.path());
         if (auto loaded = settings::load(Paths::configFile()))
             settings = *loaded;
-        database.DataModuleCreate(Paths::databaseFile());
+        database.DataModuleCreate(teststore::newStore(Paths::databaseFile()));
     }
     ~FakeViewContext() override { Paths::setDataDir(QString()); }
 

@@ -7,6 +7,7 @@
 
 #include "browser/views/TfrmViewUser.h"
 #include "mining/RunFlags.h"
+#include "store/TConnection.h"
 #include "store/TDM.h"
 
 #include <QApplication>
@@ -24,6 +25,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
@@ -125,6 +127,9 @@ class tst_TfrmViewUser : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { REQUIRE_TEST_STORE(); }
+    void cleanupTestCase() { teststore::stopServer(); }
+
     void emptyDatabaseDisablesCommandsAndTheDelete()
     {
         Browser b;
@@ -318,10 +323,11 @@ private slots:
         // break the memo shows as one line end).
         memo->insertPlainText(QStringLiteral("已回复"));
         b.clickRow(grid, 1);
-        QCOMPARE(b.count(QStringLiteral("select count(*) from pjInfo where id=%1 and pjjs='已回复' and "
-                                        "pjInfo='质量好, 发货快'||char(13,10)||'下次再来😀'")
-                             .arg(b.sample.r1)),
-                 1);
+        TQuery* stored = b.w.main->dm().ADOQuery1;
+        stored->SetSQL(QStringLiteral("select pjjs, pjInfo from pjInfo where id=%1").arg(b.sample.r1));
+        QVERIFY(stored->Open());
+        QCOMPARE(stored->value(0, 0).toString(), QStringLiteral("已回复"));
+        QCOMPARE(stored->value(0, 1).toString(), QStringLiteral("质量好, 发货快\r\n下次再来😀"));
         b.clickRow(grid, 0);
 
         // Whole numbers only in the price fields; bounds include their limits.
@@ -394,10 +400,15 @@ private slots:
     {
         Browser b;
         QVERIFY(b.open());
-        // Without the view's delete trigger the shop row cannot go.
-        TQuery* q = b.w.main->dm().ADOQuery1;
-        q->SetSQL(QStringLiteral("drop trigger dianBaseSort_delete"));
-        QVERIFY2(q->ExecSQL() >= 0, qPrintable(q->lastError()));
+        // The shop row cannot go: on the file without the view's delete trigger, on a server
+        // through a trigger that refuses it.
+        TConnection& cn = b.w.main->dm().adoCn;
+        QVERIFY2(teststore::onServer()
+                     ? cn.exec("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                               "$$ BEGIN RAISE EXCEPTION 'refused'; END $$; CREATE TRIGGER refuse BEFORE "
+                               "DELETE ON dianBase FOR EACH ROW EXECUTE FUNCTION refuse()")
+                     : cn.exec("drop trigger dianBaseSort_delete"),
+                 qPrintable(cn.error()));
         b.prompt.answerYes = true;
         b.find<QPushButton>("deleteBtn")->click();
         QCOMPARE(b.prompt.errors.size(), 1);
@@ -493,6 +504,43 @@ private slots:
         QVERIFY(!b.view->exportBusy());
         QCOMPARE(b.prompt.saveDialogs.last(),
                  QStringLiteral("Save file|导出掌柜数据.xlsx|All files (*.xlsx)"));
+    }
+
+    void anExportWhoseServerGoesAwayIsToldAndKeepsTheOldFile()
+    {
+        if (!teststore::onServer())
+            QSKIP("a server that goes away: run on the server store only");
+        Browser b;
+        QVERIFY(b.open());
+        b.showTrades();
+        QTemporaryDir out;
+        const QString target = out.filePath("r.csv");
+        {
+            QFile old(target);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        }
+        // The export waits for the ratings another connection holds, and the server stops.
+        TConnection holder;
+        QVERIFY(holder.open(b.w.store()));
+        QVERIFY(holder.exec("BEGIN; LOCK TABLE pjInfo IN ACCESS EXCLUSIVE MODE"));
+        auto restart = qScopeGuard([] { sharedServer().startAgain(); });
+        b.prompt.saveFiles << target;
+        QSignalSpy done(b.view, &TfrmViewUser::exportFinished);
+        b.find<QAction>("CVS1")->trigger();
+        QVERIFY(sharedServer().stop());
+        QVERIFY(done.wait(30000));
+        QVERIFY(!done.first().first().value<TExportJob::Result>().ok);
+        QCOMPARE(b.prompt.errors.size(), 1);
+        QVERIFY2(b.prompt.errors.first().contains("connection"), qPrintable(b.prompt.errors.first()));
+        QCOMPARE(readAll(target), QByteArray("old"));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList{"r.csv"});
+        QVERIFY(!b.find<QProgressBar>("saveGauge1")->isVisible());
+        QVERIFY(!QApplication::overrideCursor());
+
+        // With the server back the same export goes through.
+        QVERIFY(sharedServer().startAgain());
+        QVERIFY(b.exportWith(b.find<QAction>("CVS1"), target));
+        QVERIFY(readAll(target) != QByteArray("old"));
     }
 
     void doubleClickSendsTheShopBackToTheMiningRun()

@@ -139,6 +139,9 @@ class TestAdvanceSearch : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { REQUIRE_TEST_STORE(); }
+    void cleanupTestCase() { teststore::stopServer(); }
+
     void anUnfinishedRunIsOfferedAndContinuedFromTheGrid()
     {
         TestPrompt prompt;
@@ -147,7 +150,7 @@ private slots:
         {
             // A run a crash left: its first shop done, the second not; and a later cancelled run.
             TConnection cn;
-            QVERIFY(cn.open(s.w.dataFile(QStringLiteral("quelmar2.mdb"))));
+            QVERIFY(cn.open(s.w.store()));
             QList<runrecords::Shop> shops;
             const QStringList addresses{"http://127.0.0.1/shop/1.htm", "http://elsewhere.example/shop/2.htm"};
             for (int i = 0; i < 2; ++i) {
@@ -185,7 +188,7 @@ private slots:
         // The shop off the marketplace is passed over; the run ends recorded as finished.
         QTRY_VERIFY_WITH_TIMEOUT(s.find<QWidget>("searchPages")->isEnabled(), 10000);
         TConnection cn;
-        QVERIFY(cn.open(s.w.dataFile(QStringLiteral("quelmar2.mdb"))));
+        QVERIFY(cn.open(s.w.store()));
         QCOMPARE(runrecords::lastUnfinished(cn, nullptr), 0);
         QVERIFY(prompt.errors.isEmpty());
     }
