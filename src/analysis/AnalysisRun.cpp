@@ -1,6 +1,7 @@
 #include "analysis/AnalysisRun.h"
 
 #include "analysis/AnalysisKeys.h"
+#include "extract/RatingWord.h"
 #include "store/SqlValue.h"
 #include "store/TConnection.h"
 #include "store/TQuery.h"
@@ -41,7 +42,7 @@ bool open(TConnection& connection, const QString& sql, const Range& range, Resul
     query.SetParam(QStringLiteral("endDate"), formats::shortDate(range.end));
     query.SetParam(QStringLiteral("dianId"), range.shop);
     if (isRated(range.pj))
-        query.SetParam(QStringLiteral("spj"), range.pj);
+        query.SetParam(QStringLiteral("spj"), storedRatingWord(range.pj));
     result.sql = sql;
     result.columns.clear();
     result.rows.clear();
@@ -174,7 +175,7 @@ bool prepareFileTally(TConnection& connection, const RankRequest& request, TStat
     QVariantList values{request.range.shop,
                         stamp(request.range.begin),
                         stamp(request.range.end),
-                        isRated(request.range.pj) ? QVariant(request.range.pj) : QVariant(),
+                        isRated(request.range.pj) ? QVariant(storedRatingWord(request.range.pj)) : QVariant(),
                         first,
                         keys::afterMonth(first),
                         last,
@@ -206,7 +207,7 @@ bool prepareServerTally(TConnection& connection, const RankRequest& request, TSt
         {QStringLiteral("lastafter"), monthStart(r.end.addMonths(1))},
     };
     if (isRated(r.pj))
-        params.insert(QStringLiteral("spj"), r.pj);
+        params.insert(QStringLiteral("spj"), storedRatingWord(r.pj));
     return statement.bind(params);
 }
 

@@ -10,7 +10,8 @@
 // Thread-safe (pure functions).
 namespace analysis {
 
-// The rating filter: "不限" (none), "好评", "中评", "坏评".
+// The rating filter: "不限" (none), "好评", "中评", "坏评" (which finds the word of the rating
+// pages, extract/RatingWord.h).
 inline const QStringList& ratingChoices()
 {
     static const QStringList c{QStringLiteral("不限"), QStringLiteral("好评"), QStringLiteral("中评"),

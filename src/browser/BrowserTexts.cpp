@@ -1,5 +1,7 @@
 #include "browser/BrowserTexts.h"
 
+#include "extract/RatingWord.h"
+
 #include <optional>
 
 namespace browsertexts {
@@ -65,7 +67,7 @@ QString tradeConditions(const TradeFilterInput& in)
         append(f, QStringLiteral("pjName like %") + in.pjr + u'%');
     const QStringList words = ratingWords();
     if (in.pjIndex > 0 && in.pjIndex < words.size())
-        append(f, QStringLiteral("pj = '") + words[in.pjIndex] + u'\'');
+        append(f, QStringLiteral("pj = '") + storedRatingWord(words[in.pjIndex]) + u'\'');
     if (in.buyerIndex == 1)
         append(f, QStringLiteral("buyerOrSaler = true"));
     else if (in.buyerIndex == 2)

@@ -3,6 +3,7 @@
 #include "analysis/AnalysisKeys.h"
 #include "analysis/AnalysisRun.h"
 #include "browser/ShopDelete.h"
+#include "extract/RatingWord.h"
 #include "store/StoreFixture.h"
 #include "store/TConnection.h"
 #include "store/TQuery.h"
@@ -32,7 +33,7 @@ Rows described(TConnection& connection, const QString& sql, const Range& range)
     query.SetParam(QStringLiteral("endDate"), formats::shortDate(range.end));
     query.SetParam(QStringLiteral("dianId"), range.shop);
     if (isRated(range.pj))
-        query.SetParam(QStringLiteral("spj"), range.pj);
+        query.SetParam(QStringLiteral("spj"), storedRatingWord(range.pj));
     Rows out;
     if (!query.Open()) {
         out.error = query.lastError();
@@ -266,7 +267,7 @@ protected:
         ASSERT_TRUE(add(shop, "中评", true, "2026-03-01 00:00:01", "A", 10.5));
         ASSERT_TRUE(add(shop, "好评", true, "2026-03-14 23:59:59", "B", 0.1));
         ASSERT_TRUE(add(shop, "好评", true, "2026-03-15 00:00:00", "B", 0.1));
-        ASSERT_TRUE(add(shop, "坏评", true, "2026-03-15 00:00:01", "B", 0.1));
+        ASSERT_TRUE(add(shop, "差评", true, "2026-03-15 00:00:01", "B", 0.1));
         for (int i = 0; i < 10; ++i)
             ASSERT_TRUE(
                 add(shop, "好评", true, i % 2 ? "2026-03-16 08:00:00" : "2026-04-02 08:00:00", "C", 0.1));
@@ -307,7 +308,7 @@ protected:
         ASSERT_TRUE(add(shop, "好评", true, "2025-12-31 23:59:59", "A", 10.5));
         ASSERT_TRUE(add(shop, "中评", true, "2026-01-01 00:00:00", "A", 12));
         ASSERT_TRUE(add(shop, "好评", true, "2026-01-01 00:00:01", "B", 0.25));
-        ASSERT_TRUE(add(shop, "坏评", true, "2026-01-03 13:30:00", "B", 0.25));
+        ASSERT_TRUE(add(shop, "差评", true, "2026-01-03 13:30:00", "B", 0.25));
         ASSERT_TRUE(add(shop, "好评", true, "2026-01-04 13:00:00", "C", QVariant()));
         ASSERT_TRUE(add(shop, "好评", true, "2026-01-04 13:59:59", nullptr, 7));
         ASSERT_TRUE(add(shop, "好评", false, "2026-01-05 08:00:00", "D", 99));
@@ -318,7 +319,7 @@ protected:
         ASSERT_TRUE(add(shop, "好评", true, "2026-12-31 00:00:01", "C", 3.5));
         ASSERT_TRUE(add(shop, "好评", true, "2026-08-10 10:00:00", "F", QVariant()));
         ASSERT_TRUE(add(shop, "好评", true, "2026-08-11 10:00:00", "F", QVariant()));
-        ASSERT_TRUE(add(shop, "坏评", false, "2027-01-01 09:15:00", "A", 10.5));
+        ASSERT_TRUE(add(shop, "差评", false, "2027-01-01 09:15:00", "A", 10.5));
         ASSERT_TRUE(add(shop, "好评", true, "2027-01-02 09:15:00", "A", 10.5));
         ASSERT_TRUE(add(other, "好评", true, "2026-01-01 00:00:01", "A", 1000));
         ASSERT_TRUE(add(other, "好评", true, "2026-06-30 12:00:00", "B", 2000));
@@ -401,7 +402,7 @@ TEST_F(KeyedAnalyses, TheTallyFollowsEveryInsertDeleteAndUpdate)
           "update pjinfo set itemId=NULL where itemId='G'",
           "update pjinfo set itemId='C', itemTitle='商品C' where itemId='E'",
           "update pjinfo set dian_id=2 where itemId='F'",
-          "update pjinfo set buyerOrSaler=0, pj='坏评' where itemId like 'T10%'",
+          "update pjinfo set buyerOrSaler=0, pj='差评' where itemId like 'T10%'",
           "update pjinfo set pjInfo='改' where itemId='A'", "delete from pjinfo where itemId like 'T11%'",
           "delete from pjinfo where pjsj is null or jg is null"}) {
         SCOPED_TRACE(change);
@@ -595,7 +596,7 @@ TEST_F(KeyedAnalyses, AMillionGeneratedRatingsGiveTheStatementsRows)
                                  -1, &st, nullptr),
               SQLITE_OK);
     QRandomGenerator random(19);
-    const char* words[] = {"好评", "好评", "中评", "坏评"};
+    const char* words[] = {"好评", "好评", "中评", "差评"};
     const QDateTime first(QDate(2025, 11, 1), QTime(0, 0));
     for (int i = 0; i < kRatings; ++i) {
         const qint64 second = random.bounded(static_cast<qint64>(430) * 86400);

@@ -128,7 +128,7 @@ TEST_F(Analyses, TrendWeeksAcrossTheNewYearAndPeaks)
     addRating(shop, "好评", "True", "2025-12-30 10:00:00", "A", "10");
     addRating(shop, "好评", "True", "2025-12-31 10:00:00", "A", "10");
     addRating(shop, "好评", "True", "2026-01-02 10:00:00", "B", "30");
-    addRating(shop, "坏评", "True", "2026-01-12 10:00:00", "B", "1234.5");
+    addRating(shop, "差评", "True", "2026-01-12 10:00:00", "B", "1234.5");
     addRating(shop, "好评", "0", "2026-01-12 11:00:00", "Z", "5000"); // a purchase: not a sale
     Result r = runTrend(dm.adoCn, range("2025-12-01", "2026-01-31"), TrendPeriod::Week);
     ASSERT_TRUE(r.ok()) << r.error.toStdString();

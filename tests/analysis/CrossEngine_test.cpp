@@ -47,7 +47,7 @@ void fill(TDM& dm)
     }
     TQuery* rating = dm.ADOQuery2;
     rating->SetSQL(QString::fromLatin1(kRatingInsert));
-    const QStringList pjs{QStringLiteral("好评"), QStringLiteral("中评"), QStringLiteral("坏评")};
+    const QStringList pjs{QStringLiteral("好评"), QStringLiteral("中评"), QStringLiteral("差评")};
     const QStringList prices{"10", "19.9", "0.1", "0.2", "25.5", "100", "3.3"};
     const QDateTime start(QDate(2025, 12, 20), QTime(0, 0));
     ASSERT_TRUE(dm.adoCn.beginTransaction());

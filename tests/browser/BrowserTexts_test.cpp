@@ -74,6 +74,10 @@ TEST(BrowserTexts, TradeFilterStartsWithTheShopAndTakesOnlyPositiveWholePrices)
     in.sp = "杯";
     EXPECT_EQ(tradeConditions(in), "pjName like %x% and pj = '好评' and buyerOrSaler = true and jg >=5 and "
                                    "jg <=9 and itemTitle like %杯%");
+    // "坏评" finds the bad ratings, which the rating pages call "差评".
+    in = {};
+    in.pjIndex = 3;
+    EXPECT_EQ(tradeConditions(in), "pj = '差评'");
 }
 
 TEST(BrowserTexts, SortAlternatesDescendingAndAscendingPerColumn)

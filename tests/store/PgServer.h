@@ -168,9 +168,10 @@ inline PgServer& sharedServer()
     return *server;
 }
 
-// The URL of a new, empty database on the shared server; empty with *why set when there is
-// no server (skip) or it failed (*failed).
-inline QString freshServerDatabase(QString* why, bool* failed)
+// The URL of a new, empty database on the shared server (a copy of the database
+// templateName, when given); empty with *why set when there is no server (skip) or it failed
+// (*failed).
+inline QString freshServerDatabase(QString* why, bool* failed, const QString& templateName = QString())
 {
     PgServer& server = sharedServer();
     *failed = false;
@@ -186,7 +187,8 @@ inline QString freshServerDatabase(QString* why, bool* failed)
     static int counter = 0;
     const QString name = QStringLiteral("t%1_%2").arg(::getpid()).arg(++counter);
     QString out;
-    if (server.psql(QStringLiteral("CREATE DATABASE %1").arg(name), &out) != 0) {
+    const QString copy = templateName.isEmpty() ? QString() : QStringLiteral(" TEMPLATE ") + templateName;
+    if (server.psql(QStringLiteral("CREATE DATABASE %1%2").arg(name, copy), &out) != 0) {
         *why = out;
         *failed = true;
         return QString();
