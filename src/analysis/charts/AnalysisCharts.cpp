@@ -44,9 +44,11 @@ QBarCategoryAxis* categoryAxis(QChart* chart)
     return axes.isEmpty() ? nullptr : qobject_cast<QBarCategoryAxis*>(axes.first());
 }
 
-// Values from 0 to the data's top, on round numbers.
+// Values from 0 to the data's top, on round numbers. The nice numbers start from the default
+// ticks, not from those a small run before left.
 void fitValues(QValueAxis* axis, double top)
 {
+    axis->setTickCount(5);
     axis->setRange(0, top > 0 ? top : 1);
     axis->applyNiceNumbers();
     axis->setMin(0);
@@ -74,9 +76,13 @@ void setCategories(QChart* chart, const QStringList& labels)
     axis->setLabelsAngle(upright ? -90 : 0);
     axis->setTruncateLabels(!upright);
     // Labels are unique per chart (ranks, periods); equal texts would merge categories.
-    if (labels.isEmpty())
-        axis->clear(); // setCategories() of nothing would not tell the chart
-    else if (axis->categories() != labels)
+    if (labels.isEmpty()) {
+        // Neither clear() nor setCategories() of nothing takes the drawn labels away; a
+        // category put in and taken out again makes the axis lay out its (no) labels.
+        axis->clear();
+        axis->append(QStringLiteral(" "));
+        axis->remove(QStringLiteral(" "));
+    } else if (axis->categories() != labels)
         axis->setCategories(labels);
 }
 

@@ -6,6 +6,8 @@
 #include <QChart>
 #include <QChartView>
 #include <QGraphicsLineItem>
+#include <QGraphicsSimpleTextItem>
+#include <QGraphicsTextItem>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPen>
@@ -89,7 +91,7 @@ void TCrossHair::hideLinkedLine()
     m_linked->setVisible(false);
 }
 
-QString TCrossHair::axisReading(qreal value) const
+QValueAxis* TCrossHair::valueAxis() const
 {
     QValueAxis* axis = nullptr;
     if (m_series) {
@@ -98,6 +100,12 @@ QString TCrossHair::axisReading(qreal value) const
                 axis = qobject_cast<QValueAxis*>(a);
         }
     }
+    return axis;
+}
+
+QString TCrossHair::axisReading(qreal value) const
+{
+    const QValueAxis* axis = valueAxis();
     const QString format = axis ? axis->labelFormat() : QString();
     if (format.isEmpty())
         return analysis::generalNumber(value);
@@ -106,10 +114,14 @@ QString TCrossHair::axisReading(qreal value) const
 
 void TCrossHair::cacheChartItems()
 {
-    // The chart's own items are painted from pixmaps while only the overlay lines move.
+    // The chart's own items are painted from pixmaps while only the overlay lines move. Texts
+    // are left out: the axes change their labels' texts in place on the next run or resize,
+    // which a label's cached picture did not follow (the labels went blank or stale).
     std::function<void(QGraphicsItem*)> cache = [&](QGraphicsItem* item) {
         for (QGraphicsItem* child : item->childItems()) {
-            if (child != m_vertical && child != m_horizontal && child != m_linked)
+            const bool text =
+                child->type() == QGraphicsTextItem::Type || child->type() == QGraphicsSimpleTextItem::Type;
+            if (child != m_vertical && child != m_horizontal && child != m_linked && !text)
                 child->setCacheMode(QGraphicsItem::DeviceCoordinateCache);
             cache(child);
         }
@@ -143,7 +155,12 @@ void TCrossHair::moveTo(const QPoint& pos)
     const QPointF value = m_chart->mapToValue(at, m_series);
     // Points stand at 0, 1, 2 ... on the category axis, one less than their number.
     const int index = analysis::pointIndex(value.x() + 1);
-    m_label->setText(axisReading(value.y()));
+    // The reading at the mouse height comes from the value axis' range: a series without
+    // points maps every pixel to 0.
+    qreal reading = value.y();
+    if (const QValueAxis* axis = valueAxis(); axis && plot.height() > 0)
+        reading = axis->min() + (plot.bottom() - at.y()) / plot.height() * (axis->max() - axis->min());
+    m_label->setText(axisReading(reading));
     m_label->adjustSize();
     m_label->move(2, pos.y());
     m_label->show();

@@ -9,6 +9,7 @@ class QChart;
 class QChartView;
 class QGraphicsLineItem;
 class QLabel;
+class QValueAxis;
 
 // The cross-hair read-out of one chart view: a thin yellow cross over the plot area that
 // follows the mouse, the value-axis reading in a small label at the chart's left edge, and
@@ -55,6 +56,7 @@ private:
     void hide();
     void showLinkedLine(qreal sceneX);
     void hideLinkedLine();
+    QValueAxis* valueAxis() const;
     QString axisReading(qreal value) const;
 
     QChartView* m_view;

@@ -298,8 +298,12 @@ void TfrmSaleNum::showCurrent()
 {
     TCursor* fx1 = m_context.dm().pj_fx1;
     const bool row = fx1->Active() && fx1->RecordCount() > 0;
+    // A run that found nothing leaves the record bar empty; before the first run it keeps its
+    // first text.
     if (row)
         m_fx1Record->setText(QStringLiteral("No.") + QString::number(fx1->RecNo()));
+    else if (fx1->Active())
+        m_fx1Record->setText(QString());
     m_recNum->setText(row ? fx1->FieldByName(QStringLiteral("num")).asString() : QString());
     m_recJg->setText(row ? fx1->FieldByName(QStringLiteral("jg")).asString() : QString());
     m_recAmount->setText(row ? fx1->FieldByName(QStringLiteral("amount")).asString() : QString());

@@ -32,6 +32,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QValueAxis>
 
 namespace {
 
@@ -50,6 +51,23 @@ void mouseMove(QChartView* view, const QPoint& pos)
     QCoreApplication::sendEvent(view->viewport(), &move);
 }
 
+// Dark pixels of the chart as drawn now beside an edge of its plot area, where that edge's
+// axis labels stand, leaving out the axis lines and ticks.
+int axisInk(QChartView* view, Qt::Edge edge)
+{
+    const QRectF plot = view->chart()->plotArea();
+    const QRectF area = edge == Qt::LeftEdge  ? QRectF(0, plot.top(), plot.left() - 8, plot.height())
+                        : edge == Qt::TopEdge ? QRectF(plot.left(), plot.top() - 48, plot.width(), 40)
+                                              : QRectF(plot.left(), plot.bottom() + 8, plot.width(), 40);
+    const QRect shown = view->mapFromScene(view->chart()->mapToScene(area)).boundingRect();
+    const QImage image = view->grab(shown).toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += qGray(image.pixel(x, y)) < 128;
+    return n;
+}
+
 } // namespace
 
 class AnalysisViews : public QObject
@@ -63,6 +81,7 @@ private slots:
     void cleanup();
     void rankingRunRecordBarAndCrossHair();
     void rankingListWindowMovesTheRanking();
+    void axesKeepTheirLabelsOnEveryRun();
     void rankingManyTiedBars();
     void rankingErrorLeavesTheViewUsable();
     void trendLinkedChartsMarginsAndEarlyEnd();
@@ -216,9 +235,12 @@ void AnalysisViews::rankingRunRecordBarAndCrossHair()
     QVERIFY(finished.wait(10000));
     QCOMPARE(charts::rankBarCount(chart->chart()), 0);
     QCOMPARE(detail->model()->rowCount(), 0);
-    mouseMove(chart, chart->rect().center());
+    const QRectF plot = chart->chart()->plotArea();
+    mouseMove(chart, chart->mapFromScene(chart->chart()->mapToScene(plot.center())));
     QVERIFY(view.crossHair()->crossShown()); // the cross and the reading, no point
+    QVERIFY2(qAbs(info->text().toDouble() - 0.5) < 0.02, qPrintable(info->text())); // halfway up 0 to 1
     QCOMPARE(firstInfo->text(), QStringLiteral("30"));
+    QCOMPARE(view.findChild<QLabel*>("fx1Record")->text(), QString());
 }
 
 void AnalysisViews::rankingListWindowMovesTheRanking()
@@ -255,6 +277,64 @@ void AnalysisViews::rankingListWindowMovesTheRanking()
     QCOMPARE(second->grid()->currentIndex().row(), 0);
     second->close();
     QTRY_VERIFY(second.isNull());
+}
+
+void AnalysisViews::axesKeepTheirLabelsOnEveryRun()
+{
+    for (int i = 0; i < 12; ++i)
+        addRating("好评", "True", QStringLiteral("2026-03-%1 10:00:00").arg(i + 10),
+                  QStringLiteral("I%1").arg(i % 4), QString::number(100 + i));
+    TfrmSaleNum rank(*m_context);
+    rank.resize(900, 700);
+    rank.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rank));
+    setRange(&rank, "2026-01-01", "2026-12-31");
+    rank.findChild<QSpinBox*>("num")->setValue(4);
+    QSignalSpy ranked(&rank, &TfrmSaleNum::runFinished);
+    QChartView* chart = rank.chartView();
+    // Every run draws both axes' labels, the second and third as the first.
+    for (int run = 0; run < 3; ++run) {
+        run % 2 ? rank.bsSkinButton3Click() : rank.bsSkinButton1Click();
+        QVERIFY(ranked.wait(10000));
+        QTRY_VERIFY2(axisInk(chart, Qt::LeftEdge) > 0, qPrintable(QStringLiteral("run %1").arg(run + 1)));
+        QTRY_VERIFY2(axisInk(chart, Qt::BottomEdge) > 0, qPrintable(QStringLiteral("run %1").arg(run + 1)));
+    }
+    // A run without rows leaves no rank under the empty chart.
+    setRange(&rank, "2025-01-01", "2025-12-31");
+    rank.bsSkinButton1Click();
+    QVERIFY(ranked.wait(10000));
+    QTRY_COMPARE(axisInk(chart, Qt::BottomEdge), 0);
+
+    // A busy day for the trend: its count axis must leave the ticks of a quiet run before.
+    for (int i = 0; i < 7; ++i)
+        addRating("好评", "True", "2026-05-05 10:00:00", "I1", "9");
+    TfrmStocks trend(*m_context);
+    trend.resize(900, 700);
+    trend.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&trend));
+    QSignalSpy trended(&trend, &TfrmStocks::runFinished);
+    auto* counts = qobject_cast<QValueAxis*>(trend.countView()->chart()->axes(Qt::Vertical).first());
+    const struct
+    {
+        const char* from;
+        const char* to;
+        bool rows;
+        int ticks; // a peak of 1 count: 0 and 1; of 7: the axis' usual five on round numbers
+    } runs[] = {{"2026-03-01", "2026-03-31", true, 2},
+                {"2025-01-01", "2025-12-31", false, 2},
+                {"2026-01-01", "2026-12-31", true, 5},
+                {"2026-03-01", "2026-03-31", true, 2}};
+    for (const auto& r : runs) {
+        setRange(&trend, r.from, r.to);
+        trend.bsSkinButton2Click();
+        QVERIFY(trended.wait(10000));
+        QCOMPARE(counts->tickCount(), r.ticks);
+        for (QChartView* view : {trend.countView(), trend.amountView()}) {
+            QTRY_COMPARE(axisInk(view, Qt::LeftEdge) > 0, true);
+            QTRY_COMPARE(axisInk(view, view == trend.amountView() ? Qt::BottomEdge : Qt::TopEdge) > 0,
+                         r.rows);
+        }
+    }
 }
 
 void AnalysisViews::rankingManyTiedBars()
