@@ -37,10 +37,10 @@ public:
     bool open(const QString& target, QString* error) override
     {
         m_file.setFileName(target);
-        if (!m_file.open(QIODevice::WriteOnly)) {
-            *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(target), m_file.errorString());
-            return false;
-        }
+        // Unbuffered: the rows go out in large pieces anyway, and a failed write is told by the
+        // write itself rather than by a later flush whose reason is lost.
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return failed(error);
         m_chunk = (exportlayout::csvHeader(m_kind) + QStringLiteral("\r\n")).toStdString();
         return true;
     }
@@ -136,11 +136,7 @@ public:
     {
         if (!flush(error))
             return false;
-        if (!m_file.commit()) {
-            *error = m_file.errorString();
-            return false;
-        }
-        return true;
+        return m_file.commit() || failed(error);
     }
 
 private:
@@ -219,12 +215,23 @@ private:
             return true;
         const std::string bytes = gbk::fromUtf8(m_chunk);
         m_chunk.clear();
-        if (m_file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-            static_cast<qint64>(bytes.size())) {
-            *error = m_file.errorString();
-            return false;
+        // A write cut short by a full disk or a size limit tells its reason only when the rest
+        // is tried again.
+        for (qint64 done = 0; done < static_cast<qint64>(bytes.size());) {
+            const qint64 n = m_file.write(bytes.data() + done, static_cast<qint64>(bytes.size()) - done);
+            if (n <= 0)
+                return failed(error);
+            done += n;
         }
         return true;
+    }
+
+    // "file: reason"; false.
+    bool failed(QString* error) const
+    {
+        *error =
+            QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_file.fileName()), m_file.errorString());
+        return false;
     }
 
     Kind m_kind;

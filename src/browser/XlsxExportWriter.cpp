@@ -4,10 +4,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <vector>
 #include <xlsxwriter.h>
 
@@ -16,9 +19,39 @@ namespace {
 using exportlayout::Kind;
 using exportlayout::Record;
 
-QString xlsxError(lxw_error e)
+// "file: reason", the system's reason when there is one.
+QString failure(const QString& target, int code, const char* otherwise = nullptr)
 {
-    return QStringLiteral("Spreadsheet file: %1").arg(QString::fromUtf8(lxw_strerror(e)));
+    return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(target),
+                                        code != 0 || !otherwise ? QString::fromLocal8Bit(std::strerror(code))
+                                                                : QString::fromUtf8(otherwise));
+}
+
+// The worksheet file a sheet's rows become at the end holds them all and a little more.
+constexpr qint64 kSheetPartExtra = 256;
+
+// Whether a file of bytes can still be written beside target: the process' file size limit
+// and the free room of the folder; false with the system's reason otherwise. The worksheet
+// files written at the end are the library's, unchecked: one that cannot be whole must not be
+// started.
+bool roomFor(const QString& target, qint64 bytes, QString* error)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<rlim_t>(bytes) > limit.rlim_cur) {
+        *error = failure(target, EFBIG);
+        return false;
+    }
+    struct statvfs room
+    {
+    };
+    if (statvfs(QFile::encodeName(QFileInfo(target).absolutePath()).constData(), &room) == 0 &&
+        static_cast<unsigned long long>(room.f_bavail) * room.f_frsize <
+            static_cast<unsigned long long>(bytes)) {
+        *error = failure(target, ENOSPC);
+        return false;
+    }
+    return true;
 }
 
 class XlsxWriter : public TExportWriter
@@ -56,11 +89,15 @@ public:
                                                                   QFile::ReadGroup | QFile::ReadOther);
         lxw_workbook_options options{};
         options.constant_memory = LXW_TRUE; // rows go to disk as they are written
+        // The library's temporary files beside the target too: its file system is the one that
+        // must hold the rows, and a full one shows while they are written.
+        m_tmpdir = QFile::encodeName(QFileInfo(target).absolutePath());
+        options.tmpdir = m_tmpdir.data();
         const QByteArray name = QFile::encodeName(m_temp);
         m_book = workbook_new_opt(name.constData(), &options);
         if (!m_book) {
             QFile::remove(m_temp);
-            *error = QStringLiteral("Cannot create the spreadsheet file %1.").arg(target);
+            *error = failure(target, 0, "cannot create the spreadsheet file");
             return false;
         }
         return addSheet(error);
@@ -119,9 +156,16 @@ public:
             return false;
         ++m_row;
         const exportlayout::SheetRowUtf8& sheet = row.sheet;
+        // The library does not check its writes to the sheet's temporary file: its error flag
+        // tells, and errno is the failed write's.
+        errno = 0;
         for (size_t c = 0; c < sheet.cells.size(); ++c)
             if (!put(m_row, static_cast<int>(c), sheet, sheet.cells[c], error))
                 return false;
+        if (ferror_unlocked(m_sheet->optimize_tmpfile)) {
+            *error = failure(m_target, errno, "cannot write the temporary file");
+            return false;
+        }
         return true;
     }
 
@@ -129,12 +173,27 @@ public:
 
     bool commit(QString* error) override
     {
+        // Every sheet's last row written and its rows on disk, before the workbook is put
+        // together from them.
+        qint64 largest = 0;
+        for (lxw_worksheet* sheet : m_sheetList) {
+            errno = 0;
+            lxw_worksheet_write_single_row(sheet);
+            if (fflush(sheet->optimize_tmpfile) != 0 || ferror(sheet->optimize_tmpfile)) {
+                *error = failure(m_target, errno, "cannot write the temporary file");
+                return false;
+            }
+            largest = std::max<qint64>(largest, ftello(sheet->optimize_tmpfile));
+        }
+        if (!roomFor(m_target, largest + kSheetPartExtra, error))
+            return false;
         lxw_workbook* book = m_book;
         m_book = nullptr;
+        errno = 0;
         const lxw_error e = workbook_close(book);
         if (e != LXW_NO_ERROR) {
+            *error = failure(m_target, errno, lxw_strerror(e));
             QFile::remove(m_temp);
-            *error = xlsxError(e);
             return false;
         }
         // rename() replaces the old file in one step.
@@ -154,9 +213,10 @@ private:
 
     bool addSheet(QString* error)
     {
+        errno = 0;
         m_sheet = workbook_add_worksheet(m_book, nullptr);
         if (!m_sheet) {
-            *error = QStringLiteral("Cannot add a worksheet to the spreadsheet file %1.").arg(m_target);
+            *error = failure(m_target, errno, "cannot add a worksheet");
             return false;
         }
         // The rows go to a temporary file in constant-memory mode, through the C library's
@@ -168,6 +228,7 @@ private:
             if (setvbuf(m_sheet->optimize_tmpfile, m_buffers.back().get(), _IOFBF, kSheetBuffer) != 0)
                 m_buffers.pop_back();
         }
+        m_sheetList.push_back(m_sheet);
         ++m_sheets;
         m_row = 0;
         QList<exportlayout::Cell> headers;
@@ -192,7 +253,7 @@ private:
         else if (cell.size > 0)
             e = worksheet_write_string(m_sheet, r, static_cast<lxw_col_t>(column), cells.text(cell), nullptr);
         if (e != LXW_NO_ERROR) {
-            *error = xlsxError(e);
+            *error = failure(m_target, 0, lxw_strerror(e));
             return false;
         }
         return true;
@@ -207,6 +268,8 @@ private:
     std::vector<std::unique_ptr<char[]>> m_buffers;
     lxw_workbook* m_book = nullptr;
     lxw_worksheet* m_sheet = nullptr;
+    std::vector<lxw_worksheet*> m_sheetList;
+    QByteArray m_tmpdir; // the library's temporary folder, kept while the workbook lives
     qint64 m_sheetRows;
     qint64 m_row = 0; // the last row written on the current sheet; 0 is the header row
     int m_sheets = 0;
