@@ -60,16 +60,6 @@ bool plainHost(const QString& server)
     return host.match(server).hasMatch();
 }
 
-// Basic authentication carries bytes whose character set the proxy guesses; printable ASCII
-// is read the same by every proxy.
-bool printableAscii(const QString& text)
-{
-    for (QChar c : text)
-        if (c.unicode() < 0x20 || c.unicode() > 0x7e)
-            return false;
-    return true;
-}
-
 } // namespace
 
 TfrmConfig::TfrmConfig(TViewContext& context, QWidget* parent)
@@ -288,11 +278,6 @@ TfrmConfig::Checked TfrmConfig::checkFields() const
             checked.focus = m_server;
             return checked;
         }
-        if (!printableAscii(m_user->text()) || !printableAscii(m_password->text())) {
-            checked.message = QString::fromUtf16(kBadCredentials);
-            checked.focus = printableAscii(m_user->text()) ? m_password : m_user;
-            return checked;
-        }
     }
     checked.agent = fieldsAgent(*port);
     return checked;
@@ -342,9 +327,10 @@ THttpAgent TfrmConfig::fieldsAgent(int port) const
     agent.AgentType = m_netType->currentIndex();
     agent.Server = m_server->text().trimmed();
     agent.Port = port;
-    agent.User = m_user->text();
-    agent.Password = m_password->text();
-    agent.Domain = m_domain->text();
+    // The file keeps no blanks around a value: in force now is what the next start reads.
+    agent.User = m_user->text().trimmed();
+    agent.Password = m_password->text().trimmed();
+    agent.Domain = m_domain->text().trimmed();
     return agent;
 }
 
@@ -419,7 +405,8 @@ void TfrmConfig::testClick()
         m_testState->setText(QString::fromUtf16(kTestFailed));
         m_testState->show();
         if (port)
-            TPrompt::instance().information(this, checked.message);
+            TPrompt::instance().information(
+                this, QString::fromUtf16(checked.focus == m_port ? kTestBadPort : kTestBadServer));
         return;
     }
     const THttpAgent agent = checked.agent ? *checked.agent : fieldsAgent(*port);

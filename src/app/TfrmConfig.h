@@ -33,13 +33,16 @@ public:
     static constexpr char16_t kBadPort[] = u"保存失败，请正确输入端口！";
     static constexpr char16_t kBadServer[] =
         u"保存失败，服务器名只填主机名或IP地址，不能含空格、“http://”或路径！";
-    static constexpr char16_t kBadCredentials[] = u"保存失败，用户名和密码只能使用英文字母、数字和英文符号！";
     static constexpr char16_t kSaveFailed[] = u"保存配置文件出错！";
     // A download setting out of its range: the field's caption and its bounds.
     static QString rangeMessage(const QString& caption, int low, int high);
     static constexpr char16_t kTestFailed[] = u"网络连接失败！";
     static constexpr char16_t kTestPassed[] = u"测试连接成功！";
     static constexpr char16_t kTestStopped[] = u"连接中止！";
+    // The connection test stores nothing: its own words for fields it cannot use.
+    static constexpr char16_t kTestBadPort[] = u"无法测试，请正确输入端口！";
+    static constexpr char16_t kTestBadServer[] =
+        u"无法测试，服务器名只填主机名或IP地址，不能含空格、“http://”或路径！";
     // The database page: the file is used when no server is set; a change takes effect at the
     // next start.
     static constexpr char16_t kNoServerSet[] = u"未设置，使用数据文件";

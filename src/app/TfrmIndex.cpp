@@ -17,7 +17,6 @@
 #include <QShowEvent>
 #include <QStringDecoder>
 #include <QTextBrowser>
-#include <QTimer>
 #include <QVBoxLayout>
 
 using startpage::LinkAction;
@@ -133,10 +132,7 @@ void TfrmIndex::refresh()
 {
     const LoginInfo login = readConfiguration();
     if (!login.ok) {
-        TPrompt::instance().error(m_context.dialogParent(), QString::fromUtf16(settings::kFatalMessage));
-        // The ordinary way out, so a running download or save is asked about first.
-        QWidget* window = m_context.dialogParent()->window();
-        QTimer::singleShot(0, window, &QWidget::close);
+        m_context.endForConfigFault();
     }
 
     QString path;

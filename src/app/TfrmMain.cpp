@@ -406,14 +406,27 @@ bool TfrmMain::closeQuery()
     return true;
 }
 
+void TfrmMain::endForConfigFault()
+{
+    if (m_configFault)
+        return;
+    m_configFault = true;
+    TPrompt::instance().error(this, QString::fromUtf16(settings::kFatalMessage));
+    // Nothing to ask: running downloads and the saver end with the process, as on a forced exit.
+    if (runflags::savingRatings)
+        emit forceQuitRequested();
+    QTimer::singleShot(0, this, &QWidget::close);
+}
+
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
-    if (!closeQuery()) {
+    if (!m_configFault && !closeQuery()) {
         event->ignore();
         return;
     }
-    // Without settings (start-up failed) there is no file worth touching.
-    if (m_config && !settings::writeLoginDate(Paths::configFile()))
+    // Without settings (start-up failed) there is no file worth touching, nor in a file that
+    // could not be used.
+    if (m_config && !m_configFault && !settings::writeLoginDate(Paths::configFile()))
         TPrompt::instance().error(this, QString::fromUtf16(settings::kFatalMessage));
     if (m_help)
         m_help->close();

@@ -69,6 +69,7 @@ public:
     void openHelp(const QString& topic = QString()) override;
 
     void mineShops(const QList<QStringList>& shops) override;
+    void endForConfigFault() override;
 
 signals:
     // The user forced the exit while ratings are being saved: the saver is asked to stop.
@@ -107,6 +108,7 @@ private:
     std::unique_ptr<TDM> m_dm;
     std::array<TView*, kViewCount> m_views{};
     bool m_firstShow = true;
+    bool m_configFault = false; // the program is ending for its configuration file
 
     QMenuBar* m_mainMenu;
     QToolBar* m_mainTools;

@@ -12,6 +12,7 @@
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -51,6 +52,9 @@ void openStartView(TfrmMain& main, const QString& name)
 
 int main(int argc, char** argv)
 {
+    // A file size limit makes a write fail with its reason, which the export reports, rather
+    // than end the process and leave its files half written.
+    std::signal(SIGXFSZ, SIG_IGN);
     QElapsedTimer startup;
     startup.start();
 

@@ -6,6 +6,8 @@
 #include "text/TextOps.h"
 
 #include <QHash>
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 
@@ -296,10 +298,56 @@ QList<Cell> sheetRow(const Record& r, const QString& snapHost)
     return cells;
 }
 
+void appendSheetText(std::string& out, std::string_view utf8)
+{
+    // Spreadsheet programs read "_xHHHH_" in a cell's text as the character HHHH: a literal
+    // "_x" before four hex digits is written as the escaped underscore "_x005F" and its "_x".
+    size_t from = 0;
+    for (size_t at = utf8.find("_x"); at != std::string_view::npos; at = utf8.find("_x", at + 2)) {
+        if (utf8.size() - at < 6 ||
+            !std::all_of(utf8.begin() + static_cast<std::ptrdiff_t>(at) + 2,
+                         utf8.begin() + static_cast<std::ptrdiff_t>(at) + 6,
+                         [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+            continue;
+        out.append(utf8.substr(from, at - from));
+        out += "_x005F";
+        from = at;
+    }
+    out.append(utf8.substr(from));
+}
+
+namespace {
+
+size_t codePoints(std::string_view utf8)
+{
+    return static_cast<size_t>(std::count_if(
+        utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// The length of the first n code points of utf8.
+size_t prefixOf(std::string_view utf8, size_t n)
+{
+    size_t at = 0;
+    for (size_t seen = 0; at < utf8.size(); ++at)
+        if ((static_cast<unsigned char>(utf8[at]) & 0xC0) != 0x80 && seen++ == n)
+            break;
+    return at;
+}
+
+} // namespace
+
 void SheetRowUtf8::addText(std::string_view utf8)
 {
-    cells.push_back({static_cast<uint32_t>(texts.size()), static_cast<uint32_t>(utf8.size()), false, 0});
-    texts.append(utf8);
+    const size_t start = texts.size();
+    appendSheetText(texts, utf8);
+    // The escapes count against a cell's characters: a full cell gives up characters at its end.
+    for (size_t total; texts.size() - start > utf8.size() &&
+                       (total = codePoints(std::string_view(texts).substr(start))) > size_t(kMaxCellText);) {
+        utf8 = utf8.substr(0, prefixOf(utf8, codePoints(utf8) - (total - kMaxCellText)));
+        texts.resize(start);
+        appendSheetText(texts, utf8);
+    }
+    cells.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(texts.size() - start), false, 0});
     texts += '\0';
 }
 
@@ -472,21 +520,19 @@ bool ratingSheetRowUtf8(const RawValue* values, size_t count, std::string_view s
         return false;
     static constexpr std::string_view kPath = "/auction/snap_detail.htm?trade_id=";
     static constexpr std::string_view kItem = "&auction_id=";
-    const size_t start = out.texts.size();
-    out.texts.append(snapHostUtf8);
-    out.texts.append(kPath);
-    out.texts.append(trade.text);
-    out.texts.append(kItem);
+    std::string& link = out.link;
+    link.assign(snapHostUtf8);
+    link.append(kPath);
+    link.append(trade.text);
+    link.append(kItem);
     if (item.type == RawValue::Type::Text)
-        out.texts.append(item.text);
-    const std::string_view link(out.texts.data() + start, out.texts.size() - start);
+        link.append(item.text);
     // The link is trimmed and cut: only one that starts and ends with a visible ASCII
     // character and is short enough is sure to need neither.
     if (link.size() > static_cast<size_t>(kMaxCellText) || !visibleAscii(link.front()) ||
         !visibleAscii(link.back()) || !validUtf8(link))
         return false;
-    out.cells.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(link.size()), false, 0});
-    out.texts += '\0';
+    out.addText(link);
     return true;
 }
 

@@ -87,16 +87,21 @@ struct SheetRowUtf8
     };
     std::string texts;
     std::vector<Cell> cells;
+    std::string link; // room to build a text in, kept for its capacity
 
     void clear()
     {
         texts.clear();
         cells.clear();
     }
-    void addText(std::string_view utf8);
+    void addText(std::string_view utf8); // escaped by appendSheetText()
     void addNumber(double value) { cells.push_back({0, 0, true, value}); }
     const char* text(const Cell& cell) const { return texts.data() + cell.offset; }
 };
+
+// Appends a cell's text as the sheet must hold it to read back as typed: a literal "_x" before
+// four hex digits escaped as "_x005F_x".
+void appendSheetText(std::string& out, std::string_view utf8);
 
 // sheetRow()'s cells in that form.
 void toSheetRowUtf8(const QList<Cell>& cells, SheetRowUtf8& out);

@@ -113,7 +113,8 @@ int runExport(const QStringList& args)
         std::fprintf(stderr, "%s\n", cursor->lastError().toLocal8Bit().constData());
         return 1;
     }
-    const QString blocked = TExportJob::blockedTarget(o.file);
+    const QString blocked =
+        *o.format == TExportJob::Format::Csv ? TExportJob::blockedTarget(o.file) : QString();
     if (!blocked.isEmpty()) {
         std::fprintf(stderr, "%s\n", blocked.toLocal8Bit().constData());
         return 1;

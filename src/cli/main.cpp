@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -49,6 +50,9 @@ const std::vector<CliCommand>& cliCommands()
 
 int main(int argc, char** argv)
 {
+    // A file size limit makes a write fail with its reason, which the export reports, rather
+    // than end the process and leave its files half written.
+    std::signal(SIGXFSZ, SIG_IGN);
     auto app = std::make_unique<QCoreApplication>(argc, argv);
     QStringList args = app->arguments().mid(1);
     // --help comes after every option: the text names the folder and the database they choose.

@@ -6,11 +6,13 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
+const QByteArray kByteOrderMark = QByteArrayLiteral("\xEF\xBB\xBF");
 
 QString fromGbk(const QByteArray& bytes)
 {
@@ -91,7 +93,8 @@ bool IniFile::load()
         return false;
     }
     int header = -1;
-    qsizetype at = 0;
+    m_byteOrderMark = m_original.startsWith(kByteOrderMark);
+    qsizetype at = m_byteOrderMark ? kByteOrderMark.size() : 0;
     while (at < m_original.size()) {
         qsizetype nl = m_original.indexOf('\n', at);
         QByteArray text = m_original.mid(at, nl < 0 ? -1 : nl - at);
@@ -213,7 +216,7 @@ bool IniFile::save()
         m_error = QStringLiteral("not a settings file; left as it is");
         return false;
     }
-    QByteArray out;
+    QByteArray out = m_byteOrderMark ? kByteOrderMark : QByteArray();
     for (const Line& l : m_lines)
         out += l.text + l.end;
     return writeFile(out);
@@ -225,8 +228,10 @@ bool IniFile::writeFile(const QByteArray& bytes)
     // No O_TRUNC: a file that can be opened for writing is only then replaced, and what it
     // held can be put back if the writing stops halfway (a full disk).
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    if (fd < 0 || (m_ownerOnly && ::fchmod(fd, 0600) != 0)) {
         m_error = systemError();
+        if (fd >= 0)
+            ::close(fd);
         return false;
     }
     if (!writeAt(fd, bytes)) {

@@ -16,8 +16,10 @@ public:
     // Reads the file; false (with error()) when it exists but cannot be read.
     bool load();
     // Writes the file; a new file is created with mode 0600 since it may hold a password. On
-    // failure the file keeps what it held before.
+    // failure the file keeps what it held before. A byte order mark the file began with stays.
     bool save();
+    // The next save makes an existing file mode 0600 as well.
+    void setOwnerOnly() { m_ownerOnly = true; }
 
     // Section and key names ignore letter case; blanks around keys and values are not part
     // of them. The first of several equal keys counts.
@@ -59,4 +61,6 @@ private:
     QByteArray m_original; // what load read, put back when a save fails halfway
     bool m_existed = false;
     bool m_understood = true;
+    bool m_byteOrderMark = false; // UTF-8's, which some editors put before the first section
+    bool m_ownerOnly = false;
 };

@@ -184,6 +184,9 @@ bool saveNetKeys(const QString& path, const THttpAgent& agent, const NetSettings
         ini.setValue(kNet, QStringLiteral("RetryDelay"), QString::number(net->RetryDelay));
         ini.setValue(kNet, QStringLiteral("PageDelay"), QString::number(net->PageDelay));
     }
+    // A password is for the user's eyes alone, in a file written earlier too.
+    if (!agent.Password.isEmpty())
+        ini.setOwnerOnly();
     if (!ini.save()) {
         setError(error, ini.error());
         return false;

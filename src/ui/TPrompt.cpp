@@ -57,5 +57,7 @@ void TPrompt::warning(QWidget* parent, const QString& text)
 QString TPrompt::saveFileName(QWidget* parent, const QString& title, const QString& defaultName,
                               const QString& filter)
 {
-    return QFileDialog::getSaveFileName(parent, title, defaultName, filter);
+    // The export replaces an existing file without a further question.
+    return QFileDialog::getSaveFileName(parent, title, defaultName, filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
 }

@@ -28,7 +28,8 @@ public:
     virtual int exec(QDialog* dialog);
     // A warning box with an OK button.
     virtual void warning(QWidget* parent, const QString& text);
-    // The save-file dialog; an empty text when the user cancels.
+    // The save-file dialog; an empty text when the user cancels. An existing file is chosen
+    // without a second question.
     virtual QString saveFileName(QWidget* parent, const QString& title, const QString& defaultName,
                                  const QString& filter);
 };

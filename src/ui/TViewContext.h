@@ -53,4 +53,7 @@ public:
     virtual void mineShops(const QList<QStringList>& shops) = 0;
     // Opens the help window at a topic ("quick.htm"); empty: the start topic.
     virtual void openHelp(const QString& topic = QString()) = 0;
+    // The configuration file cannot be used: its fatal message is shown once and the program
+    // ends, also while work runs.
+    virtual void endForConfigFault() = 0;
 };

@@ -156,7 +156,6 @@ private slots:
         const QString noServer = QString::fromUtf16(TfrmConfig::kNoServer);
         const QString badPort = QString::fromUtf16(TfrmConfig::kBadPort);
         const QString badServer = QString::fromUtf16(TfrmConfig::kBadServer);
-        const QString badCredentials = QString::fromUtf16(TfrmConfig::kBadCredentials);
         QTest::newRow("proxy, empty server") << 1 << "  "
                                              << "8080"
                                              << "pw" << noServer << "server";
@@ -178,9 +177,17 @@ private slots:
         QTest::newRow("proxy, host:port") << 1 << "gate.lan:8080"
                                           << "8080"
                                           << "pw" << badServer << "server";
+        // Any GBK text, as the downloads send it; blanks around it go, now as at the next start.
         QTest::newRow("proxy, chinese password") << 1 << "gate.lan"
                                                  << "8080"
-                                                 << "密码" << badCredentials << "password";
+                                                 << "密码"
+                                                 << ""
+                                                 << "";
+        QTest::newRow("proxy, blank-edged password") << 1 << "gate.lan"
+                                                     << "8080"
+                                                     << " p w  "
+                                                     << ""
+                                                     << "";
         QTest::newRow("proxy, stored") << 1 << " gate.lan "
                                        << "65535"
                                        << "p:w-1"
@@ -225,8 +232,8 @@ private slots:
         }
         QVERIFY(prompt.informations.isEmpty());
         QVERIFY(prompt.errors.isEmpty());
-        const QStringList expected{QString::number(type),  server.trimmed(), port,
-                                   QStringLiteral("ming"), password,         QStringLiteral("OFFICE")};
+        const QStringList expected{QString::number(type),  server.trimmed(),   port,
+                                   QStringLiteral("ming"), password.trimmed(), QStringLiteral("OFFICE")};
         QCOMPARE(storedNet(), expected);
         QCOMPARE(agentValues(*context.settings.Agent()), expected);
         QVERIFY(!d.find<QPushButton>("btnApply")->isEnabled());
@@ -508,6 +515,18 @@ private slots:
         QVERIFY(prompt.informations.isEmpty());
         QTest::qWait(100);
         QCOMPARE(failures.failures, 1);
+
+        // A port or server the proxy cannot use: the test's own words, nothing about saving.
+        const QStringList stored = storedNet();
+        d.field("port")->setText(QStringLiteral("0"));
+        d.click("btnTest");
+        d.field("port")->setText(QStringLiteral("8080"));
+        d.field("server")->setText(QStringLiteral("http://gate.lan"));
+        d.click("btnTest");
+        QCOMPARE(prompt.informations, (QStringList{QString::fromUtf16(TfrmConfig::kTestBadPort),
+                                                   QString::fromUtf16(TfrmConfig::kTestBadServer)}));
+        QCOMPARE(d.state(), QString::fromUtf16(TfrmConfig::kTestFailed));
+        QCOMPARE(storedNet(), stored);
     }
 
     void stoppingASlowTestLeavesTheDialogUsableUntilTheDownloadEnds()

@@ -311,8 +311,7 @@ private slots:
         TfrmIndex page(context);
         page.show();
         QCOMPARE(prompt.errors, QStringList{QString::fromUtf16(settings::kFatalMessage)});
-        // The page is still filled; the window is closed from the event loop, through its
-        // close query.
+        // The page is still filled; the window is told to end the program.
         QVERIFY(pageText(page).contains(QStringLiteral("共收集了0位")));
         QTRY_VERIFY(!context.parent.isVisible());
     }

@@ -125,6 +125,30 @@ private slots:
         QCOMPARE(closed.count(), 1);
         QVERIFY(!w.main->isVisible());
     }
+
+    void aConfigurationFaultIsToldOnceAndEndsTheProgramWhileWorkRuns()
+    {
+        TestPrompt prompt;
+        TestWindow w;
+        QVERIFY(w.start());
+        QSignalSpy closed(w.main.get(), &TfrmMain::closed);
+        QSignalSpy stopSaver(w.main.get(), &TfrmMain::forceQuitRequested);
+        const QString config = w.dataFile(QStringLiteral("config.ini"));
+        QVERIFY(QFile::remove(config));
+        QVERIFY(QDir().mkdir(config));
+        runflags::savingRatings = true;
+        runflags::netBusy = true;
+
+        w.main->endForConfigFault();
+        w.main->endForConfigFault();
+        QTRY_COMPARE(closed.count(), 1);
+
+        QCOMPARE(prompt.errors, QStringList{QString::fromUtf16(settings::kFatalMessage)});
+        QVERIFY(prompt.dialogs.isEmpty());
+        QCOMPARE(stopSaver.count(), 1);
+        runflags::savingRatings = false;
+        runflags::netBusy = false;
+    }
 };
 
 QTEST_MAIN(TestCloseQuery)

@@ -2,9 +2,12 @@
 #include "BrowserFixture.h"
 #include "cli/CliProcess.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -39,6 +42,20 @@ protected:
     QTemporaryDir dir;
     browserdata::Sample sample;
 };
+
+// A run under a file size limit, which every file the process writes meets.
+CliRun cliLimited(const QString& dataDir, const QStringList& args, rlim_t limit)
+{
+    QProcess p;
+    p.setChildProcessModifier([limit] {
+        const rlimit l{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &l);
+    });
+    p.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-cli"), QStringList{"--data-dir", dataDir} + args);
+    p.waitForFinished(60000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
 
 } // namespace
 
@@ -94,4 +111,41 @@ TEST_F(CliExport, RefusesTextsThatAreNotFiltersAndBadArguments)
     r = cli(dir.path(), {"export", "--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.contains("--filter TEXT"));
+}
+
+TEST_F(CliExport, AFileThatCannotBeWrittenWholeIsToldByNameAndTheOldFileStays)
+{
+    {
+        TDM dm;
+        ASSERT_TRUE(dm.DataModuleCreate(dir.filePath("quelmar2.mdb")));
+        ASSERT_TRUE(dm.adoCn.exec(
+            QStringLiteral(
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 4000) "
+                "INSERT INTO pjInfo(dian_id, pj, pjName, buyerOrSaler, jg, pjsj, itemTitle, pjInfo, "
+                "trade_id, itemId) "
+                "SELECT %1, '好评', 'rater' || i, 1, i, '2026-03-04 05:06:07', 'item ' || (i * 7919 % 1000), "
+                "'comment ' || (i * 104729), 'T' || i, 'I' || i FROM n")
+                .arg(sample.shopA)))
+            << dm.adoCn.error().toStdString();
+    }
+    // Far less than either file, more than the database's own shared memory file needs.
+    const rlim_t limit = 96 * 1024;
+    const QString out = dir.filePath("out");
+    ASSERT_TRUE(QDir().mkpath(out));
+    for (const char* format : {"--csv", "--xlsx"}) {
+        SCOPED_TRACE(format);
+        const QString target = out + "/old" + QString::fromLatin1(format).mid(2).prepend('.');
+        {
+            QFile old(target);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("old contents");
+        }
+        const CliRun r = cliLimited(dir.path(), {"export", "ratings", format, target}, limit);
+        EXPECT_EQ(r.status, 1) << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains(target + ": File too large")) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+        EXPECT_EQ(readAll(target), "old contents");
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(target).fileName()});
+        QFile::remove(target);
+    }
 }

@@ -234,8 +234,9 @@ TEST_F(ExportFixture, SpreadsheetReadBackHasHeadersNumericPricesAndNoFormulas)
     const QString soffice = QStandardPaths::findExecutable("soffice");
     if (soffice.isEmpty())
         GTEST_SKIP() << "LibreOffice (soffice) is not installed";
-    // A text longer than a cell holds is cut, not refused.
-    browserdata::addRating(dm, sample.shopA, "好评", true, "长", "1", "2026-05-05 5:05:05", "I9", "长评",
+    // A text longer than a cell holds is cut, not refused; one that looks like the sheet's
+    // escape comes back as typed.
+    browserdata::addRating(dm, sample.shopA, "好评", true, "_x0041_长", "1", "2026-05-05 5:05:05", "I9", "长评",
                            QString(40000, u'x'), QString(), "T9");
     auto r =
         TExportJob::run(request(Kind::Ratings, TExportJob::Format::Xlsx,
@@ -269,6 +270,7 @@ TEST_F(ExportFixture, SpreadsheetReadBackHasHeadersNumericPricesAndNoFormulas)
         "\"中评\",\"卖家乙\",\"(卖家)\",30,\"2026-01-15 23:00:00\",\"+86 电话\",\"一般\",\"已处理 谢谢\","
         "\"无法链接商品\"");
     ASSERT_GE(ratings.size(), 5);
+    EXPECT_TRUE(ratings[4].startsWith("\"好评\",\"_x0041_长\","));
     EXPECT_TRUE(ratings[4].contains("\"" + QString(TExportJob::kMaxCellText, u'x') + "\""));
 
     const QStringList shops = QString::fromUtf8(readAll(out + "/s.csv")).split('\n');
@@ -557,6 +559,10 @@ TEST(ExportLayout, SheetCellsReadStraightFromTheStoredValuesEqualTheLayoutsCells
     cases.push_back({"a boolean held as text", with({{"buyerOrSaler", text("yes")}}), false});
     cases.push_back({"a trade number held as a number", with({{"trade_id", integer(42)}}), false});
     cases.push_back({"a blob", with({{"pj", {exportlayout::RawValue::Type::Other, "raw"}}}), false});
+    const StoredRow escapes = with({{"pjName", text("_x0041_ and _x000d_, _x12 _x_xBEEF")},
+                                    {"itemId", text("_x0042_")},
+                                    {"pjInfo", text("_x0041" + std::string(32761, 'z'))}});
+    cases.push_back({"texts that look like the sheet's escapes", escapes, true});
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -576,6 +582,14 @@ TEST(ExportLayout, SheetCellsReadStraightFromTheStoredValuesEqualTheLayoutsCells
                                         "<empty>",
                                         "text:" + browserdata::kSnapHost.toStdString() +
                                             "/auction/snap_detail.htm?trade_id=T1&auction_id=I1"}));
+    // A literal "_x" before four hex digits is escaped, in every text and the link; the
+    // escape counts against a full cell's characters.
+    const BothWays escaped = bothWays(escapes);
+    EXPECT_EQ(written(escaped.fastRow)[1], "text:_x005F_x0041_ and _x005F_x000d_, _x12 _x_x005F_xBEEF");
+    EXPECT_TRUE(written(escaped.fastRow)[8].ends_with("&auction_id=_x005F_x0042_"));
+    EXPECT_EQ(escaped.fastRow.cells[6].size, static_cast<uint32_t>(TExportJob::kMaxCellText));
+    EXPECT_TRUE(escaped.fastRow.text(escaped.fastRow.cells[6]) ==
+                "_x005F_x0041" + std::string(TExportJob::kMaxCellText - 12, 'z'));
     // A text of more than a cell's characters is cut to exactly a cell's worth.
     const BothWays tooLong = bothWays(with({{"pjInfo", text(std::string(40000, 'y'))}}));
     EXPECT_EQ(tooLong.generalRow.cells[6].size, static_cast<uint32_t>(TExportJob::kMaxCellText));

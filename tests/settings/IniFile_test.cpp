@@ -54,6 +54,14 @@ TEST(IniFile, ReadingTrimsBlanksAndAcceptsACommentAfterAHeader)
     EXPECT_EQ(ini.value("Net", "Mine"), "kept");
     EXPECT_EQ(ini.value("Base", "Mine", "none"), "none");
     EXPECT_EQ(readAll(path), kHandEdited) << "reading changes nothing";
+
+    // A byte order mark before the first section is read past, and kept.
+    writeAll(path, "\xEF\xBB\xBF" + kHandEdited);
+    ASSERT_TRUE(ini.load());
+    EXPECT_EQ(ini.value("Base", "ver"), "3.0");
+    ini.setValue("Base", "ver", "3.1");
+    ASSERT_TRUE(ini.save());
+    EXPECT_EQ(readAll(path), "\xEF\xBB\xBF" + QByteArray(kHandEdited).replace("ver=3.0", "ver=3.1"));
 }
 
 TEST(IniFile, WritingChangesTheKeysLinesAloneAndAddsMissingKeysToTheirSection)

@@ -121,6 +121,9 @@ TEST(Settings, SavingAgentAndLoginDateKeepsOtherKeysAndChinese)
     QTemporaryDir dir;
     const QString path = dir.filePath("config.ini");
     ASSERT_TRUE(settings::load(path));
+    // A file others could read (made by hand or an older version) is private once it holds a
+    // password.
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0644), 0);
     THttpAgent agent;
     agent.AgentType = 1;
     agent.Server = "10.0.0.1";
@@ -128,6 +131,9 @@ TEST(Settings, SavingAgentAndLoginDateKeepsOtherKeysAndChinese)
     agent.User = QString::fromUtf8("用户");
     agent.Password = "secret";
     ASSERT_TRUE(settings::saveAgent(path, agent));
+    struct stat st{};
+    ASSERT_EQ(stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_TRUE(settings::writeLoginDate(path));
     auto config = settings::load(path);
     ASSERT_TRUE(config);

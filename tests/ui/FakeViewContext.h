@@ -4,6 +4,7 @@
 #include "settings/Paths.h"
 #include "settings/Settings.h"
 #include "store/TDM.h"
+#include "ui/TPrompt.h"
 #include "ui/TViewContext.h"
 
 #include <QTemporaryDir>
@@ -48,4 +49,9 @@ public:
     void showView(ViewId id) override { shown << id; }
     void mineShops(const QList<QStringList>&) override {}
     void openHelp(const QString& topic) override { helpTopics << topic; }
+    void endForConfigFault() override
+    {
+        TPrompt::instance().error(&parent, QString::fromUtf16(settings::kFatalMessage));
+        parent.close();
+    }
 };

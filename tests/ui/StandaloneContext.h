@@ -28,4 +28,5 @@ public:
     void showView(ViewId) override {}
     void mineShops(const QList<QStringList>&) override {}
     void openHelp(const QString&) override {}
+    void endForConfigFault() override {}
 };

@@ -498,6 +498,12 @@ private slots:
                  QStringList{out.filePath("open.csv") +
                              QStringLiteral("文件可能已被打开或损坏，重新选择或关闭文件！")});
         QVERIFY(!QApplication::overrideCursor());
+        // That warning is the CSV file's: a spreadsheet that cannot take the place of its target
+        // tells why, naming it.
+        QDir(out.path()).mkdir("open.xlsx");
+        QVERIFY(!b.exportWith(b.find<QAction>("N1"), out.filePath("open.xlsx")));
+        QCOMPARE(b.prompt.warnings.size(), 1);
+        QVERIFY(b.prompt.errors.last().startsWith(out.filePath("open.xlsx") + ": "));
 
         // Cancelled dialog: nothing happens.
         b.find<QAction>("MenuItem3")->trigger();
