@@ -1,4 +1,6 @@
 #include "cli/CliDatabase.h"
+#include "store/FilterText.h"
+#include "store/TTable.h"
 
 #include "settings/Paths.h"
 #include "settings/Settings.h"
@@ -108,4 +110,13 @@ std::optional<TConfig> loadCliConfig()
     else if (!notice.isEmpty())
         say(notice);
     return config;
+}
+
+bool cliFilterUnderstood(const TTable& cursor, const QString& filter)
+{
+    QString error;
+    if (filtertext::parseFilter(filter, cursor.FieldNames(), &error))
+        return true;
+    std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+    return false;
 }

@@ -21,6 +21,11 @@ QString cliDatabaseSummary();
 // told there once, and the command goes on.
 bool openCliDatabase(TDM& dm);
 
+class TTable;
+// A filter text the cursor cannot take is bad usage: named on standard error as the cursor
+// would name it (false), before any query runs.
+bool cliFilterUnderstood(const TTable& cursor, const QString& filter);
+
 // Reads config.ini of the data folder (creating it with its defaults when missing); a file that
 // cannot be used is named on standard error with the reason (nothing). A file that is not a
 // settings file at all is told once there, and its defaults are given.

@@ -19,6 +19,12 @@ std::vector<CliCommand>& registry()
     return commands;
 }
 
+QString globalOptions(const CliCommand& c)
+{
+    return c.database ? QStringLiteral("[--data-dir DIR] [--database URL]")
+                      : QStringLiteral("[--data-dir DIR]");
+}
+
 void printUsage(FILE* to)
 {
     std::fprintf(to,
@@ -45,6 +51,18 @@ CliRegistration::CliRegistration(CliCommand command)
 const std::vector<CliCommand>& cliCommands()
 {
     return registry();
+}
+
+QString cliUsage(const QString& name)
+{
+    for (const CliCommand& c : cliCommands()) {
+        if (c.name != name)
+            continue;
+        // The usage texts put three blanks between the arguments and the description.
+        const qsizetype gap = c.usage.indexOf(QLatin1String("   "));
+        return QStringLiteral("usage: kestrova-cli %1 %2").arg(globalOptions(c), c.usage.left(gap).trimmed());
+    }
+    return QStringLiteral("usage: kestrova-cli [--data-dir DIR] [--database URL] COMMAND [ARGS...]");
 }
 
 int main(int argc, char** argv)
@@ -97,7 +115,10 @@ int main(int argc, char** argv)
         if (c.name != name)
             continue;
         if (args.contains(QLatin1String("--help"))) {
-            std::printf("usage: kestrova-cli [--data-dir DIR] %s\n", qPrintable(c.usage));
+            std::printf("%s\n", qPrintable(cliUsage(c.name)));
+            const qsizetype gap = c.usage.indexOf(QLatin1String("   "));
+            if (gap > 0)
+                std::printf("%s\n", qPrintable(c.usage.mid(gap).trimmed()));
             if (!c.help.isEmpty())
                 std::printf("\n%s\n", qPrintable(c.help.trimmed()));
             return 0;
