@@ -1,12 +1,12 @@
 #include "cli/CliDatabase.h"
-#include "store/FilterText.h"
-#include "store/TTable.h"
 
 #include "settings/Paths.h"
 #include "settings/Settings.h"
 #include "store/DatabaseChoice.h"
+#include "store/FilterText.h"
 #include "store/TConnection.h"
 #include "store/TDM.h"
+#include "store/TTable.h"
 
 #include <QDir>
 #include <cstdio>
@@ -119,4 +119,9 @@ bool cliFilterUnderstood(const TTable& cursor, const QString& filter)
         return true;
     std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
     return false;
+}
+
+QString cliDatabaseUrl()
+{
+    return commandLineUrl();
 }

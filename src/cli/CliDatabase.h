@@ -9,6 +9,7 @@ class TDM;
 
 // --database URL of the command line; main sets it before the command runs.
 void setCliDatabaseUrl(const QString& url);
+QString cliDatabaseUrl();
 
 // The database the commands work on and why, one line for --help: the data folder's file, or
 // the server named by --database or by [Database] Url of config.ini (without its password).

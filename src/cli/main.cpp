@@ -1,6 +1,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliDatabase.h"
 #include "settings/Paths.h"
+#include "settings/Settings.h"
 #include "store/DatabaseChoice.h"
 #include "store/TConnection.h"
 
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -126,6 +128,15 @@ int main(int argc, char** argv)
         if (QString error; !Paths::prepareDataDir(&error)) {
             std::fprintf(stderr, "kestrova-cli: %s\n", qPrintable(error));
             return 1;
+        }
+        // A folder used from the command line alone gets the commented configuration the
+        // program writes, so there is a file to put [Database] Url or [Net] keys in. A folder
+        // that cannot be written is read as it is.
+        if (const QString ini = Paths::configFile();
+            !QFileInfo::exists(ini) && QFileInfo(Paths::dataDir()).isWritable()) {
+            if (QString error; !settings::load(ini, &error))
+                std::fprintf(stderr, "kestrova-cli: cannot write %s: %s\n", qPrintable(ini),
+                             qPrintable(error));
         }
         if (c.gui) {
             app.reset();
