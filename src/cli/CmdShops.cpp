@@ -78,8 +78,9 @@ const CliRegistration registration{
          "shops [--filter TEXT] [--sort TEXT]   list the stored shops with their ids as JSON lines"),
      runShops,
      QStringLiteral(
-         "Prints one JSON line per stored shop: id (what --shop ID takes), dianzhu (the shopkeeper),\n"
-         "dianming (the shop's name), webaddr, salelevel, the seller's good, neutral and bad counts\n"
+         "Prints one JSON line per stored shop: id (the shop ID that analyze and export take),\n"
+         "dianzhu (the shopkeeper), dianming (the shop's name), webaddr, salelevel, the seller's good, "
+         "neutral and bad counts\n"
          "(salerGood, salerNotBad, salerBad), the buyer's (buylevel, buyerGood, buyerNotBad,\n"
          "buyerBad), commodityNum, ratings (how many are stored) and updateDate (when the shop was\n"
          "last mined). A filter that is not understood is named, with exit status 2.\n"
