@@ -79,11 +79,11 @@ const CliRegistration registration{
      runShops,
      QStringLiteral(
          "Prints one JSON line per stored shop: id (the shop ID that analyze and export take),\n"
-         "dianzhu (the shopkeeper), dianming (the shop's name), webaddr, salelevel, the seller's good, "
-         "neutral and bad counts\n"
-         "(salerGood, salerNotBad, salerBad), the buyer's (buylevel, buyerGood, buyerNotBad,\n"
-         "buyerBad), commodityNum, ratings (how many are stored) and updateDate (when the shop was\n"
-         "last mined). A filter that is not understood is named, with exit status 2.\n"
+         "dianzhu (the shopkeeper), dianming (the shop's name), webaddr, salelevel, the seller's\n"
+         "good, neutral and bad counts (salerGood, salerNotBad, salerBad), the buyer's (buylevel,\n"
+         "buyerGood, buyerNotBad, buyerBad), commodityNum, ratings (how many are stored) and\n"
+         "updateDate (when the shop was last mined). A filter that is not understood is named,\n"
+         "with exit status 2.\n"
          "\n"
          "  --filter TEXT  a shop filter in the forms of \"export --filter\", e.g. \"dianming like %店%\"\n"
          "  --sort TEXT    a column for ascending order, or \"col DESC \" for descending\n"
