@@ -13,6 +13,7 @@ delay=${2:-100}
 bin=$(cd "$build/bin" && pwd)
 work=$(mktemp -d)
 market=
+today=$(date +%F) # restarts keep the ratings' dates
 trap '[ -n "$market" ] && kill $market 2>/dev/null; rm -rf "$work"' EXIT
 
 # start_market PORT LOG ARGS...: starts the market and sets $market and $port.
@@ -20,7 +21,7 @@ start_market() {
     local want=$1 log=$2
     shift 2
     [ -n "$market" ] && { kill $market 2>/dev/null || true; wait $market 2>/dev/null || true; }
-    "$bin/kestrova-market" --port "$want" --shops 20 --ratings 2000 --latency 50 --log "$log" "$@" \
+    "$bin/kestrova-market" --port "$want" --shops 20 --ratings 2000 --latency 50 --today "$today" --log "$log" "$@" \
         >"$work/market.out" 2>&1 &
     market=$!
     for _ in $(seq 100); do grep -q listening "$work/market.out" 2>/dev/null && break; sleep 0.1; done

@@ -40,9 +40,9 @@ for c in $commands; do
     help=$("$program" "$c" --help)
     # "export shops|ratings ...": the first word after the name names the kinds.
     # "parse search ... | parse profile ...": a word after the name each time.
-    usage=$(echo "$help" | head -n 1 | sed "s/   .*//")
+    usage=$(echo "$help" | head -n 1 | sed "s/   .*//; s/\[--data-dir DIR\] //; s/\[--database URL\] //")
     kinds=$({
-        echo "$usage" | awk '{print $6}' | grep -E '^[a-z]+(\|[a-z]+)+$' | tr '|' '\n'
+        echo "$usage" | awk '{print $4}' | grep -E '^[a-z]+(\|[a-z]+)+$' | tr '|' '\n'
         echo "$usage" | grep -oE "(^| )$c [a-z][a-z-]*" | awk '{print $2}'
     } | awk '!seen[$0]++' | tr '\n' ' ')
     kinds=${kinds% }

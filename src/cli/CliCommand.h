@@ -16,6 +16,8 @@ struct CliCommand
     // Draws with widgets (chart pictures): runs under a QApplication, offscreen when no
     // platform is chosen.
     bool gui = false;
+    // Works on the database, so --database applies; false for commands that read only files.
+    bool database = true;
 };
 
 struct CliRegistration
@@ -24,3 +26,7 @@ struct CliRegistration
 };
 
 const std::vector<CliCommand>& cliCommands();
+
+// "usage: kestrova-cli [GLOBAL OPTIONS] COMMAND ARGS", without the description, for a command's
+// refusals and its --help: the global options it takes included.
+QString cliUsage(const QString& name);

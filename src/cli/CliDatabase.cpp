@@ -3,8 +3,10 @@
 #include "settings/Paths.h"
 #include "settings/Settings.h"
 #include "store/DatabaseChoice.h"
+#include "store/FilterText.h"
 #include "store/TConnection.h"
 #include "store/TDM.h"
+#include "store/TTable.h"
 
 #include <QDir>
 #include <cstdio>
@@ -108,4 +110,18 @@ std::optional<TConfig> loadCliConfig()
     else if (!notice.isEmpty())
         say(notice);
     return config;
+}
+
+bool cliFilterUnderstood(const TTable& cursor, const QString& filter)
+{
+    QString error;
+    if (filtertext::parseFilter(filter, cursor.FieldNames(), &error))
+        return true;
+    std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+    return false;
+}
+
+QString cliDatabaseUrl()
+{
+    return commandLineUrl();
 }

@@ -9,6 +9,7 @@ class TDM;
 
 // --database URL of the command line; main sets it before the command runs.
 void setCliDatabaseUrl(const QString& url);
+QString cliDatabaseUrl();
 
 // The database the commands work on and why, one line for --help: the data folder's file, or
 // the server named by --database or by [Database] Url of config.ini (without its password).
@@ -20,6 +21,11 @@ QString cliDatabaseSummary();
 // (false); a server asked for is never replaced by the file. A mend or a read-only file is
 // told there once, and the command goes on.
 bool openCliDatabase(TDM& dm);
+
+class TTable;
+// A filter text the cursor cannot take is bad usage: named on standard error as the cursor
+// would name it (false), before any query runs.
+bool cliFilterUnderstood(const TTable& cursor, const QString& filter);
 
 // Reads config.ini of the data folder (creating it with its defaults when missing); a file that
 // cannot be used is named on standard error with the reason (nothing). A file that is not a

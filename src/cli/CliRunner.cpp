@@ -247,16 +247,18 @@ int CliRunner::runMining(const std::function<TMiningRun::StartResult(TMiningRun&
         line(e);
     });
     connect(&run, &TMiningRun::shopFailed, this, [&](const QString& id, const QString& reason) {
-        std::printf("{\"shopId\": %s, \"stored\": 0, \"failed\": 0, \"complete\": false, \"error\": %s}\n",
+        std::printf("{\"shopId\": %s, \"stored\": 0, \"failed\": 0, \"complete\": false, \"new\": 0, "
+                    "\"error\": %s}\n",
                     qPrintable(id), jsonout::string(reason).toUtf8().constData());
         std::fflush(stdout);
         m_failed = true;
         line(QStringLiteral("shop %1: %2").arg(id, reason));
     });
     connect(&run, &TMiningRun::shopSaved, this,
-            [&](const QString& id, int stored, int failed, bool complete) {
-                std::printf("{\"shopId\": %s, \"stored\": %d, \"failed\": %d, \"complete\": %s}\n",
-                            qPrintable(id), stored, failed, complete ? "true" : "false");
+            [&](const QString& id, int stored, int failed, bool complete, int fresh) {
+                std::printf(
+                    "{\"shopId\": %s, \"stored\": %d, \"failed\": %d, \"complete\": %s, \"new\": %d}\n",
+                    qPrintable(id), stored, failed, complete ? "true" : "false", fresh);
                 std::fflush(stdout);
                 // Ratings the database refused are lost: the command has not done its work. After a
                 // fault of the database itself its message says why instead.

@@ -62,6 +62,27 @@ QChartView* chartView(QChart* chart, QWidget* parent)
     return view;
 }
 
+// An empty answer on its own looks like a broken command: say where the shop's ratings lie.
+void tellWhenEmpty(TDM& dm, const analysis::Range& range)
+{
+    TQuery* q = dm.adoq1;
+    q->SetSQL(QStringLiteral("select min(pjsj) as first, max(pjsj) as last from pjInfo where dian_id=:id"));
+    q->SetParam(QStringLiteral("id"), range.shop);
+    QString where;
+    if (!q->Open())
+        where = q->lastError();
+    else if (q->FieldByName(QStringLiteral("first")).asString().isEmpty())
+        where = QStringLiteral("the shop has no ratings");
+    else
+        where = QStringLiteral("the shop's ratings run from %1 to %2")
+                    .arg(q->FieldByName(QStringLiteral("first")).asString(),
+                         q->FieldByName(QStringLiteral("last")).asString());
+    q->Close();
+    std::fprintf(stderr, "kestrova-cli analyze: no ratings from %s to %s; %s\n",
+                 qPrintable(range.begin.toString(Qt::ISODate)), qPrintable(range.end.toString(Qt::ISODate)),
+                 qPrintable(where));
+}
+
 int runAnalyze(const QStringList& args)
 {
     if (args.isEmpty())
@@ -188,6 +209,8 @@ int runAnalyze(const QStringList& args)
         return fail(result.error, 1);
     if (result.complete)
         printRows(result);
+    if (!result.complete || result.rowCount() == 0)
+        tellWhenEmpty(dm, range);
 
     for (const auto& [file, asSvg] : {std::pair{png, false}, std::pair{svg, true}}) {
         if (file.isEmpty())

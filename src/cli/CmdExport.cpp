@@ -9,9 +9,6 @@
 
 namespace {
 
-const char kUsage[] = "usage: kestrova-cli [--data-dir DIR] export shops|ratings [--shop ID] [--filter TEXT] "
-                      "[--sort TEXT] (--csv FILE | --xlsx FILE)\n";
-
 struct Options
 {
     exportlayout::Kind kind = exportlayout::Kind::Shops;
@@ -84,7 +81,7 @@ int runExport(const QStringList& args)
     QString problem;
     if (!parse(args, o, problem)) {
         std::fprintf(stderr, "kestrova-cli export: %s\n", problem.toLocal8Bit().constData());
-        std::fputs(kUsage, stderr);
+        std::fprintf(stderr, "%s\n", qPrintable(cliUsage(QStringLiteral("export"))));
         return 2;
     }
     const std::optional<TConfig> config = loadCliConfig();
@@ -108,6 +105,9 @@ int runExport(const QStringList& args)
             shops ? QStringLiteral("id =") + QString::number(*o.shop) : browsertexts::tradeFilter(*o.shop);
         filter = filter.isEmpty() ? byShop : byShop + QStringLiteral(" and ") + filter;
     }
+    // A filter that is not understood is bad usage, as in "shops" and "mine --stored".
+    if (!cliFilterUnderstood(*cursor, filter))
+        return 2;
     if (!cursor->SetFilter(filter) || !cursor->SetFiltered(true) || !cursor->SetSort(o.sort) ||
         !cursor->Open()) {
         std::fprintf(stderr, "%s\n", cursor->lastError().toLocal8Bit().constData());
@@ -147,16 +147,18 @@ const CliRegistration registration{
          "export shops|ratings [--shop ID] [--filter TEXT] [--sort TEXT] (--csv FILE | --xlsx FILE)"
          "   write stored shops or ratings to a file"),
      runExport,
-     QStringLiteral("shops|ratings    what to write: the shop list or the ratings\n"
-                    "--shop ID        only this shop (shops) or this shop's ratings (ratings)\n"
-                    "--filter TEXT    a filter as the browser builds it, conditions joined by \" and \":\n"
-                    "                 col like %text%, col = 'text', col = N, col > N, col >= N, col <= N,\n"
-                    "                 buyerOrSaler = true|false; e.g. \"pjName like %abc% and jg >=100\"\n"
-                    "--sort TEXT      a column for ascending order, or \"col DESC \" for descending\n"
-                    "--csv FILE       write a CSV file (GBK, CRLF lines, the browser's header line)\n"
-                    "--xlsx FILE      write a spreadsheet file (Office Open XML); more rows than one sheet\n"
-                    "                 holds (1,048,575 under its header) go on in further sheets, each\n"
-                    "                 with the header row; the JSON line gives \"sheets\"\n"
-                    "The file is written beside its target and replaces it only when complete.")}};
+     QStringLiteral(
+         "shops|ratings    what to write: the shop list or the ratings\n"
+         "--shop ID        only this shop (shops) or this shop's ratings (ratings)\n"
+         "--filter TEXT    a filter as the browser builds it, conditions joined by \" and \":\n"
+         "                 col like %text%, col = 'text', col = N, col > N, col >= N, col <= N,\n"
+         "                 buyerOrSaler = true|false; e.g. \"pjName like %abc% and jg >=100\"\n"
+         "--sort TEXT      a column for ascending order, or \"col DESC \" for descending\n"
+         "--csv FILE       write a CSV file (GBK, CRLF lines, the browser's header line); in every\n"
+         "                 field blanks are removed and each comma becomes \"、\"\n"
+         "--xlsx FILE      write a spreadsheet file (Office Open XML); more rows than one sheet\n"
+         "                 holds (1,048,575 under its header) go on in further sheets, each\n"
+         "                 with the header row; the JSON line gives \"sheets\"\n"
+         "The file is written beside its target and replaces it only when complete.")}};
 
 } // namespace

@@ -24,7 +24,8 @@ std::optional<qlonglong> count(TDM& dm, const QString& sql)
 int runInfo(const QStringList& args)
 {
     if (!args.isEmpty()) {
-        std::fprintf(stderr, "kestrova-cli info: no arguments expected\nusage: kestrova-cli info\n");
+        std::fprintf(stderr, "kestrova-cli info: no arguments expected\n");
+        std::fprintf(stderr, "%s\n", qPrintable(cliUsage(QStringLiteral("info"))));
         return 2;
     }
     TDM dm;

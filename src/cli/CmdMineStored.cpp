@@ -1,3 +1,4 @@
+#include "cli/CliCommand.h"
 #include "cli/CliDatabase.h"
 #include "cli/CliRunner.h"
 #include "cli/MineStored.h"
@@ -10,8 +11,7 @@ namespace {
 int refuse(const QString& problem)
 {
     std::fprintf(stderr, "kestrova-cli mine: %s\n", problem.toLocal8Bit().constData());
-    std::fprintf(stderr,
-                 "usage: kestrova-cli mine --stored [--filter TEXT] [--from A] [--to B] [--new-only]\n");
+    std::fprintf(stderr, "%s\n", qPrintable(cliUsage(QStringLiteral("mine"))));
     return 2;
 }
 
@@ -59,6 +59,13 @@ int runMineStored(const QStringList& args)
     const auto rows = storedShopRows(dm, filter, "mine", &status);
     if (!rows)
         return status;
+    // A nightly run over an empty collection would otherwise report success every night.
+    if (rows->isEmpty()) {
+        std::fprintf(stderr, "kestrova-cli mine: %s in %s\n",
+                     filter.isEmpty() ? "no stored shop to mine" : "no stored shop matches the filter",
+                     dm.adoCn.path().toLocal8Bit().constData());
+        return 1;
+    }
     CliRunner runner(*config, dm);
     return runner.mine(*rows, from, to, newOnly);
 }

@@ -271,6 +271,7 @@ const CliRegistration registration(
                     "parse profile SHOPPAGE [RATINGPAGE...]   the shop page, then its rating pages\n"
                     "  --from A             first rating to keep, counted from 1 (default 1)\n"
                     "  --to B               last rating to keep (default 5000)\n"
-                    "  --help               show this text")});
+                    "  --help               show this text"),
+     false, false});
 
 } // namespace

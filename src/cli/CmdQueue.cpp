@@ -11,14 +11,10 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: kestrova-cli queue [status] | queue add [--from A] [--to B] [--new-only] URL... | "
-    "queue add --stored [--filter TEXT] [--from A] [--to B] [--new-only] | queue retry-failed\n";
-
 int refuse(const QString& problem)
 {
     std::fprintf(stderr, "kestrova-cli queue: %s\n", problem.toLocal8Bit().constData());
-    std::fprintf(stderr, "%s", kUsage);
+    std::fprintf(stderr, "%s\n", qPrintable(cliUsage(QStringLiteral("queue"))));
     return 2;
 }
 

@@ -14,7 +14,7 @@ int runResume(const QStringList& args)
     if (args.size() > 1 || (args.size() == 1 && (runId = args.first().toLongLong()) <= 0)) {
         std::fprintf(stderr, "kestrova-cli resume: %s\n",
                      args.size() > 1 ? "one run at most" : "a run is named by its number");
-        std::fprintf(stderr, "usage: kestrova-cli resume [RUN]\n");
+        std::fprintf(stderr, "%s\n", qPrintable(cliUsage(QStringLiteral("resume"))));
         return 2;
     }
     auto config = loadCliConfig();

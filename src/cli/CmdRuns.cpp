@@ -11,7 +11,8 @@ namespace {
 int runRuns(const QStringList& args)
 {
     if (!args.isEmpty()) {
-        std::fprintf(stderr, "kestrova-cli runs: no arguments expected\nusage: kestrova-cli runs\n");
+        std::fprintf(stderr, "kestrova-cli runs: no arguments expected\n");
+        std::fprintf(stderr, "%s\n", qPrintable(cliUsage(QStringLiteral("runs"))));
         return 2;
     }
     TDM dm;

@@ -133,10 +133,7 @@ int runSearch(const QStringList& args)
         o.problem = QStringLiteral("--mine and --enqueue exclude each other: the queue's workers mine");
     if (!o.problem.isEmpty()) {
         std::fprintf(stderr, "kestrova-cli search: %s\n", qPrintable(o.problem));
-        std::fprintf(stderr,
-                     "usage: kestrova-cli search [--shopname T] [--sellername T] [--keybiz T] [--loc T] "
-                     "[--category INDEX] [--levels 1,3] [--count N] [--mine | --enqueue [--from A] [--to B] "
-                     "[--new-only]]\n");
+        std::fprintf(stderr, "%s\n", qPrintable(cliUsage(QStringLiteral("search"))));
         return 2;
     }
     TDM dm;
@@ -155,7 +152,7 @@ int runMine(const QStringList& args)
     if (!parse(args, true, o) || o.urls.isEmpty()) {
         std::fprintf(stderr, "kestrova-cli mine: %s\n",
                      qPrintable(o.problem.isEmpty() ? QStringLiteral("no shop address given") : o.problem));
-        std::fprintf(stderr, "usage: kestrova-cli mine [--from A] [--to B] [--new-only] URL...\n");
+        std::fprintf(stderr, "%s\n", qPrintable(cliUsage(QStringLiteral("mine"))));
         return 2;
     }
     // Bad usage touches nothing: the addresses are checked before the database is opened
@@ -224,7 +221,8 @@ const CliRegistration searchRegistration{
 const CliRegistration mineRegistration{
     {QStringLiteral("mine"),
      QStringLiteral(
-         "mine [--from A] [--to B] [--new-only] URL... | --stored [--filter TEXT]   mine the given "
+         "mine [--from A] [--to B] [--new-only] URL... | mine --stored [--filter TEXT] [--from A] [--to B] "
+         "[--new-only]   mine the given "
          "shop addresses, or the stored shops"),
      runMine,
      QStringLiteral(

@@ -35,7 +35,7 @@ int runSql(const QStringList& args)
         }
     }
     if (statement.isEmpty()) {
-        std::fprintf(stderr, "usage: kestrova-cli [--data-dir DIR] sql [--param NAME=VALUE]... STATEMENT\n");
+        std::fprintf(stderr, "%s\n", qPrintable(cliUsage(QStringLiteral("sql"))));
         return 2;
     }
     if (!openCliDatabase(dm))
@@ -96,7 +96,8 @@ const CliRegistration registration{
     {QStringLiteral("sql"), QStringLiteral("sql [--param NAME=VALUE]... STATEMENT   run one statement"),
      runSql,
      QStringLiteral(
-         "Runs one statement on the database of the data folder (created when missing) and prints\n"
+         "Runs one statement on the database in use (the server of --database or of [Database] Url\n"
+         "in config.ini, else the SQLite file of the data folder, created when missing) and prints\n"
          "each result row as a JSON object on a line of its own, or {\"changed\": N} for a statement\n"
          "that returns no rows. Rows are printed as they are read, so a long result starts at\n"
          "once. Numbers are JSON numbers; one that is infinite or not a number (select 1e400)\n"

@@ -15,7 +15,7 @@ namespace {
 int refuse(const QString& problem)
 {
     std::fprintf(stderr, "kestrova-cli work: %s\n", problem.toLocal8Bit().constData());
-    std::fprintf(stderr, "usage: kestrova-cli work [--connections N] [--once]\n");
+    std::fprintf(stderr, "%s\n", qPrintable(cliUsage(QStringLiteral("work"))));
     return 2;
 }
 

@@ -1,6 +1,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliDatabase.h"
 #include "settings/Paths.h"
+#include "settings/Settings.h"
 #include "store/DatabaseChoice.h"
 #include "store/TConnection.h"
 
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -18,6 +20,12 @@ std::vector<CliCommand>& registry()
 {
     static std::vector<CliCommand> commands;
     return commands;
+}
+
+QString globalOptions(const CliCommand& c)
+{
+    return c.database ? QStringLiteral("[--data-dir DIR] [--database URL]")
+                      : QStringLiteral("[--data-dir DIR]");
 }
 
 void printUsage(FILE* to)
@@ -46,6 +54,18 @@ CliRegistration::CliRegistration(CliCommand command)
 const std::vector<CliCommand>& cliCommands()
 {
     return registry();
+}
+
+QString cliUsage(const QString& name)
+{
+    for (const CliCommand& c : cliCommands()) {
+        if (c.name != name)
+            continue;
+        // The usage texts put three blanks between the arguments and the description.
+        const qsizetype gap = c.usage.indexOf(QLatin1String("   "));
+        return QStringLiteral("usage: kestrova-cli %1 %2").arg(globalOptions(c), c.usage.left(gap).trimmed());
+    }
+    return QStringLiteral("usage: kestrova-cli [--data-dir DIR] [--database URL] COMMAND [ARGS...]");
 }
 
 int main(int argc, char** argv)
@@ -101,7 +121,10 @@ int main(int argc, char** argv)
         if (c.name != name)
             continue;
         if (args.contains(QLatin1String("--help"))) {
-            std::printf("usage: kestrova-cli [--data-dir DIR] %s\n", qPrintable(c.usage));
+            std::printf("%s\n", qPrintable(cliUsage(c.name)));
+            const qsizetype gap = c.usage.indexOf(QLatin1String("   "));
+            if (gap > 0)
+                std::printf("%s\n", qPrintable(c.usage.mid(gap).trimmed()));
             if (!c.help.isEmpty())
                 std::printf("\n%s\n", qPrintable(c.help.trimmed()));
             return 0;
@@ -109,6 +132,15 @@ int main(int argc, char** argv)
         if (QString error; !Paths::prepareDataDir(&error)) {
             std::fprintf(stderr, "kestrova-cli: %s\n", qPrintable(error));
             return 1;
+        }
+        // A folder used from the command line alone gets the commented configuration the
+        // program writes, so there is a file to put [Database] Url or [Net] keys in. A folder
+        // that cannot be written is read as it is.
+        if (const QString ini = Paths::configFile();
+            !QFileInfo::exists(ini) && QFileInfo(Paths::dataDir()).isWritable()) {
+            if (QString error; !settings::load(ini, &error))
+                std::fprintf(stderr, "kestrova-cli: cannot write %s: %s\n", qPrintable(ini),
+                             qPrintable(error));
         }
         if (c.gui) {
             app.reset();

@@ -592,17 +592,19 @@ void TMiningRun::shopFinished()
     // The row after the shop's own is the next to mine by now.
     const QString webaddr = m_rows.value(m_currentRow - 1).texts.value(3);
     connect(saver, &TSaveBarGain::shopGone, this, [this, webaddr] { emit shopSkipped(webaddr); });
-    connect(saver, &TSaveBarGain::completed, this, [this, run, shopId, complete](int stored, int failed) {
-        nextShop(run, shopId, stored, failed, complete);
-    });
+    connect(saver, &TSaveBarGain::completed, this,
+            [this, run, shopId, complete](int stored, int failed, int fresh) {
+                nextShop(run, shopId, stored, failed, complete, fresh);
+            });
     m_savers.removeAll(nullptr);
     m_savers << saver;
     saver->start();
 }
 
-void TMiningRun::nextShop(quint64 run, const QString& shopId, int stored, int failed, bool complete)
+void TMiningRun::nextShop(quint64 run, const QString& shopId, int stored, int failed, bool complete,
+                          int fresh)
 {
-    emit shopSaved(shopId, stored, failed, complete);
+    emit shopSaved(shopId, stored, failed, complete, fresh);
     // The saver clears its flag before its completion arrives, so a new run may have begun
     // meanwhile: the completion of an earlier run must not touch it.
     if (run != m_runNumber)

@@ -114,7 +114,7 @@ signals:
     void finished(bool cancelled);
     // The saver has written one shop's ratings; complete is false when the walk was cut short
     // (a failed download, a cancel), so that the shop has ratings missing.
-    void shopSaved(const QString& shopId, int stored, int failed, bool complete);
+    void shopSaved(const QString& shopId, int stored, int failed, bool complete, int fresh);
     // A shop could not be mined at all (reason told); the run goes on with the next one.
     void shopFailed(const QString& shopId, const QString& reason);
     // A shop is no longer in the database: resuming, one of the run record is not mined; mining,
@@ -150,7 +150,7 @@ private:
     void showMiningText();
     void onTimer();
     void shopFinished();
-    void nextShop(quint64 run, const QString& shopId, int stored, int failed, bool complete);
+    void nextShop(quint64 run, const QString& shopId, int stored, int failed, bool complete, int fresh);
     // Ends the run at once after a storage fault.
     void endFaulted(const QString& error);
     // New-only walk: true when the ratings the last page added are all stored for the shop

@@ -62,13 +62,14 @@ void TSaveBarGain::run()
         emit faulted(QStringLiteral("shop %1: %2").arg(m_shopId, error));
         stored = 0;
         failed = n;
+        m_fresh = 0;
     }
     if (m_shopDeleted)
         emit shopGone();
     emit statusText(m_shopDeleted ? QStringLiteral("shop %1: %2").arg(m_shopId, shopDeletedReason())
                                   : doneText());
     runflags::savingRatings = false;
-    emit completed(stored, failed);
+    emit completed(stored, failed, m_fresh);
 }
 
 void TSaveBarGain::showPercent(int i, int n, int& shownPercent)
@@ -217,8 +218,10 @@ bool TSaveBarGain::store(int& stored, int& failed, QString& error)
         removeDuplicates.SetSQL(QString::fromLatin1(kRemoveDuplicatesSql));
         for (const char* name : {"dian_id1", "dian_id2", "dian_id3"})
             removeDuplicates.SetParam(QString::fromLatin1(name), m_shopId);
-        if (removeDuplicates.ExecSQL() < 0)
+        const int removed = removeDuplicates.ExecSQL();
+        if (removed < 0)
             return fail(QStringLiteral("removing duplicate ratings"), removeDuplicates.lastError());
+        m_fresh = std::max(0, stored - removed);
     }
     if (m_runId > 0) {
         QString markError;

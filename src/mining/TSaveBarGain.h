@@ -70,8 +70,9 @@ signals:
     // The shop was no longer in the database (deleted meanwhile): nothing of it was stored, and
     // its ratings count as failed. completed follows.
     void shopGone();
-    // The work is over: stored is the number of ratings inserted, failed those skipped.
-    void completed(int stored, int failed);
+    // The work is over: stored is the number of ratings inserted, failed those skipped, and
+    // fresh those that were not stored before (the inserted ones less the copies removed).
+    void completed(int stored, int failed, int fresh);
 
 protected:
     void run() override;
@@ -95,4 +96,5 @@ private:
     bool m_complete = true;
     shopqueue::Claim m_claim;
     QString m_cutShortReason;
+    int m_fresh = 0;
 };

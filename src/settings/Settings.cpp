@@ -5,6 +5,7 @@
 #include "text/TextOps.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 
@@ -22,42 +23,56 @@ void setError(QString* error, const QString& text)
         *error = text;
 }
 
-void writeMarketDefaults(IniFile& ini)
+// The file a new data folder gets: every key read, with its default and a word on what it does,
+// so that a user of the command line alone finds where a setting goes. ASCII, so the same in GBK.
+QByteArray defaultText()
 {
-    const MarketSettings d;
-    ini.setValue(kMarket, QStringLiteral("SearchHost"), d.SearchHost);
-    ini.setValue(kMarket, QStringLiteral("RatingHost"), d.RatingHost);
-    ini.setValue(kMarket, QStringLiteral("SnapHost"), d.SnapHost);
-    ini.setValue(kMarket, QStringLiteral("Domain"), d.Domain);
-    ini.setValue(kMarket, QStringLiteral("HomePage"), d.HomePage);
-    ini.setValue(kMarket, QStringLiteral("TestUrl"), d.TestUrl);
+    const NetSettings net;
+    const MarketSettings m;
+    return QStringLiteral(
+               "; Kestrova's settings. A line starting with \";\" is a comment; a key left out takes\r\n"
+               "; its default. \"kestrova-cli config\" shows the values in force and where each comes "
+               "from.\r\n"
+               "[Base]\r\nlanguage=chinese\r\nver=3.0\r\n\r\n"
+               "; AgentType=1 sends every download through the HTTP proxy Server:Port (User, Password).\r\n"
+               "; A failed page is tried again Retries times (0 to 10) after RetryDelay ms, doubled each\r\n"
+               "; time; PageDelay ms is the least gap between two pages; Connections (1 to 16) is the\r\n"
+               "; most downloads in flight to one host.\r\n"
+               "[Net]\r\nAgentType=0\r\nServer=\r\nPort=0\r\nUser=\r\nPassword=\r\nDomain=\r\n"
+               "Retries=%1\r\nRetryDelay=%2\r\nPageDelay=%3\r\nConnections=%4\r\n\r\n"
+               "[Login]\r\ndate=\r\n\r\n"
+               "; Where the marketplace lives; the defaults are the demo marketplace, kestrova-market.\r\n"
+               "; Only shop addresses on Domain (that host or a name under it) are mined.\r\n"
+               "[Market]\r\nSearchHost=%5\r\nRatingHost=%6\r\nSnapHost=%7\r\nDomain=%8\r\nHomePage=%9\r\n"
+               "TestUrl=%10\r\n\r\n"
+               "; Url=postgresql://USER@HOST:PORT/DATABASE keeps the collection on a PostgreSQL server\r\n"
+               "; instead of the data folder's file; LeaseSeconds is a queue worker's hold on its shop.\r\n"
+               "[Database]\r\nLeaseSeconds=%11\r\n")
+        .arg(net.Retries)
+        .arg(net.RetryDelay)
+        .arg(net.PageDelay)
+        .arg(net.Connections)
+        .arg(m.SearchHost, m.RatingHost, m.SnapHost, m.Domain, m.HomePage, m.TestUrl)
+        .arg(QueueSettings().LeaseSeconds)
+        .toLatin1();
 }
 
 bool createDefaults(const QString& path, QString* error)
 {
-    IniFile ini(path);
-    ini.setValue(QStringLiteral("Base"), QStringLiteral("language"), QStringLiteral("chinese"));
-    ini.setValue(QStringLiteral("Base"), QStringLiteral("ver"), QStringLiteral("3.0"));
-    ini.setValue(kNet, QStringLiteral("AgentType"), QStringLiteral("0"));
-    ini.setValue(kNet, QStringLiteral("Server"), QString());
-    ini.setValue(kNet, QStringLiteral("Port"), QStringLiteral("0"));
-    ini.setValue(kNet, QStringLiteral("User"), QString());
-    ini.setValue(kNet, QStringLiteral("Password"), QString());
-    ini.setValue(kNet, QStringLiteral("Domain"), QString());
-    const NetSettings net;
-    ini.setValue(kNet, QStringLiteral("Retries"), QString::number(net.Retries));
-    ini.setValue(kNet, QStringLiteral("RetryDelay"), QString::number(net.RetryDelay));
-    ini.setValue(kNet, QStringLiteral("PageDelay"), QString::number(net.PageDelay));
-    ini.setValue(kNet, QStringLiteral("Connections"), QString::number(net.Connections));
-    ini.setValue(QStringLiteral("Login"), QStringLiteral("date"),
-                 formats::dateTime(QDateTime::currentDateTime()));
-    writeMarketDefaults(ini);
-    ini.setValue(kDatabase, QStringLiteral("LeaseSeconds"), QString::number(QueueSettings().LeaseSeconds));
-    if (!ini.save()) {
-        setError(error, ini.error());
+    // Owner only from the start: the file may later hold a proxy password.
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner)) {
+        setError(error, file.errorString());
         return false;
     }
-    return true;
+    const QByteArray text = defaultText();
+    if (file.write(text) != text.size() || !file.flush()) {
+        setError(error, file.errorString());
+        file.remove();
+        return false;
+    }
+    file.close();
+    return writeLoginDate(path, error);
 }
 
 std::optional<int> readInt(const IniFile& ini, const QString& key)

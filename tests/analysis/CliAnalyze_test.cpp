@@ -142,6 +142,32 @@ TEST_F(CliAnalyze, AnUnknownShopAndAnEndBeforeTheBeginAreNamed)
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
 }
 
+// A range without ratings prints no rows and says where the shop's ratings lie instead, so an
+// empty answer is not taken for a broken command; it is no error.
+TEST_F(CliAnalyze, ARangeWithoutRatingsSaysWhereTheShopsRatingsLie)
+{
+    const qlonglong empty = addShop("掌柜二", "http://127.0.0.1:8631/shop/2");
+    const struct
+    {
+        const char* kind;
+        QString shop;
+        const char* said;
+    } cases[] = {
+        {"rank", shopId(), "the shop's ratings run from 2026-03-01 13:10:00 to 2026-06-02 21:10:00"},
+        {"trend", shopId(), "the shop's ratings run from 2026-03-01 13:10:00 to 2026-06-02 21:10:00"},
+        {"dist", shopId(), "the shop's ratings run from 2026-03-01 13:10:00 to 2026-06-02 21:10:00"},
+        {"rank", QString::number(empty), "the shop has no ratings"},
+    };
+    for (const auto& c : cases) {
+        const Run r = cli({c.kind, "--shop", c.shop, "--from", "2025-01-01", "--to", "2025-12-31"});
+        EXPECT_EQ(r.status, 0) << c.kind;
+        EXPECT_TRUE(r.lines.isEmpty()) << c.kind;
+        EXPECT_TRUE(r.err.contains(QStringLiteral("no ratings from 2025-01-01 to 2025-12-31; ") + c.said))
+            << c.kind << ": " << r.err.toStdString();
+    }
+    EXPECT_FALSE(cli({"rank", "--shop", shopId(), "--from", "2026-01-01"}).err.contains("no ratings"));
+}
+
 TEST_F(CliAnalyze, APictureThatCannotBeWrittenIsNamedWithItsCauseAndLeavesNoPart)
 {
     const QStringList range{"--shop", shopId(), "--from", "2026-01-01", "--to", "2026-12-31"};

@@ -87,7 +87,7 @@ TEST_F(CliExport, RefusesTextsThatAreNotFiltersAndBadArguments)
 {
     CliRun r = cli(dir.path(), {"export", "shops", "--filter", "id = 1; drop table dianBase", "--csv",
                                 dir.filePath("x.csv")});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains("Filter text not understood")) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath("x.csv")));
 
@@ -147,5 +147,46 @@ TEST_F(CliExport, AFileThatCannotBeWrittenWholeIsToldByNameAndTheOldFileStays)
         EXPECT_EQ(readAll(target), "old contents");
         EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(target).fileName()});
         QFile::remove(target);
+    }
+}
+
+// "shops" lists what the browser's shop list shows, with the ids --shop takes, under the same
+// filter and sort texts; a filter it cannot take is refused as export refuses it.
+TEST_F(CliExport, ShopsListsTheStoredShopsWithTheirIdsAndCounts)
+{
+    const QString a = QString::number(sample.shopA), b = QString::number(sample.shopB);
+    const struct
+    {
+        QStringList args;
+        QStringList ids;
+    } cases[] = {
+        {{}, {a, b}},
+        {{"--sort", "dianzhu DESC "}, {b, a}},
+        {{"--filter", "dianming like %甲%"}, {a}},
+        {{"--filter", "salelevel >=12"}, {}},
+    };
+    for (const auto& c : cases) {
+        const CliRun r = cli(dir.path(), QStringList{"shops"} + c.args);
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        QStringList ids;
+        for (const QString& line : r.out.split(u'\n', Qt::SkipEmptyParts))
+            ids << line.section(u',', 0, 0).section(u' ', 1);
+        EXPECT_EQ(ids, c.ids) << c.args.join(u' ').toStdString();
+    }
+    const CliRun r = cli(dir.path(), {"shops", "--filter", "id = " + a});
+    EXPECT_EQ(
+        r.out,
+        "{\"id\": " + a +
+            ", \"dianzhu\": \" 店主甲 \", \"dianming\": \"甲的小店\", \"webaddr\": "
+            "\"http://127.0.0.1:8631/shop/view_shop-5678.htm\", \"salelevel\": 11, \"salerGood\": 4000, "
+            "\"salerNotBad\": 3, \"salerBad\": 2, \"buylevel\": 3, \"buyerGood\": 100, \"buyerNotBad\": "
+            "1, \"buyerBad\": 0, \"commodityNum\": 42, \"ratings\": 2, \"updateDate\": \"2026-12-01 "
+            "09:30:00\"}\n");
+
+    for (const QStringList& args :
+         {QStringList{"shops"}, QStringList{"export", "shops", "--csv", dir.filePath("x.csv")}}) {
+        const CliRun bad = cli(dir.path(), args + QStringList{"--filter", "nosuch = 1"});
+        EXPECT_EQ(bad.status, 2) << args.first().toStdString();
+        EXPECT_EQ(bad.err, "Unknown column 'nosuch' in filter.\n") << bad.err.toStdString();
     }
 }

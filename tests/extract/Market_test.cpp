@@ -9,10 +9,12 @@
 #include "text/TRegex.h"
 #include "text/TextOps.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -469,6 +471,46 @@ TEST_F(DemoMarketPages, SnapshotAddressShowsTheTradedItem)
                             "&auction_id=" + r["itemId"].toString().toStdString());
     EXPECT_NE(snap.find(gbk::fromQString(r["title"].toString())), std::string::npos);
     EXPECT_FALSE(fetch(s_market->url("/auction/snap_detail.htm?trade_id=1&auction_id=999")).has_value());
+}
+
+// The ratings are dated within the year before the market's day, so the analyses' default range
+// finds some; a seed gives the same market relative to that day, whichever day it is.
+TEST(DemoMarketDates, RatingsLieWithinTheYearBeforeTheDayAndMoveWithIt)
+{
+    ensureCoreApp();
+    QTemporaryDir dir;
+    auto times = [&](const QString& today) {
+        const QString truth = dir.filePath(today + QStringLiteral(".json"));
+        MarketProcess market(
+            {"--seed", "4", "--shops", "20", "--ratings", "300", "--today", today, "--dump-truth", truth});
+        QFile f(truth);
+        EXPECT_TRUE(market.running() && f.open(QIODevice::ReadOnly));
+        QList<QDateTime> out;
+        for (const auto& shop : QJsonDocument::fromJson(f.readAll()).object()["shops"].toArray())
+            for (const auto& r : shop.toObject()["ratings"].toArray()) {
+                // As shown, without a time zone: no summer-time gap may drop a time.
+                const QString t = r.toObject()["time"].toString();
+                out << QDateTime(QDate::fromString(t.left(10), Qt::ISODate), QTime::fromString(t.mid(11)),
+                                 Qt::UTC);
+            }
+        return out;
+    };
+    const QList<QDateTime> march = times("2026-03-01"), june = times("2026-06-09");
+    ASSERT_EQ(march.size(), 20 * 300);
+    ASSERT_EQ(june.size(), march.size());
+    const QDateTime day(QDate(2026, 3, 1), QTime(0, 0), Qt::UTC);
+    for (qsizetype i = 0; i < march.size(); ++i) {
+        EXPECT_TRUE(march[i] < day && march[i] >= day.addDays(-365)) << march[i].toString().toStdString();
+        EXPECT_EQ(march[i].daysTo(june[i]), 100) << i;
+    }
+    // The ratings of a shop spread over most of the year, so every month shows some.
+    EXPECT_LT(march[299], march[0].addDays(-300));
+
+    QProcess bad;
+    bad.start(QStringLiteral(KESTROVA_BIN_DIR "/kestrova-market"), {"--port", "0", "--today", "2026-02-30"});
+    ASSERT_TRUE(bad.waitForFinished(30000));
+    EXPECT_EQ(bad.exitCode(), 2);
+    EXPECT_TRUE(bad.readAllStandardError().contains("--today wants a date, yyyy-MM-dd: 2026-02-30"));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "text/GbkCodec.h"
 #include "text/TextOps.h"
 
+#include <QDate>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
@@ -27,8 +28,8 @@ protected:
     void startMarket(const QStringList& args)
     {
         ensureCoreApp();
-        m_market =
-            std::make_unique<MarketProcess>(args + QStringList{"--dump-truth", m_dir.filePath("truth.json")});
+        m_market = std::make_unique<MarketProcess>(
+            args + QStringList{"--dump-truth", m_dir.filePath("truth.json"), "--today", m_today});
         ASSERT_TRUE(m_market->running());
         writeConfig();
     }
@@ -39,9 +40,9 @@ protected:
     {
         const int port = m_market->port();
         m_market.reset();
-        m_market =
-            std::make_unique<MarketProcess>(args + QStringList{"--port", QString::number(port),
-                                                               "--dump-truth", m_dir.filePath("truth.json")});
+        m_market = std::make_unique<MarketProcess>(
+            args + QStringList{"--port", QString::number(port), "--dump-truth", m_dir.filePath("truth.json"),
+                               "--today", m_today});
         ASSERT_TRUE(m_market->running());
         ASSERT_EQ(m_market->port(), port);
         readTruth();
@@ -213,6 +214,8 @@ protected:
 
     QTemporaryDir m_dir;
     std::unique_ptr<MarketProcess> m_market;
+    // A restarted market dates its ratings from the same day, midnight or not.
+    const QString m_today = QDate::currentDate().toString(Qt::ISODate);
     TConfig m_config;
     QJsonObject m_truth;
     TDM dm;

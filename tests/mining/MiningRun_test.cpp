@@ -80,13 +80,24 @@ TEST_F(MiningRuns, SearchThenMineStoresWhatTheMarketServed)
 TEST_F(MiningRuns, MiningAShopTwiceKeepsEachRatingOnceWithTheFirstIds)
 {
     startMarket({"--shops", "3", "--ratings", "100", "--seed", "11"});
+    // What each save reports: rows written, and of those the ones not stored before.
+    QList<std::pair<int, int>> saved;
+    auto listen = [&](TMiningRun& run) {
+        QObject::connect(&run, &TMiningRun::shopSaved, &run,
+                         [&](const QString&, int stored, int, bool, int fresh) {
+                             saved.append({stored, fresh});
+                         });
+    };
     TMiningRun first(dm);
+    listen(first);
     ASSERT_TRUE(mine(first, rowsFor({0})));
     const qlonglong stored = count("select count(*) from pjinfo");
     const qlonglong idSum = count("select sum(id) from pjinfo");
     ASSERT_EQ(stored, 100);
     TMiningRun second(dm);
+    listen(second);
     ASSERT_TRUE(mine(second, rowsFor({0})));
+    EXPECT_EQ(saved, (QList<std::pair<int, int>>{{100, 100}, {100, 0}}));
     EXPECT_EQ(count("select count(*) from pjinfo"), stored);
     EXPECT_EQ(count("select sum(id) from pjinfo"), idSum);
     EXPECT_EQ(count("select count(*) from dianbase"), 1); // updated, not inserted again

@@ -44,7 +44,7 @@ build)
         usr/share/systemd/user/kestrova-mine.service usr/share/systemd/user/kestrova-mine.timer; do
         [ -f "$root/$file" ] || fail "the package lacks /$file"
     done
-    grep -qx 'ExecStart=/usr/bin/kestrova-cli mine --stored --new-only' \
+    grep -qx 'ExecStart=/usr/bin/kestrova-cli --data-dir ${KESTROVA_DATA_DIR} mine --stored --new-only' \
         "$root/usr/share/systemd/user/kestrova-mine.service" || fail "the service does not run the installed kestrova-cli"
     # Nothing outside /usr, and no data folder beside bin/ that would make it portable.
     [ "$(ls "$root")" = usr ] || fail "top level holds $(ls "$root")"

@@ -203,9 +203,13 @@ int MarketModel::creditLevel(int p)
     return 0;
 }
 
-MarketModel::MarketModel(uint64_t seed, int shopCount, int ratingsPerShop, int newer)
+MarketModel::MarketModel(uint64_t seed, int shopCount, int ratingsPerShop, int newer, long long today)
     : m_seed(seed), m_ratingsPerShop(std::max(0, ratingsPerShop)), m_newer(std::max(0, newer))
 {
+    // The base list spans about 350 days, so that an analysis of this year or of the last
+    // months finds ratings whatever the day; at least two seconds apart keeps times distinct.
+    m_step = std::max(2LL, 350LL * 86400 / std::max(1, m_ratingsPerShop));
+    const long long todayStart = today * 86400;
     const auto& cats = categories();
     m_shops.reserve(size_t(std::max(0, shopCount)));
     for (int i = 1; i <= shopCount; ++i) {
@@ -282,8 +286,9 @@ MarketModel::MarketModel(uint64_t seed, int shopCount, int ratingsPerShop, int n
             item.price = rng.pick(kPrices);
             s.items.push_back(std::move(item));
         }
-        // The newest rating lies in 2009; each older one a few hours before.
-        s.newestRating = 1230768000LL + rng.below(360) * 86400LL + rng.below(86400);
+        // The newest rating lies five to eight days before today, which leaves room for the
+        // newer ones (three hours apart) before today begins.
+        s.newestRating = todayStart - (8 - rng.below(3)) * 86400LL + rng.below(86400);
 
         s.logoBadge = rng.chance(15);
         s.mallIcon = rng.chance(20);
@@ -320,8 +325,10 @@ MarketModel::Rating MarketModel::generate(const Shop& shop, int number) const
     int kind = roll < 90 ? 0 : roll < 96 ? 1 : 2;
     r.word = kind == 0 ? "好评" : kind == 1 ? "中评" : "差评";
     r.noEffect = rng.chance(5);
-    // Strictly older with every number: steps of three hours less a jitter below that.
-    long long t = shop.newestRating - number * 10800LL - rng.below(10000);
+    // Strictly older with every number: whole steps less a jitter below a step; newer ones
+    // three hours apart.
+    const long long step = number >= 0 ? m_step : 10800;
+    long long t = shop.newestRating - number * step - rng.below(int(std::max(1LL, step * 9 / 10)));
     r.time = formatTime(t);
     r.dottedDate = rng.chance(35);
     r.tradeId = number >= 0 ? std::to_string(3000000000LL + shop.index * 1000000LL + number)

@@ -77,8 +77,9 @@ public:
 
     // newer: ratings every shop has on top of ratingsPerShop, all newer than those; the
     // older ones keep their content, so a second market with newer N shows N new ratings
-    // at the top of the same list.
-    MarketModel(uint64_t seed, int shopCount, int ratingsPerShop, int newer = 0);
+    // at the top of the same list. today: the day the ratings are dated back from, in days
+    // since 1970-01-01; each shop's list spreads over the year before it.
+    MarketModel(uint64_t seed, int shopCount, int ratingsPerShop, int newer, long long today);
 
     const std::vector<Shop>& shops() const { return m_shops; }
     // Ratings listed per shop, the newer ones included.
@@ -105,6 +106,7 @@ private:
 
     uint64_t m_seed;
     int m_ratingsPerShop;
+    long long m_step = 10800; // seconds between two ratings of the base list, less a jitter
     int m_newer = 0;
     std::vector<Shop> m_shops;
 };

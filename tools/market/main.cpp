@@ -5,6 +5,7 @@
 
 #include "settings/MarketSettings.h"
 
+#include <QDate>
 #include <QFile>
 #include <csignal>
 #include <cstdio>
@@ -26,6 +27,9 @@ void usage(FILE* to)
                  "  --ratings N       ratings per shop (default 60)\n"
                  "  --latency MS      wait before every response\n"
                  "  --newer N         every shop has N more ratings, newer than all others\n"
+                 "  --today DATE      date the ratings within the year before DATE, yyyy-MM-dd\n"
+                 "                    (default: the day it starts; a seed gives the same market\n"
+                 "                    relative to that day)\n"
                  "  --fail-every K    every K-th request fails\n"
                  "  --fail-first N    the first N requests to each address fail\n"
                  "  --fail-mode M     how a request fails: status (default): answer\n"
@@ -77,6 +81,7 @@ int main(int argc, char** argv)
     MarketServer::Options options;
     options.port = MarketSettings::kDemoPort;
     long long seed = 1, shops = 200, ratings = 60, newer = 0;
+    QDate today = QDate::currentDate();
     std::string truthFile;
     for (int i = 1; i < argc; ++i) {
         std::string opt = argv[i];
@@ -108,7 +113,13 @@ int main(int argc, char** argv)
             options.base = value;
         else if (opt == "--fail-mode" && failMode(value, options.failMode))
             continue;
-        else if (!isNumber) {
+        else if (opt == "--today") {
+            today = QDate::fromString(QString::fromLocal8Bit(value), Qt::ISODate);
+            if (!today.isValid()) {
+                std::fprintf(stderr, "kestrova-market: --today wants a date, yyyy-MM-dd: %s\n", value);
+                return 2;
+            }
+        } else if (!isNumber) {
             std::fprintf(stderr, "kestrova-market: bad option or value: %s %s\n", opt.c_str(), value);
             usage(stderr);
             return 2;
@@ -153,7 +164,8 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    MarketModel model(static_cast<uint64_t>(seed), int(shops), int(ratings), int(newer));
+    MarketModel model(static_cast<uint64_t>(seed), int(shops), int(ratings), int(newer),
+                      today.toJulianDay() - QDate(1970, 1, 1).toJulianDay());
     MarketServer server(model, options);
     if (!server.bind())
         return 1;
