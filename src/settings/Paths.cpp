@@ -3,9 +3,11 @@
 #include "settings/Settings.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <filesystem>
 #include <system_error>
@@ -42,10 +44,55 @@ QString userDir()
            QStringLiteral("/kestrova");
 }
 
+const QLatin1String kStartPage("index.html");
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Beside a seeded start page: the hash of the bytes it was seeded with, so that a later
+// version can tell a page nobody touched from one the user changed.
+QString seedMark(const QString& page)
+{
+    return QFileInfo(page).absolutePath() + QStringLiteral("/.index.html.seeded");
+}
+
+QByteArray hashOf(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+bool writeWhole(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+// A start page still as an earlier version seeded it gets the installed one; a page the user
+// changed, or one seeded before there were marks, is theirs and stays.
+void renewStartPage(const QFileInfo& from, const QString& to)
+{
+    const QByteArray mark = readAll(seedMark(to)).trimmed();
+    if (mark.isEmpty())
+        return;
+    const QByteArray shipped = readAll(from.absoluteFilePath());
+    const QByteArray own = readAll(to);
+    if (shipped.isEmpty() || own == shipped || hashOf(own) != mark)
+        return;
+    if (writeWhole(to, shipped))
+        writeWhole(seedMark(to), hashOf(shipped));
+}
+
 // Copies one seed file; an existing target is left as it is (NewOnly fails on it). The
 // configuration may later hold a proxy password, so it is the owner's alone from the start.
 void seedFile(const QFileInfo& from, const QString& to)
 {
+    if (from.fileName() == kStartPage && QFileInfo::exists(to)) {
+        renewStartPage(from, to);
+        return;
+    }
     QFile source(from.absoluteFilePath());
     if (!source.open(QIODevice::ReadOnly))
         return;
@@ -62,6 +109,8 @@ void seedFile(const QFileInfo& from, const QString& to)
         return;
     }
     target.close();
+    if (from.fileName() == kStartPage)
+        writeWhole(seedMark(to), hashOf(bytes));
     // A new configuration is stamped as one the program creates itself.
     if (config)
         settings::writeLoginDate(to);

@@ -23,8 +23,9 @@ public:
     // The folder in use and why, one line for --help, the about box and the navigation page.
     static QString dataDirSummary();
     // Creates the data folder when missing and copies in the installed seed files it lacks
-    // (never over a file that is there). False with a text naming the folder when it cannot be
-    // created.
+    // (never over a file that is there). The one exception is a start page still byte for byte
+    // as it was seeded: it is replaced by a newer installed one. False with a text naming the
+    // folder when it cannot be created.
     static bool prepareDataDir(QString* error);
     static QString helpDir();
     // Read-only files shipped with the program: <root>/share/kestrova.

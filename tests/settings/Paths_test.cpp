@@ -115,6 +115,36 @@ TEST_F(PathsTest, SeedingNeverOverwritesAndLeavesAGivenFolderAlone)
     EXPECT_EQ(Paths::startPage(), share + "/index.html");
 }
 
+TEST_F(PathsTest, ANewerStartPageReplacesOnlyAnUntouchedSeededOne)
+{
+    const QString page = xdg + "/kestrova/index.html";
+    ASSERT_TRUE(Paths::prepareDataDir(nullptr));
+    // Each step: the page the user has before the start (empty: as seeded), the installed page,
+    // the page after the start.
+    const struct
+    {
+        QByteArray own, shipped, expected;
+    } steps[] = {
+        {"", "<html>v2</html>", "<html>v2</html>"},
+        {"", "<html>v3</html>", "<html>v3</html>"},
+        {"<html>v3 mine</html>", "<html>v4</html>", "<html>v3 mine</html>"},
+        // Changed back to the seeded bytes by hand: nothing tells it from untouched.
+        {"<html>v3</html>", "<html>v5</html>", "<html>v5</html>"},
+    };
+    for (const auto& step : steps) {
+        if (!step.own.isEmpty())
+            writeAll(page, step.own);
+        writeAll(share + "/index.html", step.shipped);
+        ASSERT_TRUE(Paths::prepareDataDir(nullptr));
+        EXPECT_EQ(readAll(page), step.expected) << step.shipped.toStdString();
+    }
+    // A page seeded before seeds were marked may have been changed: it stays.
+    ASSERT_TRUE(QFile::remove(xdg + "/kestrova/.index.html.seeded"));
+    writeAll(share + "/index.html", "<html>v6</html>");
+    ASSERT_TRUE(Paths::prepareDataDir(nullptr));
+    EXPECT_EQ(readAll(page), "<html>v5</html>");
+}
+
 TEST_F(PathsTest, AFolderThatCannotBeCreatedIsNamed)
 {
     // A file where a folder should be stops even root, who may write anywhere.
