@@ -1,5 +1,8 @@
 #include "app/StartPage.h"
 
+#include "store/DatabaseChoice.h"
+#include "store/TConnection.h"
+
 #include <QRegularExpression>
 #include <array>
 
@@ -94,6 +97,14 @@ QString dataInfo(qlonglong shops, qlonglong trades)
 QString storeText(const QString& description)
 {
     return description.isEmpty() ? QStringLiteral("数据库未打开") : QStringLiteral("数据库：") + description;
+}
+
+QString storeNote(const QString& target)
+{
+    if (!TConnection::isServerAddress(target))
+        return QString::fromUtf16(kLocalNote);
+    return QStringLiteral("收集的资料保存在数据库服务器上，不在本机：") + databasechoice::shown(target) +
+           QStringLiteral("。");
 }
 
 } // namespace startpage

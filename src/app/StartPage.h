@@ -37,4 +37,10 @@ QString dataInfo(qlonglong shops, qlonglong trades);
 // "数据库：SQLite 3.40.1 · PATH", or "数据库未打开" for an empty description. Plain text.
 QString storeText(const QString& description);
 
+// The page's own note on where the collected data is kept, as the page ships it.
+inline constexpr char16_t kLocalNote[] = u"所有资料都只保存在本机的数据文件夹中。";
+// That note made true of the database the program works on (its file path or server address):
+// the note above for a file, the server without its password for a server. Plain text.
+QString storeNote(const QString& target);
+
 } // namespace startpage

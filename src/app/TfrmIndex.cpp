@@ -160,6 +160,11 @@ void TfrmIndex::refresh()
                                 startpage::dataInfo(shops, trades) + QStringLiteral("<br>") +
                                     store.toHtmlEscaped());
     }
+    // The note on where the data is kept follows the database in use; a page without the
+    // element (an older or edited one) has the shipped sentence replaced.
+    const QString note = startpage::storeNote(m_context.dm().adoCn.path()).toHtmlEscaped();
+    if (!startpage::setInnerHtml(html, QStringLiteral("storeNote"), note))
+        html.replace(QString::fromUtf16(startpage::kLocalNote), note);
     // Relative images and style sheets of the page are found beside it.
     m_indexWeb->setSearchPaths({QFileInfo(path).absolutePath()});
     // A refresh keeps the reader where they were.
