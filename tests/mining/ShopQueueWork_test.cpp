@@ -2,6 +2,7 @@
 // shops; workers that mine them side by side, one killed or stopped mid-shop; failed shops
 // marked with their reason and put back.
 #include "MarketFixture.h"
+#include "settings/IniFile.h"
 #include "store/PgServer.h"
 #include "store/ServerDatabase.h"
 
@@ -404,7 +405,12 @@ TEST_F(WorkerLosesTheServer, AServerGoneForGoodEndsTheWorkerNamingTheDatabaseAnd
     EXPECT_EQ(s.shops["claimed"], 1);
     EXPECT_EQ(s.shops["waiting"], 1);
 
-    // Its lease ends and another worker mines it, with the other shop, once.
+    // Its lease ends and another worker mines it, with the other shop, once. That worker's own
+    // claims last longer than the test: a loaded machine must not take them away mid-shop.
+    IniFile config(m_dir.filePath("config.ini"));
+    ASSERT_TRUE(config.load());
+    config.setValue(QStringLiteral("Database"), QStringLiteral("LeaseSeconds"), QStringLiteral("120"));
+    ASSERT_TRUE(config.save());
     const Result other = run({"work", "--once"});
     EXPECT_EQ(other.exit, 0) << other.err.toStdString();
     EXPECT_TRUE(other.out.contains("\"done\": 2")) << other.out.toStdString();
