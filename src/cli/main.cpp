@@ -14,12 +14,20 @@
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 std::vector<CliCommand>& registry()
 {
     static std::vector<CliCommand> commands;
     return commands;
+}
+
+// A usage text is the command's arguments, three blanks, then what it does.
+std::pair<QString, QString> argumentsAndSummary(const CliCommand& c)
+{
+    const qsizetype gap = c.usage.indexOf(QLatin1String("   "));
+    return {c.usage.left(gap).trimmed(), gap > 0 ? c.usage.mid(gap).trimmed() : QString()};
 }
 
 QString globalOptions(const CliCommand& c)
@@ -61,9 +69,8 @@ QString cliUsage(const QString& name)
     for (const CliCommand& c : cliCommands()) {
         if (c.name != name)
             continue;
-        // The usage texts put three blanks between the arguments and the description.
-        const qsizetype gap = c.usage.indexOf(QLatin1String("   "));
-        return QStringLiteral("usage: kestrova-cli %1 %2").arg(globalOptions(c), c.usage.left(gap).trimmed());
+        return QStringLiteral("usage: kestrova-cli %1 %2")
+            .arg(globalOptions(c), argumentsAndSummary(c).first);
     }
     return QStringLiteral("usage: kestrova-cli [--data-dir DIR] [--database URL] COMMAND [ARGS...]");
 }
@@ -122,9 +129,8 @@ int main(int argc, char** argv)
             continue;
         if (args.contains(QLatin1String("--help"))) {
             std::printf("%s\n", qPrintable(cliUsage(c.name)));
-            const qsizetype gap = c.usage.indexOf(QLatin1String("   "));
-            if (gap > 0)
-                std::printf("%s\n", qPrintable(c.usage.mid(gap).trimmed()));
+            if (const QString summary = argumentsAndSummary(c).second; !summary.isEmpty())
+                std::printf("%s\n", qPrintable(summary));
             if (!c.help.isEmpty())
                 std::printf("\n%s\n", qPrintable(c.help.trimmed()));
             return 0;
