@@ -199,8 +199,12 @@ private:
 
 } // namespace
 
-QString TExportJob::blockedTarget(const QString& target)
+QString TExportJob::blockedTarget(const QString& target, Format format)
 {
+    // The warning is the CSV file's: a spreadsheet replaces its old file whole and tells its
+    // own failure.
+    if (format != Format::Csv)
+        return QString();
     QFile file(target);
     if (!file.exists() || file.open(QIODevice::ReadOnly))
         return QString();

@@ -48,9 +48,9 @@ public:
 
     using Progress = std::function<void(qint64 done, qint64 total)>;
 
-    // The warning shown when the target exists but cannot be opened for reading (open
+    // The warning shown when a CSV target exists but cannot be opened for reading (open
     // elsewhere or damaged); empty when the target may be written.
-    static QString blockedTarget(const QString& target);
+    static QString blockedTarget(const QString& target, Format format);
 
     // Progress is called now and then with the rows read so far; cancel, when set, ends the
     // export at the next row.

@@ -113,8 +113,7 @@ int runExport(const QStringList& args)
         std::fprintf(stderr, "%s\n", cursor->lastError().toLocal8Bit().constData());
         return 1;
     }
-    const QString blocked =
-        *o.format == TExportJob::Format::Csv ? TExportJob::blockedTarget(o.file) : QString();
+    const QString blocked = TExportJob::blockedTarget(o.file, *o.format);
     if (!blocked.isEmpty()) {
         std::fprintf(stderr, "%s\n", blocked.toLocal8Bit().constData());
         return 1;

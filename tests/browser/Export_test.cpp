@@ -223,10 +223,10 @@ TEST_F(ExportFixture, AFailedOrCancelledExportLeavesTheOldFileAndNoTemporaryFile
 
     // A target that cannot be read (here a folder) is refused before anything is written.
     QDir(dir.path()).mkdir("busy.csv");
-    EXPECT_EQ(TExportJob::blockedTarget(dir.filePath("busy.csv")),
+    EXPECT_EQ(TExportJob::blockedTarget(dir.filePath("busy.csv"), TExportJob::Format::Csv),
               dir.filePath("busy.csv") + "文件可能已被打开或损坏，重新选择或关闭文件！");
-    EXPECT_EQ(TExportJob::blockedTarget(target), QString());
-    EXPECT_EQ(TExportJob::blockedTarget(dir.filePath("new.csv")), QString());
+    EXPECT_EQ(TExportJob::blockedTarget(target, TExportJob::Format::Csv), QString());
+    EXPECT_EQ(TExportJob::blockedTarget(dir.filePath("new.csv"), TExportJob::Format::Csv), QString());
 }
 
 TEST_F(ExportFixture, SpreadsheetReadBackHasHeadersNumericPricesAndNoFormulas)
@@ -236,8 +236,8 @@ TEST_F(ExportFixture, SpreadsheetReadBackHasHeadersNumericPricesAndNoFormulas)
         GTEST_SKIP() << "LibreOffice (soffice) is not installed";
     // A text longer than a cell holds is cut, not refused; one that looks like the sheet's
     // escape comes back as typed.
-    browserdata::addRating(dm, sample.shopA, "好评", true, "_x0041_长", "1", "2026-05-05 5:05:05", "I9", "长评",
-                           QString(40000, u'x'), QString(), "T9");
+    browserdata::addRating(dm, sample.shopA, "好评", true, "_x0041_长", "1", "2026-05-05 5:05:05", "I9",
+                           "长评", QString(40000, u'x'), QString(), "T9");
     auto r =
         TExportJob::run(request(Kind::Ratings, TExportJob::Format::Xlsx,
                                 ids(dm.tb_pjinfo, "dian_id =" + QString::number(sample.shopA)), "r.xlsx"));

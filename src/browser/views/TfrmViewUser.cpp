@@ -802,9 +802,7 @@ void TfrmViewUser::startExport(Kind kind, Format format)
         TPrompt::instance().saveFileName(m_context.dialogParent(), QStringLiteral("Save file"), name, filter);
     if (target.isEmpty())
         return;
-    // The warning is the CSV file's: a spreadsheet replaces its old file whole, and tells its
-    // own failure.
-    const QString blocked = format == Format::Csv ? TExportJob::blockedTarget(target) : QString();
+    const QString blocked = TExportJob::blockedTarget(target, format);
     if (!blocked.isEmpty()) {
         TPrompt::instance().warning(m_context.dialogParent(), blocked);
         return;
