@@ -1,14 +1,15 @@
 #include "browser/views/TfrmViewUser.h"
 
+#include "browser/views/BrowserGrids.h"
+#include "browser/views/TBrowserExport.h"
+
 #include "browser/BrowserTexts.h"
 #include "browser/ExportLayout.h"
 #include "browser/ShopDelete.h"
 #include "browser/TCursorModel.h"
-#include "browser/TExportRun.h"
 #include "settings/TConfig.h"
 #include "store/TDM.h"
 #include "ui/TPrompt.h"
-#include "ui/TTextColourDelegate.h"
 #include "ui/TViewContext.h"
 
 #include <QAction>
@@ -16,8 +17,6 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFont>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -36,112 +35,11 @@
 
 namespace {
 
+using browsergrids::namedButton;
+using browsergrids::namedEdit;
+using browsergrids::namedList;
 using exportlayout::Kind;
 using Format = TExportJob::Format;
-
-const QColor kOddRowTint(232, 243, 255);
-const QColor kHighLevel(255, 0, 0);
-
-// The column holding the buyer flag in the rating grid keeps its normal colours.
-constexpr int kBuyerColumn = 2;
-
-// Colours and title fonts of the two grids; the texts come from the cursor.
-class ShopGridModel : public TCursorModel
-{
-public:
-    using TCursorModel::TCursorModel;
-
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        if (index.isValid() && role == Qt::ForegroundRole) {
-            const int level = cursor()->FieldIndex(QStringLiteral("salelevel"));
-            if (cursor()->value(index.row(), level).toLongLong() > 10)
-                return kHighLevel;
-        }
-        // Row numbers count from 1: odd numbers are even indexes. A selected row is painted
-        // with the selection colour over this.
-        if (index.isValid() && role == Qt::BackgroundRole && index.row() % 2 == 0)
-            return kOddRowTint;
-        return TCursorModel::data(index, role);
-    }
-
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
-        return titleData(this, section, orientation, role);
-    }
-
-    static QVariant titleData(const TCursorModel* model, int section, Qt::Orientation orientation, int role)
-    {
-        // The sorted column's title is bold; the others keep the header's own font.
-        if (orientation == Qt::Horizontal && role == Qt::FontRole && section == model->sortedColumn()) {
-            QFont font = QApplication::font("QHeaderView");
-            font.setBold(true);
-            return font;
-        }
-        return model->TCursorModel::headerData(section, orientation, role);
-    }
-};
-
-class RatingGridModel : public TCursorModel
-{
-public:
-    using TCursorModel::TCursorModel;
-
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        if (index.isValid() && role == Qt::BackgroundRole && index.row() % 2 == 0 &&
-            index.column() != kBuyerColumn)
-            return kOddRowTint;
-        return TCursorModel::data(index, role);
-    }
-
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
-        return ShopGridModel::titleData(this, section, orientation, role);
-    }
-
-protected:
-    QString displayText(int row, int column) const override
-    {
-        if (column == kBuyerColumn) {
-            const QVariant flag = cursor()->value(row, cursorColumn(column));
-            if (flag.isNull())
-                return QString();
-            return flag.toLongLong() != 0 ? QStringLiteral("买家") : QStringLiteral("卖家");
-        }
-        return TCursorModel::displayText(row, column);
-    }
-};
-
-QList<TCursorModel::Column> shopColumns()
-{
-    return {{QStringLiteral("id"), QStringLiteral("序号")},
-            {QStringLiteral("dianzhu"), QStringLiteral("店主")},
-            {QStringLiteral("dianming"), QStringLiteral("店铺名")},
-            {QStringLiteral("buylevel"), QStringLiteral("买家等级")},
-            {QStringLiteral("salelevel"), QStringLiteral("卖家级别")},
-            {QStringLiteral("buyerCredit"), QStringLiteral("买家信用")},
-            {QStringLiteral("salerCredit"), QStringLiteral("卖家信用")},
-            {QStringLiteral("commodityNum"), QStringLiteral("商品数量")},
-            {QStringLiteral("addr"), QStringLiteral("地址")},
-            {QStringLiteral("createDate"), QStringLiteral("创店日期")},
-            {QStringLiteral("salerGoodRate"), QStringLiteral("卖家好评率")},
-            {QStringLiteral("buyerGoodRate"), QStringLiteral("买家好评率")},
-            {QStringLiteral("commodityKind"), QStringLiteral("商品分类")}};
-}
-// 0: the grid's default width.
-const int kShopWidths[] = {32, 200, 200, 0, 0, 0, 0, 0, 100, 0, 40, 40, 200};
-
-QList<TCursorModel::Column> ratingColumns()
-{
-    return {{QStringLiteral("pj"), QStringLiteral("评价")},
-            {QStringLiteral("pjName"), QStringLiteral("评价人")},
-            {QStringLiteral("buyerOrSaler"), QStringLiteral("买家")},
-            {QStringLiteral("jg"), QStringLiteral("价格")},
-            {QStringLiteral("pjsj"), QStringLiteral("评价时间")},
-            {QStringLiteral("itemTitle"), QStringLiteral("商品标题")}};
-}
-const int kRatingWidths[] = {47, 146, 40, 46, 0, 500};
 
 // The details of the current shop: field, label.
 const char* const kShopFields[][2] = {
@@ -149,29 +47,6 @@ const char* const kShopFields[][2] = {
     {"buyerGood", "买家好评"},   {"salerGood", "卖家好评"}, {"buyerBad", "买家坏评"},
     {"buyerNotBad", "买家中评"}, {"salerBad", "卖家坪评"},  {"salerNotBad", "卖家中评"},
 };
-
-QLineEdit* namedEdit(QWidget* parent, const char* name)
-{
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QLatin1String(name));
-    return edit;
-}
-
-QComboBox* namedList(QWidget* parent, const char* name, const QStringList& items)
-{
-    auto* box = new QComboBox(parent);
-    box->setObjectName(QLatin1String(name));
-    box->addItems(items);
-    box->setCurrentIndex(0);
-    return box;
-}
-
-QPushButton* namedButton(QWidget* parent, const char* name, const QString& caption)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    return button;
-}
 
 // A record of the cursor's current row in the table's stored column order.
 exportlayout::Record currentRecord(const TTable* cursor, Kind kind)
@@ -183,18 +58,12 @@ exportlayout::Record currentRecord(const TTable* cursor, Kind kind)
     return exportlayout::Record(kind, values);
 }
 
-// A shopkeeper's name as part of a file name.
-QString fileSafe(QString text)
-{
-    return text.replace(u'/', u'_');
-}
-
 } // namespace
 
 TfrmViewUser::TfrmViewUser(TViewContext& context, QWidget* parent)
     : TView(parent), m_context(context), m_shops(context.dm().tb_dianbase), m_ratings(context.dm().tb_pjinfo),
-      m_shopModel(new ShopGridModel(m_shops, shopColumns(), this)),
-      m_ratingModel(new RatingGridModel(m_ratings, ratingColumns(), this)), m_export(new TExportRun(this))
+      m_shopModel(browsergrids::newShopModel(m_shops, this)),
+      m_ratingModel(browsergrids::newRatingModel(m_ratings, this))
 {
     setObjectName(QStringLiteral("frmViewUser"));
     setWindowTitle(QStringLiteral("掌柜资料"));
@@ -208,17 +77,16 @@ TfrmViewUser::TfrmViewUser(TViewContext& context, QWidget* parent)
             bsSkinTabSheet2Show();
     });
 
-    m_saveGauge1 = new QProgressBar(this);
-    m_saveGauge1->setObjectName(QStringLiteral("saveGauge1"));
-    m_saveGauge1->setValue(0);
-    m_saveGauge1->hide();
+    auto* gauge = new QProgressBar(this);
+    gauge->setObjectName(QStringLiteral("saveGauge1"));
+    gauge->setValue(0);
+    gauge->hide();
+    m_export = new TBrowserExport(m_context, gauge, this);
+    connect(m_export, &TBrowserExport::finished, this, &TfrmViewUser::exportFinished);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pages, 1);
-    layout->addWidget(m_saveGauge1);
-
-    connect(m_export, &TExportRun::progressChanged, this, &TfrmViewUser::exportProgress);
-    connect(m_export, &TExportRun::finished, this, &TfrmViewUser::exportDone);
+    layout->addWidget(gauge);
 
     // The main menu's export items run the same handlers as the context menus.
     using Command = TViewContext::ExportCommand;
@@ -269,10 +137,7 @@ QWidget* TfrmViewUser::createShopPage()
     for (QLineEdit* edit : {m_zg, m_dp, m_addr})
         connect(edit, &QLineEdit::returnPressed, this, &TfrmViewUser::searchClick);
 
-    m_userBaseGrid = createGrid("userBaseGrid", m_shopModel, QStringLiteral("双击重新更新商品成交信息"));
-    for (int c = 0; c < m_shopModel->columnCount(); ++c)
-        if (kShopWidths[c] > 0)
-            m_userBaseGrid->setColumnWidth(c, kShopWidths[c]);
+    m_userBaseGrid = browsergrids::shopGrid(m_shopModel, QStringLiteral("双击重新更新商品成交信息"), this);
     bindGrid(m_userBaseGrid, m_shopModel, false);
     connect(m_userBaseGrid->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &TfrmViewUser::userBaseGridTitleClick);
@@ -365,10 +230,7 @@ QWidget* TfrmViewUser::createTradePage()
     header->addWidget(m_jyInfo);
 
     m_userDetailGrid =
-        createGrid("userDetailGrid", m_ratingModel, QStringLiteral("单击鼠标右键，可进行数据的导出与删除"));
-    for (int c = 0; c < m_ratingModel->columnCount(); ++c)
-        if (kRatingWidths[c] > 0)
-            m_userDetailGrid->setColumnWidth(c, kRatingWidths[c]);
+        browsergrids::ratingGrid(m_ratingModel, QStringLiteral("单击鼠标右键，可进行数据的导出与删除"), this);
     bindGrid(m_userDetailGrid, m_ratingModel, true);
     connect(m_userDetailGrid->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &TfrmViewUser::userDetailGridTitleClick);
@@ -416,33 +278,6 @@ QWidget* TfrmViewUser::createTradePage()
     layout->addWidget(m_userDetailGrid, 1);
     layout->addLayout(details);
     return page;
-}
-
-QTableView* TfrmViewUser::createGrid(const char* name, TCursorModel* model, const QString& hint)
-{
-    auto* grid = new QTableView(this);
-    grid->setObjectName(QLatin1String(name));
-    grid->setModel(model);
-    grid->setToolTip(hint);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    grid->setWordWrap(false);
-    grid->setSortingEnabled(false);
-    grid->horizontalHeader()->setSectionsClickable(true);
-    grid->horizontalHeader()->setHighlightSections(false);
-    // Fixed row heights: the grid never measures a hundred thousand rows.
-    grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
-    grid->verticalHeader()->hide();
-    // The selected row stays marked when the grid loses the focus.
-    QPalette palette = grid->palette();
-    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
-        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
-    grid->setPalette(palette);
-    // A red row stays red when it is the selected one.
-    grid->setItemDelegate(new TTextColourDelegate(grid));
-    return grid;
 }
 
 void TfrmViewUser::bindGrid(QTableView* grid, TCursorModel* model, bool storeMemos)
@@ -781,64 +616,10 @@ void TfrmViewUser::startExport(Kind kind, Format format)
     if (m_export->busy())
         return;
     // The rating CSV needs a shop; the rating spreadsheet needs ratings.
-    TTable* cursor = kind == Kind::Shops ? m_shops : m_ratings;
     const bool ready = kind == Kind::Ratings && format == Format::Xlsx ? m_ratings->RecordCount() > 0
                                                                        : m_shops->RecordCount() > 0;
     if (!ready)
         return;
     storeMemoEdits();
-
-    QString name;
-    if (kind == Kind::Shops)
-        name = QStringLiteral("导出掌柜数据");
-    else
-        name = QStringLiteral("导出") + fileSafe(currentKeeper()) +
-               (format == Format::Xlsx ? QStringLiteral("交易数据") : QStringLiteral("掌柜评价数据"));
-    // The workbook is Office Open XML, so it carries that extension.
-    name += format == Format::Xlsx ? QStringLiteral(".xlsx") : QStringLiteral(".csv");
-    const QString filter =
-        format == Format::Xlsx ? QStringLiteral("All files (*.xlsx)") : QStringLiteral("*.csv");
-    const QString target =
-        TPrompt::instance().saveFileName(m_context.dialogParent(), QStringLiteral("Save file"), name, filter);
-    if (target.isEmpty())
-        return;
-    const QString blocked = TExportJob::blockedTarget(target, format);
-    if (!blocked.isEmpty()) {
-        TPrompt::instance().warning(m_context.dialogParent(), blocked);
-        return;
-    }
-
-    TExportJob::Request request;
-    request.kind = kind;
-    request.format = format;
-    request.databasePath = m_context.dm().adoCn.path();
-    // The rows as the grid shows them now (filter and sort); the cursor itself never moves.
-    request.ids = cursor->Keys();
-    request.target = target;
-    m_exportTarget = QDir::toNativeSeparators(target);
-    request.snapHost = snapHost();
-
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_saveGauge1->setRange(0, std::max(1, static_cast<int>(request.ids.size())));
-    m_saveGauge1->setValue(0);
-    m_saveGauge1->show();
-    m_export->start(std::move(request));
-}
-
-void TfrmViewUser::exportProgress(qint64 done, qint64 total)
-{
-    m_saveGauge1->setRange(0, std::max<qint64>(1, total));
-    m_saveGauge1->setValue(static_cast<int>(done));
-}
-
-void TfrmViewUser::exportDone(const TExportJob::Result& result)
-{
-    m_saveGauge1->hide();
-    m_saveGauge1->setValue(0);
-    QApplication::restoreOverrideCursor();
-    if (!result.ok && !result.cancelled)
-        databaseError(result.error);
-    if (result.ok)
-        m_context.setInfo1(browsertexts::exportDone(result.rows, result.sheets, m_exportTarget));
-    emit exportFinished(result);
+    m_export->start(kind, format, kind == Kind::Shops ? m_shops : m_ratings, currentKeeper());
 }

@@ -9,12 +9,11 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
-class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTableView;
 class TCursorModel;
-class TExportRun;
+class TBrowserExport;
 class TTable;
 class TViewContext;
 
@@ -74,7 +73,6 @@ protected:
 private:
     QWidget* createShopPage();
     QWidget* createTradePage();
-    QTableView* createGrid(const char* name, TCursorModel* model, const QString& hint);
     void bindGrid(QTableView* grid, TCursorModel* model, bool storeMemos);
     void selectCurrent(QTableView* grid, TCursorModel* model);
     QAction* addMenuItem(QMenu* menu, const char* name, const QString& caption,
@@ -92,8 +90,6 @@ private:
     QString snapHost() const;
 
     void startExport(exportlayout::Kind kind, TExportJob::Format format);
-    void exportProgress(qint64 done, qint64 total);
-    void exportDone(const TExportJob::Result& result);
     void databaseError(const QString& text);
 
     TViewContext& m_context;
@@ -101,8 +97,7 @@ private:
     TTable* m_ratings;
     TCursorModel* m_shopModel;
     TCursorModel* m_ratingModel;
-    TExportRun* m_export;
-    QString m_exportTarget; // the file of the export under way, for its completion text
+    TBrowserExport* m_export = nullptr;
     bool m_syncing = false;
 
     QTabWidget* m_pages = nullptr;
@@ -131,6 +126,4 @@ private:
     QLineEdit* m_itemID = nullptr;
     QPlainTextEdit* m_pjInfo = nullptr;
     QPlainTextEdit* m_pjjs = nullptr;
-
-    QProgressBar* m_saveGauge1 = nullptr;
 };
