@@ -120,6 +120,11 @@ QString initialTradeCount()
     return QStringLiteral("掌柜共有0条交易!");
 }
 
+QString confirmMineAll(int shops)
+{
+    return QStringLiteral("将重新挖掘列表中的全部%1个掌柜，这需要较长时间。确定要开始吗?").arg(shops);
+}
+
 QString exportDone(qlonglong rows, int sheets, const QString& file)
 {
     QString text = QStringLiteral("已导出%1条记录到 %2").arg(rows).arg(file);

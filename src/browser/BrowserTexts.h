@@ -61,5 +61,7 @@ QString exportDone(qlonglong rows, int sheets, const QString& file);
 
 // The count label's caption before any count.
 QString initialTradeCount();
+// The question before every listed shop goes back to the mining run.
+QString confirmMineAll(int shops);
 
 } // namespace browsertexts

@@ -119,6 +119,8 @@ QList<TCursorModel::Column> ratingColumns()
             {QStringLiteral("itemTitle"), QStringLiteral("商品标题")}};
 }
 const int kRatingWidths[] = {47, 146, 40, 46, 0, 500};
+// Room beside a cell's text for the grid lines and the cell's margins.
+constexpr int kCellPadding = 16;
 
 // A read-only grid that selects whole rows and keeps its selection marked without the focus.
 QTableView* newGrid(const char* name, TCursorModel* model, const QString& hint, const int* widths,
@@ -171,7 +173,14 @@ QTableView* shopGrid(TCursorModel* model, const QString& hint, QWidget* parent)
 
 QTableView* ratingGrid(TCursorModel* model, const QString& hint, QWidget* parent)
 {
-    return newGrid("userDetailGrid", model, hint, kRatingWidths, parent);
+    QTableView* grid = newGrid("userDetailGrid", model, hint, kRatingWidths, parent);
+    // The rating time shows whole, seconds included, in the grid's own font.
+    const int time = model->columnOf(QStringLiteral("pjsj"));
+    if (time >= 0)
+        grid->setColumnWidth(time,
+                             grid->fontMetrics().horizontalAdvance(QStringLiteral("8888-88-88 88:88:88")) +
+                                 kCellPadding);
+    return grid;
 }
 
 QLineEdit* namedEdit(QWidget* parent, const char* name)

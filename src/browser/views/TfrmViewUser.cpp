@@ -27,6 +27,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QTableView>
 #include <QUrl>
@@ -402,8 +403,11 @@ void TfrmViewUser::mineAllBtnClick()
             shop << (c >= 0 ? m_shops->value(r, c).toString() : QString());
         shops << shop;
     }
-    if (!shops.isEmpty())
-        m_context.mineShops(shops);
+    // A long run that stands beside "删除": it starts only when the user says so.
+    if (shops.isEmpty() ||
+        !TPrompt::instance().question(m_context.dialogParent(), browsertexts::confirmMineAll(shops.size())))
+        return;
+    m_context.mineShops(shops);
 }
 
 void TfrmViewUser::deleteBtnClick()
@@ -560,6 +564,15 @@ void TfrmViewUser::hideEvent(QHideEvent* event)
 {
     storeMemoEdits();
     TView::hideEvent(event);
+}
+
+void TfrmViewUser::showEvent(QShowEvent* event)
+{
+    TView::showEvent(event);
+    // Coming back to the browser with the trade tab on top shows that tab again: its rows and
+    // count follow the current shop, which may have changed or been mined meanwhile.
+    if (!event->spontaneous() && m_pages->currentIndex() == 1)
+        bsSkinTabSheet2Show();
 }
 
 QString TfrmViewUser::snapHost() const

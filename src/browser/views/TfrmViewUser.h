@@ -69,6 +69,7 @@ signals:
 
 protected:
     void hideEvent(QHideEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     QWidget* createShopPage();

@@ -179,6 +179,12 @@ private slots:
         for (int r = 0; r < 2; ++r)
             listed << b.shops()->value(r, b.shops()->FieldIndex("dianzhu")).toString();
         QVERIFY(listed.contains(QStringLiteral("丁一")) && listed.contains(QStringLiteral("丁二")));
+        // A long run: nothing starts until the user says yes to the number it names.
+        b.find<QPushButton>("mineAllBtn")->click();
+        QCOMPARE(b.prompt.questions,
+                 QStringList{QStringLiteral("将重新挖掘列表中的全部2个掌柜，这需要较长时间。确定要开始吗?")});
+        QVERIFY(!b.w.find<QWidget>("frmAdvanceSearch"));
+        b.prompt.answerYes = true;
         b.find<QPushButton>("mineAllBtn")->click();
 
         auto* search = b.w.find<QWidget>("frmAdvanceSearch");
@@ -290,6 +296,7 @@ private slots:
         QCOMPARE(b.find<QLabel>("dianzhuLabel")->text(), QStringLiteral(" 店主甲 "));
         QCOMPARE(grid->model()->columnCount(), 6);
         QCOMPARE(grid->columnWidth(5), 500);
+        QVERIFY(grid->columnWidth(4) > grid->fontMetrics().horizontalAdvance(b.cell(grid, 0, 4)) + 4);
         QCOMPARE(b.cell(grid, 0, 2), QStringLiteral("买家"));
         QCOMPARE(b.cell(grid, 1, 2), QStringLiteral("卖家"));
         QCOMPARE(grid->model()->index(0, 0).data(Qt::BackgroundRole).value<QColor>(), kTint);
@@ -368,6 +375,17 @@ private slots:
         b.showTrades();
         QCOMPARE(jyInfo->text(), QStringLiteral("掌柜共有1条交易记录!"));
         QCOMPARE(b.cell(grid, 0, 1), QStringLiteral("丙"));
+
+        // Coming back from another view with the trade tab on top shows the tab again, for the
+        // shop that is current now.
+        b.find<QPushButton>("viewRefresh1")->click();
+        QCOMPARE(jyInfo->text(), QStringLiteral("掌柜共有1条交易记录"));
+        b.w.find<QAction>("miIndex")->trigger();
+        QVERIFY(!b.view->isVisible());
+        b.shops()->First();
+        b.w.find<QAction>("miBrowser")->trigger();
+        QCOMPARE(jyInfo->text(), QStringLiteral("掌柜共有1条交易记录!"));
+        QCOMPARE(b.ratings()->Filter(), QStringLiteral("dian_id =%1").arg(b.sample.shopA));
     }
 
     void deletingAShopTakesItsRatingsAndCountsAgain()
