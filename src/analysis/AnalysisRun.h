@@ -31,6 +31,8 @@ struct Result
     double amountPeak = 0;
     double countPeak = 0;
     bool complete = true;
+    // A run of a view that found nothing: where the shop's ratings lie, as its status text.
+    QString emptyNote;
     // Ranking detail only: the ids of each item's stored ratings, in id order.
     QHash<QString, std::vector<qlonglong>> itemRatings;
 

@@ -1,4 +1,5 @@
 #include "analysis/AnalysisRun.h"
+#include "analysis/RatingSpan.h"
 #include "analysis/charts/AnalysisCharts.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDatabase.h"
@@ -65,19 +66,14 @@ QChartView* chartView(QChart* chart, QWidget* parent)
 // An empty answer on its own looks like a broken command: say where the shop's ratings lie.
 void tellWhenEmpty(TDM& dm, const analysis::Range& range)
 {
-    TQuery* q = dm.adoq1;
-    q->SetSQL(QStringLiteral("select min(pjsj) as first, max(pjsj) as last from pjInfo where dian_id=:id"));
-    q->SetParam(QStringLiteral("id"), range.shop);
+    const analysis::RatingSpan span = analysis::readRatingSpan(dm.adoCn, range.shop);
     QString where;
-    if (!q->Open())
-        where = q->lastError();
-    else if (q->FieldByName(QStringLiteral("first")).asString().isEmpty())
+    if (!span.error.isEmpty())
+        where = span.error;
+    else if (!span.any())
         where = QStringLiteral("the shop has no ratings");
     else
-        where = QStringLiteral("the shop's ratings run from %1 to %2")
-                    .arg(q->FieldByName(QStringLiteral("first")).asString(),
-                         q->FieldByName(QStringLiteral("last")).asString());
-    q->Close();
+        where = QStringLiteral("the shop's ratings run from %1 to %2").arg(span.first, span.last);
     std::fprintf(stderr, "kestrova-cli analyze: no ratings from %s to %s; %s\n",
                  qPrintable(range.begin.toString(Qt::ISODate)), qPrintable(range.end.toString(Qt::ISODate)),
                  qPrintable(where));

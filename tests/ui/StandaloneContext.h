@@ -13,12 +13,13 @@ class StandaloneContext : public TViewContext
 public:
     TConfig m_config;
     TDM m_dm;
+    QString info1; // the status text last set
     QWidget m_parent;
 
     TConfig& config() override { return m_config; }
     TDM& dm() override { return m_dm; }
     QWidget* dialogParent() override { return &m_parent; }
-    void setInfo1(const QString&) override {}
+    void setInfo1(const QString& text) override { info1 = text; }
     void setDataInfo(const QString&) override {}
     void setCommandsAvailable(bool) override {}
     bool commandsAvailable() const override { return true; }

@@ -1,19 +1,17 @@
 #include "analysis/views/TfrmCircle.h"
 
-#include "analysis/TAnalysisThread.h"
 #include "analysis/TResultModel.h"
 #include "analysis/charts/AnalysisCharts.h"
 #include "analysis/charts/AnalysisWidgets.h"
 #include "analysis/charts/TShopPanel.h"
+#include "analysis/views/TAnalysisControls.h"
 #include "store/TDM.h"
 #include "text/Formats.h"
-#include "ui/TPrompt.h"
 #include "ui/TViewContext.h"
 
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
-#include <QDateEdit>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -23,28 +21,23 @@
 #include <QVBoxLayout>
 
 TfrmCircle::TfrmCircle(TViewContext& context, QWidget* parent)
-    : TView(parent), m_context(context), m_thread(new TAnalysisThread(context.dm().adoCn.path(), this))
+    : TView(parent), m_context(context),
+      m_controls(new TAnalysisControls(context, QStringLiteral("fx2_"), this))
 {
     setObjectName(QStringLiteral("frmCircle"));
     setWindowTitle(QStringLiteral("分布"));
     TDM& dm = context.dm();
 
     auto* top = new QHBoxLayout;
-    const QDate today = QDate::currentDate();
-    m_beginDate = analysisui::dateEdit("fx2_beginDate", QDate(today.year(), 1, 1), this);
-    m_endDate = analysisui::dateEdit("fx2_endDate", today, this);
-    m_pj = analysisui::choiceList("fx2_pj", analysis::ratingChoices(), this);
     m_type = analysisui::choiceList("circleType", analysis::distPeriodChoices(), this);
     m_runButton = new QPushButton(QStringLiteral("统计"), this);
     m_runButton->setObjectName(QStringLiteral("bsSkinButton4"));
-    m_gauge = analysisui::runGauge(this);
-    analysisui::addLabelled(top, QStringLiteral("开始日期"), m_beginDate);
-    analysisui::addLabelled(top, QStringLiteral("结束日期"), m_endDate);
-    analysisui::addLabelled(top, QStringLiteral("评价"), m_pj);
+    m_controls->setRunButtons({m_runButton});
+    m_controls->addInputs(top);
     analysisui::addLabelled(top, QStringLiteral("周期"), m_type);
     top->addWidget(m_runButton);
     top->addStretch();
-    top->addWidget(m_gauge);
+    top->addWidget(m_controls->gauge());
 
     m_chart = new QChart;
     charts::setupDist(m_chart);
@@ -80,47 +73,33 @@ TfrmCircle::TfrmCircle(TViewContext& context, QWidget* parent)
     layout->addWidget(split, 1);
 
     connect(m_runButton, &QPushButton::clicked, this, &TfrmCircle::bsSkinButton4Click);
-    connect(m_thread, &TAnalysisThread::finished, this, &TfrmCircle::runDone);
+    connect(m_controls, &TAnalysisControls::succeeded, this, &TfrmCircle::runDone);
+    connect(m_controls, &TAnalysisControls::runFinished, this, &TfrmCircle::runFinished);
 }
 
 TfrmCircle::~TfrmCircle() = default;
 
 bool TfrmCircle::running() const
 {
-    return m_thread->busy();
+    return m_controls->running();
 }
 
 void TfrmCircle::bsSkinButton4Click()
 {
-    if (m_thread->busy())
-        return;
-    const analysis::Range range =
-        analysisui::currentRange(m_context.dm().tb_dianbase, m_beginDate, m_endDate, m_pj);
+    const analysis::Range range = m_controls->range();
     const auto period = static_cast<analysis::DistPeriod>(std::max(0, m_type->currentIndex()));
-    if (!m_thread->start([range, period](TConnection& connection, const analysis::Progress&) {
+    if (!m_controls->start(range, [range, period](TConnection& connection, const analysis::Progress&) {
             return analysis::runDist(connection, range, period);
         }))
         return;
     m_period = period;
     charts::fillDist(m_chart, m_chart->title(), {}, {});
     m_context.dm().pj_fx2->SetSQL(QString());
-    m_runButton->setEnabled(false);
-    m_gauge->setValue(0);
-    m_gauge->show();
 }
 
 void TfrmCircle::runDone(const analysis::Result& result)
 {
-    m_runButton->setEnabled(true);
-    m_gauge->hide();
-    m_gauge->setValue(0);
-    if (!result.ok()) {
-        TPrompt::instance().error(m_context.dialogParent(), result.error);
-        emit runFinished(false);
-        return;
-    }
     m_context.dm().pj_fx2->SetSQL(result.sql);
     m_context.dm().pj_fx2->SetSnapshot(result.columns, result.rows);
     charts::fillDist(m_chart, analysis::distTitle(m_period), result.labels, result.values);
-    emit runFinished(true);
 }

@@ -6,10 +6,8 @@
 class QChart;
 class QChartView;
 class QComboBox;
-class QDateEdit;
-class QProgressBar;
 class QPushButton;
-class TAnalysisThread;
+class TAnalysisControls;
 class TShopPanel;
 class TViewContext;
 
@@ -38,16 +36,12 @@ private:
     void runDone(const analysis::Result& result);
 
     TViewContext& m_context;
-    TAnalysisThread* m_thread;
+    TAnalysisControls* m_controls;
     analysis::DistPeriod m_period = analysis::DistPeriod::Hour;
 
-    QDateEdit* m_beginDate;
-    QDateEdit* m_endDate;
-    QComboBox* m_pj;
     QComboBox* m_type;
     QPushButton* m_runButton;
     QChart* m_chart;
     QChartView* m_view;
     TShopPanel* m_shop;
-    QProgressBar* m_gauge;
 };

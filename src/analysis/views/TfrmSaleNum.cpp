@@ -5,16 +5,15 @@
 #include "analysis/charts/AnalysisCharts.h"
 #include "analysis/charts/AnalysisWidgets.h"
 #include "analysis/charts/TCrossHair.h"
+#include "analysis/views/TAnalysisControls.h"
 #include "analysis/views/TfrmSaleList.h"
 #include "store/TDM.h"
 #include "text/Formats.h"
-#include "ui/TPrompt.h"
 #include "ui/TViewContext.h"
 
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
-#include <QDateEdit>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -26,7 +25,7 @@
 #include <QVBoxLayout>
 
 TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
-    : TView(parent), m_context(context), m_thread(new TAnalysisThread(context.dm().adoCn.path(), this)),
+    : TView(parent), m_context(context), m_controls(new TAnalysisControls(context, QString(), this)),
       m_detailThread(new TAnalysisThread(context.dm().adoCn.path(), this))
 {
     setObjectName(QStringLiteral("frmSaleNum"));
@@ -35,10 +34,6 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
 
     // Top bar: inputs and the two runs.
     auto* top = new QHBoxLayout;
-    const QDate today = QDate::currentDate();
-    m_beginDate = analysisui::dateEdit("beginDate", QDate(today.year(), 1, 1), this);
-    m_endDate = analysisui::dateEdit("endDate", today, this);
-    m_pj = analysisui::choiceList("pj", analysis::ratingChoices(), this);
     m_num = new QSpinBox(this);
     m_num->setObjectName(QStringLiteral("num"));
     m_num->setRange(1, 50);
@@ -48,9 +43,8 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
     m_countButton->setObjectName(QStringLiteral("bsSkinButton1"));
     m_amountButton = new QPushButton(QStringLiteral("销售额统计"), this);
     m_amountButton->setObjectName(QStringLiteral("bsSkinButton3"));
-    analysisui::addLabelled(top, QStringLiteral("开始日期"), m_beginDate);
-    analysisui::addLabelled(top, QStringLiteral("结束日期"), m_endDate);
-    analysisui::addLabelled(top, QStringLiteral("评价"), m_pj);
+    m_controls->setRunButtons({m_countButton, m_amountButton});
+    m_controls->addInputs(top);
     analysisui::addLabelled(top, QStringLiteral("商品数"), m_num);
     analysisui::addLabelled(top, QStringLiteral("交易类型"), m_kh);
     top->addWidget(m_countButton);
@@ -62,14 +56,13 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
     m_ff = analysisui::namedLabel("ff", analysis::rankFigure(false), this);
     m_firstInfo = analysisui::namedLabel("firstInfo", QStringLiteral("0"), this);
     m_dateInfo = analysisui::namedLabel("dateInfo", QStringLiteral("名次"), this);
-    m_gauge = analysisui::runGauge(this);
     readout->addWidget(m_ff);
     readout->addWidget(m_firstInfo);
     readout->addSpacing(20);
     readout->addWidget(new QLabel(QStringLiteral("排名："), this));
     readout->addWidget(m_dateInfo);
     readout->addStretch();
-    readout->addWidget(m_gauge);
+    readout->addWidget(m_controls->gauge());
 
     // The chart and its read-out label.
     m_chart = new QChart;
@@ -156,7 +149,8 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
     connect(more, &QToolButton::clicked, this, &TfrmSaleNum::bsSkinButton2Click);
     connect(dm.pj_fx1, &TCursor::currentChanged, this, &TfrmSaleNum::showCurrent);
     connect(dm.pj_fx1, &TCursor::dataReset, this, &TfrmSaleNum::showCurrent);
-    connect(m_thread, &TAnalysisThread::finished, this, &TfrmSaleNum::runDone);
+    connect(m_controls, &TAnalysisControls::succeeded, this, &TfrmSaleNum::runDone);
+    connect(m_controls, &TAnalysisControls::runFinished, this, &TfrmSaleNum::runFinished);
     connect(m_detailThread, &TAnalysisThread::finished, this, &TfrmSaleNum::detailDone);
     // The detail grid of a ranked item shows the ids read for the run; while they are being
     // read it stays empty. Rows the reading does not cover are queried as before.
@@ -182,7 +176,7 @@ TfrmSaleNum::~TfrmSaleNum()
 
 bool TfrmSaleNum::running() const
 {
-    return m_thread->busy();
+    return m_controls->running();
 }
 
 void TfrmSaleNum::bsSkinButton1Click()
@@ -197,25 +191,19 @@ void TfrmSaleNum::bsSkinButton3Click()
 
 void TfrmSaleNum::run(bool byAmount)
 {
-    if (m_thread->busy())
-        return;
     TDM& dm = m_context.dm();
     analysis::RankRequest request;
-    request.range = analysisui::currentRange(dm.tb_dianbase, m_beginDate, m_endDate, m_pj);
+    request.range = m_controls->range();
     request.top = m_num->value();
     request.byAmount = byAmount;
     request.kind = analysis::tradeKindFromText(m_kh->currentText());
-    m_runShop = request.range.shop;
-    if (!m_thread->start([request](TConnection& connection, const analysis::Progress&) {
+    if (!m_controls->start(request.range, [request](TConnection& connection, const analysis::Progress&) {
             return analysis::runRank(connection, request);
         }))
         return;
+    m_runShop = request.range.shop;
     m_byAmount = byAmount;
     m_ff->setText(analysis::rankFigure(byAmount));
-    m_gauge->setValue(0);
-    m_gauge->show();
-    m_countButton->setEnabled(false);
-    m_amountButton->setEnabled(false);
     // The old result goes at once; the new one arrives with its rows.
     dm.pj_fx1->SetSQL(QString());
     // Closing the ranking does not move it: the detail would keep the former item's ratings.
@@ -228,15 +216,6 @@ void TfrmSaleNum::run(bool byAmount)
 void TfrmSaleNum::runDone(const analysis::Result& result)
 {
     TDM& dm = m_context.dm();
-    m_countButton->setEnabled(true);
-    m_amountButton->setEnabled(true);
-    m_gauge->hide();
-    m_gauge->setValue(0);
-    if (!result.ok()) {
-        TPrompt::instance().error(m_context.dialogParent(), result.error);
-        emit runFinished(false);
-        return;
-    }
     m_last = result;
     charts::fillRank(m_chart, analysis::rankTitle(m_byAmount), result.labels, result.values);
     // The ranked items' ratings are read off this thread; until they arrive the detail grid
@@ -261,7 +240,6 @@ void TfrmSaleNum::runDone(const analysis::Result& result)
     m_crossHair->setPointCount(result.rowCount());
     m_crossHair->setActive(true);
     m_hasData = true;
-    emit runFinished(true);
 }
 
 void TfrmSaleNum::startDetail()

@@ -8,12 +8,11 @@
 class QChart;
 class QChartView;
 class QComboBox;
-class QDateEdit;
 class QLabel;
-class QProgressBar;
 class QPushButton;
 class QSpinBox;
 class QTableView;
+class TAnalysisControls;
 class TAnalysisThread;
 class TCrossHair;
 class TViewContext;
@@ -56,7 +55,7 @@ private:
     void detailDone(const analysis::Result& result);
 
     TViewContext& m_context;
-    TAnalysisThread* m_thread;
+    TAnalysisControls* m_controls;
     // Reads the ranked items' ratings for the detail grid, so moving through the ranking
     // does not scan the shop on the UI thread.
     TAnalysisThread* m_detailThread;
@@ -74,9 +73,6 @@ private:
     bool m_hasData = false;
     analysis::Result m_last;
 
-    QDateEdit* m_beginDate;
-    QDateEdit* m_endDate;
-    QComboBox* m_pj;
     QSpinBox* m_num;
     QComboBox* m_kh;
     QPushButton* m_countButton;
@@ -94,5 +90,4 @@ private:
     QLabel* m_recAmount;
     QLabel* m_recTitle;
     QTableView* m_detail;
-    QProgressBar* m_gauge;
 };

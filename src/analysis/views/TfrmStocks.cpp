@@ -1,20 +1,18 @@
 #include "analysis/views/TfrmStocks.h"
 
-#include "analysis/TAnalysisThread.h"
 #include "analysis/TResultModel.h"
 #include "analysis/charts/AnalysisCharts.h"
 #include "analysis/charts/AnalysisWidgets.h"
 #include "analysis/charts/TCrossHair.h"
 #include "analysis/charts/TShopPanel.h"
+#include "analysis/views/TAnalysisControls.h"
 #include "store/TDM.h"
 #include "text/Formats.h"
-#include "ui/TPrompt.h"
 #include "ui/TViewContext.h"
 
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
-#include <QDateEdit>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -37,27 +35,22 @@ QChartView* chartView(const char* name, QChart* chart, QWidget* parent)
 } // namespace
 
 TfrmStocks::TfrmStocks(TViewContext& context, QWidget* parent)
-    : TView(parent), m_context(context), m_thread(new TAnalysisThread(context.dm().adoCn.path(), this))
+    : TView(parent), m_context(context),
+      m_controls(new TAnalysisControls(context, QStringLiteral("fx3_"), this))
 {
     setObjectName(QStringLiteral("frmStocks"));
     setWindowTitle(QStringLiteral("走势"));
     TDM& dm = context.dm();
 
     auto* top = new QHBoxLayout;
-    const QDate today = QDate::currentDate();
-    m_beginDate = analysisui::dateEdit("fx3_beginDate", QDate(today.year(), 1, 1), this);
-    m_endDate = analysisui::dateEdit("fx3_endDate", today, this);
-    m_pj = analysisui::choiceList("fx3_pj", analysis::ratingChoices(), this);
     m_time = analysisui::choiceList("fx3_time", analysis::trendPeriodChoices(), this);
     m_runButton = new QPushButton(QStringLiteral("统计"), this);
     m_runButton->setObjectName(QStringLiteral("bsSkinButton2"));
     m_firstInfo = analysisui::namedLabel("firstInfo", QString(), this);
     m_secondInfo = analysisui::namedLabel("secondInfo", QString(), this);
     m_dateInfo = analysisui::namedLabel("dateInfo", QString(), this);
-    m_gauge = analysisui::runGauge(this);
-    analysisui::addLabelled(top, QStringLiteral("开始日期"), m_beginDate);
-    analysisui::addLabelled(top, QStringLiteral("结束日期"), m_endDate);
-    analysisui::addLabelled(top, QStringLiteral("评价"), m_pj);
+    m_controls->setRunButtons({m_runButton});
+    m_controls->addInputs(top);
     analysisui::addLabelled(top, QStringLiteral("周期"), m_time);
     top->addWidget(m_runButton);
     top->addSpacing(16);
@@ -65,7 +58,7 @@ TfrmStocks::TfrmStocks(TViewContext& context, QWidget* parent)
     analysisui::addLabelled(top, QStringLiteral("销售额："), m_secondInfo);
     analysisui::addLabelled(top, QStringLiteral("周期："), m_dateInfo);
     top->addStretch();
-    top->addWidget(m_gauge);
+    top->addWidget(m_controls->gauge());
 
     m_chartPanel = new QWidget(this);
     m_chartPanel->setObjectName(QStringLiteral("chartPanel"));
@@ -115,59 +108,41 @@ TfrmStocks::TfrmStocks(TViewContext& context, QWidget* parent)
     layout->addWidget(split, 1);
 
     connect(m_runButton, &QPushButton::clicked, this, &TfrmStocks::bsSkinButton2Click);
-    connect(m_thread, &TAnalysisThread::progress, m_gauge, &QProgressBar::setValue);
-    connect(m_thread, &TAnalysisThread::finished, this, &TfrmStocks::runDone);
+    m_controls->setChartPanel(m_chartPanel);
+    connect(m_controls, &TAnalysisControls::succeeded, this, &TfrmStocks::runDone);
+    connect(m_controls, &TAnalysisControls::runFinished, this, &TfrmStocks::runFinished);
 }
 
 TfrmStocks::~TfrmStocks() = default;
 
 bool TfrmStocks::running() const
 {
-    return m_thread->busy();
+    return m_controls->running();
 }
 
 void TfrmStocks::bsSkinButton2Click()
 {
-    if (m_thread->busy())
-        return;
-    const analysis::Range range =
-        analysisui::currentRange(m_context.dm().tb_dianbase, m_beginDate, m_endDate, m_pj);
+    const analysis::Range range = m_controls->range();
     const auto period = static_cast<analysis::TrendPeriod>(std::max(0, m_time->currentIndex()));
-    if (!m_thread->start([range, period](TConnection& connection, const analysis::Progress& progress) {
-            return analysis::runTrend(connection, range, period, progress);
-        }))
+    if (!m_controls->start(range,
+                           [range, period](TConnection& connection, const analysis::Progress& progress) {
+                               return analysis::runTrend(connection, range, period, progress);
+                           }))
         return;
     m_period = period;
     charts::fillTrend(m_countChart, m_amountChart, {}, {}, {});
     m_countCross->setPointCount(0);
     m_amountCross->setPointCount(0);
     m_context.dm().pj_fx3->SetSQL(QString());
-    m_chartPanel->setEnabled(false);
-    m_runButton->setEnabled(false);
-    m_gauge->setValue(0);
-    m_gauge->show();
 }
 
 void TfrmStocks::runDone(const analysis::Result& result)
 {
     TDM& dm = m_context.dm();
-    m_runButton->setEnabled(true);
-    // Enabled again whatever the outcome: a run that found nothing or failed must not leave
-    // the charts dead for the next one.
-    m_chartPanel->setEnabled(true);
-    m_gauge->hide();
-    m_gauge->setValue(0);
-    if (!result.ok()) {
-        TPrompt::instance().error(m_context.dialogParent(), result.error);
-        emit runFinished(false);
-        return;
-    }
     dm.pj_fx3->SetSQL(result.sql);
     dm.pj_fx3->SetSnapshot(result.columns, result.rows);
-    if (!result.complete) {
-        emit runFinished(true);
+    if (!result.complete)
         return;
-    }
     m_last = result;
     charts::applyTrendMargins(m_countChart, m_amountChart,
                               analysis::trendMargins(result.amountPeak, result.countPeak));
@@ -179,7 +154,6 @@ void TfrmStocks::runDone(const analysis::Result& result)
         cross->setActive(true);
     }
     m_hasData = true;
-    emit runFinished(true);
 }
 
 void TfrmStocks::showPoint(int index)

@@ -6,12 +6,10 @@
 class QChart;
 class QChartView;
 class QComboBox;
-class QDateEdit;
 class QLabel;
-class QProgressBar;
 class QPushButton;
 class QWidget;
-class TAnalysisThread;
+class TAnalysisControls;
 class TCrossHair;
 class TShopPanel;
 class TViewContext;
@@ -46,13 +44,10 @@ private:
     void showPoint(int index);
 
     TViewContext& m_context;
-    TAnalysisThread* m_thread;
+    TAnalysisControls* m_controls;
     bool m_hasData = false;
     analysis::Result m_last;
 
-    QDateEdit* m_beginDate;
-    QDateEdit* m_endDate;
-    QComboBox* m_pj;
     QComboBox* m_time;
     QPushButton* m_runButton;
     QLabel* m_firstInfo;
@@ -66,6 +61,5 @@ private:
     TCrossHair* m_countCross;
     TCrossHair* m_amountCross;
     TShopPanel* m_shop;
-    QProgressBar* m_gauge;
     analysis::TrendPeriod m_period = analysis::TrendPeriod::Day;
 };

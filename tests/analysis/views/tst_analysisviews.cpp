@@ -410,7 +410,9 @@ void AnalysisViews::rankingErrorLeavesTheViewUsable()
     QCOMPARE(m_prompt->errors.size(), 1);
     QVERIFY2(m_prompt->errors.first().contains(server ? "connection" : "no such column: jg"),
              qPrintable(m_prompt->errors.first()));
-    QVERIFY(view.findChild<QProgressBar*>("chart3Guage1")->isHidden());
+    // The gauge stays where the run stopped until a run goes through; the buttons work.
+    auto* gauge = view.findChild<QProgressBar*>("chart3Guage1");
+    QVERIFY(!gauge->isHidden());
     QVERIFY(view.findChild<QAbstractButton*>("bsSkinButton1")->isEnabled());
     // Mended (the server back), the next run works on the same connection.
     if (server)
@@ -421,6 +423,7 @@ void AnalysisViews::rankingErrorLeavesTheViewUsable()
     QVERIFY(finished.wait(10000));
     QCOMPARE(finished.last().first().toBool(), true);
     QCOMPARE(charts::rankBarCount(view.chartView()->chart()), 1);
+    QVERIFY(gauge->isHidden());
 }
 
 void AnalysisViews::trendLinkedChartsMarginsAndEarlyEnd()
@@ -481,6 +484,13 @@ void AnalysisViews::trendLinkedChartsMarginsAndEarlyEnd()
     QVERIFY(view.hasData());
     QVERIFY(view.findChild<QWidget*>("chartPanel")->isEnabled());
     QCOMPARE(grid->model()->rowCount(), 0);
+    // ... and the status text says where the shop's ratings lie, until a run finds some.
+    QCOMPARE(m_context->info1,
+             QStringLiteral("所选时间内没有评价：本店的评价时间从2026-03-01 10:00:00到2026-03-04 11:00:00"));
+    setRange(&view, "2026-01-01", "2026-12-31");
+    view.bsSkinButton2Click();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(m_context->info1, QString());
 }
 
 void AnalysisViews::distributionPie()
