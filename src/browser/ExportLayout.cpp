@@ -449,17 +449,123 @@ bool visibleAscii(char c)
     return c > 0x20 && c < 0x7F;
 }
 
+// A stored time in its display form: the hour without its leading zero; keepBlank false drops
+// the blank between date and hour as the CSV cleaning does. False for a text not in the
+// stored form.
+bool displayTime(std::string_view t, bool keepBlank, std::string& out)
+{
+    static constexpr char kShape[] = "0000-00-00 00:00:00";
+    if (t.size() != 19)
+        return false;
+    for (size_t i = 0; i < 19; ++i)
+        if (kShape[i] == '0' ? (t[i] < '0' || t[i] > '9') : t[i] != kShape[i])
+            return false;
+    for (size_t i = 0; i < 19; ++i)
+        if ((i != 10 || keepBlank) && (i != 11 || t[11] != '0'))
+            out += t[i];
+    return true;
+}
+
+// The snapshot link of a rating, or false when it needs the general way: a text the link would
+// not keep as it is, or a link that trimming or the cut would change.
+bool rawLink(const RawValue& trade, const RawValue& item, std::string_view snapHostUtf8, std::string& link)
+{
+    if (trade.type != RawValue::Type::Text ||
+        (item.type != RawValue::Type::Text && item.type != RawValue::Type::Null) ||
+        trade.text.starts_with(kByteOrderMark) || item.text.starts_with(kByteOrderMark))
+        return false;
+    static constexpr std::string_view kPath = "/auction/snap_detail.htm?trade_id=";
+    static constexpr std::string_view kItem = "&auction_id=";
+    link.assign(snapHostUtf8);
+    link.append(kPath);
+    link.append(trade.text);
+    link.append(kItem);
+    if (item.type == RawValue::Type::Text)
+        link.append(item.text);
+    // Only a link that starts and ends with a visible ASCII character and is short enough
+    // is sure to need neither trimming nor the cut.
+    return link.size() <= static_cast<size_t>(kMaxCellText) && visibleAscii(link.front()) &&
+           visibleAscii(link.back()) && validUtf8(link);
+}
+
+const std::string& noLinkUtf8()
+{
+    static const std::string noLink = QString::fromUtf16(kNoLink).toStdString();
+    return noLink;
+}
+
+// QChar::isSpace() of ASCII, and of the rest without its table lookup for the characters
+// that are never white space (no separator lies above U+3000, none between U+00A0 and
+// U+1680): most Chinese text never reaches the table.
+bool asciiSpace(unsigned char b)
+{
+    return b == ' ' || (b >= '\t' && b <= '\r');
+}
+bool wideSpace(char32_t cp)
+{
+    if (cp < 0x1680)
+        return cp == 0x85 || cp == 0xA0;
+    return cp <= 0x3000 && QChar::isSpace(cp);
+}
+
+// cleanCsvField() of a stored text, on its UTF-8: every "," becomes "、", every white-space
+// character goes; false for a value that is not a text or not valid UTF-8.
+bool cleanRawText(const RawValue& v, std::string& out)
+{
+    if (v.type == RawValue::Type::Null)
+        return true;
+    if (v.type != RawValue::Type::Text)
+        return false;
+    // QString::fromUtf8() drops a byte order mark at the start.
+    const std::string_view t = v.text.substr(v.text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0);
+    const auto* p = reinterpret_cast<const unsigned char*>(t.data());
+    const auto* end = p + t.size();
+    while (p < end) {
+        const unsigned char b = *p;
+        if (b < 0x80) {
+            // A run of ASCII that stays as it is, in one append.
+            const auto* run = p;
+            while (p < end && *p < 0x80 && *p != ',' && !asciiSpace(*p))
+                ++p;
+            if (p > run) {
+                out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
+                continue;
+            }
+            if (b == ',')
+                out += "\xE3\x80\x81"; // 、
+            ++p;
+            continue;
+        }
+        char32_t cp = 0;
+        const int n = utf8Sequence(p, end, &cp);
+        if (n == 0)
+            return false;
+        if (!wideSpace(cp))
+            out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+        p += n;
+    }
+    return true;
+}
+
+bool ratingColumnsIn(size_t count)
+{
+    const RatingFields& f = ratingFields();
+    for (const Field* each :
+         {&f.pj, &f.pjName, &f.buyer, &f.jg, &f.pjsj, &f.itemTitle, &f.pjInfo, &f.pjjs, &f.trade, &f.itemId})
+        if (each->index < 0 || static_cast<size_t>(each->index) >= count)
+            return false;
+    return true;
+}
+
 } // namespace
 
 bool ratingSheetRowUtf8(const RawValue* values, size_t count, std::string_view snapHostUtf8,
                         SheetRowUtf8& out)
 {
     out.clear();
+    if (!ratingColumnsIn(count))
+        return false;
     const RatingFields& f = ratingFields();
-    for (const Field* each :
-         {&f.pj, &f.pjName, &f.buyer, &f.jg, &f.pjsj, &f.itemTitle, &f.pjInfo, &f.pjjs, &f.trade, &f.itemId})
-        if (each->index < 0 || static_cast<size_t>(each->index) >= count)
-            return false;
     if (!rawText(values[f.pj.index], out) || !rawText(values[f.pjName.index], out))
         return false;
 
@@ -481,22 +587,12 @@ bool ratingSheetRowUtf8(const RawValue* values, size_t count, std::string_view s
     else
         return false;
 
-    // The display form of a stored time: the hour without its leading zero.
     const RawValue& when = values[f.pjsj.index];
     if (when.type == RawValue::Type::Text) {
-        static constexpr char kShape[] = "0000-00-00 00:00:00";
-        const std::string_view t = when.text;
-        if (t.size() != 19)
+        out.link.clear();
+        if (!displayTime(when.text, true, out.link))
             return false;
-        for (size_t i = 0; i < 19; ++i)
-            if (kShape[i] == '0' ? (t[i] < '0' || t[i] > '9') : t[i] != kShape[i])
-                return false;
-        char display[19];
-        size_t n = 0;
-        for (size_t i = 0; i < 19; ++i)
-            if (i != 11 || t[11] != '0')
-                display[n++] = t[i];
-        out.addText(std::string_view(display, n));
+        out.addText(out.link);
     } else if (when.type == RawValue::Type::Null) {
         out.addText({});
     } else {
@@ -508,31 +604,61 @@ bool ratingSheetRowUtf8(const RawValue* values, size_t count, std::string_view s
         return false;
 
     const RawValue& trade = values[f.trade.index];
-    const RawValue& item = values[f.itemId.index];
     if (trade.type == RawValue::Type::Null) {
-        static const std::string noLink = QString::fromUtf16(kNoLink).toStdString();
-        out.addText(noLink);
+        out.addText(noLinkUtf8());
         return true;
     }
-    if (trade.type != RawValue::Type::Text ||
-        (item.type != RawValue::Type::Text && item.type != RawValue::Type::Null) ||
-        trade.text.starts_with(kByteOrderMark) || item.text.starts_with(kByteOrderMark))
+    if (!rawLink(trade, values[f.itemId.index], snapHostUtf8, out.link))
         return false;
-    static constexpr std::string_view kPath = "/auction/snap_detail.htm?trade_id=";
-    static constexpr std::string_view kItem = "&auction_id=";
-    std::string& link = out.link;
-    link.assign(snapHostUtf8);
-    link.append(kPath);
-    link.append(trade.text);
-    link.append(kItem);
-    if (item.type == RawValue::Type::Text)
-        link.append(item.text);
-    // The link is trimmed and cut: only one that starts and ends with a visible ASCII
-    // character and is short enough is sure to need neither.
-    if (link.size() > static_cast<size_t>(kMaxCellText) || !visibleAscii(link.front()) ||
-        !visibleAscii(link.back()) || !validUtf8(link))
+    out.addText(out.link);
+    return true;
+}
+
+bool ratingCsvLineUtf8(const RawValue* values, size_t count, std::string_view snapHostUtf8, std::string& line)
+{
+    line.clear();
+    if (!ratingColumnsIn(count))
         return false;
-    out.addText(link);
+    const RatingFields& f = ratingFields();
+    for (const Field* each : {&f.pj, &f.pjName}) {
+        if (!cleanRawText(values[each->index], line))
+            return false;
+        line += ',';
+    }
+    const RawValue& buyer = values[f.buyer.index];
+    if (buyer.type == RawValue::Type::Integer)
+        line += buyer.integer != 0 ? "True" : "False";
+    else if (buyer.type != RawValue::Type::Null)
+        return false;
+    line += ',';
+    const RawValue& price = values[f.jg.index];
+    if (price.type == RawValue::Type::Float)
+        appendNumber15(line, price.real);
+    else if (price.type != RawValue::Type::Null)
+        return false;
+    line += ',';
+    const RawValue& when = values[f.pjsj.index];
+    if (when.type == RawValue::Type::Text) {
+        if (!displayTime(when.text, false, line))
+            return false;
+    } else if (when.type != RawValue::Type::Null) {
+        return false;
+    }
+    line += ',';
+    for (const Field* each : {&f.itemTitle, &f.pjInfo, &f.pjjs}) {
+        if (!cleanRawText(values[each->index], line))
+            return false;
+        line += ',';
+    }
+    const RawValue& trade = values[f.trade.index];
+    if (trade.type == RawValue::Type::Null) {
+        line += noLinkUtf8();
+        return true;
+    }
+    thread_local std::string link;
+    if (!rawLink(trade, values[f.itemId.index], snapHostUtf8, link))
+        return false;
+    line += link;
     return true;
 }
 

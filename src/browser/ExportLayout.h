@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/TRawValue.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -106,23 +108,8 @@ void appendSheetText(std::string& out, std::string_view utf8);
 // sheetRow()'s cells in that form.
 void toSheetRowUtf8(const QList<Cell>& cells, SheetRowUtf8& out);
 
-// One stored value as the engine hands it over, before it becomes a QVariant; a text is
-// borrowed from the engine and valid while the row is.
-struct RawValue
-{
-    enum class Type
-    {
-        Null,
-        Integer,
-        Float,
-        Text,
-        Other, // anything the fast path does not read (a blob)
-    };
-    Type type = Type::Null;
-    qint64 integer = 0;
-    double real = 0;
-    std::string_view text;
-};
+// One stored value as the engine hands it over, before it becomes a QVariant.
+using RawValue = TRawValue;
 
 // toSheetRowUtf8(sheetRow()) of a rating on its stored values (in recordColumns() order),
 // without QVariant or UTF-16: for texts held as valid UTF-8 texts short enough to need no cut,
@@ -130,6 +117,10 @@ struct RawValue
 // unspecified) for a row that needs the general way.
 bool ratingSheetRowUtf8(const RawValue* values, size_t count, std::string_view snapHostUtf8,
                         SheetRowUtf8& out);
+
+// csvLine() of a rating on its stored values in the same way, in UTF-8 and without its line
+// end; false (out unspecified) for a row that needs the general way.
+bool ratingCsvLineUtf8(const RawValue* values, size_t count, std::string_view snapHostUtf8, std::string& out);
 
 // The length of the well-formed UTF-8 sequence of the non-ASCII lead byte at p (before end),
 // with its code point in *cp; 0 for bytes QString::fromUtf8() would not keep (invalid,

@@ -5,8 +5,6 @@
 #include <QString>
 #include <string>
 
-struct sqlite3_stmt;
-
 // One row made ready for its file: a CSV line, or a sheet's cells in UTF-8.
 struct TExportPrepared
 {
@@ -22,9 +20,9 @@ public:
     virtual ~TExportWriter() = default;
     virtual bool open(const QString& target, QString* error) = 0;
     virtual void prepare(const exportlayout::Record& record, TExportPrepared& out) const = 0;
-    // The same straight from the engine's current row, for rows in their usual storage;
-    // false sends the row the general way.
-    virtual bool prepareRaw(sqlite3_stmt*, TExportPrepared&) const { return false; }
+    // The same from the engine's values (in recordColumns() order) without a QVariant, for
+    // rows in their usual storage; false sends the row the general way.
+    virtual bool prepareRaw(const exportlayout::RawValue*, size_t, TExportPrepared&) const { return false; }
     virtual bool write(const TExportPrepared& row, QString* error) = 0;
     virtual bool commit(QString* error) = 0;
     // Worksheets written; none for a CSV file.

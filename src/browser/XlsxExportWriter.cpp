@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <vector>
@@ -111,41 +110,10 @@ public:
     // sheetRow() of a rating on the stored UTF-8 itself: several times cheaper than the
     // general way, whose QVariants and UTF-16 texts cost more than the spreadsheet library's
     // own work on the row.
-    bool prepareRaw(sqlite3_stmt* st, TExportPrepared& out) const override
+    bool prepareRaw(const exportlayout::RawValue* values, size_t count, TExportPrepared& out) const override
     {
-        if (m_kind != Kind::Ratings)
-            return false;
-        // Statement columns: the id first, then the record's.
-        const int columns = sqlite3_column_count(st) - 1;
-        if (columns <= 0 || columns > kMaxColumns)
-            return false;
-        exportlayout::RawValue values[kMaxColumns];
-        for (int c = 0; c < columns; ++c) {
-            exportlayout::RawValue& v = values[c];
-            switch (sqlite3_column_type(st, c + 1)) {
-            case SQLITE_NULL:
-                break;
-            case SQLITE_INTEGER:
-                v.type = exportlayout::RawValue::Type::Integer;
-                v.integer = sqlite3_column_int64(st, c + 1);
-                break;
-            case SQLITE_FLOAT:
-                v.type = exportlayout::RawValue::Type::Float;
-                v.real = sqlite3_column_double(st, c + 1);
-                break;
-            case SQLITE_TEXT: {
-                v.type = exportlayout::RawValue::Type::Text;
-                const char* t = reinterpret_cast<const char*>(sqlite3_column_text(st, c + 1));
-                v.text = std::string_view(t ? t : "", static_cast<size_t>(sqlite3_column_bytes(st, c + 1)));
-                break;
-            }
-            default:
-                v.type = exportlayout::RawValue::Type::Other;
-                break;
-            }
-        }
-        return exportlayout::ratingSheetRowUtf8(values, static_cast<size_t>(columns), m_snapHostUtf8,
-                                                out.sheet);
+        return m_kind == Kind::Ratings &&
+               exportlayout::ratingSheetRowUtf8(values, count, m_snapHostUtf8, out.sheet);
     }
 
     bool write(const TExportPrepared& row, QString* error) override
@@ -207,8 +175,6 @@ public:
     }
 
 private:
-    // Record columns a rating row may carry, for the values' room on the stack.
-    static constexpr int kMaxColumns = 32;
     static constexpr size_t kSheetBuffer = 256 * 1024;
 
     bool addSheet(QString* error)

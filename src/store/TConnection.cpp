@@ -466,6 +466,14 @@ bool TConnection::beginTransaction()
     return exec(QStringLiteral("BEGIN IMMEDIATE"));
 }
 
+bool TConnection::beginReadSnapshot()
+{
+    if (m_engine == Engine::Postgres)
+        return exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+    // The file's reader keeps its snapshot from its first read to the end of the transaction.
+    return exec(QStringLiteral("BEGIN"));
+}
+
 bool TConnection::commit()
 {
     return exec(QStringLiteral("COMMIT"));

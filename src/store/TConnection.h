@@ -72,6 +72,8 @@ public:
     bool exec(const QString& sql);
 
     bool beginTransaction();
+    // A read-only transaction whose statements all see the data as it was at its start.
+    bool beginReadSnapshot();
     bool commit();
     bool rollback();
     bool inTransaction() const;

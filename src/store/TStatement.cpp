@@ -299,6 +299,39 @@ QVariant TStatement::column(int index) const
     }
 }
 
+TRawValue TStatement::raw(int index) const
+{
+    TRawValue v;
+    if (!m_serverName.isEmpty()) {
+        if (m_result && m_row >= 0 && m_row < PQntuples(m_result) && index >= 0 &&
+            index < PQnfields(m_result) && !PQgetisnull(m_result, m_row, index))
+            v.type = TRawValue::Type::Other;
+        return v;
+    }
+    switch (sqlite3_column_type(m_stmt, index)) {
+    case SQLITE_NULL:
+        break;
+    case SQLITE_INTEGER:
+        v.type = TRawValue::Type::Integer;
+        v.integer = sqlite3_column_int64(m_stmt, index);
+        break;
+    case SQLITE_FLOAT:
+        v.type = TRawValue::Type::Float;
+        v.real = sqlite3_column_double(m_stmt, index);
+        break;
+    case SQLITE_TEXT: {
+        v.type = TRawValue::Type::Text;
+        const char* t = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, index));
+        v.text = std::string_view(t ? t : "", static_cast<size_t>(sqlite3_column_bytes(m_stmt, index)));
+        break;
+    }
+    default:
+        v.type = TRawValue::Type::Other;
+        break;
+    }
+    return v;
+}
+
 bool TStatement::prepareServer()
 {
     if (m_token.expired() || !m_connection->ensureLink()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/Schema.h"
+#include "store/TRawValue.h"
 
 #include <QHash>
 #include <QString>
@@ -51,6 +52,9 @@ public:
     bool reset();
     QStringList columnNames() const;
     QVariant column(int index) const;
+    // The same without a QVariant. On a server every value but NULL is Other: it comes as
+    // the server's text of its own type, which column() reads.
+    TRawValue raw(int index) const;
     int columnCount() const;
 
     const QString& error() const { return m_error; }

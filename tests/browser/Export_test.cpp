@@ -441,6 +441,8 @@ struct BothWays
 {
     bool fast = false;
     exportlayout::SheetRowUtf8 fastRow, generalRow;
+    bool csvFast = false;
+    std::string csvFastLine, csvGeneralLine;
 };
 
 BothWays bothWays(const StoredRow& row)
@@ -481,6 +483,10 @@ BothWays bothWays(const StoredRow& row)
                                                 out.fastRow);
     exportlayout::toSheetRowUtf8(
         exportlayout::sheetRow(Record(Kind::Ratings, values), browserdata::kSnapHost), out.generalRow);
+    out.csvFast = exportlayout::ratingCsvLineUtf8(raw.data(), raw.size(),
+                                                  browserdata::kSnapHost.toStdString(), out.csvFastLine);
+    out.csvGeneralLine =
+        exportlayout::csvLine(Record(Kind::Ratings, values), browserdata::kSnapHost).toStdString();
     return out;
 }
 
@@ -572,6 +578,9 @@ TEST(ExportLayout, SheetCellsReadStraightFromTheStoredValuesEqualTheLayoutsCells
         if (both.fast) {
             EXPECT_EQ(written(both.fastRow), written(both.generalRow));
         }
+        if (both.csvFast) {
+            EXPECT_EQ(both.csvFastLine, both.csvGeneralLine);
+        }
     }
     // The cells themselves, once: the price a number, the time without the hour's zero, the
     // link built and the empty explanation left out.
@@ -593,4 +602,75 @@ TEST(ExportLayout, SheetCellsReadStraightFromTheStoredValuesEqualTheLayoutsCells
     // A text of more than a cell's characters is cut to exactly a cell's worth.
     const BothWays tooLong = bothWays(with({{"pjInfo", text(std::string(40000, 'y'))}}));
     EXPECT_EQ(tooLong.generalRow.cells[6].size, static_cast<uint32_t>(TExportJob::kMaxCellText));
+}
+
+// Random ratings of the values the saver stores and of odd ones: wherever a fast path takes a
+// row, its CSV line and its sheet cells are the general rules' to the byte.
+TEST(ExportLayout, RandomRowsComeOutTheSameBothWaysInBothFormats)
+{
+    std::mt19937 random(20261209);
+    auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    const std::vector<std::string> pieces = {"好评",
+                                             "买家",
+                                             "a",
+                                             "Z9",
+                                             ",",
+                                             " ",
+                                             "\t",
+                                             "\r\n",
+                                             "\n",
+                                             "\"",
+                                             "'",
+                                             "\xC2\xA0",
+                                             "\xE3\x80\x80",
+                                             "\xE2\x80\xA8",
+                                             "😀",
+                                             "\xE0\xB8\x81",
+                                             "€",
+                                             "_x0041_",
+                                             "_x",
+                                             "=1+1",
+                                             "\xEF\xBB\xBF",
+                                             "\xC3\x28",
+                                             std::string("\0", 1),
+                                             "字字字"};
+    auto randomText = [&] {
+        std::string t;
+        for (int n = pick(6); n > 0; --n)
+            t += pieces[static_cast<size_t>(pick(static_cast<int>(pieces.size())))];
+        return t;
+    };
+    auto randomTime = [&] {
+        char stored[32];
+        std::snprintf(stored, sizeof stored, "20%02d-%02d-%02d %02d:%02d:%02d", pick(30), 1 + pick(12),
+                      1 + pick(28), pick(24), pick(60), pick(60));
+        return pick(10) == 0 ? std::string("2026-2-3") : std::string(stored);
+    };
+    auto maybeNull = [&](Stored value) { return pick(8) == 0 ? null() : value; };
+    int csvFast = 0, sheetFast = 0;
+    const int rows = 3000;
+    for (int i = 0; i < rows; ++i) {
+        StoredRow row = usualRating();
+        for (const char* column : {"pj", "pjName", "itemTitle", "pjInfo", "pjjs"})
+            row[column] = maybeNull(text(randomText()));
+        row["buyerOrSaler"] = maybeNull(pick(10) == 0 ? text("yes") : integer(pick(2)));
+        const double price = pick(1000000) / 100.0 * (pick(10) == 0 ? -1 : 1);
+        row["jg"] = maybeNull(pick(10) == 0 ? integer(pick(1000)) : real(price));
+        row["pjsj"] = maybeNull(text(randomTime()));
+        row["trade_id"] = maybeNull(text("T" + std::to_string(pick(100000)) + (pick(10) == 0 ? " " : "")));
+        row["itemId"] = maybeNull(text(pick(10) == 0 ? randomText() : "I" + std::to_string(pick(1000))));
+        const BothWays both = bothWays(row);
+        SCOPED_TRACE(both.csvGeneralLine);
+        if (both.csvFast) {
+            ++csvFast;
+            ASSERT_EQ(both.csvFastLine, both.csvGeneralLine);
+        }
+        if (both.fast) {
+            ++sheetFast;
+            ASSERT_EQ(written(both.fastRow), written(both.generalRow));
+        }
+    }
+    // Not a vacuous comparison: most rows take the fast paths.
+    EXPECT_GT(csvFast, rows / 3);
+    EXPECT_GT(sheetFast, rows / 3);
 }
