@@ -138,6 +138,12 @@ TEST_P(History, TwoMiningsWithGrowthGiveTwoRowsAndTheTruthsDifferencesAndAlertsF
     ASSERT_EQ(dm.ADOQuery1->ExecSQL(), kShops);
     EXPECT_EQ(run({"changes", "--since", "2021-01-01"}).lines.size(), kShops);
     EXPECT_EQ(run({"changes", "--since", "2019-12-31"}).lines.size(), 0);
+    // Side by side, the credit is what the last mining of the period read.
+    const QString today = QDate::currentDate().toString(Qt::ISODate);
+    r = run({"analyze", "compare", "--shops", "1,2", "--measure", "credit", "--from", today, "--to", today});
+    ASSERT_EQ(r.lines.size(), 2) << r.err.toStdString();
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(r.lines[i]["value"].toInt(), shop(i)["sellerCredit"].toInt()) << i;
 
     const struct
     {
