@@ -8,8 +8,9 @@ set -euo pipefail
 build=${1:-build}
 bin=$(cd "$build/bin" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 data=$work/data
+[ -n "${KEEP:-}" ] && echo "data folder: $data"
 "$bin/kestrova-cli" --data-dir "$data" runs >/dev/null
 printf '[Watch]\r\nBadRatings=3\r\nSalesChangePercent=50\r\nCreditDrop=5\r\nGoodRateDrop=0.5\r\n' >>"$data/config.ini"
 

@@ -27,14 +27,17 @@ QString pairsSql(bool since)
                "from (select m.dian_id, m.lastId, %1 as baseId from (select dian_id, max(id) as lastId "
                "from dianHistory group by dian_id) m) l "
                "join dianHistory a on a.id=l.lastId join dianHistory b on b.id=l.baseId "
+               // Before b's own id, not the expression that found it: that would be worked out
+               // again for every row the subquery reads.
                "left join dianHistory q on q.id=(select max(r.id) from dianHistory r where "
-               "r.dian_id=l.dian_id and r.id<l.baseId) "
+               "r.dian_id=b.dian_id and r.id<b.id) "
                "join dianBase s on s.id=l.dian_id where l.baseId<l.lastId")
         .arg(base);
 }
 
 // The ratings of a shop stored between two rows (ids above :fromRating up to :toRating), and the
-// sales of the interval before (ids above :lowRating up to :fromRating2).
+// sales of the interval before (ids above :lowRating up to :fromRating6). Read by the range of
+// ids, which holds them and few others, rather than by every rating of the shop.
 const char kRatingsSql[] =
     "select sum(case when id>:fromRating then 1 else 0 end) as n, "
     "sum(case when id>:fromRating2 and buyerOrSaler=true then 1 else 0 end) as sales, "
@@ -43,11 +46,13 @@ const char kRatingsSql[] =
     "sum(case when id>:fromRating4 and pj='差评' then 1 else 0 end) as bad, "
     "sum(case when id>:fromRating5 and pj='中评' then 1 else 0 end) as neutral, "
     "sum(case when id<=:fromRating6 and buyerOrSaler=true then 1 else 0 end) as salesBefore "
-    "from pjInfo where dian_id=:dian_id and id>:lowRating and id<=:toRating";
+    "from pjInfo where +dian_id=:dian_id and id>:lowRating and id<=:toRating";
 
+// Read as UTC: only differences count, and a local time would consult the time zone each time.
 QDateTime stamp(const QString& text)
 {
-    return QDateTime::fromString(text.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QDateTime(QDate::fromString(text.left(10), Qt::ISODate),
+                     QTime::fromString(text.mid(11, 8), QStringLiteral("HH:mm:ss")), Qt::UTC);
 }
 
 // Sales per day of an interval; the interval is at least a second.
@@ -116,6 +121,18 @@ std::optional<QList<Change>> collect(TConnection& connection, const Options& opt
             *error = q.lastError();
         return std::nullopt;
     };
+    // One read transaction: every statement sees the same minings, and the file is locked once
+    // rather than once a statement. A plain BEGIN, which leaves a saver free to write meanwhile.
+    struct Snapshot
+    {
+        TConnection& c;
+        bool open = c.exec(QStringLiteral("BEGIN"));
+        ~Snapshot()
+        {
+            if (open)
+                c.exec(QStringLiteral("ROLLBACK"));
+        }
+    } snapshot{connection};
     TQuery pairs(&connection, QStringLiteral("changes"));
     pairs.SetSQL(pairsSql(options.since.has_value()));
     if (options.since)
