@@ -121,9 +121,10 @@ TEST_F(CliAnalyze, ShopsSideBySideAndTheMarketRankingAsJsonLines)
     EXPECT_GT(colours(QImage(picture("compare.png"))), 3);
     r = cli(QStringList{"market", "--top", "1", "--by", "amount", "--filter", "dianzhu like %掌柜%"} + range);
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_EQ(r.lines,
-              QStringList{"{\"amount\": 35.5, \"itemTitle\": \"商品B\", \"itemId\": \"B\", \"jg\": 35.5, "
-                          "\"num\": 1, \"dian_id\": 1, \"dianming\": \"掌柜一的小店\", \"label\": \"第1名\"}"});
+    EXPECT_EQ(
+        r.lines,
+        QStringList{"{\"amount\": 35.5, \"itemTitle\": \"商品B\", \"itemId\": \"B\", \"jg\": 35.5, "
+                    "\"num\": 1, \"dian_id\": 1, \"dianming\": \"掌柜一的小店\", \"label\": \"第1名\"}"});
 }
 
 TEST_F(CliAnalyze, BadArgumentsAndEngineErrors)
