@@ -91,6 +91,9 @@ void TfrmMain::createMenus()
     connect(m_miRank, &QAction::triggered, this, [this] { showView(ViewId::Rank); });
     connect(m_miTrend, &QAction::triggered, this, [this] { showView(ViewId::Trend); });
     connect(m_miDist, &QAction::triggered, this, [this] { showView(ViewId::Dist); });
+    analysis->addSeparator();
+    connect(addItem(analysis, "miChanges", QStringLiteral("动态")), &QAction::triggered, this,
+            [this] { showView(ViewId::Changes); });
 
     QMenu* tools = m_mainMenu->addMenu(QStringLiteral("工具"));
     tools->setObjectName(QStringLiteral("mnuTools"));

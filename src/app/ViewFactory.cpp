@@ -1,5 +1,6 @@
 #include "app/ViewFactory.h"
 
+#include "analysis/views/TfrmChanges.h"
 #include "analysis/views/TfrmCircle.h"
 #include "analysis/views/TfrmSaleNum.h"
 #include "analysis/views/TfrmStocks.h"
@@ -31,6 +32,9 @@ TView* create(ViewId id, TViewContext& context)
 
     case ViewId::Dist:
         return new TfrmCircle(context);
+
+    case ViewId::Changes:
+        return new TfrmChanges(context);
     }
     return nullptr;
 }

@@ -9,6 +9,7 @@ enum class ViewId
     Rank,    // product sales ranking
     Trend,   // sales trend
     Dist,    // time distribution
+    Changes, // what changed between minings
 };
 
-inline constexpr int kViewCount = 6;
+inline constexpr int kViewCount = 7;

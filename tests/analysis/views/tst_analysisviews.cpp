@@ -4,11 +4,14 @@
 #include "TestStore.h"
 #include "analysis/charts/AnalysisCharts.h"
 #include "analysis/charts/TCrossHair.h"
+#include "analysis/views/TfrmChanges.h"
 #include "analysis/views/TfrmCircle.h"
 #include "analysis/views/TfrmSaleList.h"
 #include "analysis/views/TfrmSaleNum.h"
 #include "analysis/views/TfrmStocks.h"
+#include "settings/Paths.h"
 #include "settings/TConfig.h"
+#include "store/History.h"
 #include "store/TConnection.h"
 #include "store/TDM.h"
 
@@ -18,6 +21,7 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFile>
 #include <QLabel>
 #include <QLineSeries>
 #include <QMouseEvent>
@@ -30,6 +34,7 @@
 #include <QSpinBox>
 #include <QStackedBarSeries>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QValueAxis>
@@ -86,6 +91,7 @@ private slots:
     void rankingErrorLeavesTheViewUsable();
     void trendLinkedChartsMarginsAndEarlyEnd();
     void distributionPie();
+    void changesListTheListedShopsAndMarkTheRulesCrossed();
 
 private:
     void addRating(const QString& pj, const QString& buyer, const QString& when, const QString& item,
@@ -513,6 +519,60 @@ void AnalysisViews::distributionPie()
     QCOMPARE(view.chartView()->chart()->title(), QStringLiteral("四季分布"));
     QCOMPARE(pie->count(), 1);
     QCOMPARE(pie->slices().at(0)->label(), QStringLiteral("1季 100%"));
+}
+
+void AnalysisViews::changesListTheListedShopsAndMarkTheRulesCrossed()
+{
+    TDM& dm = m_context->m_dm;
+    QString error;
+    // Two minings of the current shop with a bad sale and a lower credit in between; the
+    // other shop was mined once and is not listed.
+    addRating("好评", "True", "2026-03-01 10:00:00", "A", "10");
+    QVERIFY2(history::record(dm.adoCn, QString::number(m_shop), {{"salerCredit", 321}}, 1, &error),
+             qPrintable(error));
+    QVERIFY(dm.adoCn.exec("update dianHistory set minedAt='2026-03-01 12:00:00'"));
+    addRating("差评", "True", "2026-03-02 10:00:00", "B", "2.5");
+    QVERIFY(history::record(dm.adoCn, QString::number(m_shop), {{"salerCredit", 300}}, 2, &error));
+    const qlonglong other = dm.tb_dianbase->Keys().back();
+    QVERIFY(history::record(dm.adoCn, QString::number(other), {{"salerCredit", 5}}, 0, &error));
+    QFile config(m_dir->filePath("config.ini"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("[Watch]\nBadRatings=1\n");
+    config.close();
+    Paths::setDataDir(m_dir->path());
+    auto unset = qScopeGuard([] { Paths::setDataDir(QString()); });
+
+    TfrmChanges view(*m_context);
+    QSignalSpy finished(&view, &TfrmChanges::runFinished);
+    view.show(); // showing reads
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.last().first().toBool(), true);
+    auto* grid = view.findChild<QTableWidget*>("changesGrid");
+    QCOMPARE(grid->rowCount(), 1);
+    auto cell = [&](int column) { return grid->item(0, column)->text(); };
+    QCOMPARE(cell(0), QStringLiteral("掌柜一"));
+    QCOMPARE(cell(4), QStringLiteral("1")); // new ratings
+    QCOMPARE(cell(5), QStringLiteral("1")); // sales
+    QCOMPARE(cell(6), QStringLiteral("2.5"));
+    QCOMPARE(cell(7), QStringLiteral("1")); // bad
+    QCOMPARE(cell(9), QStringLiteral("-21"));
+    QCOMPARE(cell(12), QStringLiteral("BadRatings"));
+    QCOMPARE(grid->item(0, 0)->foreground().color(), QColor(Qt::red));
+
+    // The browser lists only the other shop now: nothing to compare there.
+    QVERIFY(dm.tb_dianbase->SetFilter(QStringLiteral("id=%1").arg(other)));
+    QVERIFY(dm.tb_dianbase->SetFiltered(true));
+    view.refreshClick();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(grid->rowCount(), 0);
+    QVERIFY(dm.tb_dianbase->SetFiltered(false));
+    view.refreshClick();
+    QVERIFY(finished.wait(10000));
+    // A double click opens the shop in the browser as its current row.
+    QVERIFY(dm.tb_dianbase->MoveTo(2));
+    view.changesGridDblClick(0);
+    QCOMPARE(dm.tb_dianbase->FieldByName("id").asInteger(), m_shop);
+    QCOMPARE(m_context->shown, QList<ViewId>{ViewId::Browser});
 }
 
 QTEST_MAIN(AnalysisViews)
