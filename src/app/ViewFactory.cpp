@@ -2,6 +2,7 @@
 
 #include "analysis/views/TfrmChanges.h"
 #include "analysis/views/TfrmCircle.h"
+#include "analysis/views/TfrmCompare.h"
 #include "analysis/views/TfrmSaleNum.h"
 #include "analysis/views/TfrmStocks.h"
 #include "app/TfrmConfig.h"
@@ -35,6 +36,9 @@ TView* create(ViewId id, TViewContext& context)
 
     case ViewId::Changes:
         return new TfrmChanges(context);
+
+    case ViewId::Compare:
+        return new TfrmCompare(context);
     }
     return nullptr;
 }

@@ -10,6 +10,7 @@ enum class ViewId
     Trend,   // sales trend
     Dist,    // time distribution
     Changes, // what changed between minings
+    Compare, // shops side by side
 };
 
-inline constexpr int kViewCount = 7;
+inline constexpr int kViewCount = 8;

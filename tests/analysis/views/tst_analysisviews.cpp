@@ -6,6 +6,7 @@
 #include "analysis/charts/TCrossHair.h"
 #include "analysis/views/TfrmChanges.h"
 #include "analysis/views/TfrmCircle.h"
+#include "analysis/views/TfrmCompare.h"
 #include "analysis/views/TfrmSaleList.h"
 #include "analysis/views/TfrmSaleNum.h"
 #include "analysis/views/TfrmStocks.h"
@@ -24,6 +25,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineSeries>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QPieSeries>
 #include <QPieSlice>
@@ -92,6 +94,7 @@ private slots:
     void trendLinkedChartsMarginsAndEarlyEnd();
     void distributionPie();
     void changesListTheListedShopsAndMarkTheRulesCrossed();
+    void compareShowsEachTickedShopAsItsOwnTrend();
 
 private:
     void addRating(const QString& pj, const QString& buyer, const QString& when, const QString& item,
@@ -573,6 +576,51 @@ void AnalysisViews::changesListTheListedShopsAndMarkTheRulesCrossed()
     view.changesGridDblClick(0);
     QCOMPARE(dm.tb_dianbase->FieldByName("id").asInteger(), m_shop);
     QCOMPARE(m_context->shown, QList<ViewId>{ViewId::Browser});
+}
+
+void AnalysisViews::compareShowsEachTickedShopAsItsOwnTrend()
+{
+    TDM& dm = m_context->m_dm;
+    addRating("好评", "True", "2026-03-01 10:00:00", "A", "10");
+    addRating("好评", "True", "2026-03-01 11:00:00", "A", "5");
+    addRating("差评", "True", "2026-03-03 10:00:00", "B", "2.5");
+    const qlonglong other = dm.tb_dianbase->Keys().back();
+    QVERIFY(dm.adoCn.exec(QStringLiteral("insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,jg) "
+                                         "values(%1,'好评','1','2026-03-03 09:00:00','C',7)")
+                              .arg(other)));
+    TfrmCompare view(*m_context);
+    view.resize(900, 600);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    setRange(&view, "2026-01-01", "2026-12-31");
+    auto* shops = view.findChild<QListWidget*>("compareShops");
+    QCOMPARE(shops->count(), 2);
+    // One shop is not a comparison: said, and nothing runs.
+    QCOMPARE(shops->item(0)->checkState(), Qt::Checked);
+    view.compareRunClick();
+    QCOMPARE(m_prompt->informations.size(), 1);
+    QVERIFY(!view.running());
+
+    shops->item(1)->setCheckState(Qt::Checked);
+    QSignalSpy finished(&view, &TfrmCompare::runFinished);
+    view.compareRunClick();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.last().first().toBool(), true);
+    // Each shop's line holds its own sales per day; the table has a column per shop.
+    const auto lines = view.chartView()->chart()->series();
+    QCOMPARE(lines.size(), 2);
+    auto* grid = view.findChild<QTableWidget*>("compareGrid");
+    QCOMPARE(grid->columnCount(), 2);
+    QCOMPARE(grid->rowCount(), 2);
+    QCOMPARE(grid->verticalHeaderItem(0)->text(), QStringLiteral("2026-03-01"));
+    QCOMPARE(grid->item(0, 0)->text(), QStringLiteral("2"));
+    QCOMPARE(grid->item(1, 0)->text(), QStringLiteral("1"));
+    QCOMPARE(grid->item(1, 1)->text(), QStringLiteral("1"));
+    QCOMPARE(qobject_cast<QLineSeries*>(lines[0])->count(), 2);
+    // The read-out names every shop's value at the period.
+    view.showPeriod(1);
+    QCOMPARE(view.findChild<QLabel*>("compareInfo")->text(),
+             QStringLiteral("2026-03-03  掌柜一：1  掌柜二：1"));
 }
 
 QTEST_MAIN(AnalysisViews)
