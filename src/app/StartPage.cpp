@@ -22,6 +22,7 @@ constexpr std::array kMarkers = {
     Marker{QLatin1String("helpyou://quickStart2_/"), LinkAction::Rank},
     Marker{QLatin1String("helpyou://quickStart3_/"), LinkAction::Trend},
     Marker{QLatin1String("helpyou://quickStart4_/"), LinkAction::Dist},
+    Marker{QLatin1String("helpyou://changes_/"), LinkAction::Changes},
     Marker{QLatin1String("helpyou://help1_/"), LinkAction::HelpQuick},
     Marker{QLatin1String("helpyou://help2_/"), LinkAction::HelpBrowser},
     Marker{QLatin1String("helpyou://help3_/"), LinkAction::HelpAnalysis},

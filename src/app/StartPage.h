@@ -15,6 +15,7 @@ enum class LinkAction
     Rank,
     Trend,
     Dist,
+    Changes,
     HelpQuick,
     HelpBrowser,
     HelpAnalysis,

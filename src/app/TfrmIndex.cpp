@@ -195,6 +195,9 @@ void TfrmIndex::indexWebBeforeNavigate(const QUrl& url)
                            : action == LinkAction::Trend ? ViewId::Trend
                                                          : ViewId::Dist);
         return;
+    case LinkAction::Changes:
+        m_context.showView(ViewId::Changes);
+        return;
     case LinkAction::HelpQuick:
     case LinkAction::HelpBrowser:
     case LinkAction::HelpAnalysis:

@@ -91,6 +91,11 @@ void TfrmMain::createMenus()
     connect(m_miRank, &QAction::triggered, this, [this] { showView(ViewId::Rank); });
     connect(m_miTrend, &QAction::triggered, this, [this] { showView(ViewId::Trend); });
     connect(m_miDist, &QAction::triggered, this, [this] { showView(ViewId::Dist); });
+    analysis->addSeparator();
+    connect(addItem(analysis, "miCompare", QStringLiteral("对比")), &QAction::triggered, this,
+            [this] { showView(ViewId::Compare); });
+    connect(addItem(analysis, "miChanges", QStringLiteral("动态")), &QAction::triggered, this,
+            [this] { showView(ViewId::Changes); });
 
     QMenu* tools = m_mainMenu->addMenu(QStringLiteral("工具"));
     tools->setObjectName(QStringLiteral("mnuTools"));
@@ -147,6 +152,8 @@ void TfrmMain::createToolBar()
     m_analysisButtons[1] =
         addButton("tbTrend", QStringLiteral("走势"), QStringLiteral("销售额排名"), m_miTrend);
     m_analysisButtons[2] = addButton("tbDist", QStringLiteral("分布"), QString(), m_miDist);
+    addButton("tbCompare", QStringLiteral("对比"), QStringLiteral("几个掌柜的销售并排对比"),
+              item("miCompare"));
     m_mainTools->addSeparator();
     addButton("tbIndex", QStringLiteral("导航页"), QString(), m_miIndex);
     addButton("tbOptions", QStringLiteral("选项"), QString(), item("miOptions"));

@@ -1,6 +1,8 @@
 #include "app/ViewFactory.h"
 
+#include "analysis/views/TfrmChanges.h"
 #include "analysis/views/TfrmCircle.h"
+#include "analysis/views/TfrmCompare.h"
 #include "analysis/views/TfrmSaleNum.h"
 #include "analysis/views/TfrmStocks.h"
 #include "app/TfrmConfig.h"
@@ -31,6 +33,12 @@ TView* create(ViewId id, TViewContext& context)
 
     case ViewId::Dist:
         return new TfrmCircle(context);
+
+    case ViewId::Changes:
+        return new TfrmChanges(context);
+
+    case ViewId::Compare:
+        return new TfrmCompare(context);
     }
     return nullptr;
 }

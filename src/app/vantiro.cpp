@@ -34,11 +34,12 @@ void openStartView(TfrmMain& main, const QString& name)
         {QStringLiteral("index"), ViewId::Index},     {QStringLiteral("search"), ViewId::Search},
         {QStringLiteral("browser"), ViewId::Browser}, {QStringLiteral("rank"), ViewId::Rank},
         {QStringLiteral("trend"), ViewId::Trend},     {QStringLiteral("dist"), ViewId::Dist},
+        {QStringLiteral("changes"), ViewId::Changes}, {QStringLiteral("compare"), ViewId::Compare},
     };
     if (auto it = kViews.find(name); it != kViews.end()) {
         // An analysis works on the browser's current shop, so the browser comes first, as for
         // a user.
-        if (it->second == ViewId::Rank || it->second == ViewId::Trend || it->second == ViewId::Dist)
+        if (it->second != ViewId::Index && it->second != ViewId::Search && it->second != ViewId::Browser)
             main.showView(ViewId::Browser);
         main.showView(it->second);
         return;

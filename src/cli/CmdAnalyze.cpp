@@ -1,6 +1,7 @@
 #include "analysis/AnalysisRun.h"
 #include "analysis/RatingSpan.h"
 #include "analysis/charts/AnalysisCharts.h"
+#include "cli/AnalyzeAcross.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDatabase.h"
 #include "cli/JsonOut.h"
@@ -29,7 +30,18 @@ constexpr char kHelp[] = R"(--shop ID          the shop's id (dianBase.id)
 --by count|amount  rank: by number of trades or by summed price (default: count)
 --png FILE         draw the chart into a PNG picture
 --svg FILE         draw the chart into an SVG picture
-Each result row is printed as one JSON object with its columns and its chart label.)";
+Each result row is printed as one JSON object with its columns and its chart label.
+
+Across shops:
+analyze compare --shops ID,ID,... --measure count|amount|bad|credit --period day|week|month
+                   [--from DATE] [--to DATE] [--png FILE|--svg FILE]
+                   2 to 8 shops side by side: one line per period and shop (period, shopId,
+                   value): sales count or amount by the trend's rules, new 差评, or the seller
+                   credit the last mining of the period read
+analyze market [--filter TEXT] [--top N] [--by count|amount] [--pj WORD] [--from DATE]
+                   [--to DATE] [--png FILE]
+                   the ranking over every stored shop (or those the shop filter selects),
+                   each row with its shop's dianming)";
 
 int fail(const QString& text, int status = 2)
 {
@@ -82,8 +94,12 @@ void tellWhenEmpty(TDM& dm, const analysis::Range& range)
 int runAnalyze(const QStringList& args)
 {
     if (args.isEmpty())
-        return fail(QStringLiteral("name the analysis: rank, trend or dist"));
+        return fail(QStringLiteral("name the analysis: rank, trend, dist, compare or market"));
     const QString kind = args.first();
+    if (kind == QLatin1String("compare"))
+        return runAnalyzeCompare(args);
+    if (kind == QLatin1String("market"))
+        return runAnalyzeMarket(args);
     if (kind != QLatin1String("rank") && kind != QLatin1String("trend") && kind != QLatin1String("dist"))
         return fail(QStringLiteral("unknown analysis %1").arg(kind));
 

@@ -572,7 +572,7 @@ void TMiningRun::shopFinished()
     // The saver shares the extractor's list, so it stays valid whoever ends first.
     auto* saver = TSaveBarGain::Create(
         m_dm.adoCn.path(), std::shared_ptr<const RatingList>(m_extractor, &x.Ratings()), m_currentShopId);
-    saver->setProfile(profile);
+    saver->setProfile(profile, x.TotalRatings());
     if (m_runId > 0)
         saver->setRunShop(m_runId, m_currentPosition, m_shopComplete);
     if (m_claim.id > 0)

@@ -1,6 +1,7 @@
 #include "mining/TSaveBarGain.h"
 
 #include "mining/RunFlags.h"
+#include "store/History.h"
 #include "store/RunRecords.h"
 #include "store/Schema.h"
 #include "store/TBatchInsert.h"
@@ -222,6 +223,12 @@ bool TSaveBarGain::store(int& stored, int& failed, QString& error)
         if (removed < 0)
             return fail(QStringLiteral("removing duplicate ratings"), removeDuplicates.lastError());
         m_fresh = std::max(0, stored - removed);
+        // Counted after the duplicates went: the ratings the shop has from now on.
+        if (!m_profile.isEmpty()) {
+            QString historyError;
+            if (!history::record(connection, m_shopId, m_profile, m_totalRatings, &historyError))
+                return fail(QStringLiteral("recording the shop's history"), historyError);
+        }
     }
     if (m_runId > 0) {
         QString markError;

@@ -11,10 +11,10 @@
 
 // Writes one shop's profile figures and ratings on a thread of its own, with a database
 // connection of its own, in one transaction that also removes the shop's duplicate ratings
-// and marks the shop in its run record and on the queue; then clears runflags::savingRatings. Created on the
-// user-interface thread; its signals arrive there (queued). It frees itself when done. A
-// forced exit does not interrupt it: the transaction either commits whole or is never seen,
-// so no reader and no crash ever sees a duplicate rating.
+// and marks the shop in its run record and on the queue, with a row of the shop's history; then clears
+// runflags::savingRatings. Created on the user-interface thread; its signals arrive there (queued). It frees
+// itself when done. A forced exit does not interrupt it: the transaction either commits whole or is never
+// seen, so no reader and no crash ever sees a duplicate rating.
 class TSaveBarGain : public QThread
 {
     Q_OBJECT
@@ -27,7 +27,13 @@ public:
 
     // The shop's profile figures, by parameter name of kProfileSql; written with the ratings
     // when there are any. Call before start().
-    void setProfile(const QHash<QString, QVariant>& params) { m_profile = params; }
+    // With them, a row of the shop's history (store/History.h) records the figures, totalRatings
+    // (what the rating pages reported) and the ratings stored by then.
+    void setProfile(const QHash<QString, QVariant>& params, qlonglong totalRatings = 0)
+    {
+        m_profile = params;
+        m_totalRatings = totalRatings;
+    }
     // The run record's shop row to mark in the same transaction: done, or incomplete when
     // the walk was cut short. Call before start().
     void setRunShop(qint64 runId, int position, bool complete)
@@ -90,6 +96,7 @@ private:
     std::shared_ptr<const RatingList> m_ratings;
     QString m_shopId;
     QHash<QString, QVariant> m_profile;
+    qlonglong m_totalRatings = 0;
     bool m_shopDeleted = false;
     qint64 m_runId = 0;
     int m_position = -1;

@@ -47,7 +47,17 @@ QByteArray defaultText()
                "TestUrl=%10\r\n\r\n"
                "; Url=postgresql://USER@HOST:PORT/DATABASE keeps the collection on a PostgreSQL server\r\n"
                "; instead of the data folder's file; LeaseSeconds is a queue worker's hold on its shop.\r\n"
-               "[Database]\r\nLeaseSeconds=%11\r\n")
+               "[Database]\r\nLeaseSeconds=%11\r\n"
+               "\r\n"
+               "; After each mining, \"kestrova-cli changes --alerts\" names the shops that cross a rule\r\n"
+               "; below and exits 3. Each is off unless set (remove the \";\"): BadRatings=N new bad\r\n"
+               "; ratings; SalesChangePercent=P sales per day up or down by P% against the interval\r\n"
+               "; before; CreditDrop=N seller credit points lost; GoodRateDrop=P good-rate points lost.\r\n"
+               "[Watch]\r\n"
+               ";BadRatings=3\r\n"
+               ";SalesChangePercent=50\r\n"
+               ";CreditDrop=10\r\n"
+               ";GoodRateDrop=0.5\r\n")
         .arg(net.Retries)
         .arg(net.RetryDelay)
         .arg(net.PageDelay)

@@ -1,5 +1,7 @@
 #include "store/Schema.h"
 
+#include "store/History.h"
+
 #include <QHash>
 
 namespace schema {
@@ -403,6 +405,7 @@ const QList<SchemaObject>& objects()
         addAnalysisTally(s);
         addRunRecordObjects(s);
         addQueueObjects(s);
+        s.append(history::fileObjects());
         return s;
     }();
     return all;

@@ -1,5 +1,6 @@
 #include "store/ServerSchema.h"
 
+#include "store/History.h"
 #include "store/Schema.h"
 #include "store/ServerTally.h"
 
@@ -211,6 +212,11 @@ const QList<Piece>& objects()
         QList<Piece> s;
         addFunctions(s);
         s.append(servertally::functionPieces());
+        // The history's function with the others; its trigger after the table it deletes from.
+        const QList<Piece> history = history::serverPieces();
+        for (const Piece& p : history)
+            if (p.type == QLatin1String("function"))
+                s.append(p);
         for (const schema::SchemaObject& o : schema::objects()) {
             // The file keeps the ranking's counts by triggers of its own dialect; the server
             // keeps its own (ServerTally.h).
@@ -228,6 +234,9 @@ const QList<Piece>& objects()
             }
         }
         s.append(servertally::tablePieces());
+        for (const Piece& p : history)
+            if (p.type != QLatin1String("function"))
+                s.append(p);
         return s;
     }();
     return all;

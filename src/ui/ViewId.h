@@ -9,6 +9,8 @@ enum class ViewId
     Rank,    // product sales ranking
     Trend,   // sales trend
     Dist,    // time distribution
+    Changes, // what changed between minings
+    Compare, // shops side by side
 };
 
-inline constexpr int kViewCount = 6;
+inline constexpr int kViewCount = 8;

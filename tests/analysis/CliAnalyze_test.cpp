@@ -107,6 +107,26 @@ TEST_F(CliAnalyze, RankTrendAndDistributionRowsWithLabelsAndPictures)
     EXPECT_TRUE(text.contains("<svg"));
 }
 
+TEST_F(CliAnalyze, ShopsSideBySideAndTheMarketRankingAsJsonLines)
+{
+    const QStringList range{"--from", "2026-01-01", "--to", "2026-12-31"};
+    Run r = cli(QStringList{"compare", "--shops", shopId() + u',' + shopId(), "--measure", "count",
+                            "--period", "month", "--png", picture("compare.png")} +
+                range);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.lines, (QStringList{"{\"period\": \"2026-03\", \"shopId\": 1, \"value\": 2}",
+                                    "{\"period\": \"2026-03\", \"shopId\": 1, \"value\": 2}",
+                                    "{\"period\": \"2026-05\", \"shopId\": 1, \"value\": 1}",
+                                    "{\"period\": \"2026-05\", \"shopId\": 1, \"value\": 1}"}));
+    EXPECT_GT(colours(QImage(picture("compare.png"))), 3);
+    r = cli(QStringList{"market", "--top", "1", "--by", "amount", "--filter", "dianzhu like %掌柜%"} + range);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(
+        r.lines,
+        QStringList{"{\"amount\": 35.5, \"itemTitle\": \"商品B\", \"itemId\": \"B\", \"jg\": 35.5, "
+                    "\"num\": 1, \"dian_id\": 1, \"dianming\": \"掌柜一的小店\", \"label\": \"第1名\"}"});
+}
+
 TEST_F(CliAnalyze, BadArgumentsAndEngineErrors)
 {
     EXPECT_EQ(cli({"rank"}).status, 2);
@@ -114,6 +134,21 @@ TEST_F(CliAnalyze, BadArgumentsAndEngineErrors)
     EXPECT_EQ(cli({"trend", "--shop", shopId(), "--period", "hour"}).status, 2);
     EXPECT_EQ(cli({"rank", "--shop", shopId(), "--top", "51"}).status, 2);
     EXPECT_EQ(cli({"rank", "--shop", shopId(), "--from", "2026-13-01"}).status, 2);
+    const QString pair = shopId() + u',' + shopId();
+    for (const QStringList& bad :
+         {QStringList{"compare", "--shops", shopId(), "--measure", "count"},
+          QStringList{"compare", "--shops", shopId() + ",999", "--measure", "count"},
+          QStringList{"compare", "--shops", "1,1,1,1,1,1,1,1,1", "--measure", "count"},
+          QStringList{"compare", "--shops", "1,x", "--measure", "count"},
+          QStringList{"compare", "--shops", pair, "--measure", "weight"},
+          QStringList{"compare", "--shops", pair, "--measure", "bad", "--period", "year"},
+          QStringList{"market", "--top", "0"}, QStringList{"market", "--filter", "nosuch = 1"},
+          QStringList{"market", "--svg", "m.svg"}}) {
+        const Run r = cli(bad);
+        EXPECT_EQ(r.status, 2) << bad.join(' ').toStdString();
+        EXPECT_TRUE(r.lines.isEmpty());
+        EXPECT_FALSE(r.err.isEmpty());
+    }
     // A missing table would be mended at open; a missing column is an engine error.
     dm.adoCn.exec("ALTER TABLE pjInfo RENAME COLUMN jg TO jgGone");
     const Run r = cli({"dist", "--shop", shopId()});

@@ -1,6 +1,8 @@
 // One data set stored in the database file and on a server: every analysis, export file and
 // filter must give the same answer on both.
 #include "analysis/AnalysisRun.h"
+#include "analysis/MarketRanking.h"
+#include "analysis/ShopCompare.h"
 #include "browser/TExportJob.h"
 #include "store/ServerDatabase.h"
 #include "store/TDM.h"
@@ -253,6 +255,95 @@ TEST_F(CrossEngine, ExportFilesAreByteForByteTheSame)
         EXPECT_TRUE(bytes[0] == bytes[1])
             << "the " << (kind == exportlayout::Kind::Shops ? "shop" : "rating") << " files differ";
     }
+}
+
+TEST_F(CrossEngine, ShopsSideBySideFollowEachTrendAndTheMarketRankingIsOneStatementOverEveryShop)
+{
+    const QDate begin(2025, 12, 1), end(2027, 2, 1);
+    TDM* both[] = {&file, &server};
+    std::vector<std::string> seen[2];
+    for (int e = 0; e < 2; ++e) {
+        TConnection& c = both[e]->adoCn;
+        for (const auto& [measure, period] : {std::pair{CompareMeasure::Count, TrendPeriod::Day},
+                                              std::pair{CompareMeasure::Amount, TrendPeriod::Week},
+                                              std::pair{CompareMeasure::Count, TrendPeriod::Month}}) {
+            QString error;
+            const auto rows = runCompare(c, {3, 1, 2}, measure, period, begin, end, &error);
+            ASSERT_TRUE(rows) << error.toStdString();
+            // Each shop's own trend, period by period; 0 where it sold nothing.
+            for (qlonglong shop : {1, 2, 3}) {
+                const Result trend = runTrend(c, Range{shop, begin, end}, period);
+                QHash<QString, double> own;
+                for (int r = 0; r < trend.rowCount(); ++r)
+                    own[trend.labels[r]] =
+                        measure == CompareMeasure::Count ? trend.counts[r] : trend.values[r];
+                int found = 0;
+                for (const CompareRow& row : *rows)
+                    if (row.shop == shop) {
+                        EXPECT_DOUBLE_EQ(row.value.toDouble(), own.value(row.period))
+                            << row.period.toStdString();
+                        found += own.contains(row.period);
+                        seen[e].push_back(QStringLiteral("%1 %2 %3")
+                                              .arg(row.period)
+                                              .arg(shop)
+                                              .arg(row.value.toDouble(), 0, 'g', 12)
+                                              .toStdString());
+                    }
+                EXPECT_EQ(found, own.size()) << "every period of the shop's trend";
+            }
+        }
+        // One statement over all shops, in its order; the filter's shops alone.
+        TQuery all(&c, QStringLiteral("all"));
+        all.SetSQL(
+            "select sum(jg) as amount,itemTitle,itemId,jg,count(itemId) as num,dian_id from pjinfo where "
+            "buyerOrSaler=true and pjsj>:beginDate and pjsj<=:endDate group by itemtitle,itemid,dian_id,jg "
+            "order by count(itemId) desc,sum(jg)");
+        all.SetParam("beginDate", "2025-12-01");
+        all.SetParam("endDate", "2027-02-01");
+        ASSERT_TRUE(all.Open()) << all.lastError().toStdString();
+        RankRequest q;
+        q.range = Range{0, begin, end};
+        q.top = 12;
+        const Result market = runMarketRank(c, q, std::nullopt);
+        ASSERT_TRUE(market.ok()) << market.error.toStdString();
+        ASSERT_GE(market.rowCount(), 12);
+        // The sort keys row by row; rows tied on both may come in either order.
+        QSet<QString> rows;
+        auto key = [](const QVariantList& row, const QList<int>& columns) {
+            QStringList k;
+            for (int i : columns)
+                k << cell(row.value(i));
+            return k.join(u'|');
+        };
+        const QList<int> allColumns{all.FieldIndex("itemId"), all.FieldIndex("jg"), all.FieldIndex("dian_id"),
+                                    all.FieldIndex("num"), all.FieldIndex("amount")};
+        for (int r = 0; r < all.RecordCount(); ++r) {
+            QVariantList row;
+            for (int i = 0; i < all.FieldNames().size(); ++i)
+                row << all.value(r, i);
+            rows.insert(key(row, allColumns));
+        }
+        for (int r = 0; r < market.rowCount(); ++r) {
+            for (const char* column : {"num", "amount"})
+                EXPECT_EQ(cell(market.rows[r].value(market.column(column))),
+                          cell(all.value(r, all.FieldIndex(column))))
+                    << r << column;
+            EXPECT_TRUE(rows.contains(
+                key(market.rows[r], {market.column("itemId"), market.column("jg"), market.column("dian_id"),
+                                     market.column("num"), market.column("amount")})))
+                << r;
+        }
+        const QStringList names{QStringLiteral("青柚小铺的店"), QStringLiteral("Åsa's shop, \"north\"的店"),
+                                QStringLiteral("墨竹的店")};
+        for (const QVariantList& row : market.rows)
+            EXPECT_EQ(row.value(market.column("dianming")).toString(),
+                      names.value(row.value(market.column("dian_id")).toInt() - 1));
+        const Result chosen = runMarketRank(c, q, QSet<qlonglong>{2, 3});
+        ASSERT_FALSE(chosen.rows.empty());
+        for (const QVariantList& row : chosen.rows)
+            EXPECT_NE(row.value(chosen.column("dian_id")).toInt(), 1);
+    }
+    EXPECT_EQ(seen[0], seen[1]);
 }
 
 } // namespace

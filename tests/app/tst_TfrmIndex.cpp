@@ -179,6 +179,7 @@ private slots:
         QTest::newRow("rank") << "helpyou://quickStart2_/" << int(ViewId::Rank) << "";
         QTest::newRow("trend") << "helpyou://quickStart3_/" << int(ViewId::Trend) << "";
         QTest::newRow("dist") << "helpyou://quickStart4_/" << int(ViewId::Dist) << "";
+        QTest::newRow("changes") << "helpyou://changes_/" << int(ViewId::Changes) << "";
         QTest::newRow("help1") << "helpyou://help1_/" << none << "::quick.htm";
         QTest::newRow("help2") << "helpyou://help2_/" << none << "::userview.htm";
         QTest::newRow("help3") << "helpyou://help3_/" << none << "::i3aeoeioe.htm";
@@ -275,8 +276,9 @@ private slots:
         const QByteArray shipped = readFile(QStringLiteral(KESTROVA_BIN_DIR "/../data/index.html"));
         for (const char* marker :
              {"helpyou://viewUser_/", "helpyou://quickStart1_/", "helpyou://quickStart2_/",
-              "helpyou://quickStart3_/", "helpyou://quickStart4_/", "helpyou://help1_/", "helpyou://help2_/",
-              "helpyou://help3_/", "id=\"loginDate\"", "id=\"curVer\"", "id=\"dataInfo\"", "id=\"dataDir\""})
+              "helpyou://quickStart3_/", "helpyou://quickStart4_/", "helpyou://changes_/",
+              "helpyou://help1_/", "helpyou://help2_/", "helpyou://help3_/", "id=\"loginDate\"",
+              "id=\"curVer\"", "id=\"dataInfo\"", "id=\"dataDir\""})
             QVERIFY2(shipped.contains(marker), marker);
         QVERIFY(prompt.errors.isEmpty());
         QVERIFY(browser.opened.isEmpty());

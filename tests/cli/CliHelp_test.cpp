@@ -30,6 +30,7 @@ const struct
      {}},
     {"mine", {"--from", "--to", "--new-only", "--stored", "--filter"}, {"http://127.0.0.1/x"}},
     {"shops", {"--filter", "--sort"}, {}},
+    {"changes", {"--since", "--filter", "--alerts"}, {}},
     {"queue", {"--filter", "--from", "--to", "--new-only"}, {}},
     {"queue", {}, {"add"}},
     {"work", {"--connections", "--once"}, {}},

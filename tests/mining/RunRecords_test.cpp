@@ -104,6 +104,7 @@ TEST_F(RunRecords, AKilledRunIsResumedWithItsUnfinishedShopsOnly)
     }
     EXPECT_EQ(count("select count(*) from pjinfo"), 4000);
     EXPECT_EQ(count("select count(distinct itemId_pjsj) from pjinfo"), 4000);
+    EXPECT_EQ(count("select count(*) from dianHistory where ratings=800"), 5) << "one row a stored shop";
     // No shop page of a finished shop was asked for again.
     const QList<QByteArray> after = requests().mid(askedBefore);
     for (int i = 0; i < doneBefore; ++i) {

@@ -220,6 +220,7 @@ TEST_P(ShopQueueWork, ShopsAreQueuedOnceFromAddressesASearchAndTheStoredShopsAnd
         if (ratingsOf(i) > 0)
             expectShopStored(i, false);
     EXPECT_EQ(queueState().shops["done"], 2 * waiting);
+    EXPECT_EQ(count("select count(*) from dianHistory"), 2 * waiting) << "a row each time a shop was stored";
 }
 
 TEST_P(ShopQueueWork, ThreeWorkersWithOneKilledMidShopStoreEveryShopExactlyOnce)

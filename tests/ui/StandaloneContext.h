@@ -15,6 +15,7 @@ public:
     TDM m_dm;
     QString info1; // the status text last set
     QWidget m_parent;
+    QList<ViewId> shown; // the views asked for, in order
 
     TConfig& config() override { return m_config; }
     TDM& dm() override { return m_dm; }
@@ -26,7 +27,7 @@ public:
     QAction* exportCommand(ExportCommand) override { return nullptr; }
     void setBackgroundProgressShown(bool) override {}
     void hideBackgroundProgress() override {}
-    void showView(ViewId) override {}
+    void showView(ViewId id) override { shown << id; }
     void mineShops(const QList<QStringList>&) override {}
     void openHelp(const QString&) override {}
     void endForConfigFault() override {}

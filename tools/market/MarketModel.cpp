@@ -303,6 +303,39 @@ MarketModel::MarketModel(uint64_t seed, int shopCount, int ratingsPerShop, int n
         s.pipeLastPage = rng.chance(50);
         m_shops.push_back(std::move(s));
     }
+    for (Shop& s : m_shops)
+        grow(s);
+}
+
+void MarketModel::grow(Shop& s) const
+{
+    // The figures of the base list, then what the newer ratings add: a good one a point of
+    // credit, a bad one a point less, unless it does not count; all of them in the counts of
+    // the last week and the total. The good rate becomes that of all the ratings it stands for.
+    int before = 0;
+    for (int k = 0; k < 3; ++k)
+        before += s.sellerCounts[k][4];
+    int good = 0;
+    for (int n = 1; n <= m_newer; ++n) {
+        const Rating r = generate(s, -n);
+        const int kind = r.word == "好评" ? 0 : r.word == "中评" ? 1 : 2;
+        ++s.sellerCounts[kind][0];
+        ++s.sellerCounts[kind][4];
+        good += kind == 0;
+        if (!r.noEffect)
+            s.sellerCredit += kind == 0 ? 1 : kind == 2 ? -1 : 0;
+    }
+    if (m_newer == 0)
+        return;
+    s.sellerCredit = std::max(0, s.sellerCredit);
+    s.sellerLevel = creditLevel(s.sellerCredit);
+    int whole = 0, hundredths = 0;
+    std::sscanf(s.sellerGoodRate.c_str(), "%d.%d", &whole, &hundredths);
+    const long long rate = (static_cast<long long>(whole * 100 + hundredths) * before + 10000LL * good) /
+                           std::max(1, before + m_newer);
+    char text[48];
+    std::snprintf(text, sizeof text, "%lld.%02lld%%", rate / 100, rate % 100);
+    s.sellerGoodRate = text;
 }
 
 int MarketModel::ratingPages() const

@@ -77,7 +77,8 @@ public:
 
     // newer: ratings every shop has on top of ratingsPerShop, all newer than those; the
     // older ones keep their content, so a second market with newer N shows N new ratings
-    // at the top of the same list. today: the day the ratings are dated back from, in days
+    // at the top of the same list, and profile figures (credit, level, counts, good rate)
+    // that include them. today: the day the ratings are dated back from, in days
     // since 1970-01-01; each shop's list spreads over the year before it.
     MarketModel(uint64_t seed, int shopCount, int ratingsPerShop, int newer, long long today);
 
@@ -101,6 +102,8 @@ public:
     QJsonDocument truth(const std::string& base) const;
 
 private:
+    // Adds the newer ratings to the shop's profile figures.
+    void grow(Shop& s) const;
     // Rating of the base list: number 0 is the newest of the base; negative ones are newer.
     Rating generate(const Shop& shop, int number) const;
 

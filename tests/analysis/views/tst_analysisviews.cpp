@@ -4,11 +4,15 @@
 #include "TestStore.h"
 #include "analysis/charts/AnalysisCharts.h"
 #include "analysis/charts/TCrossHair.h"
+#include "analysis/views/TfrmChanges.h"
 #include "analysis/views/TfrmCircle.h"
+#include "analysis/views/TfrmCompare.h"
 #include "analysis/views/TfrmSaleList.h"
 #include "analysis/views/TfrmSaleNum.h"
 #include "analysis/views/TfrmStocks.h"
+#include "settings/Paths.h"
 #include "settings/TConfig.h"
+#include "store/History.h"
 #include "store/TConnection.h"
 #include "store/TDM.h"
 
@@ -18,8 +22,10 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFile>
 #include <QLabel>
 #include <QLineSeries>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QPieSeries>
 #include <QPieSlice>
@@ -30,6 +36,7 @@
 #include <QSpinBox>
 #include <QStackedBarSeries>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QValueAxis>
@@ -86,6 +93,8 @@ private slots:
     void rankingErrorLeavesTheViewUsable();
     void trendLinkedChartsMarginsAndEarlyEnd();
     void distributionPie();
+    void changesListTheListedShopsAndMarkTheRulesCrossed();
+    void compareShowsEachTickedShopAsItsOwnTrend();
 
 private:
     void addRating(const QString& pj, const QString& buyer, const QString& when, const QString& item,
@@ -523,6 +532,105 @@ void AnalysisViews::distributionPie()
     QCOMPARE(view.chartView()->chart()->title(), QStringLiteral("四季分布"));
     QCOMPARE(pie->count(), 1);
     QCOMPARE(pie->slices().at(0)->label(), QStringLiteral("1季 100%"));
+}
+
+void AnalysisViews::changesListTheListedShopsAndMarkTheRulesCrossed()
+{
+    TDM& dm = m_context->m_dm;
+    QString error;
+    // Two minings of the current shop with a bad sale and a lower credit in between; the
+    // other shop was mined once and is not listed.
+    addRating("好评", "True", "2026-03-01 10:00:00", "A", "10");
+    QVERIFY2(history::record(dm.adoCn, QString::number(m_shop), {{"salerCredit", 321}}, 1, &error),
+             qPrintable(error));
+    QVERIFY(dm.adoCn.exec("update dianHistory set minedAt='2026-03-01 12:00:00'"));
+    addRating("差评", "True", "2026-03-02 10:00:00", "B", "2.5");
+    QVERIFY(history::record(dm.adoCn, QString::number(m_shop), {{"salerCredit", 300}}, 2, &error));
+    const qlonglong other = dm.tb_dianbase->Keys().back();
+    QVERIFY(history::record(dm.adoCn, QString::number(other), {{"salerCredit", 5}}, 0, &error));
+    QFile config(m_dir->filePath("config.ini"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("[Watch]\nBadRatings=1\n");
+    config.close();
+    Paths::setDataDir(m_dir->path());
+    auto unset = qScopeGuard([] { Paths::setDataDir(QString()); });
+
+    TfrmChanges view(*m_context);
+    QSignalSpy finished(&view, &TfrmChanges::runFinished);
+    view.show(); // showing reads
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.last().first().toBool(), true);
+    auto* grid = view.findChild<QTableWidget*>("changesGrid");
+    QCOMPARE(grid->rowCount(), 1);
+    auto cell = [&](int column) { return grid->item(0, column)->text(); };
+    QCOMPARE(cell(0), QStringLiteral("掌柜一"));
+    QCOMPARE(cell(4), QStringLiteral("1")); // new ratings
+    QCOMPARE(cell(5), QStringLiteral("1")); // sales
+    QCOMPARE(cell(6), QStringLiteral("2.5"));
+    QCOMPARE(cell(7), QStringLiteral("1")); // bad
+    QCOMPARE(cell(9), QStringLiteral("-21"));
+    QCOMPARE(cell(12), QStringLiteral("BadRatings"));
+    QCOMPARE(grid->item(0, 0)->foreground().color(), QColor(Qt::red));
+
+    // The browser lists only the other shop now: nothing to compare there.
+    QVERIFY(dm.tb_dianbase->SetFilter(QStringLiteral("id=%1").arg(other)));
+    QVERIFY(dm.tb_dianbase->SetFiltered(true));
+    view.refreshClick();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(grid->rowCount(), 0);
+    QVERIFY(dm.tb_dianbase->SetFiltered(false));
+    view.refreshClick();
+    QVERIFY(finished.wait(10000));
+    // A double click opens the shop in the browser as its current row.
+    QVERIFY(dm.tb_dianbase->MoveTo(2));
+    view.changesGridDblClick(0);
+    QCOMPARE(dm.tb_dianbase->FieldByName("id").asInteger(), m_shop);
+    QCOMPARE(m_context->shown, QList<ViewId>{ViewId::Browser});
+}
+
+void AnalysisViews::compareShowsEachTickedShopAsItsOwnTrend()
+{
+    TDM& dm = m_context->m_dm;
+    addRating("好评", "True", "2026-03-01 10:00:00", "A", "10");
+    addRating("好评", "True", "2026-03-01 11:00:00", "A", "5");
+    addRating("差评", "True", "2026-03-03 10:00:00", "B", "2.5");
+    const qlonglong other = dm.tb_dianbase->Keys().back();
+    QVERIFY(dm.adoCn.exec(QStringLiteral("insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,jg) "
+                                         "values(%1,'好评','1','2026-03-03 09:00:00','C',7)")
+                              .arg(other)));
+    TfrmCompare view(*m_context);
+    view.resize(900, 600);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    setRange(&view, "2026-01-01", "2026-12-31");
+    auto* shops = view.findChild<QListWidget*>("compareShops");
+    QCOMPARE(shops->count(), 2);
+    // One shop is not a comparison: said, and nothing runs.
+    QCOMPARE(shops->item(0)->checkState(), Qt::Checked);
+    view.compareRunClick();
+    QCOMPARE(m_prompt->informations.size(), 1);
+    QVERIFY(!view.running());
+
+    shops->item(1)->setCheckState(Qt::Checked);
+    QSignalSpy finished(&view, &TfrmCompare::runFinished);
+    view.compareRunClick();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.last().first().toBool(), true);
+    // Each shop's line holds its own sales per day; the table has a column per shop.
+    const auto lines = view.chartView()->chart()->series();
+    QCOMPARE(lines.size(), 2);
+    auto* grid = view.findChild<QTableWidget*>("compareGrid");
+    QCOMPARE(grid->columnCount(), 2);
+    QCOMPARE(grid->rowCount(), 2);
+    QCOMPARE(grid->verticalHeaderItem(0)->text(), QStringLiteral("2026-03-01"));
+    QCOMPARE(grid->item(0, 0)->text(), QStringLiteral("2"));
+    QCOMPARE(grid->item(1, 0)->text(), QStringLiteral("1"));
+    QCOMPARE(grid->item(1, 1)->text(), QStringLiteral("1"));
+    QCOMPARE(qobject_cast<QLineSeries*>(lines[0])->count(), 2);
+    // The read-out names every shop's value at the period.
+    view.showPeriod(1);
+    QCOMPARE(view.findChild<QLabel*>("compareInfo")->text(),
+             QStringLiteral("2026-03-03  掌柜一：1  掌柜二：1"));
 }
 
 QTEST_MAIN(AnalysisViews)
