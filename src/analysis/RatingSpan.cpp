@@ -20,10 +20,15 @@ RatingSpan readRatingSpan(TConnection& connection, qlonglong shop)
     return span;
 }
 
+QString emptyRangeNote()
+{
+    return QStringLiteral("所选时间内没有评价");
+}
+
 QString emptyRangeNote(const RatingSpan& span)
 {
     if (!span.error.isEmpty())
-        return QStringLiteral("所选时间内没有评价");
+        return emptyRangeNote();
     if (!span.any())
         return QStringLiteral("所选时间内没有评价：本店还没有评价");
     return QStringLiteral("所选时间内没有评价：本店的评价时间从%1到%2").arg(span.first, span.last);

@@ -20,7 +20,9 @@ struct RatingSpan
 
 RatingSpan readRatingSpan(TConnection& connection, qlonglong shop);
 
-// The analysis views' status text for a run that found nothing.
+// The analysis views' status text for a run that found nothing: with the span of the shop it
+// looked at, or on its own for a run over many shops.
 QString emptyRangeNote(const RatingSpan& span);
+QString emptyRangeNote();
 
 } // namespace analysis

@@ -40,13 +40,14 @@ analysis::Range TAnalysisControls::range() const
 bool TAnalysisControls::start(const analysis::Range& range, TAnalysisThread::Job job)
 {
     const qlonglong shop = range.shop;
-    const bool started = m_thread->start(
-        [shop, job = std::move(job)](TConnection& connection, const analysis::Progress& progress) {
-            analysis::Result result = job(connection, progress);
-            if (result.ok() && (result.rowCount() == 0 || !result.complete))
-                result.emptyNote = analysis::emptyRangeNote(analysis::readRatingSpan(connection, shop));
-            return result;
-        });
+    const bool started = m_thread->start([shop, job = std::move(job)](TConnection& connection,
+                                                                      const analysis::Progress& progress) {
+        analysis::Result result = job(connection, progress);
+        if (result.ok() && (result.rowCount() == 0 || !result.complete))
+            result.emptyNote = shop > 0 ? analysis::emptyRangeNote(analysis::readRatingSpan(connection, shop))
+                                        : analysis::emptyRangeNote();
+        return result;
+    });
     if (!started)
         return false;
     for (QWidget* button : m_buttons)

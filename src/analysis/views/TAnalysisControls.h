@@ -36,7 +36,8 @@ public:
 
     // The current shop with the dates and the rating chosen.
     analysis::Range range() const;
-    // False (and nothing starts) while a run is under way.
+    // False (and nothing starts) while a run is under way. A range without a shop is a run
+    // over many shops.
     bool start(const analysis::Range& range, TAnalysisThread::Job job);
     bool running() const { return m_thread->busy(); }
 

@@ -1,5 +1,6 @@
 #include "analysis/views/TfrmSaleNum.h"
 
+#include "analysis/MarketRanking.h"
 #include "analysis/TAnalysisThread.h"
 #include "analysis/TResultModel.h"
 #include "analysis/charts/AnalysisCharts.h"
@@ -39,6 +40,8 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
     m_num->setRange(1, 50);
     m_num->setValue(1);
     m_kh = analysisui::choiceList("kh", analysis::tradeKindChoices(), this);
+    m_scope =
+        analysisui::choiceList("rankScope", {QStringLiteral("当前店铺"), QStringLiteral("全部店铺")}, this);
     m_countButton = new QPushButton(QStringLiteral("销售量统计"), this);
     m_countButton->setObjectName(QStringLiteral("bsSkinButton1"));
     m_amountButton = new QPushButton(QStringLiteral("销售额统计"), this);
@@ -47,6 +50,7 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
     m_controls->addInputs(top);
     analysisui::addLabelled(top, QStringLiteral("商品数"), m_num);
     analysisui::addLabelled(top, QStringLiteral("交易类型"), m_kh);
+    analysisui::addLabelled(top, QStringLiteral("范围"), m_scope);
     top->addWidget(m_countButton);
     top->addWidget(m_amountButton);
     top->addStretch();
@@ -197,9 +201,18 @@ void TfrmSaleNum::run(bool byAmount)
     request.top = m_num->value();
     request.byAmount = byAmount;
     request.kind = analysis::tradeKindFromText(m_kh->currentText());
-    if (!m_controls->start(request.range, [request](TConnection& connection, const analysis::Progress&) {
-            return analysis::runRank(connection, request);
-        }))
+    // Every shop the browser lists: its rows name their shops.
+    std::optional<QSet<qlonglong>> market;
+    if (m_scope->currentIndex() == 1) {
+        const std::vector<qlonglong> listed = dm.tb_dianbase->Keys();
+        market = QSet<qlonglong>(listed.begin(), listed.end());
+        request.range.shop = 0;
+    }
+    if (!m_controls->start(request.range,
+                           [request, market](TConnection& connection, const analysis::Progress&) {
+                               return market ? analysis::runMarketRank(connection, request, market)
+                                             : analysis::runRank(connection, request);
+                           }))
         return;
     m_runShop = request.range.shop;
     m_byAmount = byAmount;
@@ -223,9 +236,10 @@ void TfrmSaleNum::runDone(const analysis::Result& result)
     m_detailIds = DetailIds();
     m_detailIds.shop = m_runShop;
     const int itemColumn = result.column(QStringLiteral("itemId"));
+    // A ranking over many shops has no one shop to read: its grid queries for each row.
     for (const QVariantList& row : result.rows) {
         const QVariant item = row.value(itemColumn);
-        if (!item.isNull())
+        if (!item.isNull() && m_runShop > 0)
             m_detailIds.items.insert(item.toString());
     }
     ++m_detailWanted;

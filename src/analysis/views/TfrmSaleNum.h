@@ -75,6 +75,7 @@ private:
 
     QSpinBox* m_num;
     QComboBox* m_kh;
+    QComboBox* m_scope; // the current shop, or every shop the browser lists
     QPushButton* m_countButton;
     QPushButton* m_amountButton;
     QLabel* m_ff;

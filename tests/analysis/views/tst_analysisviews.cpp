@@ -95,6 +95,7 @@ private slots:
     void distributionPie();
     void changesListTheListedShopsAndMarkTheRulesCrossed();
     void compareShowsEachTickedShopAsItsOwnTrend();
+    void rankingOverEveryListedShop();
 
 private:
     void addRating(const QString& pj, const QString& buyer, const QString& when, const QString& item,
@@ -631,6 +632,42 @@ void AnalysisViews::compareShowsEachTickedShopAsItsOwnTrend()
     view.showPeriod(1);
     QCOMPARE(view.findChild<QLabel*>("compareInfo")->text(),
              QStringLiteral("2026-03-03  掌柜一：1  掌柜二：1"));
+}
+
+void AnalysisViews::rankingOverEveryListedShop()
+{
+    TDM& dm = m_context->m_dm;
+    addRating("好评", "True", "2026-03-01 10:00:00", "A", "10");
+    const qlonglong other = dm.tb_dianbase->Keys().back();
+    for (int i = 0; i < 2; ++i)
+        QVERIFY(dm.adoCn.exec(
+            QStringLiteral("insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
+                           "values(%1,'好评','1','2026-03-03 09:00:00','C','商品C',7)")
+                .arg(other)));
+    TfrmSaleNum view(*m_context);
+    view.show();
+    setRange(&view, "2026-01-01", "2026-12-31");
+    view.findChild<QSpinBox*>("num")->setValue(5);
+    view.findChild<QComboBox*>("rankScope")->setCurrentText(QStringLiteral("全部店铺"));
+    QSignalSpy finished(&view, &TfrmSaleNum::runFinished);
+    view.bsSkinButton1Click();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.last().first().toBool(), true);
+    // The other shop's item first, each row with its shop; the detail follows the row's shop.
+    TCursor* fx1 = dm.pj_fx1;
+    QCOMPARE(fx1->RecordCount(), 2);
+    QVERIFY(fx1->MoveTo(1));
+    QCOMPARE(fx1->FieldByName("itemId").asString(), QStringLiteral("C"));
+    QCOMPARE(fx1->FieldByName("dian_id").asInteger(), other);
+    QCOMPARE(fx1->FieldByName("dianming").asString(), QStringLiteral("小店"));
+    auto* detail = view.findChild<QTableView*>("detailGrid");
+    QTRY_COMPARE(detail->model()->rowCount(), 2);
+    // Nothing in the range over every shop: said without naming one shop's span.
+    setRange(&view, "2025-01-01", "2025-12-31");
+    view.bsSkinButton1Click();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(fx1->RecordCount(), 0);
+    QCOMPARE(m_context->info1, QStringLiteral("所选时间内没有评价"));
 }
 
 QTEST_MAIN(AnalysisViews)
