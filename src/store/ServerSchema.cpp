@@ -227,6 +227,8 @@ const QList<Piece>& objects()
                 s.append({o.type, o.name, o.sql});
             }
         }
+        for (const schema::SchemaObject& o : schema::addedColumns())
+            s.append({o.type, o.name, translated(o.sql)});
         s.append(servertally::tablePieces());
         return s;
     }();
