@@ -31,7 +31,8 @@ urls=()
 for i in $(seq 30); do urls+=("$base/shop/$i.htm"); done
 
 mine_with() { # workers [team cap]; prints the seconds taken, the ratings stored, the most in flight
-    local n=$1 team=${2:-0} dir=$work/workers-$1-$team
+    local n=$1 team=${2:-0}
+    local dir=$work/workers-$n-$team
     mkdir -p "$dir"
     printf '[Market]\r\nRatingHost=%s\r\nDomain=127.0.0.1\r\n[Net]\r\nConnections=4\r\nTeamConnections=%s\r\n' \
         "$base" "$team" >"$dir/config.ini"
