@@ -60,7 +60,8 @@ QString TDM::OpenNotice() const
         static const QHash<QString, QString> kinds{{QStringLiteral("table"), QStringLiteral("表")},
                                                    {QStringLiteral("view"), QStringLiteral("视图")},
                                                    {QStringLiteral("trigger"), QStringLiteral("触发器")},
-                                                   {QStringLiteral("index"), QStringLiteral("索引")}};
+                                                   {QStringLiteral("index"), QStringLiteral("索引")},
+                                                   {QStringLiteral("column"), QStringLiteral("列")}};
         QStringList out;
         for (const QString& piece : pieces) {
             const QString kind = piece.section(u' ', 0, 0);

@@ -139,6 +139,20 @@ TEST_F(TeamRoles, AReaderReadsAMinerMinesAndEachIsRefusedTheRestWithNothingStore
     EXPECT_EQ(count(QStringLiteral("select count(*) from dianbase")), 4);
     for (int i = 0; i < 4; ++i)
         expectShopStored(i, false);
+    // Who mined what: the runs and the queue name the server user and the machine.
+    r = cli(reader, {"runs"});
+    ASSERT_EQ(r.exit, 0) << r.err.toStdString();
+    const QStringList runs = r.out.trimmed().split(u'\n');
+    ASSERT_EQ(runs.size(), 2) << r.out.toStdString(); // the owner's and the miner's; the queue records none
+    const QJsonObject minersRun = QJsonDocument::fromJson(runs[1].toUtf8()).object();
+    EXPECT_EQ(minersRun["serverUser"].toString(), miner);
+    EXPECT_FALSE(minersRun["machine"].toString().isEmpty());
+    EXPECT_GT(minersRun["new"].toInt(), 0);
+    EXPECT_EQ(minersRun["new"].toInt(), minersRun["ratingsStored"].toInt())
+        << "a first mine: every rating new";
+    r = cli(reader, {"queue"});
+    EXPECT_TRUE(r.out.contains(QStringLiteral("{\"state\": \"done\", \"serverUser\": \"%1\"").arg(miner)))
+        << r.out.toStdString();
 
     // What each role may do, as the program asks before it offers an action; a delete tried
     // anyway is the server's refusal and takes nothing with it.
