@@ -246,6 +246,7 @@ bool TfrmMain::FormCreate()
     if (!m_dm->adoCn.isOpen() && !choice.target.isEmpty())
         store += QStringLiteral("：") + databasechoice::shown(choice.target);
     m_storeInfo->setText(store);
+    applyRole();
     if (!notices.isEmpty())
         setInfo1(notices.join(u' '));
     return true;
@@ -293,8 +294,47 @@ QAction* TfrmMain::exportCommand(ExportCommand command)
     return m_exportItems[static_cast<int>(command)];
 }
 
+QString TfrmMain::refusal(storeroles::Action action) const
+{
+    return m_refusals[static_cast<int>(action)];
+}
+
+void TfrmMain::applyRole()
+{
+    TConnection& connection = m_dm->adoCn;
+    if (!connection.isOpen() || connection.engine() != TConnection::Engine::Postgres)
+        return;
+    for (storeroles::Action action :
+         {storeroles::Action::Mine, storeroles::Action::DeleteShop, storeroles::Action::EditRatings})
+        m_refusals[static_cast<int>(action)] = storeroles::refusal(connection, action);
+    const QString mine = refusal(storeroles::Action::Mine);
+    if (!mine.isEmpty()) {
+        QAction* search = findChild<QAction*>(QStringLiteral("miSearch"));
+        search->setEnabled(false);
+        search->setToolTip(mine);
+        if (auto* menu = findChild<QMenu*>(QStringLiteral("mnuData")))
+            menu->setToolTipsVisible(true);
+        if (auto* button = findChild<QToolButton*>(QStringLiteral("tbSearch"))) {
+            button->setEnabled(false);
+            button->setToolTip(mine);
+        }
+    }
+    const bool all = mine.isEmpty() && refusal(storeroles::Action::DeleteShop).isEmpty() &&
+                     refusal(storeroles::Action::EditRatings).isEmpty();
+    const QString role =
+        all ? QStringLiteral("全部权限")
+            : (mine.isEmpty() ? QStringLiteral("采集，不能删除或修改") : QStringLiteral("只读"));
+    m_storeInfo->setText(m_storeInfo->text() +
+                         QStringLiteral(" · 用户 %1（%2）").arg(storeroles::userName(connection), role));
+}
+
 void TfrmMain::mineShops(const QList<QStringList>& shops)
 {
+    // The browser's re-mine reaches here; a role that may not mine is told, not half-run.
+    if (const QString mine = refusal(storeroles::Action::Mine); !mine.isEmpty()) {
+        TPrompt::instance().error(this, QStringLiteral("database error: ") + mine);
+        return;
+    }
     showView(ViewId::Search);
     static_cast<TfrmAdvanceSearch*>(view(ViewId::Search))->mineShops(shops);
 }

@@ -70,6 +70,7 @@ public:
 
     void mineShops(const QList<QStringList>& shops) override;
     void endForConfigFault() override;
+    QString refusal(storeroles::Action action) const override;
 
 signals:
     // The user forced the exit while ratings are being saved: the saver is asked to stop.
@@ -103,6 +104,9 @@ private:
     void progressTick();
     void showOptions();
     void showAbout();
+    // Asks the server what its user may do, disables what it may not and names the role in the
+    // status bar.
+    void applyRole();
 
     std::optional<TConfig> m_config;
     std::unique_ptr<TDM> m_dm;
@@ -118,6 +122,7 @@ private:
     QLabel* m_dataInfo;
     QLabel* m_storeInfo; // which database the program is on
     QString m_databaseUrl;
+    std::array<QString, 3> m_refusals; // by storeroles::Action
     QTimer m_progressTimer;
     THelpWindow* m_help = nullptr;
 

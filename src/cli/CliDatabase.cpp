@@ -98,6 +98,17 @@ bool openCliDatabase(TDM& dm)
     return true;
 }
 
+bool openCliDatabase(TDM& dm, storeroles::Action action)
+{
+    if (!openCliDatabase(dm))
+        return false;
+    const QString refusal = storeroles::refusal(dm.adoCn, action);
+    if (refusal.isEmpty())
+        return true;
+    say(QStringLiteral("database error: ") + refusal);
+    return false;
+}
+
 std::optional<TConfig> loadCliConfig()
 {
     QString error;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/TConfig.h"
+#include "store/StoreRoles.h"
 
 #include <QString>
 #include <optional>
@@ -21,6 +22,9 @@ QString cliDatabaseSummary();
 // (false); a server asked for is never replaced by the file. A mend or a read-only file is
 // told there once, and the command goes on.
 bool openCliDatabase(TDM& dm);
+// The same for a command that writes: a role that may not do the action is refused before
+// anything is fetched or written, with "database error:" and the server's message (false).
+bool openCliDatabase(TDM& dm, storeroles::Action action);
 
 class TTable;
 // A filter text the cursor cannot take is bad usage: named on standard error as the cursor

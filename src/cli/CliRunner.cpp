@@ -242,6 +242,7 @@ int CliRunner::runMining(const std::function<TMiningRun::StartResult(TMiningRun&
     });
     connect(&run, &TMiningRun::retrying, this, &CliRunner::retryLine);
     connect(&run, &TMiningRun::connectionsChanged, this, show);
+    connect(&run, &TMiningRun::notice, this, &CliRunner::line);
     connect(&run, &TMiningRun::storeError, this, [&](const QString& e) {
         m_failed = true;
         line(e);

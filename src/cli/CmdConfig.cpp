@@ -49,6 +49,7 @@ int runConfig(const QStringList& args)
         {"Net", "RetryDelay", number(n.RetryDelay), number(dn.RetryDelay)},
         {"Net", "PageDelay", number(n.PageDelay), number(dn.PageDelay)},
         {"Net", "Connections", number(n.Connections), number(dn.Connections)},
+        {"Net", "TeamConnections", number(n.TeamConnections), number(dn.TeamConnections)},
         {"Market", "SearchHost", m.SearchHost, dm.SearchHost},
         {"Market", "RatingHost", m.RatingHost, dm.RatingHost},
         {"Market", "SnapHost", m.SnapHost, dm.SnapHost},

@@ -53,7 +53,7 @@ int runMineStored(const QStringList& args)
     if (!config)
         return 1;
     TDM dm;
-    if (!openCliDatabase(dm))
+    if (!openCliDatabase(dm, storeroles::Action::Mine))
         return 1;
     int status = 0;
     const auto rows = storedShopRows(dm, filter, "mine", &status);

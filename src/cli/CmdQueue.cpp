@@ -38,6 +38,14 @@ QString pair(const char* key, qint64 value)
     return jsonout::string(QString::fromLatin1(key)) + QStringLiteral(": ") + QString::number(value);
 }
 
+// "serverUser": null on a database file.
+QString minedBy(const shopqueue::Miner& miner)
+{
+    return QStringLiteral("\"serverUser\": ") +
+           (miner.serverUser.isEmpty() ? QStringLiteral("null") : jsonout::string(miner.serverUser)) +
+           QStringLiteral(", ") + pair("machine", miner.machine);
+}
+
 int status(TDM& dm)
 {
     QString error;
@@ -51,15 +59,17 @@ int status(TDM& dm)
     printLine({pair("state", QStringLiteral("claimed")), pair("shops", s->claimed.size())});
     for (const shopqueue::Held& h : s->claimed)
         printLine({pair("state", QStringLiteral("claimed")), pair("webaddr", h.webaddr),
-                   pair("worker", h.worker), pair("since", shownTime(h.since)),
+                   pair("worker", h.worker), minedBy(h.miner), pair("since", shownTime(h.since)),
                    pair("leaseEnds", shownTime(h.leaseUntil)),
                    // Claimable again by any worker.
                    QStringLiteral("\"leaseEnded\": ") + (h.leaseUntil <= t ? "true" : "false")});
     printLine({pair("state", QStringLiteral("done")), pair("shops", s->done)});
+    for (const auto& [miner, n] : s->doneBy)
+        printLine({pair("state", QStringLiteral("done")), minedBy(miner), pair("count", n)});
     printLine({pair("state", QStringLiteral("failed")), pair("shops", s->failed.size())});
     for (const shopqueue::FailedShop& f : s->failed)
-        printLine(
-            {pair("state", QStringLiteral("failed")), pair("webaddr", f.webaddr), pair("reason", f.reason)});
+        printLine({pair("state", QStringLiteral("failed")), pair("webaddr", f.webaddr),
+                   pair("reason", f.reason), minedBy(f.miner)});
     std::fflush(stdout);
     return 0;
 }
@@ -112,7 +122,7 @@ int add(const QStringList& args)
     if (!minableAddresses(urls, config->Market().Domain, "queue"))
         return 2;
     TDM dm;
-    if (!openCliDatabase(dm))
+    if (!openCliDatabase(dm, storeroles::Action::Mine))
         return 1;
     QList<shopqueue::Entry> entries;
     if (stored) {
@@ -169,9 +179,10 @@ int runQueue(const QStringList& args)
     if (args.size() > 1)
         return refuse(QStringLiteral("unexpected argument %1").arg(args[1]));
     TDM dm;
-    if (!openCliDatabase(dm))
+    const bool retry = what == QLatin1String("retry-failed");
+    if (!(retry ? openCliDatabase(dm, storeroles::Action::Mine) : openCliDatabase(dm)))
         return 1;
-    return what == QLatin1String("retry-failed") ? retryFailed(dm) : status(dm);
+    return retry ? retryFailed(dm) : status(dm);
 }
 
 const CliRegistration queueRegistration{
@@ -185,7 +196,9 @@ const CliRegistration queueRegistration{
          "Shops on the queue are mined by \"kestrova-cli work\", by any number of workers on the\n"
          "database. status (also without a command) prints the queue's state as JSON lines: the\n"
          "waiting shops, the claimed ones (with the worker, since when and when its lease ends),\n"
-         "the done ones and the failed ones with their reasons.\n"
+         "the done ones and the failed ones with their reasons. Claimed, done and failed shops name\n"
+         "who mined them: serverUser (the server user, null on a database file) and machine; the\n"
+         "done ones as a count for each.\n"
          "\n"
          "  add URL...          put the shops of these addresses on the queue; each must be a shop\n"
          "                      address on the [Market] Domain of config.ini, or nothing is added\n"

@@ -21,7 +21,7 @@ int runResume(const QStringList& args)
     if (!config)
         return 1;
     TDM dm;
-    if (!openCliDatabase(dm))
+    if (!openCliDatabase(dm, storeroles::Action::Mine))
         return 1;
     QString error;
     if (runId == 0) {

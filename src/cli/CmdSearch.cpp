@@ -117,7 +117,7 @@ bool parse(const QStringList& args, bool urlsAllowed, Options& o)
 std::optional<TConfig> openAll(TDM& dm)
 {
     std::optional<TConfig> config = loadCliConfig();
-    if (!config || !openCliDatabase(dm))
+    if (!config || !openCliDatabase(dm, storeroles::Action::Mine))
         return std::nullopt;
     return config;
 }
@@ -163,7 +163,7 @@ int runMine(const QStringList& args)
     if (!minableAddresses(o.urls, config->Market().Domain))
         return 2;
     TDM dm;
-    if (!openCliDatabase(dm))
+    if (!openCliDatabase(dm, storeroles::Action::Mine))
         return 1;
     // A shop already stored keeps its texts; a new one is stored with its address alone.
     QList<TMiningRun::Row> rows;

@@ -113,7 +113,7 @@ int runWork(const QStringList& args)
         config->SetNet(net);
     }
     TDM dm;
-    if (!openCliDatabase(dm))
+    if (!openCliDatabase(dm, storeroles::Action::Mine))
         return 1;
     const QString worker = shopqueue::workerName();
     std::fprintf(stderr, "worker %s\n", worker.toLocal8Bit().constData());

@@ -122,6 +122,36 @@ TMiningRun::StartResult TMiningRun::resume(qint64 runId, const TConfig& config)
     return startRows(rows, run->fromRecord, run->toRecord, config, run->newOnly, runId);
 }
 
+void TMiningRun::setUpTeam(const TConfig& config)
+{
+    const int cap = config.Net().TeamConnections;
+    m_fetcher.setTeam(nullptr);
+    if (cap <= 0)
+        return;
+    if (m_dm.adoCn.engine() != TConnection::Engine::Postgres) {
+        static bool told = false;
+        if (!told)
+            emit notice(
+                QStringLiteral("[Net] TeamConnections=%1 does nothing on a database file: a team cap is "
+                               "kept by a server store")
+                    .arg(cap));
+        told = true;
+        return;
+    }
+    if (!m_team) {
+        auto team = std::make_unique<TTeamSlots>();
+        QString error;
+        if (!team->open(m_dm.adoCn.path(), &error)) {
+            emit notice(QStringLiteral("[Net] TeamConnections: %1; this run keeps its own Connections only")
+                            .arg(error));
+            return;
+        }
+        m_team = std::move(team);
+    }
+    m_team->setCap(cap);
+    m_fetcher.setTeam(m_team.get());
+}
+
 TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRecord, int toRecord,
                                               const TConfig& config, bool newOnly, qint64 resumedRun,
                                               bool recordRun)
@@ -138,6 +168,7 @@ TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRe
     m_toRecord = toRecord;
     m_newOnly = newOnly;
     m_fetcher.begin(config);
+    setUpTeam(config);
     m_connectionsCap = config.Net().Connections;
     m_prefetch = Prefetch();
     ++m_runNumber;

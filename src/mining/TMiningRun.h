@@ -5,6 +5,7 @@
 #include "settings/TConfig.h"
 #include "store/RunRecords.h"
 #include "store/ShopQueue.h"
+#include "store/TTeamSlots.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -122,6 +123,8 @@ signals:
     // all failed).
     void shopSkipped(const QString& webaddr);
     void downloadFailed(const QString& error);
+    // Something about the run's settings to tell once, e.g. a team cap that cannot be kept.
+    void notice(const QString& text);
     // A failed page is tried again after delayMs (also shown as the status text).
     void retrying(int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason);
     // A database statement failed; the run goes on where it can, except after a fault of the
@@ -133,6 +136,9 @@ private:
                           bool newOnly, qint64 resumedRun, bool recordRun = true);
     // The queue's claim fails with the reason; failures to write it are told as store errors.
     void queueFailed(const QString& reason);
+    // Joins the team's download slots on a server store when [Net] TeamConnections asks for
+    // them; on a database file the key is told once to do nothing.
+    void setUpTeam(const TConfig& config);
     bool storeShop(const Row& row, qint64* shopId);
     // The run record's state of the current shop or of the run; failures to write it are
     // told as store errors.
@@ -159,6 +165,9 @@ private:
     void setShopProgress(int percent);
 
     TDM& m_dm;
+    // The team's download slots on the server store, while [Net] TeamConnections is set;
+    // before the fetcher, which gives its slots back when it goes.
+    std::unique_ptr<TTeamSlots> m_team;
     TPageFetcher m_fetcher;
     QTimer m_timer;
     QList<Row> m_rows;

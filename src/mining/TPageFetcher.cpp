@@ -1,9 +1,16 @@
 #include "mining/TPageFetcher.h"
 
 #include "extract/TThreadHttp.h"
+#include "store/TTeamSlots.h"
 #include "text/GbkCodec.h"
 
 #include <algorithm>
+
+namespace {
+// How often a download waiting for a team slot asks again: the slots are other programs' locks,
+// whose release nobody announces.
+constexpr int kTeamPollMs = 20;
+} // namespace
 
 TPageFetcher::TPageFetcher(QObject* parent) : QObject(parent)
 {
@@ -100,9 +107,11 @@ void TPageFetcher::cancel()
 {
     m_pause.stop();
     m_queue.clear();
-    for (Active& a : m_active)
+    for (Active& a : m_active) {
         if (a.worker)
             a.worker->Terminate();
+        giveSlot(a);
+    }
     m_active.clear();
     m_shown = nullptr;
 }
@@ -122,13 +131,28 @@ void TPageFetcher::pump()
             m_pause.start(static_cast<int>(std::min<qint64>(wait, NetSettings::kMaxDelayMs)));
             return;
         }
+        // The team's cap on top of the run's own: a slot of the server's, or a short wait.
+        int slot = -1;
+        if (m_team && m_team->cap() > 0) {
+            slot = m_team->take(head.host);
+            if (slot == -1) {
+                m_pause.start(kTeamPollMs);
+                return;
+            }
+        }
         Request r = std::move(head);
         m_queue.pop_front();
-        start(std::move(r));
+        start(std::move(r), slot);
     }
 }
 
-void TPageFetcher::start(Request request)
+void TPageFetcher::giveSlot(const Active& active)
+{
+    if (m_team && active.teamSlot >= 0)
+        m_team->give(active.request.host, active.teamSlot);
+}
+
+void TPageFetcher::start(Request request, int teamSlot)
 {
     gate(request.host).started(m_clock.elapsed());
     m_lastHost = request.host;
@@ -139,7 +163,7 @@ void TPageFetcher::start(Request request)
     options.quietIfRetryable = request.attempt < m_config->Net().Retries;
     // The worker's events reach this thread only after this returns.
     TThreadHttp* worker = TThreadHttp::Create(request.url, m_config->Agent(), &m_sink, options);
-    m_active.push_back({worker, std::move(request)});
+    m_active.push_back({worker, std::move(request), teamSlot});
     m_shown = worker;
     m_mostInFlight = std::max(m_mostInFlight, static_cast<int>(m_active.size()));
 }
@@ -154,6 +178,7 @@ void TPageFetcher::onStatus(TThreadHttp* worker, HttpStatus kind, const QString&
         std::find_if(m_active.begin(), m_active.end(), [&](const Active& a) { return a.worker == worker; });
     if (it == m_active.end())
         return;
+    giveSlot(*it);
     Request request = std::move(it->request);
     m_active.erase(it);
     if (m_shown == worker)
@@ -181,6 +206,9 @@ void TPageFetcher::onStatus(TThreadHttp* worker, HttpStatus kind, const QString&
     ++m_retryCount;
     const qint64 pause = retryPause(m_config->Net(), request.attempt, worker->RetryAfterMs());
     request.notBefore = now + pause;
+    // The marketplace asked this program to wait: the whole team waits with it.
+    if (m_team && (worker->RetryAfterMs() > 0 || worker->ErrorText() == QLatin1String("HTTP status 429")))
+        m_team->hold(request.host, pause);
     const QString url = gbk::toQString(request.url);
     const int attempt = request.attempt;
     // The retried page goes before the pages behind it, which keeps the walk in order.

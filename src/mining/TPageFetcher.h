@@ -13,6 +13,7 @@
 #include <vector>
 
 class TThreadHttp;
+class TTeamSlots;
 
 // The page downloads of one run: up to [Net] Connections in flight to one host, started in
 // the order they were asked for when THostGate allows (connections in force, PageDelay
@@ -37,6 +38,9 @@ public:
     void fetch(std::string url, int tag = 0);
     // Drops every download queued or in flight (their events are ignored) and ends any pause.
     void cancel();
+    // The team's slots, taken around each download on top of the run's own gate, and told of
+    // a marketplace's request to wait; none: no team cap. Not owned; set between runs.
+    void setTeam(TTeamSlots* team) { m_team = team; }
 
     bool pausing() const { return m_pause.isActive(); }
     // Downloads queued or in flight.
@@ -78,11 +82,13 @@ private:
     {
         QPointer<TThreadHttp> worker;
         Request request;
+        int teamSlot = -1;
     };
 
     // Starts what may start now and arms the pause for the rest.
     void pump();
-    void start(Request request);
+    void start(Request request, int teamSlot);
+    void giveSlot(const Active& active);
     void onStatus(TThreadHttp* worker, HttpStatus kind, const QString& text);
     THostGate& gate(const std::string& host);
     int inFlightTo(const std::string& host) const;
@@ -97,6 +103,7 @@ private:
     std::string m_lastHost;
     // The worker whose bytes the bar shows: the one started last.
     QPointer<TThreadHttp> m_shown;
+    TTeamSlots* m_team = nullptr;
     int m_retryCount = 0;
     int m_mostInFlight = 0;
     qint64 m_expectedBytes = 0;

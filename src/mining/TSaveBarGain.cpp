@@ -235,7 +235,7 @@ bool TSaveBarGain::store(int& stored, int& failed, QString& error)
         if (!runrecords::markShop(connection, m_runId, m_position,
                                   m_complete ? runrecords::ShopState::Done
                                              : runrecords::ShopState::Incomplete,
-                                  stored, &markError))
+                                  stored, &markError, m_fresh))
             return fail(QStringLiteral("marking the shop in the run record"), markError);
     }
     if (m_claim.id > 0) {

@@ -172,6 +172,8 @@ std::optional<TConfig> load(const QString& path, QString* error, QString* notice
         readBounded(ini, QStringLiteral("Connections"), NetSettings::kMaxConnections, net.Connections);
     if (net.Connections < 1)
         net.Connections = NetSettings().Connections;
+    net.TeamConnections = readBounded(ini, QStringLiteral("TeamConnections"),
+                                      NetSettings::kMaxTeamConnections, net.TeamConnections);
 
     QueueSettings queue;
     queue.LeaseSeconds = readBounded(ini, QStringLiteral("LeaseSeconds"), QueueSettings::kMaxLeaseSeconds,

@@ -43,7 +43,7 @@ QString shownRefused(const QString& text)
 {
     // A value in quotes (with \' and \\ inside), else up to a blank or the next parameter.
     static const QRegularExpression password(
-        QStringLiteral(R"((^|[\s&?])password\s*=\s*('(?:[^'\\]|\\.)*'?|[^\s&]*))"),
+        QStringLiteral(R"((^|[\s&?])(?:ssl)?password\s*=\s*('(?:[^'\\]|\\.)*'?|[^\s&]*))"),
         QRegularExpression::CaseInsensitiveOption);
     QString out = text;
     out.replace(password, QStringLiteral("\\1"));
@@ -76,7 +76,9 @@ QString shown(const QString& target)
         QStringList kept;
         const QStringList pairs = rest.mid(question + 1).split(u'&');
         for (const QString& pair : pairs)
-            if (pair.section(u'=', 0, 0).compare(QLatin1String("password"), Qt::CaseInsensitive) != 0)
+            // The key's passphrase is as secret as the password.
+            if (pair.section(u'=', 0, 0).compare(QLatin1String("password"), Qt::CaseInsensitive) != 0 &&
+                pair.section(u'=', 0, 0).compare(QLatin1String("sslpassword"), Qt::CaseInsensitive) != 0)
                 kept << pair;
         rest = rest.left(question);
         if (!kept.isEmpty())

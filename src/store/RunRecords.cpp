@@ -1,10 +1,12 @@
 #include "store/RunRecords.h"
 
+#include "store/StoreRoles.h"
 #include "store/TQuery.h"
 #include "store/TStatement.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QSysInfo>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -91,6 +93,14 @@ qint64 Run::ratingsStored() const
     return n;
 }
 
+qint64 Run::ratingsNew() const
+{
+    qint64 n = 0;
+    for (const Shop& s : shops)
+        n += s.fresh;
+    return n;
+}
+
 bool Run::unfinished(const Shop& shop) const
 {
     return shop.state == ShopState::Pending || shop.state == ShopState::Incomplete ||
@@ -110,8 +120,13 @@ qint64 create(TConnection& connection, int fromRecord, int toRecord, bool newOnl
         return qint64(0);
     };
     TQuery q(&connection, QStringLiteral("runRecord"));
-    q.SetSQL(QStringLiteral("insert into miningRun(started, state, fromRecord, toRecord, newOnly) "
-                            "values(:started, :state, :fromRecord, :toRecord, :newOnly)"));
+    q.SetSQL(
+        QStringLiteral("insert into miningRun(started, state, fromRecord, toRecord, newOnly, serverUser, "
+                       "machine) values(:started, :state, :fromRecord, :toRecord, :newOnly, :serverUser, "
+                       ":machine)"));
+    const QString user = storeroles::userName(connection);
+    q.SetParam(QStringLiteral("serverUser"), user.isEmpty() ? QVariant() : QVariant(user));
+    q.SetParam(QStringLiteral("machine"), QSysInfo::machineHostName());
     q.SetParam(QStringLiteral("started"), now());
     q.SetParam(QStringLiteral("state"), stateName(RunState::Running));
     q.SetParam(QStringLiteral("fromRecord"), fromRecord);
@@ -142,13 +157,14 @@ qint64 create(TConnection& connection, int fromRecord, int toRecord, bool newOnl
 }
 
 bool markShop(TConnection& connection, qint64 runId, int position, ShopState state, qint64 stored,
-              QString* error)
+              QString* error, qint64 fresh)
 {
     TQuery q(&connection, QStringLiteral("runRecord"));
-    q.SetSQL(QStringLiteral("update miningRunShop set state=:state, stored=:stored "
+    q.SetSQL(QStringLiteral("update miningRunShop set state=:state, stored=:stored, newRatings=:fresh "
                             "where run_id=:run and position=:position"));
     q.SetParam(QStringLiteral("state"), stateName(state));
     q.SetParam(QStringLiteral("stored"), stored);
+    q.SetParam(QStringLiteral("fresh"), fresh);
     q.SetParam(QStringLiteral("run"), runId);
     q.SetParam(QStringLiteral("position"), position);
     if (q.ExecSQL() < 0) {
@@ -178,8 +194,8 @@ namespace {
 bool readShops(TConnection& connection, Run& run, QString* error)
 {
     TQuery q(&connection, QStringLiteral("runRecord"));
-    q.SetSQL(QStringLiteral("select position, dian_id, webaddr, texts, state, stored from miningRunShop "
-                            "where run_id=:run order by position"));
+    q.SetSQL(QStringLiteral("select position, dian_id, webaddr, texts, state, stored, newRatings from "
+                            "miningRunShop where run_id=:run order by position"));
     q.SetParam(QStringLiteral("run"), run.id);
     if (!q.Open()) {
         setError(error, q.lastError());
@@ -193,6 +209,7 @@ bool readShops(TConnection& connection, Run& run, QString* error)
         s.texts = q.value(r, 3).toString().split(kTextSeparator);
         s.state = shopState(q.value(r, 4).toString());
         s.stored = q.value(r, 5).toLongLong();
+        s.fresh = q.value(r, 6).toLongLong();
         run.shops << s;
     }
     return true;
@@ -204,7 +221,8 @@ QList<Run> readRuns(TConnection& connection, const QString& where, qint64 runId,
     *ok = false;
     TQuery q(&connection, QStringLiteral("runRecord"));
     q.SetSQL(
-        QStringLiteral("select id, started, state, fromRecord, toRecord, newOnly, error from miningRun ") +
+        QStringLiteral("select id, started, state, fromRecord, toRecord, newOnly, error, serverUser, machine "
+                       "from miningRun ") +
         where + QStringLiteral(" order by id"));
     if (runId > 0)
         q.SetParam(QStringLiteral("run"), runId);
@@ -221,6 +239,8 @@ QList<Run> readRuns(TConnection& connection, const QString& where, qint64 runId,
         run.toRecord = q.value(r, 4).toInt();
         run.newOnly = q.value(r, 5).toInt() != 0;
         run.error = q.value(r, 6).toString();
+        run.serverUser = q.value(r, 7).toString();
+        run.machine = q.value(r, 8).toString();
         if (run.state == RunState::Running && !RunLock::heldElsewhere(connection.path(), run.id))
             run.state = RunState::Interrupted;
         runs << run;

@@ -42,6 +42,7 @@ struct Shop
     QStringList texts; // the result row's texts (grid columns 2 to 8)
     ShopState state = ShopState::Pending;
     qint64 stored = 0;
+    qint64 fresh = 0; // of the stored, those that were not stored before
 };
 
 struct Run
@@ -53,20 +54,23 @@ struct Run
     int toRecord = 5000;
     bool newOnly = false;
     QString error;
+    QString serverUser; // who mined it: the server user (none on a file) and the machine
+    QString machine;
     QList<Shop> shops;
 
     int shopsDone() const;
     qint64 ratingsStored() const;
+    qint64 ratingsNew() const;
     // Shops still to mine: pending, cut short or failed.
     bool unfinished(const Shop& shop) const;
 };
 
-// Records a new run with its shops in one transaction; 0 with error on failure.
+// Records a new run with its shops, and who mines it, in one transaction; 0 with error on failure.
 qint64 create(TConnection& connection, int fromRecord, int toRecord, bool newOnly, const QList<Shop>& shops,
               QString* error);
 // Marks one shop; meant to run inside the transaction that commits its ratings.
 bool markShop(TConnection& connection, qint64 runId, int position, ShopState state, qint64 stored,
-              QString* error);
+              QString* error, qint64 fresh = 0);
 bool setState(TConnection& connection, qint64 runId, RunState state, const QString& runError, QString* error);
 // A run with its shops; nothing when the id is unknown (error empty) or on failure.
 std::optional<Run> load(TConnection& connection, qint64 runId, QString* error);

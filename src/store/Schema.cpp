@@ -263,12 +263,13 @@ void addRunRecordObjects(QList<SchemaObject>& s)
     s.append({QStringLiteral("table"), QStringLiteral("miningRun"),
               QStringLiteral("CREATE TABLE miningRun (id INTEGER PRIMARY KEY AUTOINCREMENT, started TEXT, "
                              "ended TEXT, state TEXT NOT NULL, fromRecord INTEGER, toRecord INTEGER, "
-                             "newOnly INTEGER, error TEXT)")});
+                             "newOnly INTEGER, error TEXT, serverUser TEXT, machine TEXT)")});
     s.append(
         {QStringLiteral("table"), QStringLiteral("miningRunShop"),
          QStringLiteral("CREATE TABLE miningRunShop (run_id INTEGER NOT NULL, position INTEGER NOT NULL, "
                         "dian_id INTEGER, webaddr TEXT, texts TEXT, state TEXT NOT NULL, "
-                        "stored INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (run_id, position))")});
+                        "stored INTEGER NOT NULL DEFAULT 0, newRatings INTEGER NOT NULL DEFAULT 0, "
+                        "PRIMARY KEY (run_id, position))")});
 }
 
 // Shops waiting to be mined by any number of workers, with the run options they were queued
@@ -282,7 +283,8 @@ void addQueueObjects(QList<SchemaObject>& s)
                   "texts TEXT, fromRecord INTEGER NOT NULL, toRecord INTEGER NOT NULL, "
                   "newOnly INTEGER NOT NULL, state TEXT NOT NULL, worker TEXT, claimed INTEGER, "
                   "leaseUntil INTEGER, attempt INTEGER NOT NULL DEFAULT 0, added INTEGER, "
-                  "finished INTEGER, stored INTEGER NOT NULL DEFAULT 0, reason TEXT)")});
+                  "finished INTEGER, stored INTEGER NOT NULL DEFAULT 0, reason TEXT, serverUser TEXT, "
+                  "machine TEXT)")});
     s.append({QStringLiteral("index"), QStringLiteral("shopQueue_open"),
               QStringLiteral("CREATE UNIQUE INDEX shopQueue_open ON shopQueue(webaddr) "
                              "WHERE state IN ('waiting', 'claimed')")});
@@ -406,6 +408,24 @@ const QList<SchemaObject>& objects()
         addRunRecordObjects(s);
         addQueueObjects(s);
         s.append(history::fileObjects());
+        return s;
+    }();
+    return all;
+}
+
+const QList<SchemaObject>& addedColumns()
+{
+    static const QList<SchemaObject> all = [] {
+        QList<SchemaObject> s;
+        for (const char* c : {"miningRun.serverUser TEXT", "miningRun.machine TEXT",
+                              "miningRunShop.newRatings INTEGER NOT NULL DEFAULT 0",
+                              "shopQueue.serverUser TEXT", "shopQueue.machine TEXT"}) {
+            const QString text = QLatin1String(c);
+            const QString name = text.section(u' ', 0, 0);
+            s.append({QStringLiteral("column"), name,
+                      QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                          .arg(name.section(u'.', 0, 0), name.section(u'.', 1), text.section(u' ', 1))});
+        }
         return s;
     }();
     return all;

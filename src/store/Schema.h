@@ -36,6 +36,10 @@ struct SchemaObject
 // Every piece in the order it must be created (tables before what refers to them).
 const QList<SchemaObject>& objects();
 
+// Columns the run records and the queue gained after their tables were first made (kind
+// "column", named "table.column"), added to an older store at open; a new table has them.
+const QList<SchemaObject>& addedColumns();
+
 // The statements that create an empty database (tables, view dianBaseSort, indexes).
 const QStringList& createStatements();
 

@@ -233,6 +233,8 @@ const QList<Piece>& objects()
                 s.append({o.type, o.name, o.sql});
             }
         }
+        for (const schema::SchemaObject& o : schema::addedColumns())
+            s.append({o.type, o.name, translated(o.sql)});
         s.append(servertally::tablePieces());
         for (const Piece& p : history)
             if (p.type != QLatin1String("function"))

@@ -1,5 +1,6 @@
 #include "store/ShopQueue.h"
 
+#include "store/StoreRoles.h"
 #include "store/TQuery.h"
 
 #include <QDateTime>
@@ -69,8 +70,11 @@ const char kClaimColumns[] = "id, attempt, webaddr, texts, fromRecord, toRecord,
 // Waiting, or claimed by a worker whose lease has ended.
 const char kClaimable[] = "state='waiting' or (state='claimed' and leaseUntil<=:expired)";
 
-void bindClaimTimes(TQuery& q, const QString& worker, int leaseSeconds)
+void bindClaimTimes(TConnection& connection, TQuery& q, const QString& worker, int leaseSeconds)
 {
+    const QString user = storeroles::userName(connection);
+    q.SetParam(QStringLiteral("serverUser"), user.isEmpty() ? QVariant() : QVariant(user));
+    q.SetParam(QStringLiteral("machine"), QSysInfo::machineHostName());
     const qint64 t = now();
     q.SetParam(QStringLiteral("worker"), worker);
     q.SetParam(QStringLiteral("claimed"), t);
@@ -85,10 +89,11 @@ std::optional<Claim> claimOnServer(TConnection& connection, const QString& worke
 {
     TQuery q(&connection, QStringLiteral("shopQueue"));
     q.SetSQL(QStringLiteral("update shopQueue set state='claimed', worker=:worker, claimed=:claimed, "
+                            "serverUser=:serverUser, machine=:machine, "
                             "leaseUntil=:leaseUntil, attempt=attempt+1 where id = (select id from shopQueue "
                             "where %1 order by id limit 1 for update skip locked) returning %2")
                  .arg(QLatin1String(kClaimable), QLatin1String(kClaimColumns)));
-    bindClaimTimes(q, worker, leaseSeconds);
+    bindClaimTimes(connection, q, worker, leaseSeconds);
     if (!q.Open()) {
         setError(error, q.lastError());
         return std::nullopt;
@@ -125,8 +130,9 @@ std::optional<Claim> claimInFile(TConnection& connection, const QString& worker,
     Claim c = claimFrom(q, worker);
     q.Close();
     q.SetSQL(QStringLiteral("update shopQueue set state='claimed', worker=:worker, claimed=:claimed, "
+                            "serverUser=:serverUser, machine=:machine, "
                             "leaseUntil=:leaseUntil, attempt=:attempt where id=:id"));
-    bindClaimTimes(q, worker, leaseSeconds);
+    bindClaimTimes(connection, q, worker, leaseSeconds);
     c.attempt += 1;
     q.SetParam(QStringLiteral("attempt"), c.attempt);
     q.SetParam(QStringLiteral("id"), c.id);
@@ -297,24 +303,37 @@ std::optional<Status> status(TConnection& connection, QString* error)
         (q.value(r, 0).toString() == stateName(State::Waiting) ? s.waiting : s.done) =
             q.value(r, 1).toLongLong();
     q.Close();
-    q.SetSQL(QStringLiteral("select id, webaddr, worker, claimed, leaseUntil from shopQueue "
-                            "where state='claimed' order by id"));
+    q.SetSQL(QStringLiteral("select id, webaddr, worker, claimed, leaseUntil, serverUser, machine from "
+                            "shopQueue where state='claimed' order by id"));
     if (!q.Open()) {
         setError(error, q.lastError());
         return std::nullopt;
     }
     for (int r = 0; r < q.RecordCount(); ++r)
-        s.claimed << Held{q.value(r, 0).toLongLong(), q.value(r, 1).toString(), q.value(r, 2).toString(),
+        s.claimed << Held{q.value(r, 0).toLongLong(), q.value(r, 1).toString(),
+                          q.value(r, 2).toString(),   {q.value(r, 5).toString(), q.value(r, 6).toString()},
                           q.value(r, 3).toLongLong(), q.value(r, 4).toLongLong()};
     q.Close();
-    q.SetSQL(QStringLiteral("select id, webaddr, reason from shopQueue where state='failed' order by id"));
+    q.SetSQL(QStringLiteral("select id, webaddr, reason, serverUser, machine from shopQueue where "
+                            "state='failed' order by id"));
     if (!q.Open()) {
         setError(error, q.lastError());
         return std::nullopt;
     }
     for (int r = 0; r < q.RecordCount(); ++r)
-        s.failed << FailedShop{q.value(r, 0).toLongLong(), q.value(r, 1).toString(),
-                               q.value(r, 2).toString()};
+        s.failed << FailedShop{q.value(r, 0).toLongLong(),
+                               q.value(r, 1).toString(),
+                               q.value(r, 2).toString(),
+                               {q.value(r, 3).toString(), q.value(r, 4).toString()}};
+    q.Close();
+    q.SetSQL(QStringLiteral("select serverUser, machine, count(*) from shopQueue where state='done' group by "
+                            "serverUser, machine order by serverUser, machine"));
+    if (!q.Open()) {
+        setError(error, q.lastError());
+        return std::nullopt;
+    }
+    for (int r = 0; r < q.RecordCount(); ++r)
+        s.doneBy.append({{q.value(r, 0).toString(), q.value(r, 1).toString()}, q.value(r, 2).toLongLong()});
     return s;
 }
 

@@ -79,11 +79,20 @@ Outcome giveBack(TConnection& connection, const Claim& claim, QString* error);
 // anew) keeps that entry only. The failed shops handled, or -1 with error.
 int retryFailed(TConnection& connection, QString* error);
 
+// Who mines a shop: the server user of the worker's store (none on a file) and its machine,
+// kept from the claim on.
+struct Miner
+{
+    QString serverUser;
+    QString machine;
+};
+
 struct Held
 {
     qint64 id = 0;
     QString webaddr;
     QString worker;
+    Miner miner;
     qint64 since = 0;      // claimed at (epoch seconds)
     qint64 leaseUntil = 0; // the lease ends at
 };
@@ -93,6 +102,7 @@ struct FailedShop
     qint64 id = 0;
     QString webaddr;
     QString reason;
+    Miner miner;
 };
 
 struct Status
@@ -101,6 +111,8 @@ struct Status
     qint64 done = 0;
     QList<Held> claimed;
     QList<FailedShop> failed;
+    // The done shops by who mined them.
+    QList<QPair<Miner, qint64>> doneBy;
 };
 
 std::optional<Status> status(TConnection& connection, QString* error);

@@ -100,7 +100,8 @@ public:
     bool readOnly() const { return m_readOnly; }
     // Pieces of the schema the last open added, as "table pjInfo", "index dianBase_webaddr".
     const QStringList& mended() const { return m_mended; }
-    // Pieces missing from a read-only file, in the same form.
+    // Pieces missing from a read-only file, or from a server store whose user may not add
+    // them, in the same form.
     const QStringList& unmended() const { return m_unmended; }
 
 private:

@@ -1,5 +1,6 @@
 #include "store/TDM.h"
 
+#include "store/DatabaseChoice.h"
 #include "store/Schema.h"
 
 #include <QDir>
@@ -59,7 +60,8 @@ QString TDM::OpenNotice() const
         static const QHash<QString, QString> kinds{{QStringLiteral("table"), QStringLiteral("表")},
                                                    {QStringLiteral("view"), QStringLiteral("视图")},
                                                    {QStringLiteral("trigger"), QStringLiteral("触发器")},
-                                                   {QStringLiteral("index"), QStringLiteral("索引")}};
+                                                   {QStringLiteral("index"), QStringLiteral("索引")},
+                                                   {QStringLiteral("column"), QStringLiteral("列")}};
         QStringList out;
         for (const QString& piece : pieces) {
             const QString kind = piece.section(u' ', 0, 0);
@@ -74,6 +76,9 @@ QString TDM::OpenNotice() const
             text += QStringLiteral("；缺少的%1 无法补建").arg(named(adoCn.unmended()));
         return text + QStringLiteral("。");
     }
+    if (adoCn.engine() == TConnection::Engine::Postgres && !adoCn.unmended().isEmpty())
+        return QStringLiteral("服务器数据库 %1 缺少的%2 当前用户无权补建，按现有结构使用。")
+            .arg(databasechoice::shown(adoCn.path()), named(adoCn.unmended()));
     if (!adoCn.mended().isEmpty())
         return QStringLiteral("数据库文件 %1 缺少的%2 已补建，原有数据未改动。")
             .arg(file, named(adoCn.mended()));

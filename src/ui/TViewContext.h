@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/StoreRoles.h"
 #include "ui/ViewId.h"
 
 #include <QString>
@@ -56,4 +57,12 @@ public:
     // The configuration file cannot be used: its fatal message is shown once and the program
     // ends, also while work runs.
     virtual void endForConfigFault() = 0;
+    // Why the store's user may not do an action (the server's "permission denied" text), empty
+    // when it may; learned once when the store is opened. A view disables what is refused, with
+    // this text as the control's tool tip.
+    virtual QString refusal(storeroles::Action action) const
+    {
+        (void)action;
+        return QString();
+    }
 };

@@ -3,10 +3,14 @@
 #include "TestWindow.h"
 
 #include "settings/Settings.h"
+#include "store/PgServer.h"
+#include "store/StoreRoles.h"
 #include "store/TConnection.h"
 
+#include <QAction>
 #include <QFile>
 #include <QLabel>
+#include <QToolButton>
 
 class TestDatabaseNotice : public QObject
 {
@@ -58,6 +62,39 @@ private slots:
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), body);
+    }
+
+    // A reader on a team's server: searching is off, with the server's reason as its tip, and
+    // the status bar names the user and what it may do.
+    void aReaderOnAServerCannotSearchAndIsNamed()
+    {
+        QString why;
+        bool failed = false;
+        const QString owner = freshServerDatabase(&why, &failed);
+        if (owner.isEmpty() && !failed)
+            QSKIP(qPrintable(why));
+        QVERIFY2(!owner.isEmpty(), qPrintable(why));
+        const QString reader = owner.section(u'/', -1) + QStringLiteral("_reader");
+        QCOMPARE(sharedServer().psql(QStringLiteral("CREATE ROLE %1 LOGIN").arg(reader)), 0);
+        {
+            TConnection connection;
+            QVERIFY2(connection.open(owner), qPrintable(connection.error()));
+            QVERIFY2(storeroles::grant(connection, storeroles::Role::Reader, reader, &why), qPrintable(why));
+        }
+        TestPrompt prompt;
+        TestWindow w;
+        w.main = std::make_unique<TfrmMain>();
+        w.main->setDatabaseUrl(QStringLiteral("postgresql://") + reader + owner.mid(owner.indexOf(u'@')));
+        QVERIFY(w.main->FormCreate());
+        QVERIFY2(prompt.errors.isEmpty(), qPrintable(prompt.errors.join(u'\n')));
+        auto* search = w.main->findChild<QAction*>(QStringLiteral("miSearch"));
+        auto* button = w.main->findChild<QToolButton*>(QStringLiteral("tbSearch"));
+        QVERIFY(!search->isEnabled() && !button->isEnabled());
+        QVERIFY2(search->toolTip().startsWith(QStringLiteral("permission denied for table")),
+                 qPrintable(search->toolTip()));
+        QCOMPARE(button->toolTip(), search->toolTip());
+        const QString store = w.main->findChild<QLabel*>(QStringLiteral("storeInfo"))->text();
+        QVERIFY2(store.contains(reader) && store.contains(QStringLiteral("只读")), qPrintable(store));
     }
 };
 
