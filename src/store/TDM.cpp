@@ -50,7 +50,7 @@ bool TDM::DataModuleCreate(const QString& databasePath)
     return true;
 }
 
-QString TDM::OpenNotice() const
+QString TDM::OpenNotice(const QStringList& builtBefore) const
 {
     if (!adoCn.isOpen())
         return {};
@@ -74,9 +74,9 @@ QString TDM::OpenNotice() const
             text += QStringLiteral("；缺少的%1 无法补建").arg(named(adoCn.unmended()));
         return text + QStringLiteral("。");
     }
-    if (!adoCn.mended().isEmpty())
-        return QStringLiteral("数据库文件 %1 缺少的%2 已补建，原有数据未改动。")
-            .arg(file, named(adoCn.mended()));
+    const QStringList mended = builtBefore + adoCn.mended();
+    if (!mended.isEmpty())
+        return QStringLiteral("数据库文件 %1 缺少的%2 已补建，原有数据未改动。").arg(file, named(mended));
     return {};
 }
 
