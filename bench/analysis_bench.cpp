@@ -71,8 +71,8 @@ void buildDatabase(const QString& path)
                          "PRAGMA cache_size=-1000000;"
                          "DROP INDEX pjInfo_shop_item_time; DROP INDEX pjInfo_shop_time;"
                          // The tallies are counted once after the rows, not per row.
-                         "DROP TRIGGER pjInfo_tally_insert; DROP TRIGGER pjInfo_tally_delete;"
-                         "DROP TRIGGER pjInfo_tally_update; DROP INDEX pjInfoTally_key;"
+                         "DROP TRIGGER pjInfo_tallies_insert; DROP TRIGGER pjInfo_tallies_delete;"
+                         "DROP TRIGGER pjInfo_tallies_update; DROP INDEX pjInfoTally_key;"
                          "delete from pjinfo; delete from dianbase;"
                          "insert into dianbase(id,dianzhu,webaddr) values(1,'大店','http://h/1');"
                          "with recursive k(n) as (select 2 union all select n+1 from k where n<21) "
@@ -135,7 +135,7 @@ void buildDatabase(const QString& path)
     }
     for (const schema::SchemaObject& o : schema::objects()) {
         if (o.name.startsWith(QLatin1String("pjInfoTally_")) ||
-            o.name.startsWith(QLatin1String("pjInfo_tally_")))
+            o.name.startsWith(QLatin1String("pjInfo_tallies_")))
             sqlite3_exec(db, o.sql.toUtf8().constData(), nullptr, nullptr, nullptr);
     }
     sqlite3_exec(db, "ANALYZE; PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr);
@@ -435,8 +435,8 @@ void BM_TallyFill(benchmark::State& state)
             sqlite3_open(qPrintable(databasePath()), &db);
             sqlite3_exec(
                 db,
-                "DROP TRIGGER pjInfo_tally_insert; DROP TRIGGER pjInfo_tally_delete; "
-                "DROP TRIGGER pjInfo_tally_update; DROP TABLE pjInfoTally; DROP TABLE pjInfoHourTally",
+                "DROP TRIGGER pjInfo_tallies_insert; DROP TRIGGER pjInfo_tallies_delete; "
+                "DROP TRIGGER pjInfo_tallies_update; DROP TABLE pjInfoTally; DROP TABLE pjInfoHourTally",
                 nullptr, nullptr, nullptr);
             sqlite3_close(db);
         }
@@ -468,8 +468,8 @@ void BM_SaverCostPerRating(benchmark::State& state)
         dm.DataModuleCreate(dir.filePath(QStringLiteral("quelmar2.mdb")));
         if (!triggers)
             dm.adoCn.exec(
-                QStringLiteral("DROP TRIGGER pjInfo_tally_insert; DROP TRIGGER pjInfo_tally_delete; "
-                               "DROP TRIGGER pjInfo_tally_update"));
+                QStringLiteral("DROP TRIGGER pjInfo_tallies_insert; DROP TRIGGER pjInfo_tallies_delete; "
+                               "DROP TRIGGER pjInfo_tallies_update"));
         TQuery* q = dm.ADOQuery2;
         q->SetSQL(QString::fromLatin1(TSaveBarGain::kInsertSql));
         QElapsedTimer t;

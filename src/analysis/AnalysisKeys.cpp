@@ -14,6 +14,9 @@ QString rankSql(const RankRequest& request)
     // A unary plus keeps the engine off the time index, whose range would win its estimate
     // and leave a sort of every rating; the item index then yields the groups in order.
     QString sql = rankSqlAllRows(request);
+    // The amount the nearest double to the money, ordered by the money itself.
+    sql.replace(QLatin1String("sum(jg) as amount"), QLatin1String("sum(k_units(jg))/10000.0 as amount"));
+    sql.replace(QLatin1String("sum(jg)"), QLatin1String("sum(k_units(jg))"));
     sql.replace(QLatin1String("pjsj>"), QLatin1String("+pjsj>"));
     sql.replace(QLatin1String("pjsj<="), QLatin1String("+pjsj<="));
     return sql;
@@ -146,7 +149,8 @@ QString bucketSql(bool rated, bool sellerOnly, bool fromTally)
     const QString key = QLatin1String(schema::hourKeySql());
     const QString trade = sellerOnly ? QStringLiteral("buyerOrSaler=true and ") : QString();
     const QString head =
-        QStringLiteral("select dian_id,sum(jg),count(itemId),count(*),%1 from pjinfo where ").arg(key) +
+        QStringLiteral("select dian_id,sum(k_units(jg)),count(itemId),count(*),%1 from pjinfo where ")
+            .arg(key) +
         trade + (rated ? QStringLiteral("pj=:spj and ") : QString());
     // dian_id is grouped too: fixed by the condition, but the server wants every selected
     // column grouped.
@@ -160,8 +164,8 @@ QString bucketSql(bool rated, bool sellerOnly, bool fromTally)
         (rated ? QStringLiteral("+pjsj>=:beginDate and +pjsj<=:endDate and ")
                : QStringLiteral("+pjsj>:beginDate and +pjsj<=:endDate and "));
     const QString innerHours =
-        fromTally ? QStringLiteral("select dian_id,CASE WHEN sum(priced)>0 THEN CAST(sum(amount) AS double "
-                                   "precision) END,CAST(sum(items) AS bigint),CAST(sum(n) AS bigint),hourKey "
+        fromTally ? QStringLiteral("select dian_id,CASE WHEN sum(priced)>0 THEN CAST(sum(units) AS bigint) "
+                                   "END,CAST(sum(items) AS bigint),CAST(sum(n) AS bigint),hourKey "
                                    "from pjInfoHourTally where ") +
                         trade + (rated ? QStringLiteral("pj=:spj and nulls<2 and ") : QString()) +
                         inner.arg(QLatin1String("hourKey")) +
@@ -243,8 +247,8 @@ std::vector<Group> regroup(const std::vector<Bucket>& buckets, QVariant (*key)(i
             g.key = k;
             g.shop = b.shop;
         }
-        if (!b.sum.isNull())
-            g.sum = QVariant((g.sum.isNull() ? 0.0 : g.sum.toDouble()) + b.sum.toDouble());
+        if (!b.units.isNull())
+            g.units = QVariant((g.units.isNull() ? 0LL : g.units.toLongLong()) + b.units.toLongLong());
         g.items += b.items;
         g.rows += b.rows;
     }

@@ -13,7 +13,8 @@
 namespace analysis::keys {
 
 // The ranking over its group-ordered index: the statement with the time conditions kept
-// off the time index, so the engine groups while it reads instead of sorting every row.
+// off the time index, so the engine groups while it reads instead of sorting every row, and
+// its sums of prices added and ordered in whole units of money (store/Money.h).
 QString rankSql(const RankRequest& request);
 
 // The ranking from the counts table pjInfoTally (SQLite only): whole months of the range are
@@ -43,7 +44,8 @@ QString monthOf(const QDate& date);
 QString afterMonth(const QString& month);
 
 // One row per hour of the range that has ratings (an end hour may come twice, after the
-// others): dian_id, sum(jg), count(itemId), count(*), the hour key. sellerOnly adds
+// others): dian_id, the sum of the prices in units of money, count(itemId), count(*), the
+// hour key. sellerOnly adds
 // "buyerOrSaler=true". fromTally reads the hours inside the range from the tally
 // pjInfoHourTally (Schema.cpp, ServerTally.h) instead of the ratings.
 QString bucketSql(bool rated, bool sellerOnly, bool fromTally = false);
@@ -52,7 +54,7 @@ struct Bucket
 {
     QString hourKey; // "yyyy-MM-dd HH"
     QVariant shop;
-    QVariant sum;        // NULL when no rating of the hour has a price
+    QVariant units;      // the prices' sum in units of money; NULL when none has a price
     qlonglong items = 0; // count(itemId)
     qlonglong rows = 0;  // count(*)
 };
@@ -62,7 +64,7 @@ struct Group
 {
     QVariant key; // text for days, months and years; a whole number for weeks, quarters, hours
     QVariant shop;
-    QVariant sum; // NULL when no rating of the period has a price
+    QVariant units; // the prices' sum in units of money; NULL when none has a price
     qlonglong items = 0;
     qlonglong rows = 0;
 };

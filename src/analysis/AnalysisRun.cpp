@@ -2,6 +2,7 @@
 
 #include "analysis/AnalysisKeys.h"
 #include "extract/RatingWord.h"
+#include "store/Money.h"
 #include "store/SqlValue.h"
 #include "store/TConnection.h"
 #include "store/TQuery.h"
@@ -11,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <algorithm>
-#include <atomic>
 #include <mutex>
 
 namespace analysis {
@@ -110,7 +110,7 @@ bool readBuckets(TConnection& connection, const Range& range, bool sellerOnly,
     for (const QVariantList& row : raw.rows) {
         keys::Bucket b;
         b.shop = row.value(0);
-        b.sum = row.value(1);
+        b.units = row.value(1);
         b.items = row.value(2).toLongLong();
         b.rows = row.value(3).toLongLong();
         b.hourKey = row.value(4).toString();
@@ -119,31 +119,7 @@ bool readBuckets(TConnection& connection, const Range& range, bool sellerOnly,
     return true;
 }
 
-// The engine adds a sum up one value after the other; a group of the ranking holds one price,
-// so its sum is that price added to itself as often as it was sold. True when the engine's
-// sum() is that plain running sum, which is what this code repeats.
-bool plainRunningSum(TConnection& connection)
-{
-    static std::atomic<int> known{0}; // 0 unknown, 1 yes, -1 no: one engine per program
-    if (known.load() != 0)
-        return known.load() > 0;
-    QStringList tenths;
-    for (int i = 0; i < 10; ++i)
-        tenths << QStringLiteral("SELECT 0.1 AS x");
-    TStatement statement;
-    double running = 0;
-    for (int i = 0; i < 10; ++i)
-        running += 0.1;
-    bool same = false;
-    if (statement.prepare(connection, QStringLiteral("SELECT sum(x) FROM (") +
-                                          tenths.join(QStringLiteral(" UNION ALL ")) + QStringLiteral(")")) &&
-        statement.step())
-        same = statement.column(0).toDouble() == running;
-    known.store(same ? 1 : -1);
-    return same;
-}
-
-// SQLite's order of two sums: NULL first, whole numbers and reals by value.
+// The order of two sums of money (exact decimals held as the nearest doubles): NULL first.
 int compareSums(const QVariant& a, const QVariant& b)
 {
     if (a.isNull() || b.isNull())
@@ -216,9 +192,6 @@ bool prepareServerTally(TConnection& connection, const RankRequest& request, TSt
 bool rankFromTally(TConnection& connection, const RankRequest& request, Result& result)
 {
     const bool server = connection.engine() == TConnection::Engine::Postgres;
-    // The server's sum over a price column of doubles is the running sum this code repeats.
-    if (!server && (connection.engine() != TConnection::Engine::Sqlite || !plainRunningSum(connection)))
-        return false;
     if (!columnsOf(connection, rankSqlAllRows(request), result))
         return false;
     TStatement statement;
@@ -233,16 +206,13 @@ bool rankFromTally(TConnection& connection, const RankRequest& request, Result& 
         // The file keeps whole numbers as such; the server's prices are doubles.
         const QString type = server ? (price.isNull() ? QStringLiteral("null") : QStringLiteral("real"))
                                     : statement.column(5).toString();
+        // One price a group: its sum is the price's units as often as it was sold.
         QVariant amount;
-        if (type == QLatin1String("integer")) {
-            amount = QVariant(price.toLongLong() * n);
-        } else if (type != QLatin1String("null")) {
-            const double each = server ? price.toDouble() : statement.column(6).toDouble();
-            double sum = 0;
-            for (qlonglong k = 0; k < n; ++k)
-                sum += each;
-            amount = QVariant(sum);
-        }
+        if (type == QLatin1String("integer"))
+            amount = money::amountOf(price.toLongLong() * money::kUnitsPerYuan * n);
+        else if (type != QLatin1String("null"))
+            amount = money::amountOf(
+                money::unitsOf(server ? price.toDouble() : statement.column(6).toDouble()) * n);
         rows.push_back({amount, statement.column(0), item, price, QVariant(item.isNull() ? 0LL : n),
                         statement.column(4)});
     }
@@ -309,13 +279,14 @@ Result runTrend(TConnection& connection, const Range& range, TrendPeriod period,
     // (no prices) below every other; among equal sums the engine keeps the last in key order.
     const keys::Group* peak = nullptr;
     for (const keys::Group& g : groups) {
-        if (!peak || (g.sum.isNull() ? peak->sum.isNull()
-                                     : peak->sum.isNull() || g.sum.toDouble() >= peak->sum.toDouble()))
+        if (!peak ||
+            (g.units.isNull() ? peak->units.isNull()
+                              : peak->units.isNull() || g.units.toLongLong() >= peak->units.toLongLong()))
             peak = &g;
     }
     if (peak) {
-        result.rows.push_back({peak->sum, peak->key});
-        result.amountPeak = number(peak->sum);
+        result.rows.push_back({money::amountOf(peak->units), peak->key});
+        result.amountPeak = number(result.rows.back().value(0));
     }
     if (result.amountPeak == 0) {
         // Nothing sold (or only at price 0): the charts stay empty.
@@ -334,9 +305,9 @@ Result runTrend(TConnection& connection, const Range& range, TrendPeriod period,
         return result;
     result.rows.reserve(groups.size());
     for (const keys::Group& g : groups) {
-        result.rows.push_back({g.sum, g.items, g.key});
+        result.rows.push_back({money::amountOf(g.units), g.items, g.key});
         result.labels << trendLabel(period, g.key);
-        result.values << number(g.sum);
+        result.values << number(result.rows.back().value(0));
         result.counts << static_cast<double>(g.items);
     }
     return result;
@@ -354,9 +325,9 @@ Result runDist(TConnection& connection, const Range& range, DistPeriod period)
     const std::vector<keys::Group> groups = keys::distGroups(buckets, period);
     result.rows.reserve(groups.size());
     for (const keys::Group& g : groups) {
-        result.rows.push_back({g.shop, g.sum, g.items, g.key});
+        result.rows.push_back({g.shop, money::amountOf(g.units), g.items, g.key});
         result.labels << distLabel(period, g.key);
-        result.values << number(g.sum);
+        result.values << number(result.rows.back().value(1));
         result.counts << static_cast<double>(g.items);
     }
     return result;

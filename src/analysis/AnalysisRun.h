@@ -17,6 +17,7 @@ namespace analysis {
 
 // What one run of an analysis read: the rows of the statement the window's dataset shows,
 // and per row the label and the charted figures. A plain value, handed between threads.
+// Sums of prices are exact money (store/Money.h), held as the doubles nearest them.
 struct Result
 {
     QString error; // the engine's message; empty when the run went through
@@ -51,9 +52,8 @@ Result runTrend(TConnection& connection, const Range& range, TrendPeriod period,
                 const Progress& progress = {});
 Result runDist(TConnection& connection, const Range& range, DistPeriod period);
 // Every row of the ranking's statement, uncut and in its order, added up from the counts
-// table pjInfoTally (on a server pjInfoRankTally). False when that cannot be done exactly: a
-// store without the table (a file opened for reading only), or a file engine whose sum()
-// adds otherwise.
+// table pjInfoTally (on a server pjInfoRankTally). False when the store lacks the table (a
+// file opened for reading only).
 bool rankFromTally(TConnection& connection, const RankRequest& request, Result& result);
 // Every stored rating of the shop's given items, whatever their date, rating and trade type:
 // what the ranking's detail grid shows under each ranked item. One pass over the shop.

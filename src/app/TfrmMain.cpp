@@ -13,10 +13,12 @@
 #include "settings/Settings.h"
 #include "store/DatabaseChoice.h"
 #include "store/TDM.h"
+#include "store/TSchemaBuild.h"
 #include "ui/TPrompt.h"
 #include "ui/TView.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -231,7 +233,56 @@ bool TfrmMain::FormCreate()
     if (!choice.error.isEmpty()) {
         qWarning("kestrova: %s", qPrintable(choice.error));
         TPrompt::instance().error(this, choice.error);
-    } else if (!m_dm->DataModuleCreate(choice.target)) {
+    } else if (const QStringList slow = TSchemaBuild::slowPieces(choice.target); !slow.isEmpty()) {
+        startKeyBuild(choice, static_cast<int>(slow.size()), notices);
+        return true;
+    }
+    openDatabase(choice, notices, {});
+    return true;
+}
+
+void TfrmMain::startKeyBuild(const databasechoice::Choice& choice, int pieces, const QStringList& notices)
+{
+    m_build = new TSchemaBuild(choice.target, this);
+    auto* ticker = new QTimer(m_build);
+    auto clock = std::make_shared<QElapsedTimer>();
+    auto step = std::make_shared<std::pair<int, QString>>(0, QString());
+    auto show = [this, pieces, clock, step] {
+        setInfo1(QStringLiteral("正在为分析建立索引（第%1项，共%2项，已用%3秒）：%4")
+                     .arg(std::max(step->first, 1))
+                     .arg(pieces)
+                     .arg(clock->elapsed() / 1000)
+                     .arg(step->second));
+    };
+    connect(m_build, &TSchemaBuild::notice, this, [step, show](const QString& text) {
+        ++step->first;
+        step->second = text;
+        show();
+    });
+    connect(ticker, &QTimer::timeout, this, show);
+    connect(m_build, &TSchemaBuild::done, this, [this, choice, notices] {
+        if (m_build->cancelled())
+            return; // the program is ending; the next start builds again
+        TSchemaBuild* build = std::exchange(m_build, nullptr);
+        build->wait();
+        const QStringList built = build->mended();
+        build->deleteLater();
+        setInfo1(QString());
+        // A build that failed is tried once more by the open itself, which reports the error.
+        openDatabase(choice, notices, built);
+        if (const std::optional<ViewId> id = std::exchange(m_waitingView, std::nullopt))
+            showView(*id);
+    });
+    clock->start();
+    ticker->start(1000);
+    show();
+    m_build->start();
+}
+
+void TfrmMain::openDatabase(const databasechoice::Choice& choice, QStringList notices,
+                            const QStringList& built)
+{
+    if (choice.error.isEmpty() && !m_dm->DataModuleCreate(choice.target)) {
         QString message = m_dm->OpenError();
         if (choice.origin != databasechoice::Origin::File) {
             // The engine's message may repeat the address; its password stays off the screen.
@@ -239,7 +290,7 @@ bool TfrmMain::FormCreate()
             message.prepend(QStringLiteral("database error: "));
         }
         TPrompt::instance().error(this, message);
-    } else if (const QString notice = m_dm->OpenNotice(); !notice.isEmpty()) {
+    } else if (const QString notice = m_dm->OpenNotice(built); !notice.isEmpty()) {
         notices << notice;
     }
     QString store = startpage::storeText(databasechoice::describe(m_dm->adoCn));
@@ -249,7 +300,6 @@ bool TfrmMain::FormCreate()
     applyRole();
     if (!notices.isEmpty())
         setInfo1(notices.join(u' '));
-    return true;
 }
 
 TView* TfrmMain::currentView() const
@@ -259,6 +309,10 @@ TView* TfrmMain::currentView() const
 
 void TfrmMain::showView(ViewId id)
 {
+    if (m_build) {
+        m_waitingView = id; // every view reads the file, which is not open yet
+        return;
+    }
     TView*& view = m_views[static_cast<int>(id)];
     // The navigation page is embedded anew, which refreshes it.
     if (view && view == m_fd1->current() && id != ViewId::Index)
@@ -477,6 +531,9 @@ void TfrmMain::closeEvent(QCloseEvent* event)
         TPrompt::instance().error(this, QString::fromUtf16(settings::kFatalMessage));
     if (m_help)
         m_help->close();
+    // A key build under way is given up (its transaction rolled back) as the program ends.
+    if (m_build)
+        m_build->cancel();
     event->accept();
     emit closed();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/TConfig.h"
+#include "store/DatabaseChoice.h"
 #include "ui/TViewContext.h"
 #include "ui/ViewId.h"
 
@@ -17,6 +18,7 @@ class QProgressBar;
 class QToolBar;
 class QToolButton;
 class TDM;
+class TSchemaBuild;
 class THelpWindow;
 class TView;
 class TViewHost;
@@ -41,8 +43,11 @@ public:
     void setDatabaseUrl(const QString& url) { m_databaseUrl = url; }
 
     // Loads the configuration and opens the database (a database error is reported and start-up
-    // goes on). False after the fatal configuration message: the program must end.
+    // goes on). False after the fatal configuration message: the program must end. A file that
+    // lacks the keys over its ratings gets them on a thread while the window shows, with the
+    // progress in the status bar; views asked for meanwhile are shown when the file is open.
     bool FormCreate();
+    bool buildingKeys() const { return m_build != nullptr; }
 
     TConfig& config() override { return *m_config; }
     TDM& dm() override { return *m_dm; }
@@ -107,6 +112,8 @@ private:
     // Asks the server what its user may do, disables what it may not and names the role in the
     // status bar.
     void applyRole();
+    void openDatabase(const databasechoice::Choice& choice, QStringList notices, const QStringList& built);
+    void startKeyBuild(const databasechoice::Choice& choice, int pieces, const QStringList& notices);
 
     std::optional<TConfig> m_config;
     std::unique_ptr<TDM> m_dm;
@@ -125,6 +132,8 @@ private:
     std::array<QString, 3> m_refusals; // by storeroles::Action
     QTimer m_progressTimer;
     THelpWindow* m_help = nullptr;
+    TSchemaBuild* m_build = nullptr;
+    std::optional<ViewId> m_waitingView; // asked for during the build
 
     std::array<QAction*, 4> m_exportItems{};
     QMenu* m_exportShop = nullptr;

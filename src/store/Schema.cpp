@@ -1,6 +1,7 @@
 #include "store/Schema.h"
 
 #include "store/History.h"
+#include "store/Money.h"
 
 #include <QHash>
 
@@ -161,19 +162,19 @@ QString hourKeyOf(const char* row)
         .arg(QLatin1String(row));
 }
 
-const char kHourColumns[] = "dian_id,hourKey,buyerOrSaler,pj,nulls,n,items,priced,amount";
+const char kHourColumns[] = "dian_id,hourKey,buyerOrSaler,pj,nulls,n,items,priced,units";
 const char kHourSums[] =
     " ON CONFLICT DO UPDATE SET n=n+excluded.n,items=items+excluded.items,priced=priced+excluded.priced,"
-    "amount=amount+excluded.amount; ";
+    "units=units+excluded.units; ";
 
 QString hourAdd(const char* row, int sign)
 {
     const QString r = QLatin1String(row);
     return QStringLiteral(
                "INSERT INTO pjInfoHourTally(%1) SELECT %2,%3,%3*(%4.itemId IS NOT NULL),%3*(%4.jg IS "
-               "NOT NULL),%3*coalesce(%4.jg,0) WHERE %4.dian_id IS NOT NULL AND %4.pjsj IS NOT NULL%5")
+               "NOT NULL),%3*coalesce(%6,0) WHERE %4.dian_id IS NOT NULL AND %4.pjsj IS NOT NULL%5")
         .arg(QLatin1String(kHourColumns), hourKeyOf((r + u'.').toLatin1().constData()), QString::number(sign),
-             r, QLatin1String(kHourSums));
+             r, QLatin1String(kHourSums), money::plainUnitsSql(r + QStringLiteral(".jg")));
 }
 
 QString hourRemove(const char* row)
@@ -190,9 +191,10 @@ QString hourRemove(const char* row)
 QString hourCounts(const QString& where, const QString& from = QStringLiteral("pjInfo"))
 {
     return QStringLiteral("INSERT INTO pjInfoHourTally(%1) SELECT %2,count(*),count(itemId),count(jg),"
-                          "coalesce(sum(jg),0) FROM %4 WHERE dian_id IS NOT NULL AND pjsj IS NOT NULL%3 "
+                          "coalesce(sum(%5),0) FROM %4 WHERE dian_id IS NOT NULL AND pjsj IS NOT NULL%3 "
                           "GROUP BY 1,2,3,4,5")
-        .arg(QLatin1String(kHourColumns), hourKeyOf(""), where, from);
+        .arg(QLatin1String(kHourColumns), hourKeyOf(""), where, from,
+             money::plainUnitsSql(QStringLiteral("jg")));
 }
 
 QString hourRecount()
@@ -210,6 +212,17 @@ QString hourRecount()
 const char kNotBulk[] =
     "WHEN NOT EXISTS (SELECT 1 FROM pragma_table_list('pjInfoBulk') WHERE schema='temp') ";
 
+// The hour tally's table; its prices are summed in whole units of money.
+QString hourTable()
+{
+    return QStringLiteral(
+               "CREATE TABLE pjInfoHourTally (dian_id INTEGER NOT NULL, hourKey TEXT NOT NULL, "
+               "buyerOrSaler INTEGER NOT NULL, pj TEXT NOT NULL, nulls INTEGER NOT NULL, n INTEGER "
+               "NOT NULL, items INTEGER NOT NULL, priced INTEGER NOT NULL, units INTEGER NOT NULL, "
+               "PRIMARY KEY (dian_id, hourKey, buyerOrSaler, pj, nulls)) WITHOUT ROWID; ") +
+           hourRecount();
+}
+
 // The ranking's counts per shop, item, price, trade type, rating and month, and the trend's
 // and distribution's per shop, hour, trade type and rating (with the sum of the prices),
 // kept by three triggers, so that an analysis over a long range adds up counts instead of
@@ -225,34 +238,32 @@ void addAnalysisTally(QList<SchemaObject>& s)
               tallyRecount() +
                   QStringLiteral("CREATE INDEX pjInfoTally_key ON pjInfoTally(dian_id, itemTitle, itemId, "
                                  "jg, buyerOrSaler, pj, month, n)")});
-    s.append(
-        {QStringLiteral("table"), QStringLiteral("pjInfoHourTally"),
-         QStringLiteral("CREATE TABLE pjInfoHourTally (dian_id INTEGER NOT NULL, hourKey TEXT NOT NULL, "
-                        "buyerOrSaler INTEGER NOT NULL, pj TEXT NOT NULL, nulls INTEGER NOT NULL, n INTEGER "
-                        "NOT NULL, items INTEGER NOT NULL, priced INTEGER NOT NULL, amount REAL NOT NULL, "
-                        "PRIMARY KEY (dian_id, hourKey, buyerOrSaler, pj, nulls)) WITHOUT ROWID; ") +
-             hourRecount()});
+    s.append({QStringLiteral("table"), QStringLiteral("pjInfoHourTally"), hourTable()});
     // The triggers of a file from before the hour tally counted the ranking alone.
     const QString recount = tallyRecount() + hourRecount();
     struct Event
     {
         const char* name;
         const char* event;
-        const char* old;
         QString body;
+        QString before; // what goes first
     };
-    const Event events[] = {
-        {"insert", "INSERT", "pjInfoTally_insert", tallyAdd("new") + hourAdd("new", 1)},
-        {"delete", "DELETE", "pjInfoTally_delete", tallyRemove("old") + hourRemove("old")},
-        {"update", "UPDATE OF dian_id, itemTitle, itemId, jg, buyerOrSaler, pj, pjsj", "pjInfoTally_update",
-         tallyRemove("old") + tallyAdd("new") + hourRemove("old") + hourAdd("new", 1)}};
+    // The triggers are named afresh whenever what they add changes: the earlier ones go, and
+    // a file whose hour tally summed prices as doubles gets it counted again in money.
+    const Event events[] = {{"insert", "INSERT", tallyAdd("new") + hourAdd("new", 1),
+                             QStringLiteral("DROP TABLE IF EXISTS pjInfoHourTally; ") + hourTable()},
+                            {"delete", "DELETE", tallyRemove("old") + hourRemove("old"), QString()},
+                            {"update", "UPDATE OF dian_id, itemTitle, itemId, jg, buyerOrSaler, pj, pjsj",
+                             tallyRemove("old") + tallyAdd("new") + hourRemove("old") + hourAdd("new", 1),
+                             QString()}};
     for (const Event& e : events)
         s.append(
-            {QStringLiteral("trigger"), QStringLiteral("pjInfo_tally_%1").arg(QLatin1String(e.name)),
-             QStringLiteral("DROP TRIGGER IF EXISTS %1; CREATE TRIGGER pjInfo_tally_%2 AFTER %3 ON pjInfo "
-                            "%4BEGIN %5END; ")
-                     .arg(QLatin1String(e.old), QLatin1String(e.name), QLatin1String(e.event),
-                          QLatin1String(kNotBulk), e.body) +
+            {QStringLiteral("trigger"), QStringLiteral("pjInfo_tallies_%1").arg(QLatin1String(e.name)),
+             QStringLiteral("DROP TRIGGER IF EXISTS pjInfoTally_%1; DROP TRIGGER IF EXISTS pjInfo_tally_%1; ")
+                     .arg(QLatin1String(e.name)) +
+                 e.before +
+                 QStringLiteral("CREATE TRIGGER pjInfo_tallies_%1 AFTER %2 ON pjInfo %3BEGIN %4END; ")
+                     .arg(QLatin1String(e.name), QLatin1String(e.event), QLatin1String(kNotBulk), e.body) +
                  recount});
 }
 

@@ -171,6 +171,12 @@ void addFunctions(QList<Piece>& s)
             "WHEN 'h' THEN date_part('hour',$2)::bigint WHEN 'n' THEN date_part('minute',$2)::bigint "
             "WHEN 's' THEN floor(date_part('second',$2))::bigint "
             "ELSE k_datepart_unknown($1) END END $$"));
+    // A price in whole units of money, rounded as the file's round() rounds (store/Money.h);
+    // the server's own round() of a double rounds half to even.
+    add("k_units(double precision)",
+        QStringLiteral("k_units(double precision) RETURNS bigint LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ "
+                       "SELECT CASE WHEN abs($1*10000) > 4503599627370496 THEN ($1*10000)::bigint ELSE "
+                       "trunc($1*10000 + CASE WHEN $1*10000 < 0 THEN -0.5 ELSE 0.5 END)::bigint END $$"));
     add("k_hour(timestamp)",
         QStringLiteral("k_hour(timestamp) RETURNS bigint LANGUAGE sql IMMUTABLE PARALLEL "
                        "SAFE AS $$ SELECT date_part('hour',$1)::bigint $$"));

@@ -51,13 +51,13 @@ const Tally& hourTally()
         {"dian_id", "substr(pjsj,1,13)", "coalesce(buyerOrSaler,false)", "coalesce(pj,'')",
          nullBits({"buyerOrSaler", "pj"})},
         "dian_id IS NOT NULL AND pjsj IS NOT NULL",
-        {"n", "items", "priced", "amount"},
+        {"n", "items", "priced", "units"},
         {"sum(s)", "coalesce(sum(s) FILTER (WHERE itemId IS NOT NULL),0)",
-         "coalesce(sum(s) FILTER (WHERE jg IS NOT NULL),0)", "coalesce(sum(s*jg),0)"},
+         "coalesce(sum(s) FILTER (WHERE jg IS NOT NULL),0)", "coalesce(sum(s*k_units(jg)),0)"},
         "dian_id BIGINT NOT NULL, hourKey TEXT COLLATE \"C\" NOT NULL, buyerOrSaler BOOLEAN NOT NULL, "
         "pj TEXT COLLATE \"C\" NOT NULL, nulls SMALLINT NOT NULL, n INTEGER NOT NULL, items INTEGER NOT "
         "NULL, "
-        "priced INTEGER NOT NULL, amount DOUBLE PRECISION NOT NULL"};
+        "priced INTEGER NOT NULL, units BIGINT NOT NULL"};
     return t;
 }
 
@@ -186,6 +186,14 @@ QList<serverschema::Piece> tablePieces()
                   QStringLiteral("CREATE TABLE %1 (%2, PRIMARY KEY (%3)); ")
                           .arg(QLatin1String(t->table), QLatin1String(t->definition), t->keys.join(u',')) +
                       lockRatings() + recount(*t)});
+    // A database whose hour tally summed the prices as doubles: the sums in money instead,
+    // and the fold that keeps them.
+    s.append({QStringLiteral("column"), QStringLiteral("pjInfoHourTally.units"),
+              QStringLiteral("ALTER TABLE pjInfoHourTally DROP COLUMN IF EXISTS amount; ALTER TABLE "
+                             "pjInfoHourTally ADD COLUMN units BIGINT NOT NULL DEFAULT 0; ") +
+                  foldFunction() + QStringLiteral("; ") + lockRatings() +
+                  QStringLiteral("DELETE FROM pjInfoHourTally; ") +
+                  upsert(hourTally(), ratings("1", "pjInfo"))});
     // Rows live only inside a transaction, so a crash that empties the table loses nothing.
     s.append({QStringLiteral("table"), QStringLiteral("pjInfoTallyPending"),
               QStringLiteral("CREATE UNLOGGED TABLE pjInfoTallyPending (xid BIGINT PRIMARY KEY)")});

@@ -12,9 +12,8 @@
 //   pjInfoRankTally: ratings per shop, trade type, rating, item title, item id, price and
 //     month ("yyyy-MM"), column n.
 //   pjInfoHourTally: ratings per shop, hour key ("yyyy-MM-dd HH"), trade type and rating:
-//     n (count(*)), items (count(itemId)), priced (ratings with a price) and amount (the sum
-//     of the prices, a double as the file keeps it: an exact sum would cost the reading of a
-//     year's hours most of its time).
+//     n (count(*)), items (count(itemId)), priced (ratings with a price) and units (the sum
+//     of the prices in whole units of money, store/Money.h).
 //
 // Key columns are never NULL: a NULL is held as '' (or 0, false) with its bit set in the
 // column nulls. pjInfoRankTally: 1 itemTitle, 2 itemId, 4 jg, 8 pj. pjInfoHourTally:

@@ -1,5 +1,7 @@
 #include "store/SqlFunctions.h"
 
+#include "store/Money.h"
+
 #include <QDate>
 #include <cctype>
 #include <cstdio>
@@ -153,6 +155,19 @@ void hourFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
     sqlite3_result_int(ctx, s.hour);
 }
 
+// k_units(price): the price in whole units of money (store/Money.h); NULL stays NULL.
+void unitsFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
+{
+    if (argc < 1 || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    if (sqlite3_value_numeric_type(argv[0]) == SQLITE_INTEGER)
+        sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]) * money::kUnitsPerYuan);
+    else
+        sqlite3_result_int64(ctx, money::unitsOf(sqlite3_value_double(argv[0])));
+}
+
 } // namespace
 
 int weekOfYear(int year, int month, int day)
@@ -171,6 +186,8 @@ bool registerAll(sqlite3* db)
            sqlite3_create_function(db, "datePart", 2, flags, nullptr, datePartFunction, nullptr, nullptr) ==
                SQLITE_OK &&
            sqlite3_create_function(db, "hour", 1, flags, nullptr, hourFunction, nullptr, nullptr) ==
+               SQLITE_OK &&
+           sqlite3_create_function(db, "k_units", 1, flags, nullptr, unitsFunction, nullptr, nullptr) ==
                SQLITE_OK;
 }
 

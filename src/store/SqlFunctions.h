@@ -4,7 +4,8 @@ struct sqlite3;
 
 // The date functions the program's statements use, registered on each connection:
 // format(date, 'yyyy-mm-dd' | 'yyyy-mm' | 'yyyy' | ...), datePart('ww' | 'q' | ..., date)
-// and hour(date). They take the place of SQLite's own format().
+// and hour(date), which take the place of SQLite's own format(); and k_units(price), a
+// price in whole units of money (store/Money.h).
 namespace sqlfunctions {
 
 bool registerAll(sqlite3* db);

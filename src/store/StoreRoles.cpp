@@ -23,11 +23,13 @@ const Privilege kMiner[] = {
     {"miningRun", "INSERT, UPDATE"},
     {"miningRunShop", "INSERT, UPDATE"},
     {"shopQueue", "INSERT, UPDATE, DELETE"},
+    {"dianHistory", "INSERT"}, // each storing of a profile leaves its row
 };
 
 const Privilege kDeleteShop[] = {
     {"dianBase", "DELETE"},
     {"pjInfo", "DELETE"},
+    {"dianHistory", "DELETE"}, // a shop's history goes with it
     {"pjInfoRankTally", "INSERT, UPDATE, DELETE"},
     {"pjInfoHourTally", "INSERT, UPDATE, DELETE"},
     {"pjInfoTallyPending", "INSERT, DELETE"},

@@ -116,20 +116,27 @@ void TConnection::setBuildNotice(BuildNotice notice)
     buildNotice() = std::move(notice);
 }
 
+bool TConnection::buildReadsRatings(const QString& piece)
+{
+    // The hour tally (and the server's ranking tally) is counted when its table is made, and
+    // again with the file's insert trigger.
+    return piece.startsWith(QLatin1String("index pjInfo")) ||
+           piece == QLatin1String("table pjInfoHourTally") ||
+           piece == QLatin1String("trigger pjInfo_tallies_insert") ||
+           piece == QLatin1String("table pjInfoRankTally");
+}
+
 void TConnection::noticeBuild(const QString& piece)
 {
-    // The hour tally (and the server's ranking tally) is counted when its table is made.
-    const bool counts = piece.startsWith(QLatin1String("index pjInfo")) ||
-                        piece == QLatin1String("table pjInfoHourTally") ||
-                        piece == QLatin1String("table pjInfoRankTally");
-    if (!buildNotice() || !counts)
+    const BuildNotice& notice = m_ownNotice ? m_ownNotice : buildNotice();
+    if (!notice || !buildReadsRatings(piece))
         return;
     qint64 rows = 0;
     TStatement count;
     if (count.prepare(*this, QStringLiteral("SELECT count(*) FROM pjInfo")) && count.step())
         rows = count.column(0).toLongLong();
     if (rows > 0)
-        buildNotice()(QStringLiteral("adding %1 to %2 ratings ...").arg(piece).arg(rows));
+        notice(QStringLiteral("adding %1 to %2 ratings ...").arg(piece).arg(rows));
 }
 
 bool TConnection::open(const QString& path)
@@ -417,14 +424,23 @@ bool TConnection::ensureSchema()
     }
     // Another program may have mended the file while this one waited for the lock.
     bool ok = missingPieces(missing, statements, fresh);
+    if (m_cancelled)
+        sqlite3_progress_handler(
+            m_db, 100000,
+            [](void* cancelled) { return (*static_cast<std::function<bool()>*>(cancelled))() ? 1 : 0; },
+            &m_cancelled);
     for (qsizetype i = 0; ok && i < statements.size(); ++i) {
         if (!fresh)
             noticeBuild(missing[i]);
-        if (!exec(statements[i])) {
+        if (m_cancelled && m_cancelled()) {
+            failOpen(QStringLiteral("interrupted"));
+            ok = false;
+        } else if (!exec(statements[i])) {
             failOpen(m_error);
             ok = false;
         }
     }
+    sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
     if (!ok) {
         const QString error = m_error;
         rollback();

@@ -96,6 +96,13 @@ public:
     // pjInfo_shop_hourkey to 2000000 ratings ...". Set once at start-up; none by default.
     using BuildNotice = std::function<void(const QString& text)>;
     static void setBuildNotice(BuildNotice notice);
+    // This connection's own, in place of the one set at start-up; and a test asked while a
+    // file is mended: true ends the mending, which leaves the file as it was (a build on
+    // another thread that the program's end cuts short). Both before open().
+    void setOwnBuildNotice(BuildNotice notice) { m_ownNotice = std::move(notice); }
+    void setBuildCancel(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
+    // Whether the building of this piece ("index pjInfo_shop_hourkey") reads every rating.
+    static bool buildReadsRatings(const QString& piece);
 
     bool readOnly() const { return m_readOnly; }
     // Pieces of the schema the last open added, as "table pjInfo", "index dianBase_webaddr".
@@ -130,4 +137,6 @@ private:
     bool m_readOnly = false;
     QStringList m_mended;
     QStringList m_unmended;
+    BuildNotice m_ownNotice;
+    std::function<bool()> m_cancelled;
 };

@@ -51,7 +51,7 @@ bool TDM::DataModuleCreate(const QString& databasePath)
     return true;
 }
 
-QString TDM::OpenNotice() const
+QString TDM::OpenNotice(const QStringList& builtBefore) const
 {
     if (!adoCn.isOpen())
         return {};
@@ -79,9 +79,9 @@ QString TDM::OpenNotice() const
     if (adoCn.engine() == TConnection::Engine::Postgres && !adoCn.unmended().isEmpty())
         return QStringLiteral("服务器数据库 %1 缺少的%2 当前用户无权补建，按现有结构使用。")
             .arg(databasechoice::shown(adoCn.path()), named(adoCn.unmended()));
-    if (!adoCn.mended().isEmpty())
-        return QStringLiteral("数据库文件 %1 缺少的%2 已补建，原有数据未改动。")
-            .arg(file, named(adoCn.mended()));
+    const QStringList mended = builtBefore + adoCn.mended();
+    if (!mended.isEmpty())
+        return QStringLiteral("数据库文件 %1 缺少的%2 已补建，原有数据未改动。").arg(file, named(mended));
     return {};
 }
 

@@ -24,7 +24,7 @@ public:
     const QString& OpenError() const { return m_openError; }
     // What the open has to tell the user once: the pieces of the schema it added to the file,
     // or that the file is read-only (and what it lacks). Empty when all is well.
-    QString OpenNotice() const;
+    QString OpenNotice(const QStringList& builtBefore = {}) const;
 
     // A second connection to the same file, for a thread of its own.
     std::unique_ptr<TConnection> OpenSecondConnection(QString* error = nullptr) const;

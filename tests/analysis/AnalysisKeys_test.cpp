@@ -25,8 +25,11 @@ struct Rows
     QString error;
 };
 
-Rows described(TConnection& connection, const QString& sql, const Range& range)
+// Sums of prices are exact money: the statement's sum(jg) is the sum of the prices rounded to
+// four decimals, added as whole numbers.
+Rows described(TConnection& connection, QString sql, const Range& range)
 {
+    sql.replace(QLatin1String("sum(jg)"), QLatin1String("(sum(CAST(round(jg*10000) AS INTEGER))/10000.0)"));
     TQuery query(&connection, QStringLiteral("reference"));
     query.SetSQL(sql);
     query.SetParam(QStringLiteral("beginDate"), formats::shortDate(range.begin));
@@ -239,17 +242,15 @@ protected:
             none);
         ASSERT_TRUE(tally.error.isEmpty()) << tally.error.toStdString();
         EXPECT_EQ(cells(tally.rows), cells(recount.rows));
-        // The hours' sums are added and taken away a price at a time: equal to a few digits
-        // less than a double holds.
         const Rows hours = described(c,
                                      "select dian_id,hourKey,buyerOrSaler,pj,nulls,n,items,priced,"
-                                     "round(amount,9) from pjInfoHourTally order by 1,2,3,4,5",
+                                     "units/10000.0 from pjInfoHourTally order by 1,2,3,4,5",
                                      none);
         const Rows hourRecount =
             described(c,
                       "select dian_id,substr(pjsj,1,13),coalesce(buyerOrSaler,0),coalesce(pj,''),"
                       "(buyerOrSaler is null)+2*(pj is "
-                      "null),count(*),count(itemId),count(jg),round(coalesce(sum(jg),0),9) "
+                      "null),count(*),count(itemId),count(jg),coalesce(sum(jg),0.0) "
                       "from pjInfo where dian_id is not null and pjsj is not null group by 1,2,3,4,5 order "
                       "by 1,2,3,4,5",
                       none);
@@ -388,6 +389,49 @@ TEST_F(KeyedAnalyses, TheTallyGivesTheRankingsRowsWhereverTheRangeEnds)
     EXPECT_EQ(cells(got.rows), cells(std::vector<QVariantList>(all.rows.begin(), all.rows.begin() + 60)));
 }
 
+TEST_F(KeyedAnalyses, SumsOfPricesAreExactMoneyAndTiesOnAmountGoToTheHigherCount)
+{
+    // Per shop, the items' prices and how often each sold, the top item by amount and its
+    // amount as shown.
+    struct Sale
+    {
+        const char* item;
+        QVariant price;
+        int times;
+    };
+    struct Case
+    {
+        std::vector<Sale> sales;
+        const char* top;
+        const char* amount;
+    } cases[] = {
+        {{{"A", 1.0, 1}, {"B", 0.1, 10}}, "B", "1"},            // 0.9999999999999999 as doubles
+        {{{"C", 3.3, 28}, {"D", 92.3, 1}}, "C", "92.4"},        // 92.3999999999999 as doubles
+        {{{"E", 1.23456, 2}, {"F", 2.4692, 1}}, "E", "2.4692"}, // rounded to 1.2346 before adding
+        {{{"G", -5, 2}, {"H", 0, 1}}, "H", "0"},
+        {{{"I", QVariant(), 3}, {"J", 0.01, 1}}, "J", "0.01"}, // a sum of no price is NULL, last
+    };
+    int shopNumber = 0;
+    for (const Case& k : cases) {
+        const qlonglong shop =
+            addShop("店", QStringLiteral("http://127.0.0.1:8631/shop/%1").arg(++shopNumber));
+        SCOPED_TRACE(k.top);
+        for (const Sale& sale : k.sales)
+            for (int i = 0; i < sale.times; ++i)
+                ASSERT_TRUE(add(shop, "好评", true, "2026-05-05 10:00:00", sale.item, sale.price));
+        RankRequest q;
+        q.range = range(shop, "2026-01-01", "2026-12-31", QString());
+        q.byAmount = true;
+        const Result got = runRank(dm.adoCn, q);
+        ASSERT_TRUE(got.ok()) << got.error.toStdString();
+        ASSERT_EQ(got.rowCount(), 1);
+        EXPECT_EQ(got.rows[0][got.column("itemId")].toString().toStdString(), k.top);
+        EXPECT_EQ(generalNumber(got.values[0]).toStdString(), k.amount);
+        // And every analysis gives the statements' rows, their sums taken as money.
+        expectSameAsStatements(dm.adoCn, q.range, nullptr, {QStringLiteral("不限")}, {TradeKind::Any});
+    }
+}
+
 TEST_F(KeyedAnalyses, TheTallyFollowsEveryInsertDeleteAndUpdate)
 {
     const qlonglong shop = addShop("店一", "http://127.0.0.1:8631/shop/1");
@@ -459,8 +503,8 @@ TEST_F(KeyedAnalyses, AFileFromBeforeTheTallyGetsItOnceAtOpen)
         sqlite3_close(db);
     };
     // As the program left files before: no tallies, and ratings written without them.
-    raw("drop trigger pjInfo_tally_insert; drop trigger pjInfo_tally_delete; drop trigger "
-        "pjInfo_tally_update; "
+    raw("drop trigger pjInfo_tallies_insert; drop trigger pjInfo_tallies_delete; drop trigger "
+        "pjInfo_tallies_update; "
         "drop table pjInfoTally; drop table pjInfoHourTally; "
         "insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
         "values(1,'好评',1,'2026-06-01 10:00:00','A','商品A',10.5)");
@@ -470,10 +514,11 @@ TEST_F(KeyedAnalyses, AFileFromBeforeTheTallyGetsItOnceAtOpen)
     ASSERT_TRUE(c.open(path())) << c.error().toStdString();
     TConnection::setBuildNotice({});
     EXPECT_EQ(c.mended(), (QStringList{"table pjInfoTally", "index pjInfoTally_key", "table pjInfoHourTally",
-                                       "trigger pjInfo_tally_insert", "trigger pjInfo_tally_delete",
-                                       "trigger pjInfo_tally_update"}));
+                                       "trigger pjInfo_tallies_insert", "trigger pjInfo_tallies_delete",
+                                       "trigger pjInfo_tallies_update"}));
     EXPECT_EQ(notices.join(u'\n').toStdString(), "adding index pjInfoTally_key to 160 ratings ...\n"
-                                                 "adding table pjInfoHourTally to 160 ratings ...");
+                                                 "adding table pjInfoHourTally to 160 ratings ...\n"
+                                                 "adding trigger pjInfo_tallies_insert to 160 ratings ...");
     expectTallyCountsTheRatings(c);
     expectTallySameAsStatement(c, range(shop, "2026-01-01", "2026-12-31", QString()), ratingChoices());
     ASSERT_TRUE(c.open(path()));
@@ -481,24 +526,43 @@ TEST_F(KeyedAnalyses, AFileFromBeforeTheTallyGetsItOnceAtOpen)
     c.close();
     // A trigger missing for a while leaves counts behind; the open that restores it counts
     // the ratings again.
-    raw("drop trigger pjInfo_tally_insert; insert into "
+    raw("drop trigger pjInfo_tallies_insert; insert into "
         "pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
         "values(1,'好评',1,'2026-06-02 10:00:00','A','商品A',10.5)");
     ASSERT_TRUE(c.open(path()));
-    EXPECT_EQ(c.mended(), QStringList{"trigger pjInfo_tally_insert"});
+    EXPECT_EQ(c.mended(), QStringList{"trigger pjInfo_tallies_insert"});
     expectTallyCountsTheRatings(c);
     c.close();
     // A file whose ranking counts were kept by the earlier trigger of its own: that trigger
     // goes, or every rating would count twice.
-    raw("drop trigger pjInfo_tally_insert; create trigger pjInfoTally_insert after insert on pjInfo begin "
+    raw("drop trigger pjInfo_tallies_insert; create trigger pjInfoTally_insert after insert on pjInfo begin "
         "update pjInfoTally set n=n+1 where dian_id=new.dian_id; end");
     ASSERT_TRUE(c.open(path()));
-    EXPECT_EQ(c.mended(), QStringList{"trigger pjInfo_tally_insert"});
+    EXPECT_EQ(c.mended(), QStringList{"trigger pjInfo_tallies_insert"});
     ASSERT_TRUE(c.exec("insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
                        "values(1,'好评',1,'2026-06-03 10:00:00','A','商品A',10.5)"));
     expectTallyCountsTheRatings(c);
     EXPECT_TRUE(
         described(c, "select name from sqlite_master where name='pjInfoTally_insert'", Range()).rows.empty());
+    c.close();
+    // A file whose hour tally summed the prices as doubles, under the triggers of that time:
+    // they go, and the hours are summed again in money.
+    raw("drop trigger pjInfo_tallies_insert; drop trigger pjInfo_tallies_delete; drop trigger "
+        "pjInfo_tallies_update; drop table pjInfoHourTally; create table pjInfoHourTally (dian_id INTEGER "
+        "NOT "
+        "NULL, hourKey TEXT NOT NULL, buyerOrSaler INTEGER NOT NULL, pj TEXT NOT NULL, nulls INTEGER NOT "
+        "NULL, "
+        "n INTEGER NOT NULL, items INTEGER NOT NULL, priced INTEGER NOT NULL, amount REAL NOT NULL, PRIMARY "
+        "KEY (dian_id, hourKey, buyerOrSaler, pj, nulls)) WITHOUT ROWID; create trigger pjInfo_tally_insert "
+        "after insert on pjInfo begin select 1; end; create trigger pjInfo_tally_delete after delete on "
+        "pjInfo begin select 1; end");
+    ASSERT_TRUE(c.open(path()));
+    EXPECT_EQ(c.mended(), (QStringList{"trigger pjInfo_tallies_insert", "trigger pjInfo_tallies_delete",
+                                       "trigger pjInfo_tallies_update"}));
+    ASSERT_TRUE(c.exec("delete from pjinfo where itemId='B'"));
+    expectTallyCountsTheRatings(c);
+    EXPECT_TRUE(described(c, "select name from sqlite_master where name like 'pjInfo_tally_%'", Range())
+                    .rows.empty());
 }
 
 TEST_F(KeyedAnalyses, TheKeysIndexesCarryTheStatementsAndStayPlainSql)

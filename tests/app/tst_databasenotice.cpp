@@ -6,6 +6,7 @@
 #include "store/PgServer.h"
 #include "store/StoreRoles.h"
 #include "store/TConnection.h"
+#include "store/TDM.h"
 
 #include <QAction>
 #include <QFile>
@@ -37,6 +38,31 @@ private slots:
         QVERIFY(w.start());
         QCOMPARE(w.find<QLabel>("info1")->text(), QString());
         QVERIFY(prompt.errors.isEmpty());
+    }
+
+    // A file whose ratings lack their keys opens once they are built off the window's thread;
+    // the first view, asked for meanwhile, comes then.
+    void keysLackedAreBuiltWhileTheWindowShows()
+    {
+        if (teststore::onServer())
+            QSKIP("a file's keys");
+        TestPrompt prompt;
+        TestWindow w;
+        const QString path = w.dataFile(QStringLiteral("quelmar2.mdb"));
+        {
+            TConnection old;
+            QVERIFY(old.open(path));
+            QVERIFY(old.exec(
+                QStringLiteral("insert into dianBase(dianzhu) values('甲'); insert into "
+                               "pjInfo(dian_id, jg) values(1, 2.5); drop index pjInfo_shop_hourkey")));
+        }
+        QVERIFY(w.start());
+        QTRY_VERIFY(!w.main->buildingKeys());
+        QVERIFY(w.main->dm().adoCn.isOpen());
+        QVERIFY(w.main->currentView() != nullptr);
+        const QString told = w.find<QLabel>("info1")->text();
+        QVERIFY2(told.contains(QStringLiteral("pjInfo_shop_hourkey")), qPrintable(told));
+        QVERIFY2(prompt.errors.isEmpty(), qPrintable(prompt.errors.join(u'\n')));
     }
 
     // A configuration file that is not one: the defaults are in force, the status bar says so,

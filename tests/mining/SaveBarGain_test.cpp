@@ -195,9 +195,10 @@ TEST_F(Saver, TheAnalysesCountsHoldTheKeptRatingsAfterASave)
     EXPECT_EQ(column(ranking), column(rankingOfRatings));
     const QString hours =
         "select dian_id||'|'||hourKey||'|'||buyerOrSaler||'|'||pj||'|'||nulls||'|'||n||'|'||items||"
-        "'|'||priced||'|'||amount from pjInfoHourTally order by dian_id,hourKey,buyerOrSaler";
-    const QStringList expected{"7|2009-01-02 03|0|好评|0|1|1|1|12.5", "7|2009-01-02 03|1|好评|0|1|1|1|12.5",
-                               "7|2009-01-02 04|1|好评|0|1|1|1|3.0", "7|2009-02-01 00|1|好评|0|1|1|1|0.1",
-                               "8|2009-01-02 03|1|好评|0|1|1|1|12.5"};
+        "'|'||priced||'|'||units from pjInfoHourTally order by dian_id,hourKey,buyerOrSaler";
+    const QStringList expected{"7|2009-01-02 03|0|好评|0|1|1|1|125000",
+                               "7|2009-01-02 03|1|好评|0|1|1|1|125000",
+                               "7|2009-01-02 04|1|好评|0|1|1|1|30000", "7|2009-02-01 00|1|好评|0|1|1|1|1000",
+                               "8|2009-01-02 03|1|好评|0|1|1|1|125000"};
     EXPECT_EQ(column(hours).join(u'\n').toStdString(), expected.join(u'\n').toStdString());
 }

@@ -4,6 +4,7 @@
 
 #include "store/Schema.h"
 #include "store/TDM.h"
+#include "store/TSchemaBuild.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -246,3 +247,44 @@ TEST(SchemaMend, AFileInAReadOnlyFolderIsReadButNeverMended)
 }
 
 } // namespace
+
+TEST(SchemaMend, KeysAreBuiltOnAThreadAndABuildGivenUpIsDoneAgainAtTheNextOpen)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("quelmar2.mdb");
+    {
+        TDM dm;
+        ASSERT_TRUE(dm.DataModuleCreate(path)) << dm.OpenError().toStdString();
+        fill(dm);
+        ASSERT_GE(exec(dm, "drop index pjInfo_shop_hourkey"), 0);
+        ASSERT_GE(exec(dm, "drop index pjInfo_shop_itemkey"), 0);
+        ASSERT_GE(exec(dm, "drop index dianBase_webaddr"), 0); // quick to build: the window need not wait
+    }
+    const QStringList slow{"index pjInfo_shop_hourkey", "index pjInfo_shop_itemkey"};
+    EXPECT_EQ(TSchemaBuild::slowPieces(path), slow);
+    // The program ends during the build: nothing of it stays.
+    for (bool cancelled : {true, false}) {
+        SCOPED_TRACE(cancelled ? "given up" : "built");
+        QStringList notices;
+        bool ended = false;
+        TSchemaBuild build(path);
+        // Told on the building thread, which the test waits for.
+        QObject::connect(
+            &build, &TSchemaBuild::notice, &build, [&](const QString& text) { notices << text; },
+            Qt::DirectConnection);
+        QObject::connect(
+            &build, &TSchemaBuild::done, &build, [&](bool ok) { ended = ok; }, Qt::DirectConnection);
+        if (cancelled)
+            build.cancel();
+        build.start();
+        ASSERT_TRUE(build.wait(60000));
+        EXPECT_EQ(ended, !cancelled);
+        EXPECT_EQ(build.mended(), cancelled ? QStringList() : QStringList{"index dianBase_webaddr"} + slow);
+        EXPECT_EQ(notices.size(), cancelled ? 0 : 2) << notices.join(u'\n').toStdString();
+        EXPECT_EQ(TSchemaBuild::slowPieces(path), cancelled ? slow : QStringList());
+    }
+    TDM dm;
+    ASSERT_TRUE(dm.DataModuleCreate(path));
+    EXPECT_TRUE(dm.adoCn.mended().isEmpty());
+    EXPECT_EQ(query(dm, kRatings).size(), 3);
+}

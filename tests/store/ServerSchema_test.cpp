@@ -81,7 +81,8 @@ TEST(ServerSchema, HoldsTheFilesTablesViewAndIndexesAfterItsFunctions)
     }
     EXPECT_EQ(serverNames, fileNames);
     EXPECT_EQ(tallies,
-              QStringList({"table|pjInfoRankTally", "table|pjInfoHourTally", "table|pjInfoTallyPending",
+              QStringList({"table|pjInfoRankTally", "table|pjInfoHourTally", "column|pjInfoHourTally.units",
+                           "table|pjInfoTallyPending",
                            "trigger|pjInfoTallyPending_fold", "trigger|pjInfo_tally_insert",
                            "trigger|pjInfo_tally_delete", "trigger|pjInfo_tally_update"}));
     // Each column of the two main tables can be added back on its own.

@@ -43,8 +43,7 @@ QStringList tallies(TConnection& c)
     return rows(c, "SELECT dian_id, buyerOrSaler, pj, itemTitle, itemId, jg, month, nulls, n FROM "
                    "pjInfoRankTally WHERE n <> 0 ORDER BY dian_id, buyerOrSaler, pj, itemTitle, itemId, jg, "
                    "month, nulls") +
-           rows(c, "SELECT dian_id, hourKey, buyerOrSaler, pj, nulls, n, items, priced, round(CAST(amount AS "
-                   "numeric), 9) FROM "
+           rows(c, "SELECT dian_id, hourKey, buyerOrSaler, pj, nulls, n, items, priced, units FROM "
                    "pjInfoHourTally WHERE n <> 0 ORDER BY dian_id, hourKey, buyerOrSaler, pj, nulls");
 }
 
@@ -70,9 +69,9 @@ TEST(ServerTally, TriggersKeepWhatACountFromScratchGivesAndAnOldDatabaseIsCounte
                        "(3, '好评', true, '2026-05-05 05:05:05', 1, 'i1', '茶')"));
     // Taking a price away takes it off the hour's sum, and its counts come down.
     ASSERT_TRUE(run(c, "delete from pjInfo where dian_id = 1 and pjsj = '2026-03-01 10:20:00'"));
-    EXPECT_EQ(rows(c, "SELECT n, items, priced, round(CAST(amount AS numeric), 9) FROM pjInfoHourTally WHERE "
+    EXPECT_EQ(rows(c, "SELECT n, items, priced, units FROM pjInfoHourTally WHERE "
                       "dian_id = 1 AND hourKey = '2026-03-01 10' AND pj = '好评'"),
-              QStringList{"2|2|2|0.3"});
+              QStringList{"2|2|2|3000"});
     // Keys changed by updates: into NULLs, another hour and month, another shop.
     ASSERT_TRUE(run(c, "update pjInfo set jg = NULL, itemTitle = NULL where dian_id = 1 and pjsj = "
                        "'2026-03-01 10:15:00'"));
@@ -100,6 +99,13 @@ TEST(ServerTally, TriggersKeepWhatACountFromScratchGivesAndAnOldDatabaseIsCounte
     EXPECT_TRUE(again.mended().contains(QStringLiteral("table pjInfoRankTally")))
         << again.mended().join(u',').toStdString();
     EXPECT_EQ(tallies(again), kept);
+    // One whose hour tally summed the prices as doubles: summed again in money.
+    ASSERT_TRUE(run(again, "ALTER TABLE pjInfoHourTally DROP COLUMN units; ALTER TABLE pjInfoHourTally ADD "
+                           "COLUMN amount DOUBLE PRECISION NOT NULL DEFAULT 0.30000000000000004"));
+    again.close();
+    ASSERT_TRUE(again.open(url)) << again.error().toStdString();
+    EXPECT_EQ(again.mended(), QStringList{"column pjInfoHourTally.units"});
+    EXPECT_EQ(tallies(again), kept);
 
     // Ratings stored while a trigger was missing are counted again when it is put back.
     ASSERT_TRUE(run(again, "DROP TRIGGER pjInfo_tally_insert ON pjInfo"));
@@ -111,7 +117,7 @@ TEST(ServerTally, TriggersKeepWhatACountFromScratchGivesAndAnOldDatabaseIsCounte
     ASSERT_TRUE(third.open(url)) << third.error().toStdString();
     const QStringList recounted = tallies(third);
     EXPECT_EQ(recounted.size(), kept.size() + 2);
-    EXPECT_TRUE(recounted.contains(QStringLiteral("2|2026-07-07 07|1|好评|0|1|1|1|2")))
+    EXPECT_TRUE(recounted.contains(QStringLiteral("2|2026-07-07 07|1|好评|0|1|1|1|20000")))
         << recounted.join(u'\n').toStdString();
 
     // A column put back after it was lost: the tallies no longer count its old values.
@@ -119,7 +125,7 @@ TEST(ServerTally, TriggersKeepWhatACountFromScratchGivesAndAnOldDatabaseIsCounte
     third.close();
     TConnection fourth;
     ASSERT_TRUE(fourth.open(url)) << fourth.error().toStdString();
-    EXPECT_EQ(rows(fourth, "SELECT sum(priced), sum(amount) FROM pjInfoHourTally"), QStringList{"0|0"});
+    EXPECT_EQ(rows(fourth, "SELECT sum(priced), sum(units) FROM pjInfoHourTally"), QStringList{"0|0"});
     EXPECT_EQ(rows(fourth, "SELECT count(*) FROM pjInfoRankTally WHERE n <> 0 AND (nulls & 4) = 0"),
               QStringList{"0"});
 }
