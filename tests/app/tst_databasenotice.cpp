@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QFile>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QToolButton>
 
 class TestDatabaseNotice : public QObject
@@ -121,6 +122,17 @@ private slots:
         QCOMPARE(button->toolTip(), search->toolTip());
         const QString store = w.main->findChild<QLabel*>(QStringLiteral("storeInfo"))->text();
         QVERIFY2(store.contains(reader) && store.contains(QStringLiteral("只读")), qPrintable(store));
+        // The browser offers nothing the reader may not do, each with the server's reason.
+        w.main->findChild<QAction*>(QStringLiteral("miBrowser"))->trigger();
+        for (const char* name : {"deleteBtn", "mineAllBtn"}) {
+            auto* control = w.main->findChild<QWidget*>(QLatin1String(name));
+            QVERIFY2(!control->isEnabled() &&
+                         control->toolTip().startsWith(QStringLiteral("permission denied")),
+                     name);
+        }
+        for (const char* name : {"MenuItem6", "N3"})
+            QVERIFY2(!w.main->findChild<QAction*>(QLatin1String(name))->isEnabled(), name);
+        QVERIFY(w.main->findChild<QPlainTextEdit*>(QStringLiteral("pjInfoMemo"))->isReadOnly());
     }
 };
 

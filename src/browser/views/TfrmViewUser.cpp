@@ -8,6 +8,7 @@
 #include "browser/ShopDelete.h"
 #include "browser/TCursorModel.h"
 #include "settings/TConfig.h"
+#include "store/StoreRoles.h"
 #include "store/TDM.h"
 #include "ui/TPrompt.h"
 #include "ui/TViewContext.h"
@@ -62,8 +63,10 @@ exportlayout::Record currentRecord(const TTable* cursor, Kind kind)
 } // namespace
 
 TfrmViewUser::TfrmViewUser(TViewContext& context, QWidget* parent)
-    : TView(parent), m_context(context), m_shops(context.dm().tb_dianbase), m_ratings(context.dm().tb_pjinfo),
-      m_shopModel(browsergrids::newShopModel(m_shops, this)),
+    : TView(parent), m_context(context), m_deleteRefused(context.refusal(storeroles::Action::DeleteShop)),
+      m_mineRefused(context.refusal(storeroles::Action::Mine)),
+      m_editRefused(context.refusal(storeroles::Action::EditRatings)), m_shops(context.dm().tb_dianbase),
+      m_ratings(context.dm().tb_pjinfo), m_shopModel(browsergrids::newShopModel(m_shops, this)),
       m_ratingModel(browsergrids::newRatingModel(m_ratings, this))
 {
     setObjectName(QStringLiteral("frmViewUser"));
@@ -151,7 +154,8 @@ QWidget* TfrmViewUser::createShopPage()
     addMenuItem(menu, "MenuItem3", QStringLiteral("导出掌柜到excel"), &TfrmViewUser::exportShopsExcel);
     addMenuItem(menu, "MenuItem4", QStringLiteral("导出掌柜到CSV"), &TfrmViewUser::exportShopsCsv);
     menu->addSeparator();
-    addMenuItem(menu, "MenuItem6", QStringLiteral("删除当前掌柜记录"), &TfrmViewUser::deleteBtnClick);
+    refuse(addMenuItem(menu, "MenuItem6", QStringLiteral("删除当前掌柜记录"), &TfrmViewUser::deleteBtnClick),
+           m_deleteRefused);
     m_userBaseGrid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_userBaseGrid, &QWidget::customContextMenuRequested, menu,
             [this, menu](const QPoint& pos) { menu->popup(m_userBaseGrid->viewport()->mapToGlobal(pos)); });
@@ -172,6 +176,8 @@ QWidget* TfrmViewUser::createShopPage()
     auto* mineAll = namedButton(page, "mineAllBtn", QStringLiteral("全部重新挖掘"));
     details->addWidget(mineAll, 1, 6);
     connect(mineAll, &QPushButton::clicked, this, &TfrmViewUser::mineAllBtnClick);
+    refuse(mineAll, m_mineRefused);
+    refuse(m_deleteBtn, m_deleteRefused);
 
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(filter);
@@ -243,7 +249,9 @@ QWidget* TfrmViewUser::createTradePage()
     addMenuItem(menu, "N1", QStringLiteral("导出评价到excel"), &TfrmViewUser::exportRatingsExcel);
     addMenuItem(menu, "CVS1", QStringLiteral("导出评价到CVS"), &TfrmViewUser::exportRatingsCsv);
     menu->addSeparator();
-    addMenuItem(menu, "N3", QStringLiteral("删除当前评价记录"), &TfrmViewUser::deleteRatingClick);
+    // Deleting a rating is what a miner does to duplicates: refused with mining.
+    refuse(addMenuItem(menu, "N3", QStringLiteral("删除当前评价记录"), &TfrmViewUser::deleteRatingClick),
+           m_mineRefused);
     m_userDetailGrid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_userDetailGrid, &QWidget::customContextMenuRequested, menu,
             [this, menu](const QPoint& pos) { menu->popup(m_userDetailGrid->viewport()->mapToGlobal(pos)); });
@@ -260,8 +268,10 @@ QWidget* TfrmViewUser::createTradePage()
     m_pjInfo->setObjectName(QStringLiteral("pjInfoMemo"));
     m_pjjs = new QPlainTextEdit(page);
     m_pjjs->setObjectName(QStringLiteral("pjjsMemo"));
-    for (QPlainTextEdit* memo : {m_pjInfo, m_pjjs})
+    for (QPlainTextEdit* memo : {m_pjInfo, m_pjjs}) {
         memo->setMaximumHeight(80);
+        memo->setToolTip(m_editRefused);
+    }
 
     auto* details = new QGridLayout;
     details->addWidget(new QLabel(QStringLiteral("商品"), page), 0, 0);
@@ -310,6 +320,24 @@ void TfrmViewUser::selectCurrent(QTableView* grid, TCursorModel* model)
     m_syncing = false;
 }
 
+void TfrmViewUser::refuse(QWidget* control, const QString& why)
+{
+    if (why.isEmpty())
+        return;
+    control->setEnabled(false);
+    control->setToolTip(why);
+}
+
+void TfrmViewUser::refuse(QAction* item, const QString& why)
+{
+    if (why.isEmpty())
+        return;
+    item->setEnabled(false);
+    item->setToolTip(why);
+    if (auto* menu = qobject_cast<QMenu*>(item->parent()))
+        menu->setToolTipsVisible(true);
+}
+
 QAction* TfrmViewUser::addMenuItem(QMenu* menu, const char* name, const QString& caption,
                                    void (TfrmViewUser::*handler)())
 {
@@ -345,7 +373,7 @@ void TfrmViewUser::Refresh()
     m_context.setDataInfo(browsertexts::dataInfo(shops));
     m_context.setCommandsAvailable(shops >= 1);
     // A delete disables the button on an empty list; a list with shops enables it again.
-    if (shops >= 1)
+    if (shops >= 1 && m_deleteRefused.isEmpty())
         m_deleteBtn->setEnabled(true);
     showShop();
 }
@@ -392,6 +420,8 @@ void TfrmViewUser::userBaseGridDblClick()
 
 void TfrmViewUser::mineAllBtnClick()
 {
+    if (!m_mineRefused.isEmpty())
+        return;
     QList<QStringList> shops;
     const char* fields[] = {"dianzhu", "dianming", "loc", "webaddr", "commodityNum", "addr", "commodityKind"};
     QList<int> columns;
@@ -412,6 +442,8 @@ void TfrmViewUser::mineAllBtnClick()
 
 void TfrmViewUser::deleteBtnClick()
 {
+    if (!m_deleteRefused.isEmpty())
+        return;
     if (m_shops->RecordCount() == 0) {
         m_deleteBtn->setEnabled(false);
         return;
@@ -499,7 +531,7 @@ void TfrmViewUser::userDetailGridTitleClick(int column)
 
 void TfrmViewUser::deleteRatingClick()
 {
-    if (m_ratings->RecordCount() == 0)
+    if (m_ratings->RecordCount() == 0 || !m_mineRefused.isEmpty())
         return;
     if (!TPrompt::instance().question(m_context.dialogParent(), QString::fromUtf16(kConfirmDelete)))
         return;
@@ -517,7 +549,7 @@ void TfrmViewUser::showRating()
     m_pjjs->setPlainText(any ? m_ratings->FieldByName(QStringLiteral("pjjs")).asString() : QString());
     for (QPlainTextEdit* memo : {m_pjInfo, m_pjjs}) {
         memo->document()->setModified(false);
-        memo->setReadOnly(!any);
+        memo->setReadOnly(!any || !m_editRefused.isEmpty());
     }
     m_itemID->setText(any ? m_ratings->FieldByName(QStringLiteral("itemId")).asString() : QString());
     // Rebuilt for every rating, not only when the item id changes: two trades of one item

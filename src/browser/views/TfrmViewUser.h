@@ -76,6 +76,9 @@ private:
     QWidget* createTradePage();
     void bindGrid(QTableView* grid, TCursorModel* model, bool storeMemos);
     void selectCurrent(QTableView* grid, TCursorModel* model);
+    // Disables what the store's user may not do, with the server's reason as its tool tip.
+    static void refuse(QWidget* control, const QString& why);
+    static void refuse(QAction* item, const QString& why);
     QAction* addMenuItem(QMenu* menu, const char* name, const QString& caption,
                          void (TfrmViewUser::*handler)());
 
@@ -94,6 +97,10 @@ private:
     void databaseError(const QString& text);
 
     TViewContext& m_context;
+    // Why the store's user may not delete a shop, mine or edit a rating's memos; empty: it may.
+    QString m_deleteRefused;
+    QString m_mineRefused;
+    QString m_editRefused;
     TTable* m_shops;
     TTable* m_ratings;
     TCursorModel* m_shopModel;
