@@ -4,6 +4,7 @@
 #include "mining/RunFlags.h"
 #include "mining/TSaveBarGain.h"
 #include "mining/TSearchRun.h"
+#include "mining/TeamCap.h"
 #include "store/TDM.h"
 #include "text/Formats.h"
 #include "text/GbkCodec.h"
@@ -124,32 +125,10 @@ TMiningRun::StartResult TMiningRun::resume(qint64 runId, const TConfig& config)
 
 void TMiningRun::setUpTeam(const TConfig& config)
 {
-    const int cap = config.Net().TeamConnections;
-    m_fetcher.setTeam(nullptr);
-    if (cap <= 0)
-        return;
-    if (m_dm.adoCn.engine() != TConnection::Engine::Postgres) {
-        static bool told = false;
-        if (!told)
-            emit notice(
-                QStringLiteral("[Net] TeamConnections=%1 does nothing on a database file: a team cap is "
-                               "kept by a server store")
-                    .arg(cap));
-        told = true;
-        return;
-    }
-    if (!m_team) {
-        auto team = std::make_unique<TTeamSlots>();
-        QString error;
-        if (!team->open(m_dm.adoCn.path(), &error)) {
-            emit notice(QStringLiteral("[Net] TeamConnections: %1; this run keeps its own Connections only")
-                            .arg(error));
-            return;
-        }
-        m_team = std::move(team);
-    }
-    m_team->setCap(cap);
-    m_fetcher.setTeam(m_team.get());
+    QString notice;
+    m_fetcher.setTeam(teamcap::prepare(config, m_dm.adoCn, m_team, &notice));
+    if (!notice.isEmpty())
+        emit this->notice(notice);
 }
 
 TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRecord, int toRecord,
