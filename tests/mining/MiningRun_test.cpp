@@ -136,7 +136,9 @@ TEST_F(MiningRuns, RowsThatCannotBeMinedArePassedOver)
 
 TEST_F(MiningRuns, CancelKeepsTheRatingsReadSoFar)
 {
-    startMarket({"--shops", "2", "--ratings", "400", "--seed", "4", "--latency", "150"});
+    // The market answers the shop page and the first rating page only, so the cancel comes
+    // while the other pages (and the next shop's) are in flight, however busy the machine.
+    startMarket({"--shops", "2", "--ratings", "400", "--seed", "4", "--hold-after", "2"});
     TMiningRun run(dm);
     int read = 0;
     bool over = false, cancelled = false;
@@ -146,20 +148,13 @@ TEST_F(MiningRuns, CancelKeepsTheRatingsReadSoFar)
         cancelled = c;
     });
     ASSERT_EQ(run.start(rowsFor({0, 1}), 1, 5000, m_config), TMiningRun::StartResult::Started);
-    ASSERT_TRUE(waitFor([&] { return read >= 80; }));
+    ASSERT_TRUE(waitFor([&] { return read >= 40; }));
     run.cancel();
     EXPECT_TRUE(over);
     EXPECT_TRUE(cancelled);
     EXPECT_FALSE(runflags::netBusy);
     ASSERT_TRUE(waitFor([&] { return !runflags::savingRatings; }));
-    const qlonglong stored = count("select count(*) from pjinfo");
-    EXPECT_GE(stored, 80);
-    EXPECT_LT(stored, 400);
-    EXPECT_EQ(stored % 40, 0);
-    // Later arrivals change nothing, and the second shop is never started.
-    QTimer::singleShot(600, [] {});
-    waitFor([] { return false; }, 600);
-    EXPECT_EQ(count("select count(*) from pjinfo"), stored);
+    EXPECT_EQ(count("select count(*) from pjinfo"), 40);
     EXPECT_EQ(count("select count(distinct dian_id) from pjinfo"), 1);
 }
 

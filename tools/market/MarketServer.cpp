@@ -128,6 +128,11 @@ void MarketServer::run()
 
 void MarketServer::stop()
 {
+    {
+        std::lock_guard lock(m_holdMutex);
+        m_stopping = true;
+    }
+    m_released.notify_all();
     m_server->stop();
 }
 
@@ -165,6 +170,12 @@ bool MarketServer::failsNow(const httplib::Request& req)
 bool MarketServer::preRoute(const httplib::Request& req, httplib::Response& res)
 {
     logRequestLine(req, ++m_inFlight);
+    if (m_options.holdAfter > 0 && ++m_arrived > m_options.holdAfter) {
+        std::unique_lock lock(m_holdMutex);
+        m_released.wait(lock, [this] { return m_stopping; });
+        res.status = 503;
+        return true;
+    }
     if (m_options.latencyMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(m_options.latencyMs));
     if (!failsNow(req))

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -47,6 +48,9 @@ public:
         std::string logFile;    // request lines as received, one a line
         std::string base;       // link prefix; empty: http://127.0.0.1:<port>
         size_t padTo = 0;
+        // Answer the first holdAfter requests and hold every later one unanswered until
+        // the market stops, so a test can act while a walk stands still; 0: none.
+        long long holdAfter = 0;
     };
 
     MarketServer(const MarketModel& model, Options options);
@@ -79,6 +83,10 @@ private:
     std::mutex m_countMutex;
     std::map<std::string, int> m_requestsPerTarget;
     const std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
+    std::atomic<long long> m_arrived{0};
+    std::mutex m_holdMutex;
+    std::condition_variable m_released;
+    bool m_stopping = false;
     std::mutex m_logMutex;
     FILE* m_log = nullptr;
 };

@@ -48,6 +48,8 @@ void usage(FILE* to)
                  "  --dump-truth FILE write the generated shops and ratings as JSON at start\n"
                  "  --base URL        start of absolute links (default http://127.0.0.1:PORT)\n"
                  "  --pad-to BYTES    pad shorter pages to this size\n"
+                 "  --hold-after N    answer the first N requests and hold every later one\n"
+                 "                    unanswered until the market stops\n"
                  "The first line printed is \"listening on http://127.0.0.1:PORT\".\n",
                  MarketSettings::kDemoPort);
 }
@@ -146,6 +148,8 @@ int main(int argc, char** argv)
             options.retryAfterS = int(n);
         else if (opt == "--fail-status" && n >= 100 && n <= 599)
             options.failStatus = int(n);
+        else if (opt == "--hold-after")
+            options.holdAfter = n;
         else if (opt == "--pad-to" && n <= 256 * 1024 * 1024)
             options.padTo = size_t(n);
         else {
