@@ -91,7 +91,8 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
         std::fprintf(stderr, "%s\n", SearchCriteria::refusalMessage().toLocal8Bit().constData());
         return 2;
     }
-    run.start(criteria, m_config);
+    if (!run.start(criteria, m_config))
+        return 1;
     loop.exec();
     if (m_terminal)
         std::fprintf(stderr, "\n");

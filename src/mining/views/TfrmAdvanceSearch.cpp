@@ -144,8 +144,10 @@ QFrame* TfrmAdvanceSearch::createResumeBar()
     connect(resume, &QPushButton::clicked, this, &TfrmAdvanceSearch::resumeRunClick);
     connect(dismiss, &QPushButton::clicked, this, [this] {
         // Not offered again: the run counts as cancelled (it can still be resumed by number).
-        runrecords::setState(m_context.dm().adoCn, m_offeredRun, runrecords::RunState::Cancelled, QString(),
-                             nullptr);
+        QString error;
+        if (!runrecords::setState(m_context.dm().adoCn, m_offeredRun, runrecords::RunState::Cancelled,
+                                  QString(), &error))
+            TPrompt::instance().error(this, error);
         m_resumeBar->hide();
     });
     m_resumeBar->hide();
