@@ -24,9 +24,8 @@
 // with the response's status line, workBegin, work (repeatedly), a Disconnected if the
 // server closes the connection (Body still empty), workEnd, then on failure the sink's failed
 // (skipped for a retryable failure with Options::quietIfRetryable), and always Disconnecting
-// and the final Disconnected. At
-// the final Disconnected, Ended() is true and either Body() holds the page (ResultCode "0")
-// or Body() is empty and ResultCode() is "100860".
+// and the final Disconnected. At the final Disconnected, Ended() is true and either Body()
+// holds the page (ResultCode "0") or Body() is empty and ResultCode() is "100860".
 //
 // A download fails on any transport error, a status of 300 or more (redirects are not
 // followed, and a redirect's body is not the page asked for), no byte received for the
