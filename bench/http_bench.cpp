@@ -86,7 +86,6 @@ void BM_WorkerVersusCurl(benchmark::State& state)
     }
     std::vector<std::string> urls = addresses(market);
     int failures = 0;
-    TThreadHttp::setFailureHandler([&](TThreadHttp&) { ++failures; });
 
     for (auto _ : state) {
         // Worker chain.
@@ -95,6 +94,7 @@ void BM_WorkerVersusCurl(benchmark::State& state)
         long long bytes = 0;
         QEventLoop loop;
         auto agent = std::make_shared<THttpAgent>();
+        QObject::connect(&sink, &THttpEventSink::failed, &loop, [&] { ++failures; });
         QObject::connect(&sink, &THttpEventSink::status, &loop,
                          [&](TThreadHttp* w, HttpStatus kind, const QString&) {
                              if (kind != HttpStatus::Disconnected || !w->Ended())
@@ -139,7 +139,6 @@ void BM_WorkerVersusCurl(benchmark::State& state)
         state.counters["curl_s"] = curlSeconds;
         state.counters["ratio"] = workerSeconds / curlSeconds;
     }
-    TThreadHttp::setFailureHandler({});
 }
 BENCHMARK(BM_WorkerVersusCurl)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 

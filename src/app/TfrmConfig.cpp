@@ -168,6 +168,7 @@ TfrmConfig::TfrmConfig(TViewContext& context, QWidget* parent)
     connect(m_stopTest, &QPushButton::clicked, this, &TfrmConfig::stopTestClick);
 
     connect(&m_sink, &THttpEventSink::status, this, &TfrmConfig::onTestStatus);
+    connect(&m_sink, &THttpEventSink::failed, this, &TfrmConfig::testDownloadFailed);
     connect(&m_sink, &THttpEventSink::workBegin, this, [this](TThreadHttp* w, HttpWorkMode, qint64 expected) {
         if (w != m_testWorker || !m_testRunning)
             return;

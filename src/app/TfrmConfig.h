@@ -60,6 +60,10 @@ public:
     void testClick();
     void stopTestClick();
 
+signals:
+    // A test download failed (also one stopped meanwhile); the window tells the user.
+    void testDownloadFailed();
+
 private:
     // The fields as settings, or why not (one of the messages above; empty for a port that is
     // not a number, which has its own handling).

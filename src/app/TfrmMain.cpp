@@ -6,8 +6,6 @@
 #include "app/TViewHost.h"
 #include "app/TfrmAbout.h"
 #include "app/ViewFactory.h"
-#include "extract/TThreadHttp.h"
-#include "mining/RunFlags.h"
 #include "mining/views/TfrmAdvanceSearch.h"
 #include "settings/Paths.h"
 #include "settings/Settings.h"
@@ -45,17 +43,10 @@ TfrmMain::TfrmMain(QWidget* parent)
 
     m_progressTimer.setInterval(1000);
     connect(&m_progressTimer, &QTimer::timeout, this, &TfrmMain::progressTick);
-
-    // Every failed download is reported here; the run that started it cancels itself.
-    TThreadHttp::setFailureHandler([this](TThreadHttp&) {
-        TPrompt::instance().notice(this, QString::fromUtf16(kDownloadFailedTitle),
-                                   QString::fromUtf16(kDownloadFailedMessage));
-    });
 }
 
 TfrmMain::~TfrmMain()
 {
-    TThreadHttp::setFailureHandler({});
     // The views read the data module's cursors, so they go before it.
     delete m_fd1;
 }
@@ -204,7 +195,6 @@ QToolButton* TfrmMain::addButton(const char* name, const QString& caption, const
 
 bool TfrmMain::FormCreate()
 {
-    runflags::netBusy = false;
     QString error;
     // A new collection starts in an empty folder; a system-wide install starts the user's own.
     if (!Paths::prepareDataDir(&error)) {
@@ -395,7 +385,7 @@ void TfrmMain::mineShops(const QList<QStringList>& shops)
 
 void TfrmMain::setBackgroundProgressShown(bool shown)
 {
-    if (!runflags::netBusy)
+    if (!running().downloading())
         return;
     m_gauge1->setVisible(shown);
     if (shown)
@@ -497,12 +487,12 @@ bool TfrmMain::askForceQuit(const QString& message)
 
 bool TfrmMain::closeQuery()
 {
-    if (runflags::savingRatings) {
+    if (running().saving()) {
         if (!askForceQuit(QString::fromUtf16(kSavingMessage)))
             return false;
         emit forceQuitRequested();
     }
-    if (runflags::netBusy)
+    if (running().downloading())
         return askForceQuit(QString::fromUtf16(kNetBusyMessage));
     return true;
 }
@@ -514,7 +504,7 @@ void TfrmMain::endForConfigFault()
     m_configFault = true;
     TPrompt::instance().error(this, QString::fromUtf16(settings::kFatalMessage));
     // Nothing to ask: running downloads and the saver end with the process, as on a forced exit.
-    if (runflags::savingRatings)
+    if (running().saving())
         emit forceQuitRequested();
     QTimer::singleShot(0, this, &QWidget::close);
 }

@@ -32,8 +32,6 @@ class TfrmMain : public QMainWindow, public TViewContext
 public:
     static constexpr char16_t kSavingMessage[] = u"还有数据未保存完毕，\n是否要强行退出系统?";
     static constexpr char16_t kNetBusyMessage[] = u"正在进行网上搜索资料，\n请稍后退出或先中止搜索再退出！";
-    static constexpr char16_t kDownloadFailedTitle[] = u"提示";
-    static constexpr char16_t kDownloadFailedMessage[] = u"网络连阻塞或断开，请检查网络并退出程序重新启动！";
 
     explicit TfrmMain(QWidget* parent = nullptr);
     ~TfrmMain() override;
@@ -67,7 +65,7 @@ public:
 
     // Shows or hides the status-bar gauge with its timer; acts only while a download run is busy.
     void setBackgroundProgressShown(bool shown) override;
-    // Hides the gauge and stops its timer whatever the flags say (a run was cancelled).
+    // Hides the gauge and stops its timer whatever runs (a run was cancelled).
     void hideBackgroundProgress() override;
 
     // Opens the help window at a topic ("::quick.htm" or "quick.htm"); empty: the start topic.

@@ -9,6 +9,7 @@
 #include "app/TfrmIndex.h"
 #include "browser/views/TfrmViewUser.h"
 #include "mining/views/TfrmAdvanceSearch.h"
+#include "ui/TPrompt.h"
 #include "ui/TViewContext.h"
 
 namespace views {
@@ -45,7 +46,10 @@ TView* create(ViewId id, TViewContext& context)
 
 QDialog* createOptionsDialog(TViewContext& context)
 {
-    return new TfrmConfig(context, context.dialogParent());
+    auto* dialog = new TfrmConfig(context, context.dialogParent());
+    QObject::connect(dialog, &TfrmConfig::testDownloadFailed, dialog,
+                     [dialog] { TPrompt::instance().downloadFailed(dialog); });
+    return dialog;
 }
 
 } // namespace views

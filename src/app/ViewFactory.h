@@ -10,7 +10,8 @@ class TViewContext;
 namespace views {
 
 TView* create(ViewId id, TViewContext& context);
-// A new options dialog for each use; the caller runs it modally and deletes it.
+// A new options dialog for each use, telling the user of a failed test download; the caller runs
+// it modally and deletes it.
 QDialog* createOptionsDialog(TViewContext& context);
 
 } // namespace views

@@ -1,6 +1,5 @@
 // The program: parses its options, creates the main window and runs the event loop.
 #include "app/TfrmMain.h"
-#include "mining/RunFlags.h"
 #include "settings/Paths.h"
 #include "store/DatabaseChoice.h"
 #include "store/TConnection.h"
@@ -133,7 +132,7 @@ int main(int argc, char** argv)
     // A forced exit leaves downloads or the rating saver running. They end with the
     // process: the database keeps its last committed state (write-ahead log), and tearing
     // down objects under running threads would only risk a crash on the way out.
-    if (runflags::savingRatings || runflags::netBusy) {
+    if (main.running().saving() || main.running().downloading()) {
         std::fflush(nullptr);
         std::_Exit(status);
     }

@@ -1,10 +1,7 @@
 #include "cli/CliRunner.h"
 
 #include "cli/JsonOut.h"
-#include "extract/TThreadHttp.h"
-#include "mining/RunFlags.h"
 #include "text/Formats.h"
-#include "text/GbkCodec.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -15,10 +12,21 @@
 CliRunner::CliRunner(TConfig config, TDM& dm)
     : m_config(std::move(config)), m_dm(dm), m_terminal(::isatty(::fileno(stderr)) == 1)
 {
-    TThreadHttp::setFailureHandler([this](TThreadHttp& worker) {
-        m_failed = true;
-        line(QStringLiteral("download failed: %1: %2").arg(gbk::toQString(worker.Url()), worker.ErrorText()));
-    });
+}
+
+void CliRunner::downloadFailed(const QString& error, const QString& url)
+{
+    m_failed = true;
+    line(QStringLiteral("download failed: %1: %2").arg(url, error));
+}
+
+void CliRunner::notice(const QString& text)
+{
+    // Every run of a command has the same settings: each notice is told once.
+    if (!m_told.contains(text)) {
+        m_told.insert(text);
+        line(text);
+    }
 }
 
 void CliRunner::progress(const QString& text)
@@ -74,6 +82,7 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
     connect(&run, &TSearchRun::shopCountChanged, this,
             [&](int n) { progress(QStringLiteral("searching: %1 of %2 shops read").arg(n).arg(total)); });
     connect(&run, &TSearchRun::retrying, this, &CliRunner::retryLine);
+    connect(&run, &TSearchRun::downloadFailed, this, &CliRunner::downloadFailed);
     connect(&run, &TSearchRun::finished, this, [&](const QList<TSearchRun::ShopRow>& rows, bool) {
         shops = rows;
         loop.quit();
@@ -82,7 +91,8 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
         std::fprintf(stderr, "%s\n", SearchCriteria::refusalMessage().toLocal8Bit().constData());
         return 2;
     }
-    run.start(criteria, m_config);
+    if (!run.start(criteria, m_config))
+        return 1;
     loop.exec();
     if (m_terminal)
         std::fprintf(stderr, "\n");
@@ -242,7 +252,8 @@ int CliRunner::runMining(const std::function<TMiningRun::StartResult(TMiningRun&
     });
     connect(&run, &TMiningRun::retrying, this, &CliRunner::retryLine);
     connect(&run, &TMiningRun::connectionsChanged, this, show);
-    connect(&run, &TMiningRun::notice, this, &CliRunner::line);
+    connect(&run, &TMiningRun::notice, this, &CliRunner::notice);
+    connect(&run, &TMiningRun::downloadFailed, this, &CliRunner::downloadFailed);
     connect(&run, &TMiningRun::storeError, this, [&](const QString& e) {
         m_failed = true;
         line(e);
@@ -267,12 +278,12 @@ int CliRunner::runMining(const std::function<TMiningRun::StartResult(TMiningRun&
                     m_failed = true;
                     line(QStringLiteral("shop %1: %2 ratings could not be stored").arg(id).arg(failed));
                 }
-                if (over && !runflags::savingRatings)
+                if (over && !run.saving())
                     loop.quit();
             });
     connect(&run, &TMiningRun::finished, this, [&](bool) {
         over = true;
-        if (!runflags::savingRatings)
+        if (!run.saving())
             loop.quit();
     });
     connect(&run, &TMiningRun::shopSkipped, this, [&](const QString& webaddr) {

@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <functional>
 
@@ -55,10 +56,14 @@ private:
     // A line of its own, kept above the progress line.
     void line(const QString& text);
     void retryLine(int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason);
+    void downloadFailed(const QString& error, const QString& url);
+    // A run's notice, told once per command.
+    void notice(const QString& text);
 
     TConfig m_config;
     TDM& m_dm;
     bool m_failed = false;
     bool m_terminal = false;
-    QString m_shown; // the progress line on screen
+    QString m_shown;      // the progress line on screen
+    QSet<QString> m_told; // notices told
 };

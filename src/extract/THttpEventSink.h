@@ -25,7 +25,7 @@ enum class HttpWorkMode
 };
 
 // The owner's end of a download: a plain object living on the user-interface thread whose
-// four signals the download workers raise there, one at a time, while the worker waits.
+// five signals the download workers raise there, one at a time, while the worker waits.
 // An owner keeps one sink (one per kind of download) and connects its handlers once; every
 // worker started with that sink then reaches those handlers. The sender argument may be
 // read (Body, ResultCode) only inside a handler.
@@ -46,4 +46,8 @@ signals:
     void work(TThreadHttp* sender, HttpWorkMode mode, qint64 countSoFar);
     // End of the body transfer, also after a failure once workBegin was raised.
     void workEnd(TThreadHttp* sender, HttpWorkMode mode);
+    // The download failed: ResultCode() is "100860" and ErrorText() says why; the final
+    // Disconnected follows. Not raised for a retryable failure the owner will try again
+    // (TThreadHttp::Options::quietIfRetryable).
+    void failed(TThreadHttp* sender);
 };

@@ -19,12 +19,6 @@ std::chrono::milliseconds readTimeout()
     return ms > 0 ? std::chrono::milliseconds(ms) : TThreadHttp::kReadTimeout;
 }
 
-TThreadHttp::FailureHandler& failureHandler()
-{
-    static TThreadHttp::FailureHandler handler;
-    return handler;
-}
-
 QString hostOf(const std::string& url)
 {
     QString host;
@@ -298,11 +292,6 @@ TThreadHttp::TThreadHttp(std::string url, const THttpAgent& agent, THttpEventSin
     m_proxyPassword = gbk::fromQString(agent.Password);
 }
 
-void TThreadHttp::setFailureHandler(FailureHandler handler)
-{
-    failureHandler() = std::move(handler);
-}
-
 void TThreadHttp::setReadTimeoutForTesting(std::chrono::milliseconds timeout)
 {
     g_testReadTimeoutMs.store(timeout.count());
@@ -413,7 +402,7 @@ void TThreadHttp::reportFailure()
 {
     onOwnerThread([this] {
         m_resultCode = kFailedCode;
-        if (const FailureHandler& handler = failureHandler())
-            handler(*this);
+        if (m_sink)
+            emit m_sink->failed(this);
     });
 }

@@ -7,7 +7,6 @@
 #include <QThread>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,11 +22,10 @@
 //
 // Events of one download, in order: status Resolving, Connecting, Connected, a Text status
 // with the response's status line, workBegin, work (repeatedly), a Disconnected if the
-// server closes the connection (Body still empty), workEnd, then on failure the installed
-// failure handler (skipped for a retryable failure with Options::quietIfRetryable), and
-// always Disconnecting and the final Disconnected. At
-// the final Disconnected, Ended() is true and either Body() holds the page (ResultCode "0")
-// or Body() is empty and ResultCode() is "100860".
+// server closes the connection (Body still empty), workEnd, then on failure the sink's failed
+// (skipped for a retryable failure with Options::quietIfRetryable), and always Disconnecting
+// and the final Disconnected. At the final Disconnected, Ended() is true and either Body()
+// holds the page (ResultCode "0") or Body() is empty and ResultCode() is "100860".
 //
 // A download fails on any transport error, a status of 300 or more (redirects are not
 // followed, and a redirect's body is not the page asked for), no byte received for the
@@ -43,17 +41,11 @@ public:
     static constexpr std::chrono::milliseconds kReadTimeout{60'000};
     static constexpr size_t kBodyCap = 64u * 1024 * 1024;
 
-    // Runs on the user-interface thread when a download fails, after ResultCode has become
-    // "100860" and before the final Disconnected; the worker waits for it. The program shows
-    // its message and cancels the mining run here; the command line reports the error.
-    using FailureHandler = std::function<void(TThreadHttp& worker)>;
-    static void setFailureHandler(FailureHandler handler);
-
     struct Options
     {
         // An empty body with a success status is a failure (a page is expected).
         bool emptyBodyFails = false;
-        // A retryable failure skips the failure handler: the owner tries again.
+        // A retryable failure skips the sink's failed: the owner tries again.
         bool quietIfRetryable = false;
     };
 
@@ -77,7 +69,7 @@ public:
     bool Retryable() const { return m_retryable; }
     // The server's Retry-After of a 429 in milliseconds; 0 when it gave none.
     qint64 RetryAfterMs() const { return m_retryAfterMs; }
-    // The failure handler was skipped (Options::quietIfRetryable).
+    // The sink's failed was skipped (Options::quietIfRetryable).
     bool FailureQuiet() const { return m_failureQuiet; }
 
     // A stop request. The download is not interrupted: it runs to its end and raises its

@@ -1,7 +1,6 @@
 #include "mining/TMiningRun.h"
 
 #include "extract/TThreadHttp.h"
-#include "mining/RunFlags.h"
 #include "mining/TSaveBarGain.h"
 #include "mining/TSearchRun.h"
 #include "mining/TeamCap.h"
@@ -9,6 +8,8 @@
 #include "text/Formats.h"
 #include "text/GbkCodec.h"
 #include "text/TextOps.h"
+
+#include <algorithm>
 
 TMiningRun::TMiningRun(TDM& dm, QObject* parent) : QObject(parent), m_dm(dm)
 {
@@ -21,13 +22,13 @@ TMiningRun::TMiningRun(TDM& dm, QObject* parent) : QObject(parent), m_dm(dm)
         if (m_extractor && !m_stopped)
             showMiningText();
     });
-    connect(&m_fetcher, &TPageFetcher::failed, this, [this](const QString& error) {
+    connect(&m_fetcher, &TPageFetcher::failed, this, [this](const QString& error, const QString& url) {
         if (m_stopped || !m_extractor)
             return;
         // Without its page the shop cannot go on: keep what was read and end the run.
         m_downloadFailed = true;
         m_downloadError = error;
-        emit downloadFailed(error);
+        emit downloadFailed(error, url);
         cancel();
     });
     connect(&m_fetcher, &TPageFetcher::retrying, this,
@@ -40,8 +41,6 @@ TMiningRun::TMiningRun(TDM& dm, QObject* parent) : QObject(parent), m_dm(dm)
 TMiningRun::~TMiningRun()
 {
     m_fetcher.cancel();
-    if (m_running)
-        runflags::netBusy = false;
     // A saver still writing is waited for: its thread must not outlive its object.
     for (const QPointer<TSaveBarGain>& saver : std::as_const(m_savers)) {
         if (saver) {
@@ -51,9 +50,10 @@ TMiningRun::~TMiningRun()
     }
 }
 
-bool TMiningRun::canClose()
+bool TMiningRun::saving() const
 {
-    return !runflags::savingRatings;
+    return std::any_of(m_savers.cbegin(), m_savers.cend(),
+                       [](const QPointer<TSaveBarGain>& saver) { return saver && saver->writing(); });
 }
 
 TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord, int toRecord,
@@ -66,7 +66,7 @@ TMiningRun::StartResult TMiningRun::start(const QList<Row>& rows, int fromRecord
 TMiningRun::StartResult TMiningRun::startQueued(const shopqueue::Claim& claim, const Row& row,
                                                 const TConfig& config)
 {
-    if (runflags::savingRatings || m_running)
+    if (saving() || m_running)
         return StartResult::SaverBusy;
     m_claim = claim;
     return startRows({row}, claim.entry.fromRecord, claim.entry.toRecord, config, claim.entry.newOnly, 0,
@@ -75,7 +75,7 @@ TMiningRun::StartResult TMiningRun::startQueued(const shopqueue::Claim& claim, c
 
 TMiningRun::StartResult TMiningRun::resume(qint64 runId, const TConfig& config)
 {
-    if (runflags::savingRatings || m_running)
+    if (saving() || m_running)
         return StartResult::SaverBusy;
     m_claim = shopqueue::Claim();
     QString error;
@@ -135,9 +135,7 @@ TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRe
                                               const TConfig& config, bool newOnly, qint64 resumedRun,
                                               bool recordRun)
 {
-    if (runflags::savingRatings)
-        return StartResult::SaverBusy;
-    if (m_running)
+    if (saving() || m_running)
         return StartResult::SaverBusy;
     m_stopped = false;
     m_downloadFailed = false;
@@ -187,10 +185,8 @@ TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRe
     }
     m_markedCount = marked;
     emit totalToSaveChanged(marked);
-    if (marked == 0) {
-        runflags::savingRatings = false;
+    if (marked == 0)
         return StartResult::NoMarkedRow;
-    }
     // The run is recorded before its first download, so that a crash leaves its list.
     m_runId = resumedRun;
     if (resumedRun == 0 && recordRun) {
@@ -313,7 +309,6 @@ bool TMiningRun::mineRow(int r)
     m_ahead.clear();
     showMiningText();
     emit savedCountChanged(m_minedCount);
-    runflags::netBusy = true;
     m_currentRow = r + 1;
     setShopProgress(5);
     if (m_prefetch.row == r) {
@@ -578,7 +573,6 @@ void TMiningRun::shopFinished()
         {QStringLiteral("salerGoodRate"), gbk::toQString(x.salerGoodRate())},
         {QStringLiteral("buyerGoodRate"), gbk::toQString(x.buyerGoodRate())},
     };
-    runflags::savingRatings = true;
     // The saver shares the extractor's list, so it stays valid whoever ends first.
     auto* saver = TSaveBarGain::Create(
         m_dm.adoCn.path(), std::shared_ptr<const RatingList>(m_extractor, &x.Ratings()), m_currentShopId);
@@ -644,7 +638,6 @@ void TMiningRun::endFaulted(const QString& error)
     m_timer.stop();
     m_stopped = true;
     m_running = false;
-    runflags::netBusy = false;
     emit statusText(formats::longTime(QTime::currentTime()) + QStringLiteral("中止挖掘成交数据！"));
     emit finished(true);
 }
@@ -682,7 +675,6 @@ void TMiningRun::endRun()
     recordEnd(runrecords::RunState::Finished);
     const QDateTime end = QDateTime::currentDateTime();
     m_running = false;
-    runflags::netBusy = false;
     emit statusText(formats::longTime(end.time()) + QStringLiteral("挖掘交易完成！共花时间：") +
                     formats::elapsed(m_runStart.msecsTo(end)));
     emit finished(false);
@@ -695,7 +687,6 @@ void TMiningRun::cancel()
     m_fetcher.cancel();
     m_timer.stop();
     m_stopped = true;
-    runflags::netBusy = false;
     emit statusText(formats::longTime(QTime::currentTime()) + QStringLiteral("中止挖掘成交数据！"));
     const QDateTime t = QDateTime::currentDateTime();
     if (m_extractor) {

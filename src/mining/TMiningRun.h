@@ -92,8 +92,8 @@ public:
     // A row without an address on the marketplace's domain, or one the database lost.
     static QString notMinableReason() { return QStringLiteral("not a shop address of the marketplace"); }
     static QString cutShortReason() { return QStringLiteral("the rating walk was cut short"); }
-    // The window may close only while no ratings are being written.
-    static bool canClose();
+    // A saver of this run is still writing ratings; the next run waits for it.
+    bool saving() const;
 
 signals:
     void statusText(const QString& info1);
@@ -122,7 +122,7 @@ signals:
     // one deleted while its ratings were read keeps none of them (shopSaved follows, with them
     // all failed).
     void shopSkipped(const QString& webaddr);
-    void downloadFailed(const QString& error);
+    void downloadFailed(const QString& error, const QString& url);
     // Something about the run's settings to tell once, e.g. a team cap that cannot be kept.
     void notice(const QString& text);
     // A failed page is tried again after delayMs (also shown as the status text).
@@ -137,7 +137,7 @@ private:
     // The queue's claim fails with the reason; failures to write it are told as store errors.
     void queueFailed(const QString& reason);
     // Joins the team's download slots on a server store when [Net] TeamConnections asks for
-    // them; on a database file the key is told once to do nothing.
+    // them; on a database file the notice says the key does nothing.
     void setUpTeam(const TConfig& config);
     bool storeShop(const Row& row, qint64* shopId);
     // The run record's state of the current shop or of the run; failures to write it are

@@ -195,7 +195,7 @@ void TPageFetcher::onStatus(TThreadHttp* worker, HttpStatus kind, const QString&
         return;
     }
     if (!worker->FailureQuiet()) {
-        emit failed(worker->ErrorText());
+        emit failed(worker->ErrorText(), gbk::toQString(request.url));
         return;
     }
     const qint64 now = m_clock.elapsed();

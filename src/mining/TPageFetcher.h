@@ -20,9 +20,9 @@ class TTeamSlots;
 // between starts, a server's Retry-After, the back-off after trouble). A failed page is
 // tried again after a doubling pause ([Net] Retries, RetryDelay, or a longer Retry-After)
 // before any later page starts. Every attempt takes the proxy settings current when it
-// starts. Only a failure with the retries spent reaches the download worker's failure
-// handler. Pages arrive as they end, each with the tag it was asked with; the caller puts
-// them back in order. One download worker thread per transfer. UI thread only.
+// starts. Only a failure with the retries spent is reported (failed). Pages arrive as they
+// end, each with the tag it was asked with; the caller puts them back in order. One download
+// worker thread per transfer. UI thread only.
 class TPageFetcher : public QObject
 {
     Q_OBJECT
@@ -61,8 +61,8 @@ public:
 signals:
     // Raised inside the worker's final handler; body is never empty.
     void pageArrived(int tag, const std::string& body);
-    // The retries are spent (or the failure is final); the worker's failure handler has run.
-    void failed(const QString& error);
+    // The retries are spent (or the failure is final) for the page at url.
+    void failed(const QString& error, const QString& url);
     // A failed page is tried again after delayMs.
     void retrying(int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason);
     void bytesChanged(qint64 done, qint64 total);

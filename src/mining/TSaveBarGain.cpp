@@ -1,6 +1,5 @@
 #include "mining/TSaveBarGain.h"
 
-#include "mining/RunFlags.h"
 #include "store/History.h"
 #include "store/RunRecords.h"
 #include "store/Schema.h"
@@ -69,7 +68,7 @@ void TSaveBarGain::run()
         emit shopGone();
     emit statusText(m_shopDeleted ? QStringLiteral("shop %1: %2").arg(m_shopId, shopDeletedReason())
                                   : doneText());
-    runflags::savingRatings = false;
+    m_writing = false;
     emit completed(stored, failed, m_fresh);
 }
 

@@ -7,13 +7,14 @@
 #include <QString>
 #include <QThread>
 #include <QVariant>
+#include <atomic>
 #include <memory>
 
 // Writes one shop's profile figures and ratings on a thread of its own, with a database
 // connection of its own, in one transaction that also removes the shop's duplicate ratings
-// and marks the shop in its run record and on the queue, with a row of the shop's history; then clears
-// runflags::savingRatings. Created on the user-interface thread; its signals arrive there (queued). It frees
-// itself when done. A forced exit does not interrupt it: the transaction either commits whole or is never
+// and marks the shop in its run record and on the queue, with a row of the shop's history.
+// Created on the user-interface thread; its signals arrive there (queued). It frees itself when
+// done. A forced exit does not interrupt it: the transaction either commits whole or is never
 // seen, so no reader and no crash ever sees a duplicate rating.
 class TSaveBarGain : public QThread
 {
@@ -52,6 +53,9 @@ public:
         m_complete = complete;
         m_cutShortReason = cutShortReason;
     }
+
+    // True until the work is over, then false before completed is raised. Any thread.
+    bool writing() const { return m_writing; }
 
     static QString doneText() { return QStringLiteral("数据保存完毕!"); }
 
@@ -104,4 +108,5 @@ private:
     shopqueue::Claim m_claim;
     QString m_cutShortReason;
     int m_fresh = 0;
+    std::atomic<bool> m_writing{true};
 };

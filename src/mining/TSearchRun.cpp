@@ -1,7 +1,6 @@
 #include "mining/TSearchRun.h"
 
 #include "extract/TThreadHttp.h"
-#include "mining/RunFlags.h"
 #include "text/Formats.h"
 #include "text/GbkCodec.h"
 
@@ -17,11 +16,11 @@ TSearchRun::TSearchRun(QObject* parent) : QObject(parent)
     connect(&m_fetcher, &TPageFetcher::pageArrived, this,
             [this](int, const std::string& body) { onPage(body); });
     connect(&m_fetcher, &TPageFetcher::bytesChanged, this, &TSearchRun::bytesChanged);
-    connect(&m_fetcher, &TPageFetcher::failed, this, [this](const QString& error) {
+    connect(&m_fetcher, &TPageFetcher::failed, this, [this](const QString& error, const QString& url) {
         if (!m_running || m_stopped)
             return;
         // A search cannot go on without its page: end it as a cancel would, keeping what was read.
-        emit downloadFailed(error);
+        emit downloadFailed(error, url);
         cancel();
     });
     connect(&m_fetcher, &TPageFetcher::retrying, this,
@@ -43,8 +42,6 @@ QString TSearchRun::retryText(int attempt, int retries, qint64 delayMs, const QS
 TSearchRun::~TSearchRun()
 {
     m_fetcher.cancel();
-    if (m_running)
-        runflags::netBusy = false;
 }
 
 bool TSearchRun::start(const SearchCriteria& criteria, const TConfig& config)
@@ -57,7 +54,6 @@ bool TSearchRun::start(const SearchCriteria& criteria, const TConfig& config)
     m_parser = std::make_unique<TSearchUser>(criteria.requested, kPageSize,
                                              gbk::fromQString(config.Market().HomePage));
     emit statusText(QStringLiteral("正在搜索掌柜..."));
-    runflags::netBusy = true;
     m_fetcher.begin(config);
     m_running = true;
     m_stopped = false;
@@ -136,7 +132,6 @@ void TSearchRun::cancel()
     m_timer.stop();
     m_fetcher.cancel();
     m_stopped = true;
-    runflags::netBusy = false;
     emit statusText(formats::longTime(QTime::currentTime()) + QStringLiteral("中止搜索掌柜！"));
     m_parser->SetFinished(true);
     stop(QStringLiteral("中止搜索时间："), QStringLiteral("搜索掌柜中止！共花时间："));
@@ -152,7 +147,6 @@ void TSearchRun::stop(const QString& endLabel, const QString& statusSuffix)
     emit shopCountChanged(m_parser->ShopCount());
     emit statusText(QStringLiteral("正在保存数据..."));
     m_running = false;
-    runflags::netBusy = false;
     setProgress(100);
     emit finished(rows, cancelled);
     emit statusText(formats::longTime(end.time()) + statusSuffix + formats::elapsed(m_runStart.msecsTo(end)));

@@ -54,7 +54,8 @@ signals:
     void bytesChanged(qint64 done, qint64 total); // the page being downloaded
     // The run is over: completed, cancelled or ended by a failed download.
     void finished(const QList<TSearchRun::ShopRow>& shops, bool cancelled);
-    void downloadFailed(const QString& error);
+    // A page failed with its retries spent (the run then ends as a cancel would).
+    void downloadFailed(const QString& error, const QString& url);
     // A failed page is tried again after delayMs (also written to the search log).
     void retrying(int attempt, int retries, qint64 delayMs, const QString& url, const QString& reason);
 

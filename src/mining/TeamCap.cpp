@@ -13,13 +13,9 @@ TTeamSlots* prepare(const TConfig& config, const TConnection& store, std::unique
     if (cap <= 0)
         return nullptr;
     if (store.engine() != TConnection::Engine::Postgres) {
-        static bool told = false;
-        if (!told)
-            *notice =
-                QStringLiteral("[Net] TeamConnections=%1 does nothing on a database file: a team cap is "
-                               "kept by a server store")
-                    .arg(cap);
-        told = true;
+        *notice = QStringLiteral("[Net] TeamConnections=%1 does nothing on a database file: a team cap is "
+                                 "kept by a server store")
+                      .arg(cap);
         return nullptr;
     }
     if (!kept) {

@@ -14,7 +14,7 @@ namespace teamcap {
 
 // The slots for a run under config on store, opened once into kept and kept there across
 // runs; nullptr when the run keeps its own Connections only, with notice saying why (empty
-// when the key is off, or when a file was told so before in this process).
+// when the key is off). The notice comes with every run; whoever shows it tells it once.
 TTeamSlots* prepare(const TConfig& config, const TConnection& store, std::unique_ptr<TTeamSlots>& kept,
                     QString* notice);
 

@@ -20,12 +20,7 @@ TDM::TDM(QObject* parent) : QObject(parent)
                            schema::pjInfoColumns(), this);
     pj_fx1 = new TQuery(&adoCn, QStringLiteral("pj_fx1"), this);
     pj_fx1->SetSQL(QStringLiteral("select* from pjinfo "));
-    pj_fx1_detail = new TTable(&adoCn, QStringLiteral("pj_fx1_detail"), QStringLiteral("pjInfo"),
-                               schema::pjInfoColumns(), this);
-    pj_fx1_detail->SetSort(QStringLiteral("dian_id, itemId"));
-    pj_fx1_detail->SetMaster(pj_fx1, QStringLiteral("dian_id;itemId"));
-    // Long comments are cut in the ranking's detail grid only.
-    pj_fx1_detail->SetDisplayByteLimit({QStringLiteral("pjInfo"), QStringLiteral("pjjs")}, 100);
+    pj_fx1_detail = newRankDetail(this);
     pj_fx2 = new TQuery(&adoCn, QStringLiteral("pj_fx2"), this);
     pj_fx2->SetSQL(QString::fromLatin1(kDesignText));
     pj_fx3 = new TQuery(&adoCn, QStringLiteral("pj_fx3"), this);
@@ -33,6 +28,17 @@ TDM::TDM(QObject* parent) : QObject(parent)
     ADOQuery1 = new TQuery(&adoCn, QStringLiteral("ADOQuery1"), this);
     ADOQuery2 = new TQuery(&adoCn, QStringLiteral("ADOQuery2"), this);
     adoq1 = new TQuery(&adoCn, QStringLiteral("adoq1"), this);
+}
+
+TTable* TDM::newRankDetail(QObject* parent)
+{
+    auto* detail = new TTable(&adoCn, QStringLiteral("pj_fx1_detail"), QStringLiteral("pjInfo"),
+                              schema::pjInfoColumns(), parent);
+    detail->SetSort(QStringLiteral("dian_id, itemId"));
+    detail->SetMaster(pj_fx1, QStringLiteral("dian_id;itemId"));
+    // Long comments are cut in the ranking's detail grid only.
+    detail->SetDisplayByteLimit({QStringLiteral("pjInfo"), QStringLiteral("pjjs")}, 100);
+    return detail;
 }
 
 TDM::~TDM()

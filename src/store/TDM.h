@@ -26,6 +26,10 @@ public:
     // or that the file is read-only (and what it lacks). Empty when all is well.
     QString OpenNotice(const QStringList& builtBefore = {}) const;
 
+    // A cursor like pj_fx1_detail, for a view that gives it rows of its own (TTable::SetKeySource);
+    // parent deletes it, before this data module.
+    TTable* newRankDetail(QObject* parent);
+
     // A second connection to the same file, for a thread of its own.
     std::unique_ptr<TConnection> OpenSecondConnection(QString* error = nullptr) const;
 

@@ -61,3 +61,9 @@ QString TPrompt::saveFileName(QWidget* parent, const QString& title, const QStri
     return QFileDialog::getSaveFileName(parent, title, defaultName, filter, nullptr,
                                         QFileDialog::DontConfirmOverwrite);
 }
+
+void TPrompt::downloadFailed(QWidget* parent)
+{
+    notice(parent, QStringLiteral("提示"),
+           QStringLiteral("网络连阻塞或断开，请检查网络并退出程序重新启动！"));
+}

@@ -20,6 +20,8 @@ public:
     virtual void information(QWidget* parent, const QString& text);
     // An information box with a title of its own instead of the program's name.
     virtual void notice(QWidget* parent, const QString& title, const QString& text);
+    // The notice of a download that failed for good (a run's page, the proxy test).
+    void downloadFailed(QWidget* parent);
     // An error box, e.g. with the database engine's message.
     virtual void error(QWidget* parent, const QString& text);
     // Yes or No; true for Yes.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mining/TRunning.h"
 #include "store/StoreRoles.h"
 #include "ui/ViewId.h"
 
@@ -12,9 +13,9 @@ class TConfig;
 class TDM;
 
 // What a working view may ask of the window that hosts it: the shared settings and data module,
-// the status bar, command availability, background progress and the other views. Views hold a
-// reference to this and never to the main window, so each can be built and tested alone.
-// UI thread only.
+// the status bar, command availability, background progress, what is running and the other
+// views. Views hold a reference to this and never to the main window, so each can be built and
+// tested alone. UI thread only.
 class TViewContext
 {
 public:
@@ -33,6 +34,8 @@ public:
     virtual TDM& dm() = 0;
     // Parent for dialogs and message boxes a view opens.
     virtual QWidget* dialogParent() = 0;
+    // The program's runs: a view adds those it makes, and asks here what runs.
+    TRunning& running() { return m_running; }
 
     // Status bar: the running status text (info1) and the data summary (dataInfo).
     virtual void setInfo1(const QString& text) = 0;
@@ -65,4 +68,7 @@ public:
         (void)action;
         return QString();
     }
+
+private:
+    TRunning m_running;
 };

@@ -2,7 +2,6 @@
 
 #include "TestStore.h"
 #include "app/TfrmMain.h"
-#include "mining/RunFlags.h"
 #include "settings/Paths.h"
 
 #include <QTemporaryDir>
@@ -17,12 +16,7 @@ struct TestWindow
     std::unique_ptr<TfrmMain> main;
     QString serverStore; // the server database's address, when on a server
 
-    TestWindow()
-    {
-        Paths::setDataDir(dataDir.path());
-        runflags::netBusy = false;
-        runflags::savingRatings = false;
-    }
+    TestWindow() { Paths::setDataDir(dataDir.path()); }
     ~TestWindow() { Paths::setDataDir(QString()); }
 
     QString dataFile(const QString& name) const { return dataDir.filePath(name); }

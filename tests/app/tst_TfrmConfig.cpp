@@ -92,15 +92,14 @@ void pointTestAt(FakeViewContext& context, const QString& url)
     context.settings.SetMarket(market);
 }
 
-// Counts the worker's failure reports (the program shows its message box there).
+// Counts the dialog's reports of a failed test download (the program shows its notice there).
 struct FailureCount
 {
     int failures = 0;
-    FailureCount()
+    void watch(TfrmConfig& dialog)
     {
-        TThreadHttp::setFailureHandler([this](TThreadHttp&) { ++failures; });
+        QObject::connect(&dialog, &TfrmConfig::testDownloadFailed, [this] { ++failures; });
     }
-    ~FailureCount() { TThreadHttp::setFailureHandler({}); }
 };
 
 } // namespace
@@ -455,6 +454,7 @@ private slots:
         FakeViewContext context;
         pointTestAt(context, QString::fromStdString(market.url("/")));
         Dialog d(context);
+        failures.watch(d.dialog);
         d.click("btnTest");
         QVERIFY(d.testing());
         QTRY_COMPARE_WITH_TIMEOUT(d.state(), QString::fromUtf16(TfrmConfig::kTestPassed), 20000);
@@ -476,6 +476,7 @@ private slots:
         FakeViewContext context;
         pointTestAt(context, QString::fromStdString(market.url("/")));
         Dialog d(context);
+        failures.watch(d.dialog);
         const QString port = QString::number(proxy.port());
         d.fill({1, QStringLiteral("127.0.0.1"), port, QStringLiteral("ming"), QStringLiteral("Tea-4-two"),
                 QString()});
@@ -499,6 +500,7 @@ private slots:
         FakeViewContext context;
         pointTestAt(context, QStringLiteral("http://127.0.0.1:%1/").arg(freeLoopbackPort()));
         Dialog d(context);
+        failures.watch(d.dialog);
         // Nobody listens on the proxy's port.
         d.fill({1, QStringLiteral("127.0.0.1"), QString::number(freeLoopbackPort()), QString(), QString(),
                 QString()});
@@ -539,6 +541,7 @@ private slots:
         FakeViewContext context;
         pointTestAt(context, QString::fromStdString(market.url("/")));
         Dialog d(context);
+        failures.watch(d.dialog);
         d.click("btnTest");
         QVERIFY(d.testing());
         d.click("btnStopTest");

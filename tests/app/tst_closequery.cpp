@@ -77,8 +77,9 @@ private slots:
         setLoginDate(config, kOldDate);
         QSignalSpy closed(w.main.get(), &TfrmMain::closed);
         QSignalSpy stopSaver(w.main.get(), &TfrmMain::forceQuitRequested);
-        runflags::savingRatings = saving;
-        runflags::netBusy = busy;
+        QObject work; // what runs, as the window's views would add it
+        w.main->running().add(
+            &work, [busy] { return busy; }, [saving] { return saving; });
         prompt.presses = presses;
 
         QCOMPARE(w.main->close(), closes);
@@ -104,8 +105,6 @@ private slots:
             QCOMPARE(date, kOldDate);
         }
         QVERIFY(prompt.errors.isEmpty());
-        runflags::savingRatings = false;
-        runflags::netBusy = false;
     }
 
     void exitItemClosesAndAnUnwritableConfigIsReportedButStillCloses()
@@ -136,8 +135,9 @@ private slots:
         const QString config = w.dataFile(QStringLiteral("config.ini"));
         QVERIFY(QFile::remove(config));
         QVERIFY(QDir().mkdir(config));
-        runflags::savingRatings = true;
-        runflags::netBusy = true;
+        QObject work;
+        w.main->running().add(
+            &work, [] { return true; }, [] { return true; });
 
         w.main->endForConfigFault();
         w.main->endForConfigFault();
@@ -146,8 +146,6 @@ private slots:
         QCOMPARE(prompt.errors, QStringList{QString::fromUtf16(settings::kFatalMessage)});
         QVERIFY(prompt.dialogs.isEmpty());
         QCOMPARE(stopSaver.count(), 1);
-        runflags::savingRatings = false;
-        runflags::netBusy = false;
     }
 };
 

@@ -202,14 +202,16 @@ private slots:
         w.find<QAction>("miBrowser")->trigger();
         QVERIFY(gauge->isHidden());
 
-        runflags::netBusy = true;
+        bool busy = true;
+        QObject work;
+        w.main->running().add(&work, [&busy] { return busy; });
         w.find<QAction>("miSearch")->trigger();
         QVERIFY(gauge->isHidden()); // the search view shows its own bars
         w.find<QAction>("miBrowser")->trigger();
         QVERIFY(!gauge->isHidden());
         w.main->hideBackgroundProgress();
         QVERIFY(gauge->isHidden());
-        runflags::netBusy = false;
+        busy = false;
     }
 };
 

@@ -70,13 +70,12 @@ public:
         });
         connect(m_sink, &THttpEventSink::workEnd, this,
                 [this](TThreadHttp* w, HttpWorkMode) { m_events.push_back(snapshot(Kind::WorkEnd, w)); });
-        TThreadHttp::setFailureHandler([this](TThreadHttp& w) {
-            Event e = snapshot(Kind::Failure, &w);
-            e.text = w.ErrorText();
+        connect(m_sink, &THttpEventSink::failed, this, [this](TThreadHttp* w) {
+            Event e = snapshot(Kind::Failure, w);
+            e.text = w->ErrorText();
             m_events.push_back(e);
         });
     }
-    ~WorkerRecorder() override { TThreadHttp::setFailureHandler({}); }
 
     // Starts the download and runs the event loop until the worker has freed itself (true)
     // or the time is up (false).

@@ -4,7 +4,6 @@
 #include "MarketFixture.h"
 #include "browser/ShopDelete.h"
 #include "extract/QtTestApp.h"
-#include "mining/RunFlags.h"
 #include "mining/TSaveBarGain.h"
 #include "store/ServerDatabase.h"
 #include "store/ShopQueue.h"
@@ -102,7 +101,6 @@ protected:
     Saved save(const QString& shopId, const RatingList& list,
                const std::function<void(TSaveBarGain&)>& setUp = {}, const std::function<void()>& midway = {})
     {
-        runflags::savingRatings = true;
         auto* saver = TSaveBarGain::Create(m_url, std::make_shared<const RatingList>(list), shopId);
         QHash<QString, QVariant> profile;
         for (const char* key : {"buyLevel", "buyerCredit", "saleLevel", "salerCredit", "buyerGood",

@@ -2,7 +2,6 @@
 
 #include "extract/MarketProcess.h"
 #include "extract/QtTestApp.h"
-#include "mining/RunFlags.h"
 #include "mining/TMiningRun.h"
 #include "mining/TSearchRun.h"
 #include "settings/Settings.h"
@@ -131,7 +130,7 @@ protected:
         QObject::connect(&run, &TMiningRun::finished, &run, [&] { over = true; });
         if (run.start(rows, from, to, m_config) != TMiningRun::StartResult::Started)
             return false;
-        return waitFor([&] { return over && !runflags::savingRatings; });
+        return waitFor([&] { return over && !run.saving(); });
     }
 
     // The request lines the market logged (with --log FILE).

@@ -41,9 +41,9 @@ TEST_F(MiningRuns, SearchThenMineStoresWhatTheMarketServed)
                          EXPECT_FALSE(c);
                      });
     ASSERT_TRUE(search.start(criteria, m_config));
-    EXPECT_TRUE(runflags::netBusy);
+    EXPECT_TRUE(search.running());
     ASSERT_TRUE(waitFor([&] { return over; }));
-    EXPECT_FALSE(runflags::netBusy);
+    EXPECT_FALSE(search.running());
 
     QStringList expected;
     for (const QJsonValue& v : shops())
@@ -74,7 +74,7 @@ TEST_F(MiningRuns, SearchThenMineStoresWhatTheMarketServed)
     EXPECT_TRUE(std::any_of(status.begin(), status.end(),
                             [](const QString& t) { return t.startsWith("正在挖掘第2个掌柜的成交数据..."); }));
     EXPECT_TRUE(status.last().contains("挖掘交易完成！共花时间：0:00:"));
-    EXPECT_FALSE(runflags::netBusy);
+    EXPECT_FALSE(run.running());
 }
 
 TEST_F(MiningRuns, MiningAShopTwiceKeepsEachRatingOnceWithTheFirstIds)
@@ -152,8 +152,8 @@ TEST_F(MiningRuns, CancelKeepsTheRatingsReadSoFar)
     run.cancel();
     EXPECT_TRUE(over);
     EXPECT_TRUE(cancelled);
-    EXPECT_FALSE(runflags::netBusy);
-    ASSERT_TRUE(waitFor([&] { return !runflags::savingRatings; }));
+    EXPECT_FALSE(run.running());
+    ASSERT_TRUE(waitFor([&] { return !run.saving(); }));
     EXPECT_EQ(count("select count(*) from pjinfo"), 40);
     EXPECT_EQ(count("select count(distinct dian_id) from pjinfo"), 1);
 }
@@ -197,7 +197,7 @@ TEST_F(MiningRuns, SearchCancelKeepsTheShopsOfThePagesRead)
     EXPECT_TRUE(over);
     EXPECT_TRUE(cancelled);
     EXPECT_TRUE(rows.isEmpty());
-    EXPECT_FALSE(runflags::netBusy);
+    EXPECT_FALSE(search.running());
     waitFor([] { return false; }, 500); // the page in flight arrives and is ignored
     EXPECT_FALSE(search.running());
     EXPECT_EQ(pagesShops, 0);

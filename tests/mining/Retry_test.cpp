@@ -28,9 +28,9 @@ struct RunLog
             over = true;
             cancelled = c;
         });
-        TThreadHttp::setFailureHandler([this](TThreadHttp&) { ++failureBoxes; });
+        // The window's notice goes with the run's report of a failure.
+        QObject::connect(&run, &TMiningRun::downloadFailed, &run, [this] { ++failureBoxes; });
     }
-    ~RunLog() { TThreadHttp::setFailureHandler({}); }
 
     QStringList status;
     QList<int> attempts;
@@ -70,7 +70,7 @@ protected:
     {
         if (run.start(rowsFor(shops), 1, 5000, m_config, newOnly) != TMiningRun::StartResult::Started)
             return false;
-        return waitFor([&] { return log.over && !runflags::savingRatings; }, 60000);
+        return waitFor([&] { return log.over && !run.saving(); }, 60000);
     }
 
     // Rating pages the log shows for the shop with this rating key.
@@ -176,8 +176,8 @@ TEST_F(Retries, CancelEndsAPauseAtOnce)
     run.cancel();
     EXPECT_TRUE(log.over);
     EXPECT_TRUE(log.cancelled);
-    EXPECT_FALSE(runflags::netBusy);
-    ASSERT_TRUE(waitFor([] { return !runflags::savingRatings; }));
+    EXPECT_FALSE(run.running());
+    ASSERT_TRUE(waitFor([&] { return !run.saving(); }));
     waitFor([] { return false; }, 300);
     EXPECT_EQ(requests().size(), 1); // the retry never went out
     EXPECT_EQ(log.failureBoxes, 0);
@@ -275,11 +275,11 @@ TEST_F(Retries, ASaverCompletionOfAnEndedRunIsIgnored)
     run.cancel();
     ASSERT_TRUE(cancelled) << "the first run ended before it could be cancelled";
     // Without turning the event loop: the completion stays queued.
-    while (runflags::savingRatings)
+    while (run.saving())
         QThread::msleep(5);
     RunLog log(run);
     ASSERT_EQ(run.start(rowsFor({1, 2}), 1, 5000, m_config), TMiningRun::StartResult::Started);
-    ASSERT_TRUE(waitFor([&] { return log.over && !runflags::savingRatings; }));
+    ASSERT_TRUE(waitFor([&] { return log.over && !run.saving(); }));
     EXPECT_FALSE(log.cancelled);
     EXPECT_EQ(run.minedCount(), 2);
     expectShopStored(1);

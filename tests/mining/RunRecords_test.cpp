@@ -142,7 +142,7 @@ TEST_F(RunRecords, ADeletedShopIsSkippedAndACancelledRunIsNotOfferedAgain)
     ASSERT_TRUE(waitFor([&] { return total > 0; })); // the first rating page is read
 
     run.cancel();
-    ASSERT_TRUE(waitFor([] { return !runflags::savingRatings; }));
+    ASSERT_TRUE(waitFor([&] { return !run.saving(); }));
     restartMarket({"--shops", "3", "--ratings", "400", "--seed", "42"});
 
     QString error;
@@ -161,7 +161,7 @@ TEST_F(RunRecords, ADeletedShopIsSkippedAndACancelledRunIsNotOfferedAgain)
     bool over = false;
     QObject::connect(&run, &TMiningRun::finished, &run, [&] { over = true; });
     ASSERT_EQ(run.resume(id, m_config), TMiningRun::StartResult::Started);
-    ASSERT_TRUE(waitFor([&] { return over && !runflags::savingRatings; }));
+    ASSERT_TRUE(waitFor([&] { return over && !run.saving(); }));
     EXPECT_EQ(skipped, QStringList{shop(1)["address"].toString()});
     expectShopStored(0);
     expectShopStored(2);

@@ -1,5 +1,4 @@
 #include "extract/QtTestApp.h"
-#include "mining/RunFlags.h"
 #include "mining/TSaveBarGain.h"
 #include "store/ShopQueue.h"
 #include "store/TDM.h"
@@ -44,16 +43,16 @@ protected:
     // Saves the list for shop 7 and waits for the saver to report.
     void save(const RatingList& list, const std::function<void(TSaveBarGain&)>& setUp = {})
     {
-        runflags::savingRatings = true;
         auto* saver = TSaveBarGain::Create(dm.adoCn.path(), std::make_shared<const RatingList>(list), "7");
         if (setUp)
             setUp(*saver);
         QEventLoop loop;
         QObject::connect(saver, &TSaveBarGain::faulted, &loop, [this](const QString& e) { fault = e; });
         QObject::connect(saver, &TSaveBarGain::statusText, &loop, [this](const QString& t) { texts << t; });
-        QObject::connect(saver, &TSaveBarGain::completed, &loop, [&](int s, int f) {
+        QObject::connect(saver, &TSaveBarGain::completed, &loop, [&, saver](int s, int f) {
             stored = s;
             failed = f;
+            writing = saver->writing(); // a run waits for this before its next shop
             loop.quit();
         });
         QTimer::singleShot(20000, &loop, &QEventLoop::quit);
@@ -77,6 +76,7 @@ protected:
     int stored = -1;
     int failed = -1;
     QString fault;
+    bool writing = true;
 };
 
 TEST_F(Saver, ThreeRecordsReportTheirProgressAndTheEnd)
@@ -87,7 +87,7 @@ TEST_F(Saver, ThreeRecordsReportTheirProgressAndTheEnd)
     EXPECT_EQ(texts, (QStringList{"正在保存数据...33%", "正在保存数据...66%", "正在保存数据...100%",
                                   "数据保存完毕!"}));
     EXPECT_EQ(stored, 3);
-    EXPECT_FALSE(runflags::savingRatings);
+    EXPECT_FALSE(writing);
     EXPECT_EQ(column("select buyerOrSaler from pjinfo order by id"), (QStringList{"True", "False", "False"}));
     EXPECT_EQ(column("select itemId_pjsj from pjinfo where itemId='A'"), QStringList{"A2009-01-02 03:04:05"});
     EXPECT_EQ(column("select dian_id from pjinfo group by dian_id"), QStringList{"7"});
@@ -98,7 +98,7 @@ TEST_F(Saver, AnEmptyListEndsAtOnce)
     save({});
     EXPECT_EQ(texts, QStringList{"数据保存完毕!"});
     EXPECT_EQ(stored, 0);
-    EXPECT_FALSE(runflags::savingRatings);
+    EXPECT_FALSE(writing);
 }
 
 TEST_F(Saver, TheSameRatingTwiceInOneRunIsStoredOnce)
@@ -117,7 +117,7 @@ TEST_F(Saver, FailedRecordsAreSkippedEvenTheLastAndTheFlagClears)
           {"4", rating("D", "2009-01-02 03:04:08", "True", "12,5")}}); // the last one fails
     EXPECT_EQ(stored, 2);
     EXPECT_EQ(failed, 2);
-    EXPECT_FALSE(runflags::savingRatings);
+    EXPECT_FALSE(writing);
     EXPECT_EQ(texts.last(), "数据保存完毕!");
     EXPECT_EQ(column("select itemId from pjinfo order by id"), (QStringList{"A", "C"}));
     // The transaction ended: the main connection can write again at once.

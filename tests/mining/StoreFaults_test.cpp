@@ -325,7 +325,7 @@ TEST_F(StoreFaults, ALockHeldTooLongFailsTheShopNamingTheStep)
     bool over = false;
     QObject::connect(&run, &TMiningRun::finished, &run, [&] { over = true; });
     ASSERT_EQ(run.start(rowsFor({0}), 1, 5000, m_config), TMiningRun::StartResult::Started);
-    ASSERT_TRUE(waitFor([&] { return over && !runflags::savingRatings; }, 60000));
+    ASSERT_TRUE(waitFor([&] { return over && !run.saving(); }, 60000));
     holder.rollback();
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains("database is locked")) << errors[0].toStdString();

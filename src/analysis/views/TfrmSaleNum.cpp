@@ -27,7 +27,8 @@
 
 TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
     : TView(parent), m_context(context), m_controls(new TAnalysisControls(context, QString(), this)),
-      m_detailThread(new TAnalysisThread(context.dm().adoCn.path(), this))
+      m_detailThread(new TAnalysisThread(context.dm().adoCn.path(), this)),
+      m_detailRows(context.dm().newRankDetail(this))
 {
     setObjectName(QStringLiteral("frmSaleNum"));
     setWindowTitle(QStringLiteral("商品销售排名"));
@@ -124,7 +125,7 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
 
     // Ratings of the ranked item, long texts cut by the data module.
     m_detail = analysisui::resultTable("detailGrid", this);
-    m_detail->setModel(new TResultModel(dm.pj_fx1_detail,
+    m_detail->setModel(new TResultModel(m_detailRows,
                                         {{QStringLiteral("pjName"), QStringLiteral("评价人")},
                                          {QStringLiteral("pjsj"), QStringLiteral("时间")},
                                          {QStringLiteral("pj"), QStringLiteral("评价")},
@@ -158,7 +159,7 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
     connect(m_detailThread, &TAnalysisThread::finished, this, &TfrmSaleNum::detailDone);
     // The detail grid of a ranked item shows the ids read for the run; while they are being
     // read it stays empty. Rows the reading does not cover are queried as before.
-    dm.pj_fx1_detail->SetKeySource([this]() -> std::optional<std::vector<qlonglong>> {
+    m_detailRows->SetKeySource([this]() -> std::optional<std::vector<qlonglong>> {
         TCursor* fx1 = m_context.dm().pj_fx1;
         if (!fx1->Active() || fx1->RecordCount() == 0)
             return std::nullopt;
@@ -171,11 +172,6 @@ TfrmSaleNum::TfrmSaleNum(TViewContext& context, QWidget* parent)
             return std::vector<qlonglong>();
         return m_detailIds.ids.value(item.asString());
     });
-}
-
-TfrmSaleNum::~TfrmSaleNum()
-{
-    m_context.dm().pj_fx1_detail->SetKeySource({});
 }
 
 bool TfrmSaleNum::running() const
@@ -220,8 +216,8 @@ void TfrmSaleNum::run(bool byAmount)
     // The old result goes at once; the new one arrives with its rows.
     dm.pj_fx1->SetSQL(QString());
     // Closing the ranking does not move it: the detail would keep the former item's ratings.
-    if (dm.pj_fx1_detail->Active())
-        dm.pj_fx1_detail->Refresh();
+    if (m_detailRows->Active())
+        m_detailRows->Refresh();
     charts::fillRank(m_chart, m_chart->title(), {}, {});
     m_crossHair->setPointCount(0);
 }
@@ -247,8 +243,8 @@ void TfrmSaleNum::runDone(const analysis::Result& result)
     dm.pj_fx1->SetSQL(result.sql);
     // The run walked through every row and stands on the last one.
     dm.pj_fx1->SetSnapshot(result.columns, result.rows, result.rowCount());
-    if (!dm.pj_fx1_detail->Active())
-        dm.pj_fx1_detail->Open();
+    if (!m_detailRows->Active())
+        m_detailRows->Open();
     m_crossHair->reset();
     m_crossHair->cacheChartItems();
     m_crossHair->setPointCount(result.rowCount());
@@ -280,9 +276,8 @@ void TfrmSaleNum::detailDone(const analysis::Result& result)
     } else {
         m_detailIds.items.clear(); // the grid queries for itself
     }
-    TTable* detail = m_context.dm().pj_fx1_detail;
-    if (detail->Active())
-        detail->Refresh();
+    if (m_detailRows->Active())
+        m_detailRows->Refresh();
     emit detailRead();
 }
 

@@ -15,6 +15,7 @@ class QTableView;
 class TAnalysisControls;
 class TAnalysisThread;
 class TCrossHair;
+class TTable;
 class TViewContext;
 
 // The product sales ranking ("商品销售排名"): the top N items of the current shop by count or by
@@ -27,7 +28,6 @@ class TfrmSaleNum : public TView
 
 public:
     explicit TfrmSaleNum(TViewContext& context, QWidget* parent = nullptr);
-    ~TfrmSaleNum() override;
 
     // "销售量统计" and "销售额统计": start a run; ignored while one is under way.
     void bsSkinButton1Click();
@@ -59,6 +59,9 @@ private:
     // Reads the ranked items' ratings for the detail grid, so moving through the ranking
     // does not scan the shop on the UI thread.
     TAnalysisThread* m_detailThread;
+    // The detail grid's rows: the ratings of the ranked item under pj_fx1's current row, taken
+    // from m_detailIds where they cover it.
+    TTable* m_detailRows;
     struct DetailIds
     {
         qlonglong shop = 0;

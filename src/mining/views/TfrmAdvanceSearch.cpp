@@ -1,6 +1,5 @@
 #include "mining/views/TfrmAdvanceSearch.h"
 
-#include "mining/RunFlags.h"
 #include "mining/SearchCriteria.h"
 #include "mining/TMiningRun.h"
 #include "mining/TSearchRun.h"
@@ -145,8 +144,10 @@ QFrame* TfrmAdvanceSearch::createResumeBar()
     connect(resume, &QPushButton::clicked, this, &TfrmAdvanceSearch::resumeRunClick);
     connect(dismiss, &QPushButton::clicked, this, [this] {
         // Not offered again: the run counts as cancelled (it can still be resumed by number).
-        runrecords::setState(m_context.dm().adoCn, m_offeredRun, runrecords::RunState::Cancelled, QString(),
-                             nullptr);
+        QString error;
+        if (!runrecords::setState(m_context.dm().adoCn, m_offeredRun, runrecords::RunState::Cancelled,
+                                  QString(), &error))
+            TPrompt::instance().error(this, error);
         m_resumeBar->hide();
     });
     m_resumeBar->hide();
@@ -473,6 +474,9 @@ void TfrmAdvanceSearch::connectSearchRun()
     connect(m_searchRun, &TSearchRun::bytesChanged, this,
             [this](qint64 done, qint64 total) { showBytes(m_searchGauge, done, total); });
     connect(m_searchRun, &TSearchRun::finished, this, &TfrmAdvanceSearch::searchFinished);
+    connect(m_searchRun, &TSearchRun::downloadFailed, this,
+            [this] { TPrompt::instance().downloadFailed(this); });
+    m_context.running().add(*m_searchRun);
 }
 
 void TfrmAdvanceSearch::connectMiningRun()
@@ -495,6 +499,9 @@ void TfrmAdvanceSearch::connectMiningRun()
     connect(m_miningRun, &TMiningRun::storeError, this,
             [this](const QString& text) { TPrompt::instance().error(this, text); });
     connect(m_miningRun, &TMiningRun::finished, this, &TfrmAdvanceSearch::miningFinished);
+    connect(m_miningRun, &TMiningRun::downloadFailed, this,
+            [this] { TPrompt::instance().downloadFailed(this); });
+    m_context.running().add(*m_miningRun);
 }
 
 SearchCriteria TfrmAdvanceSearch::criteria() const
@@ -574,8 +581,8 @@ void TfrmAdvanceSearch::resetExcavatePanel()
 
 void TfrmAdvanceSearch::saveSearchClick()
 {
-    // The browser can send a shop while a search runs; its end would replace the grid and
-    // clear the busy flag under the mining run.
+    // The browser can send a shop while a search runs; its end would replace the grid under
+    // the mining run.
     if (m_searchRun->running()) {
         TPrompt::instance().information(this, kSearchBusyMessage);
         return;
@@ -771,7 +778,7 @@ void TfrmAdvanceSearch::loadHistoryClick()
 
 bool TfrmAdvanceSearch::FormCloseQuery()
 {
-    if (!runflags::savingRatings)
+    if (!m_context.running().saving())
         return true;
     TPrompt::instance().information(this, QStringLiteral("正在保存信息，请稍候再关闭窗口!"));
     return false;

@@ -6,7 +6,6 @@
 #include "browser/BrowserFixture.h"
 
 #include "browser/views/TfrmViewUser.h"
-#include "mining/RunFlags.h"
 #include "store/TConnection.h"
 #include "store/TDM.h"
 
@@ -196,7 +195,7 @@ private slots:
             QVERIFY(!grid->item(r, 1)->text().isEmpty()); // marked
         }
         // Neither is on the marketplace: the run passes them over and ends.
-        QTRY_VERIFY_WITH_TIMEOUT(!runflags::savingRatings && !runflags::netBusy, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.w.main->running().saving() && !b.w.main->running().downloading(), 10000);
     }
 
     void shopListFiltersSortsAndColoursItsRows()
@@ -593,7 +592,7 @@ private slots:
         QCOMPARE(results->item(0, 2)->text(), QStringLiteral("戊"));
         QCOMPARE(results->item(0, 8)->text(), QStringLiteral("鞋包"));
         QVERIFY(b.w.find<QCheckBox>("infoDetailCheck")->isChecked());
-        QTRY_VERIFY_WITH_TIMEOUT(!runflags::netBusy && !runflags::savingRatings, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.w.main->running().downloading() && !b.w.main->running().saving(), 30000);
     }
 };
 

@@ -290,7 +290,7 @@ private slots:
         QVERIFY(s.find<QFrame>("searchPanel")->isHidden());
         QVERIFY(s.find<QWidget>("advancePanel")->isEnabled());
         QVERIFY(s.find<QTabWidget>("searchPages")->isEnabled());
-        QVERIFY(!runflags::netBusy);
+        QVERIFY(!s.w.main->running().downloading());
     }
 
     void marksAndColours()
@@ -416,11 +416,12 @@ private slots:
         TestPrompt prompt;
         SearchWindow s;
         QVERIFY(s.open());
-        runflags::savingRatings = true;
+        auto work = std::make_unique<QObject>(); // ratings being written
+        s.w.main->running().add(work.get(), {}, [] { return true; });
         QVERIFY(!s.view->close());
         QVERIFY(s.view->isVisible());
         QCOMPARE(prompt.informations, QStringList{QStringLiteral("正在保存信息，请稍候再关闭窗口!")});
-        runflags::savingRatings = false;
+        work.reset();
         QVERIFY(s.view->FormCloseQuery());
         QCOMPARE(prompt.informations.size(), 1);
     }
@@ -440,7 +441,7 @@ private slots:
                  QStringList{QStringLiteral("网络连阻塞或断开，请检查网络并退出程序重新启动！")});
         QVERIFY(s.find<QWidget>("advancePanel")->isEnabled());
         QVERIFY(s.find<QTabWidget>("searchPages")->isEnabled());
-        QVERIFY(!runflags::netBusy);
+        QVERIFY(!s.w.main->running().downloading());
     }
 
     // Both cancel buttons work while the tabs are disabled, and the status-bar gauge follows
@@ -459,7 +460,7 @@ private slots:
         s.click("search");
         QVERIFY(!s.find<QTabWidget>("searchPages")->isEnabled());
         QVERIFY(!s.find<QWidget>("advancePanel")->isEnabled());
-        QVERIFY(runflags::netBusy);
+        QVERIFY(s.w.main->running().downloading());
         QTRY_VERIFY_WITH_TIMEOUT(s.find<QProgressBar>("searchProgress")->value() > 5, 10000);
 
         s.w.main->findChild<QAction*>(QStringLiteral("miBrowser"))->trigger();
@@ -472,7 +473,7 @@ private slots:
         s.click("cancelSearch");
         QTRY_VERIFY_WITH_TIMEOUT(s.find<QFrame>("searchPanel")->isHidden(), 10000);
         QVERIFY(s.find<QTabWidget>("searchPages")->isEnabled());
-        QVERIFY(!runflags::netBusy);
+        QVERIFY(!s.w.main->running().downloading());
         QVERIFY(!s.w.find<QProgressBar>("gauge1")->isVisible());
         QVERIFY(s.log().last().startsWith(u'-'));
         QVERIFY(prompt.informations.isEmpty());
@@ -492,11 +493,11 @@ private slots:
         QCOMPARE(s.cell(1, 5), mining);
         QCOMPARE(prompt.informations.size(), 1);
         s.click("saveCancel");
-        QTRY_VERIFY_WITH_TIMEOUT(s.find<QFrame>("excavatePanel")->isHidden() && !runflags::savingRatings,
+        QTRY_VERIFY_WITH_TIMEOUT(s.find<QFrame>("excavatePanel")->isHidden() && !s.w.main->running().saving(),
                                  20000);
         QVERIFY(s.find<QWidget>("resultToolPanel")->isEnabled());
         QVERIFY(s.find<QTabWidget>("searchPages")->isEnabled());
-        QVERIFY(!runflags::netBusy);
+        QVERIFY(!s.w.main->running().downloading());
         TQuery& q = *s.w.main->dm().ADOQuery1;
         q.SetSQL(QStringLiteral("select count(*) from pjInfo"));
         QVERIFY(q.Open());
@@ -556,7 +557,7 @@ private slots:
         s.grid()->scrollToBottom();
         s.view->setRowMarked(41, true);
         s.click("saveSearch");
-        QTRY_VERIFY_WITH_TIMEOUT(s.find<QFrame>("excavatePanel")->isHidden() && !runflags::savingRatings,
+        QTRY_VERIFY_WITH_TIMEOUT(s.find<QFrame>("excavatePanel")->isHidden() && !s.w.main->running().saving(),
                                  60000);
         QVERIFY2(prompt.errors.isEmpty(), qPrintable(prompt.errors.join(u'\n')));
         QVERIFY(s.w.find<QLabel>("info1")->text().contains(QStringLiteral("挖掘交易完成！共花时间：")));
