@@ -1,6 +1,5 @@
 #include "mining/TMiningRun.h"
 
-#include "extract/TThreadHttp.h"
 #include "mining/RunFlags.h"
 #include "mining/TSaveBarGain.h"
 #include "mining/TSearchRun.h"
@@ -153,7 +152,7 @@ TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRe
     emit totalRatingsChanged(0);
     emit ratingsReadChanged(0);
     emit savedCountChanged(0);
-    setShopProgress(0);
+    emit shopProgressChanged(0);
 
     int first = -1;
     int marked = 0;
@@ -235,7 +234,7 @@ bool TMiningRun::mineRow(int r)
     if (!error.isEmpty())
         emit storeError(error);
     m_currentShopId = shopId > 0 ? QString::number(shopId) : QString();
-    setShopProgress(3);
+    emit shopProgressChanged(3);
     if (m_currentShopId.isEmpty() || !onMarket(shop.webaddr))
         return false;
     emit cancelEnabledChanged(true);
@@ -250,7 +249,7 @@ bool TMiningRun::mineRow(int r)
     emit savedCountChanged(m_minedCount);
     runflags::netBusy = true;
     m_currentRow = r + 1;
-    setShopProgress(5);
+    emit shopProgressChanged(5);
     // Its pages may have been asked for during the last shop.
     m_walk = m_next && m_nextRow == r ? std::move(m_next) : walkFor(r);
     m_next.reset();
@@ -264,7 +263,7 @@ std::unique_ptr<TShopWalk> TMiningRun::walkFor(int r)
                                             std::string(text::trim(gbk::fromQString(m_rows[r].shop.webaddr))),
                                             m_walkOptions, this);
     connect(walk.get(), &TShopWalk::shopPageRead, this, [this] {
-        setShopProgress(7);
+        emit shopProgressChanged(7);
         m_timer.start();
     });
     connect(walk.get(), &TShopWalk::totalRatingsKnown, this, &TMiningRun::totalRatingsChanged);
@@ -320,7 +319,7 @@ void TMiningRun::shopRead()
 {
     m_timer.stop();
     emit ratingsReadChanged(m_walk->extractor().RatingCount());
-    setShopProgress(100);
+    emit shopProgressChanged(100);
     emit statusText(QStringLiteral("正在保存数据..."));
     shopFinished();
     ++m_minedCount;
@@ -335,13 +334,7 @@ void TMiningRun::onTimer()
     const int total = m_walk->extractor().TotalRatings();
     emit ratingsReadChanged(count);
     if (count > 0 && total > 0)
-        setShopProgress((85000 / total) * count / 1000 + 10);
-}
-
-void TMiningRun::setShopProgress(int percent)
-{
-    m_shopProgress = percent;
-    emit shopProgressChanged(percent);
+        emit shopProgressChanged((85000 / total) * count / 1000 + 10);
 }
 
 void TMiningRun::shopFinished()

@@ -73,7 +73,6 @@ public:
 
     bool running() const { return m_running; }
     int minedCount() const { return m_minedCount; }
-    int shopProgress() const { return m_shopProgress; }
     // Retries made by the current or last run.
     int retries() const { return m_fetcher.retries(); }
     int connectionsInForce() const { return m_fetcher.connectionsInForce(); }
@@ -158,7 +157,6 @@ private:
     void nextShop(quint64 run, const QString& shopId, int stored, int failed, bool complete, int fresh);
     // Ends the run at once after a storage fault.
     void endFaulted(const QString& error);
-    void setShopProgress(int percent);
 
     TDM& m_dm;
     // The team's download slots on the server store, while [Net] TeamConnections is set;
@@ -184,7 +182,6 @@ private:
     int m_minedCount = 0;
     int m_markedCount = 0;
     int m_markedSeen = 0;
-    int m_shopProgress = 0;
     QString m_currentShopId;
     QDateTime m_runStart;
     bool m_running = false;

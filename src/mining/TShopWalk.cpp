@@ -33,7 +33,7 @@ void TShopWalk::begin(TConnection& connection, const QString& shopId)
     m_connection = &connection;
     m_shopId = shopId;
     m_state = State::ShopPage;
-    if (m_shopPageIn)
+    if (m_extractor->Ready()) // its shop page came ahead
         afterShopPage();
 }
 
@@ -61,7 +61,6 @@ bool TShopWalk::stop()
 
 void TShopWalk::shopPage(const std::string& body)
 {
-    m_shopPageIn = true;
     m_extractor->LoadProfilePage(text::foldAscii(body));
     if (m_state != State::Ahead) {
         afterShopPage();

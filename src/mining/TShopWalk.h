@@ -11,13 +11,12 @@
 class TConnection;
 class TPageFetcher;
 
-// One shop's pages: its shop page, which tells where its ratings are, then its rating pages,
-// read in page order into the shop's extractor. One rating page at a time; or, with connections
-// to spare and not new-only, the rest all at once after the first. The walk asks for its shop
-// page when made and keeps what arrives until begin(), so that the next shop can be asked for
-// while the current one reads its last pages; before begin() it asks for the first rating page
-// at most. Its pages carry tags of their own, so a late page of a walk passed over is never
-// taken for another's. UI thread only.
+// One shop's pages: its shop page, which tells where its ratings are, then its rating pages, read
+// in page order into the shop's extractor; one at a time, or (with connections to spare and not
+// new-only) the rest all at once after the first. Made, it asks for its shop page and, before
+// begin(), for the first rating page at most, keeping what arrives: so the next shop's pages come
+// while the current one reads its last. Its tags are its own: a late page of a walk passed over
+// is never taken for another's. UI thread only.
 class TShopWalk : public QObject
 {
     Q_OBJECT
@@ -37,18 +36,17 @@ public:
         int fromRecord = 1;
         int toRecord = 5000;
         QString ratingHost;
-        // The walk stops after the first page whose ratings are all stored already, as long as
-        // the stored ratings and those read make up the shop's total.
+        // Stop after the first page whose ratings are all stored, as long as the stored ratings
+        // and those read make up the shop's total.
         bool newOnly = false;
         int connections = 1;
     };
 
-    // number tells the walks of a run apart (any count; tags repeat only after thousands).
+    // number tells the walks of a run apart (their tags repeat only after thousands).
     TShopWalk(TPageFetcher& fetcher, quint64 number, const std::string& shopUrl, const Options& options,
               QObject* parent = nullptr);
 
-    // The shop's turn; a new-only walk asks the connection which of the shop's ratings are
-    // stored.
+    // The shop's turn; a new-only walk asks the connection which ratings are stored.
     void begin(TConnection& connection, const QString& shopId);
     // A page the fetcher brought: false when it is not one of this walk's.
     bool take(int tag, const std::string& body);
@@ -62,15 +60,12 @@ public:
     std::string ratingUrl(int page) const;
 
 signals:
-    // The shop page told where the ratings are; the first rating page is on its way.
-    void shopPageRead();
+    void shopPageRead(); // it tells where the ratings are
     void totalRatingsKnown(int total);
     // Every page of the walk is asked for: the next shop's may be asked for behind them.
     void allAsked();
-    // State Read reached by the walk itself.
-    void read();
-    // State NoRatingLink reached; the walk is inside its own call when this is told.
-    void noRatingLink();
+    void read();         // state Read, reached by the walk itself
+    void noRatingLink(); // told from inside the walk's own call
     void storeError(const QString& error);
 
 private:
@@ -81,8 +76,8 @@ private:
     void afterShopPage();
     void readInOrder();
     void ratingPage(const std::string& body);
-    // New-only: true when the ratings the last page added are all stored for the shop and,
-    // with the new ones read, the shop's ratings are complete.
+    // New-only: the ratings the last page added are all stored and, with the new ones read,
+    // the shop's ratings are complete.
     bool nothingNewBeyond(size_t firstOfPage);
 
     static constexpr int kPageSpan = 1 << 20;
@@ -93,15 +88,13 @@ private:
     const Options m_options;
     std::shared_ptr<THTMLExcavate> m_extractor;
     State m_state = State::Ahead;
-    bool m_shopPageIn = false;
     int m_askedUpTo = 0; // the last rating page asked for
     bool m_parallel = false;
     // Rating pages that arrived ahead of their turn.
     std::map<int, std::string> m_pages;
     TConnection* m_connection = nullptr;
     QString m_shopId;
-    // New-only: the shop's ratings stored before this walk (-1: not counted yet), and those
-    // read that were not.
+    // New-only: ratings stored before the walk (-1: not counted yet), and those read that were not.
     qlonglong m_storedBefore = -1;
     qlonglong m_newRead = 0;
 };

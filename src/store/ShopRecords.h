@@ -11,10 +11,10 @@
 // engine's message.
 namespace shoprecords {
 
-// Stores the shop under its address (a stored one is updated) and gives its id, 0 with error on
-// failure. Look-up and write in one transaction, so that two programs storing the same shop at
+// Stores the shop under its address (a stored one is updated) and gives its id; nothing with
+// error on failure. Look-up and write in one transaction, so that two programs storing the same shop at
 // once make one row for its address.
-qint64 store(TConnection& connection, const ShopRow& row, QString* error);
+std::optional<qint64> store(TConnection& connection, const ShopRow& row, QString* error);
 // The id of the shop stored under an address: 0 when none or on failure (error set).
 qint64 idOf(TConnection& connection, const QString& webaddr, QString* error);
 // The shop stored under an address, else the address alone.

@@ -24,14 +24,6 @@ constexpr QChar kOldSeparator = QChar(0x1f);
 
 } // namespace
 
-ShopRow ShopRow::bare(const QString& webaddr)
-{
-    ShopRow row;
-    row.webaddr = webaddr;
-    row.goods = QStringLiteral("0");
-    return row;
-}
-
 ShopRow ShopRow::fromCursor(const TCursor& cursor)
 {
     ShopRow row;

@@ -17,8 +17,6 @@ struct ShopRow
     QString location; // addr
     QString category; // commodityKind
 
-    // Just the address, as a shop not stored yet is mined.
-    static ShopRow bare(const QString& webaddr);
     // The shop at a cursor's current row of dianbase (goods "0" when unknown).
     static ShopRow fromCursor(const TCursor& cursor);
     // The result grid's columns, in dianbase's column order as above.
