@@ -105,7 +105,7 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
             pieces << jsonout::string(QString::fromLatin1(jsonout::kShopKeys[k])) + QStringLiteral(": ") +
                           jsonout::string(shops[i].value(k));
         std::printf("{%s}\n", pieces.join(QStringLiteral(", ")).toUtf8().constData());
-        rows << TMiningRun::Row{true, shops[i].mid(0, 6) << category};
+        rows << TMiningRun::Row{true, ShopRow::fromColumns(shops[i].mid(0, 6) << category)};
     }
     std::fflush(stdout);
     if (m_failed)
@@ -113,7 +113,7 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
     if (enqueue) {
         QList<shopqueue::Entry> entries;
         for (const TMiningRun::Row& row : std::as_const(rows))
-            entries << shopqueue::Entry{row.texts.value(3), row.texts, from, to, newOnly};
+            entries << shopqueue::Entry{row.shop.webaddr, row.shop, from, to, newOnly};
         QString error;
         const int added = shopqueue::add(m_dm.adoCn, entries, &error);
         if (added < 0) {
@@ -229,16 +229,16 @@ int CliRunner::runMining(const std::function<TMiningRun::StartResult(TMiningRun&
     connect(&tick, &QTimer::timeout, this, show);
     if (m_terminal)
         tick.start();
-    connect(&run, &TMiningRun::shopBegun, this, [&](int number, int of, const QStringList& texts) {
+    connect(&run, &TMiningRun::shopBegun, this, [&](int number, int of, const ShopRow& row) {
         begun = true;
         shop = number;
         shops = of;
         // The shop name, else the shopkeeper, else the address.
-        name = texts.value(1);
+        name = row.name;
         if (name.isEmpty())
-            name = texts.value(0);
+            name = row.shopkeeper;
         if (name.isEmpty())
-            name = texts.value(3);
+            name = row.webaddr;
         total = read = 0;
         show();
     });

@@ -81,16 +81,8 @@ std::optional<QList<TMiningRun::Row>> storedShopRows(TDM& dm, const QString& fil
         return std::nullopt;
     }
     QList<TMiningRun::Row> rows;
-    const char* columns[] = {"dianzhu",      "dianming", "loc",          "webaddr",
-                             "commodityNum", "addr",     "commodityKind"};
-    for (shops->First(); !shops->Eof(); shops->Next()) {
-        QStringList texts;
-        for (const char* c : columns)
-            texts << shops->FieldByName(QString::fromLatin1(c)).asString();
-        if (texts[4].isEmpty())
-            texts[4] = QStringLiteral("0");
-        rows << TMiningRun::Row{true, texts};
-    }
+    for (shops->First(); !shops->Eof(); shops->Next())
+        rows << TMiningRun::Row{true, ShopRow::fromCursor(*shops)};
     shops->Close();
     return rows;
 }

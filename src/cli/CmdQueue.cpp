@@ -132,8 +132,8 @@ int add(const QStringList& args)
             return failure;
         for (const TMiningRun::Row& row : *rows) {
             shopqueue::Entry e = options;
-            e.webaddr = row.texts.value(3);
-            e.texts = row.texts;
+            e.webaddr = row.shop.webaddr;
+            e.row = row.shop;
             entries << e;
         }
     } else {

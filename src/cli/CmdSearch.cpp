@@ -3,6 +3,7 @@
 #include "cli/CliRunner.h"
 #include "cli/MineAddresses.h"
 #include "cli/MineStored.h"
+#include "store/ShopRecords.h"
 
 #include <cstdio>
 
@@ -167,21 +168,8 @@ int runMine(const QStringList& args)
         return 1;
     // A shop already stored keeps its texts; a new one is stored with its address alone.
     QList<TMiningRun::Row> rows;
-    for (const QString& url : o.urls) {
-        QStringList texts{QString(), QString(), QString(), url, QStringLiteral("0"), QString(), QString()};
-        dm.adoq1->SetSQL(QStringLiteral("select * from dianbase where webaddr=:webaddr"));
-        dm.adoq1->SetParam(QStringLiteral("webaddr"), url);
-        if (dm.adoq1->Open() && dm.adoq1->RecordCount() > 0) {
-            const char* columns[] = {"dianzhu",      "dianming", "loc",          "webaddr",
-                                     "commodityNum", "addr",     "commodityKind"};
-            for (int c = 0; c < 7; ++c)
-                texts[c] = dm.adoq1->FieldByName(QString::fromLatin1(columns[c])).asString();
-            if (texts[4].isEmpty())
-                texts[4] = QStringLiteral("0");
-        }
-        dm.adoq1->Close();
-        rows << TMiningRun::Row{true, texts};
-    }
+    for (const QString& url : o.urls)
+        rows << TMiningRun::Row{true, shoprecords::rowOf(dm.adoCn, url)};
     CliRunner runner(*config, dm);
     return runner.mine(rows, o.from, o.to, o.newOnly);
 }

@@ -3,6 +3,7 @@
 #include "cli/CliRunner.h"
 #include "cli/JsonOut.h"
 #include "store/ShopQueue.h"
+#include "store/ShopRecords.h"
 #include "store/TDM.h"
 
 #include <QThread>
@@ -23,23 +24,8 @@ int refuse(const QString& problem)
 // mining a bare address never blanks what a search stored), else the address alone.
 TMiningRun::Row rowFor(TDM& dm, const shopqueue::Claim& claim)
 {
-    if (!claim.entry.texts.isEmpty())
-        return TMiningRun::Row{true, claim.entry.texts};
-    QStringList texts{QString(),           QString(), QString(), claim.entry.webaddr,
-                      QStringLiteral("0"), QString(), QString()};
-    TQuery* q = dm.adoq1;
-    q->SetSQL(QStringLiteral("select * from dianbase where webaddr=:webaddr"));
-    q->SetParam(QStringLiteral("webaddr"), claim.entry.webaddr);
-    if (q->Open() && q->RecordCount() > 0) {
-        const char* columns[] = {"dianzhu",      "dianming", "loc",          "webaddr",
-                                 "commodityNum", "addr",     "commodityKind"};
-        for (int c = 0; c < 7; ++c)
-            texts[c] = q->FieldByName(QString::fromLatin1(columns[c])).asString();
-        if (texts[4].isEmpty())
-            texts[4] = QStringLiteral("0");
-    }
-    q->Close();
-    return TMiningRun::Row{true, texts};
+    return TMiningRun::Row{true, claim.entry.row ? *claim.entry.row
+                                                 : shoprecords::rowOf(dm.adoCn, claim.entry.webaddr)};
 }
 
 // A database that went away (a restarted server, a network cut) is given the [Net] retry rules

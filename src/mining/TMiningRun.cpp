@@ -1,9 +1,9 @@
 #include "mining/TMiningRun.h"
 
-#include "extract/TThreadHttp.h"
 #include "mining/TSaveBarGain.h"
 #include "mining/TSearchRun.h"
 #include "mining/TeamCap.h"
+#include "store/ShopRecords.h"
 #include "store/TDM.h"
 #include "text/Formats.h"
 #include "text/GbkCodec.h"
@@ -19,11 +19,11 @@ TMiningRun::TMiningRun(TDM& dm, QObject* parent) : QObject(parent), m_dm(dm)
     connect(&m_fetcher, &TPageFetcher::bytesChanged, this, &TMiningRun::bytesChanged);
     connect(&m_fetcher, &TPageFetcher::connectionsChanged, this, [this](int n) {
         emit connectionsChanged(n);
-        if (m_extractor && !m_stopped)
+        if (m_walk && !m_stopped)
             showMiningText();
     });
     connect(&m_fetcher, &TPageFetcher::failed, this, [this](const QString& error, const QString& url) {
-        if (m_stopped || !m_extractor)
+        if (m_stopped || !m_walk)
             return;
         // Without its page the shop cannot go on: keep what was read and end the run.
         m_downloadFailed = true;
@@ -92,27 +92,22 @@ TMiningRun::StartResult TMiningRun::resume(qint64 runId, const TConfig& config)
         return busy ? StartResult::RunBusy : StartResult::StoreFailed;
     }
     QList<Row> rows;
-    TQuery* q = m_dm.adoq1;
-    q->SetSQL(QStringLiteral("select count(*) from dianbase where id=:id"));
     for (const runrecords::Shop& shop : run->shops) {
         if (!run->unfinished(shop))
             continue;
-        q->SetParam(QStringLiteral("id"), shop.shopId);
-        if (!q->Open()) {
-            m_error = q->lastError();
+        const std::optional<bool> present = shoprecords::exists(m_dm.adoCn, shop.shopId, &m_error);
+        if (!present) {
             m_lock.release();
             return StartResult::StoreFailed;
         }
-        const bool present = q->value(0, 0).toLongLong() > 0;
-        q->Close();
-        if (!present) {
+        if (!*present) {
             // Deleted in the browser meanwhile: mining it again would bring it back.
             runrecords::markShop(m_dm.adoCn, runId, shop.position, runrecords::ShopState::Skipped, 0,
                                  nullptr);
             emit shopSkipped(shop.webaddr);
             continue;
         }
-        rows << Row{true, shop.texts, shop.position};
+        rows << Row{true, shop.row, shop.position};
     }
     if (rows.isEmpty()) {
         runrecords::setState(m_dm.adoCn, runId, runrecords::RunState::Finished, QString(), nullptr);
@@ -141,17 +136,12 @@ TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRe
     m_downloadFailed = false;
     m_downloadError.clear();
     m_rows = rows;
-    m_fromRecord = fromRecord;
-    m_toRecord = toRecord;
-    m_newOnly = newOnly;
+    m_walkOptions = {fromRecord, toRecord, config.Market().RatingHost, newOnly, config.Net().Connections};
     m_fetcher.begin(config);
     setUpTeam(config);
-    m_connectionsCap = config.Net().Connections;
-    m_prefetch = Prefetch();
+    m_next.reset();
     ++m_runNumber;
     m_markedSeen = 0;
-    m_ratingPages = 0;
-    m_ratingHost = config.Market().RatingHost;
     m_domain = config.Market().Domain;
     m_minedCount = 0;
     m_error.clear();
@@ -160,27 +150,28 @@ TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRe
     emit totalRatingsChanged(0);
     emit ratingsReadChanged(0);
     emit savedCountChanged(0);
-    setShopProgress(0);
+    emit shopProgressChanged(0);
 
     int first = -1;
     int marked = 0;
     QList<runrecords::Shop> recorded;
     for (int r = 0; r < m_rows.size(); ++r) {
-        if (!m_rows[r].marked || m_rows[r].texts.isEmpty())
+        if (!m_rows[r].marked)
             continue;
         if (first < 0)
             first = r;
         ++marked;
-        qint64 shopId = 0;
-        if (!storeShop(m_rows[r], &shopId)) {
+        const ShopRow& shop = m_rows[r].shop;
+        const std::optional<qint64> shopId = shoprecords::store(m_dm.adoCn, shop, &m_error);
+        if (!shopId) {
             if (resumedRun > 0)
                 m_lock.release();
             return StartResult::StoreFailed;
         }
         if (resumedRun == 0) {
             m_rows[r].position = marked;
-            recorded << runrecords::Shop{
-                marked, shopId, m_rows[r].texts.value(3), m_rows[r].texts, runrecords::ShopState::Pending, 0};
+            recorded << runrecords::Shop{marked, *shopId, shop.webaddr, shop, runrecords::ShopState::Pending,
+                                         0};
         }
     }
     m_markedCount = marked;
@@ -205,64 +196,12 @@ TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRe
     return StartResult::Started;
 }
 
-bool TMiningRun::storeShop(const Row& row, qint64* shopId)
-{
-    // Look-up and insert in one transaction, so that two programs storing the same shop at
-    // once make one row for its address.
-    TConnection& cn = m_dm.adoCn;
-    const bool own = !cn.inTransaction();
-    if (own && !cn.beginTransaction()) {
-        m_error = cn.error();
-        return false;
-    }
-    auto fail = [&](const QString& error) {
-        m_error = error;
-        if (own)
-            cn.rollback();
-        return false;
-    };
-    TQuery* q = m_dm.adoq1;
-    const QString webaddr = row.texts.value(3);
-    q->SetSQL(QStringLiteral("select * from dianbase where webaddr=:webaddr"));
-    q->SetParam(QStringLiteral("webaddr"), webaddr);
-    if (!q->Open())
-        return fail(q->lastError());
-    const bool found = q->RecordCount() > 0;
-    q->Close();
-    q->SetSQL(
-        found ? QStringLiteral("update dianbase set dianzhu=:dianzhu,addr=:addr,dianming=:dianming,"
-                               "commodityNum=:commodityNum,loc=:loc,updateDate=:updateDate,"
-                               "commodityKind=:commodityKind where webaddr=:webaddr")
-              : QStringLiteral("insert into dianbase(dianzhu,addr,dianming,commodityNum,loc,updateDate,"
-                               "commodityKind,webaddr) values(:dianzhu,:addr,:dianming,:commodityNum,:loc,"
-                               ":updateDate,:commodityKind,:webaddr)"));
-    q->SetParam(QStringLiteral("dianzhu"), row.texts.value(0));
-    q->SetParam(QStringLiteral("addr"), row.texts.value(5));
-    q->SetParam(QStringLiteral("dianming"), row.texts.value(1));
-    q->SetParam(QStringLiteral("commodityNum"), row.texts.value(4));
-    q->SetParam(QStringLiteral("loc"), row.texts.value(2));
-    q->SetParam(QStringLiteral("updateDate"), formats::dateTime(QDateTime::currentDateTime()));
-    q->SetParam(QStringLiteral("commodityKind"), row.texts.value(6));
-    q->SetParam(QStringLiteral("webaddr"), webaddr);
-    if (q->ExecSQL() < 0)
-        return fail(q->lastError());
-    q->SetSQL(QStringLiteral("select id from dianbase where webaddr=:webaddr"));
-    q->SetParam(QStringLiteral("webaddr"), webaddr);
-    if (!q->Open())
-        return fail(q->lastError());
-    *shopId = q->value(0, 0).toLongLong();
-    q->Close();
-    if (own && !cn.commit())
-        return fail(cn.error());
-    return true;
-}
-
 void TMiningRun::mineFrom(int row)
 {
     // A row that cannot be mined (no address, not on the marketplace) is passed over, so the
     // run neither waits for ever nor mines a row twice.
     for (int r = row; r < m_rows.size(); ++r) {
-        if (!m_rows[r].marked || m_rows[r].texts.isEmpty())
+        if (!m_rows[r].marked)
             continue;
         m_currentRow = r;
         ++m_markedSeen;
@@ -276,277 +215,121 @@ void TMiningRun::mineFrom(int row)
     endRun();
 }
 
+bool TMiningRun::onMarket(const QString& webaddr) const
+{
+    return !webaddr.isEmpty() &&
+           text::foldAscii(gbk::fromQString(webaddr)).find(text::foldAscii(gbk::fromQString(m_domain))) !=
+               std::string::npos;
+}
+
 bool TMiningRun::mineRow(int r)
 {
-    const Row& row = m_rows[r];
-    TQuery* q = m_dm.adoq1;
-    q->SetSQL(QStringLiteral("select * from dianbase where webaddr=:webaddr"));
-    q->SetParam(QStringLiteral("webaddr"), row.texts.value(3));
-    m_currentShopId.clear();
-    if (q->Open() && q->RecordCount() > 0)
-        m_currentShopId = q->FieldByName(QStringLiteral("id")).asString();
-    else if (!q->lastError().isEmpty())
-        emit storeError(q->lastError());
-    q->Close();
-    setShopProgress(3);
-    const QString url = row.texts.value(3);
-    if (url.isEmpty() || m_currentShopId.isEmpty() ||
-        text::foldAscii(gbk::fromQString(url)).find(text::foldAscii(gbk::fromQString(m_domain))) ==
-            std::string::npos)
+    const ShopRow& shop = m_rows[r].shop;
+    QString error;
+    const qint64 shopId = shoprecords::idOf(m_dm.adoCn, shop.webaddr, &error);
+    if (!error.isEmpty())
+        emit storeError(error);
+    m_currentShopId = shopId > 0 ? QString::number(shopId) : QString();
+    emit shopProgressChanged(3);
+    if (m_currentShopId.isEmpty() || !onMarket(shop.webaddr))
         return false;
     emit cancelEnabledChanged(true);
-    emit shopStarted(row.texts.value(0));
-    emit shopBegun(m_markedSeen, m_markedCount, row.texts);
+    emit shopStarted(shop.shopkeeper);
+    emit shopBegun(m_markedSeen, m_markedCount, shop);
     emit totalRatingsChanged(0);
     emit ratingsReadChanged(0);
     emit bytesChanged(0, 0);
-    m_storedBefore = -1;
-    m_newRead = 0;
-    m_extractor = std::make_shared<THTMLExcavate>(m_fromRecord, m_toRecord, gbk::fromQString(m_ratingHost));
     m_saverStarted = false;
     m_shopComplete = true;
-    m_parallelWalk = false;
-    m_ahead.clear();
     showMiningText();
     emit savedCountChanged(m_minedCount);
     m_currentRow = r + 1;
-    setShopProgress(5);
-    if (m_prefetch.row == r) {
-        // Its shop page was asked for during the last shop: use it, or wait for it.
-        if (m_prefetch.shopPage) {
-            const std::string page = std::move(*m_prefetch.shopPage);
-            m_prefetch.shopPage.reset();
-            onPage(0, page);
-        } else {
-            m_prefetch.waitingShop = true;
-        }
-        return true;
-    }
-    m_prefetch = Prefetch();
-    fetch(std::string(text::trim(gbk::fromQString(url))));
+    emit shopProgressChanged(5);
+    // Its pages may have been asked for during the last shop.
+    m_walk = m_next && m_nextRow == r ? std::move(m_next) : walkFor(r);
+    m_next.reset();
+    m_walk->begin(m_dm.adoCn, m_currentShopId);
     return true;
 }
 
-void TMiningRun::prefetchNextShop()
+std::unique_ptr<TShopWalk> TMiningRun::walkFor(int r)
+{
+    auto walk = std::make_unique<TShopWalk>(m_fetcher, m_walks++,
+                                            std::string(text::trim(gbk::fromQString(m_rows[r].shop.webaddr))),
+                                            m_walkOptions, this);
+    connect(walk.get(), &TShopWalk::shopPageRead, this, [this] {
+        emit shopProgressChanged(7);
+        m_timer.start();
+    });
+    connect(walk.get(), &TShopWalk::totalRatingsKnown, this, &TMiningRun::totalRatingsChanged);
+    connect(walk.get(), &TShopWalk::allAsked, this, &TMiningRun::askNextShop);
+    connect(walk.get(), &TShopWalk::read, this, &TMiningRun::shopRead);
+    connect(walk.get(), &TShopWalk::noRatingLink, this, &TMiningRun::shopWithoutRatings);
+    connect(walk.get(), &TShopWalk::storeError, this, &TMiningRun::storeError);
+    return walk;
+}
+
+void TMiningRun::askNextShop()
 {
     for (int r = m_currentRow; r < m_rows.size(); ++r) {
-        const Row& row = m_rows[r];
-        if (!row.marked || row.texts.isEmpty())
+        // One the walk passes over is passed over here too.
+        if (!m_rows[r].marked || !onMarket(m_rows[r].shop.webaddr))
             continue;
-        const QString url = row.texts.value(3);
-        if (url.isEmpty() ||
-            text::foldAscii(gbk::fromQString(url)).find(text::foldAscii(gbk::fromQString(m_domain))) ==
-                std::string::npos)
-            continue; // passed over by the walk; the one after it is not guessed at
-        m_prefetch = Prefetch();
-        m_prefetch.row = r;
-        m_fetcher.fetch(std::string(text::trim(gbk::fromQString(url))), prefetchTag(r, false));
+        m_next = walkFor(r);
+        m_nextRow = r;
         return;
     }
-}
-
-void TMiningRun::onPrefetched(int row, bool ratings, const std::string& body)
-{
-    if (m_prefetch.row < 0 || row != m_prefetch.row)
-        return;
-    if (!ratings) {
-        if (m_prefetch.waitingShop) {
-            m_prefetch.waitingShop = false;
-            onPage(0, body);
-            return;
-        }
-        m_prefetch.shopPage = body;
-        // Its first rating page as well, when the shop page tells where it is.
-        THTMLExcavate probe(m_fromRecord, m_toRecord, gbk::fromQString(m_ratingHost));
-        probe.LoadProfilePage(text::foldAscii(body));
-        if (!probe.RatingUrlBase().empty()) {
-            m_prefetch.firstAsked = true;
-            ++m_ratingPages;
-            m_fetcher.fetch(probe.RatingUrlBase() + std::to_string(probe.PageNo()) + "--snapId%7C0.htm",
-                            prefetchTag(row, true));
-        }
-        return;
-    }
-    if (m_prefetch.waitingRatings) {
-        m_prefetch.waitingRatings = false;
-        m_prefetch.row = -1;
-        ratingPage(body);
-        return;
-    }
-    m_prefetch.firstRatings = body;
-}
-
-void TMiningRun::firstRatingPage()
-{
-    // The shop being mined is the prefetched one when its shop page came that way.
-    if (m_prefetch.row == m_currentRow - 1 && m_prefetch.firstAsked) {
-        if (m_prefetch.firstRatings) {
-            const std::string page = std::move(*m_prefetch.firstRatings);
-            m_prefetch = Prefetch();
-            ratingPage(page);
-        } else {
-            m_prefetch.waitingRatings = true;
-        }
-        return;
-    }
-    m_prefetch = Prefetch();
-    fetchRatingPage();
 }
 
 void TMiningRun::showMiningText()
 {
     QString text = QStringLiteral("正在挖掘第%1个掌柜的成交数据...").arg(m_minedCount + 1);
-    if (m_connectionsCap > 1)
+    if (m_walkOptions.connections > 1)
         text += QStringLiteral("（%1个连接）").arg(m_fetcher.connectionsInForce());
     emit statusText(text);
-}
-
-void TMiningRun::fetch(const std::string& url)
-{
-    m_fetcher.fetch(url);
-}
-
-void TMiningRun::fetchRatingPage()
-{
-    ++m_ratingPages;
-    fetch(m_extractor->RatingUrlBase() + std::to_string(m_extractor->PageNo()) + "--snapId%7C0.htm");
 }
 
 void TMiningRun::onPage(int tag, const std::string& body)
 {
     if (m_stopped)
         return;
-    if (tag < 0) {
-        onPrefetched((-tag - 1) / 2, (-tag - 1) % 2 == 1, body);
-        return;
-    }
-    if (!m_extractor)
-        return;
-    if (tag > 0) {
-        // Pages of a parallel walk are read in page order, as a walk one page at a time would.
-        m_ahead.emplace(tag, body);
-        for (auto it = m_ahead.find(m_extractor->PageNo()); it != m_ahead.end() && m_extractor && !m_stopped;
-             it = m_ahead.find(m_extractor->PageNo())) {
-            const std::string next = std::move(it->second);
-            m_ahead.erase(it);
-            ratingPage(next);
-        }
-        return;
-    }
-    if (!m_extractor->Ready()) {
-        setShopProgress(2);
-        m_extractor->LoadProfilePage(text::foldAscii(body));
-        if (m_extractor->RatingUrlBase().empty()) {
-            // Not a shop page of this marketplace (its home page, a shop on another host):
-            // no rating address can be built, so the shop ends here and the run goes on.
-            m_extractor.reset();
-            emit cancelEnabledChanged(false);
-            markShop(m_currentPosition, runrecords::ShopState::Failed);
-            queueFailed(noRatingLinkReason());
-            emit shopFailed(m_currentShopId, noRatingLinkReason());
-            mineFrom(m_currentRow);
-            return;
-        }
-        setShopProgress(m_shopProgress + 5);
-        m_timer.start();
-        firstRatingPage();
-        return;
-    }
-    ratingPage(body);
+    if (!(m_walk && m_walk->take(tag, body)) && m_next)
+        m_next->take(tag, body);
 }
 
-void TMiningRun::ratingPage(const std::string& body)
+void TMiningRun::shopWithoutRatings()
 {
-    const std::string page = text::foldAscii(body);
-    const size_t firstOfPage = m_extractor->Ratings().size();
-    const bool first = !m_extractor->FirstPageDone();
-    m_extractor->ProcessRatingPage(page);
-    if (m_extractor->Ready() && m_extractor->FirstPageDone())
-        emit totalRatingsChanged(m_extractor->TotalRatings());
-    // Rating pages list the newest first: past a page of known ratings all are known.
-    if (m_newOnly && !m_extractor->Finished() && nothingNewBeyond(firstOfPage))
-        m_extractor->SetFinished(true);
-    // Once the first page told the last one, the rest are asked for at once (within the
-    // connections allowed); a new-only walk decides page by page whether to go on.
-    if (first && !m_extractor->Finished() && !m_newOnly && m_connectionsCap > 1 &&
-        m_extractor->PageNo() <= m_extractor->LastPage()) {
-        m_parallelWalk = true;
-        for (int p = m_extractor->PageNo(); p <= m_extractor->LastPage(); ++p) {
-            ++m_ratingPages;
-            m_fetcher.fetch(m_extractor->RatingUrlBase() + std::to_string(p) + "--snapId%7C0.htm", p);
-        }
-        // Behind them in the queue, so they start only when this shop's pages leave room.
-        prefetchNextShop();
-        return;
-    }
-    // Past the last page the walk is over; one page at a time, the next request tells.
-    if (m_parallelWalk && m_extractor->PageNo() > m_extractor->LastPage())
-        m_extractor->SetFinished(true);
-    if (m_extractor->Finished()) {
-        m_timer.stop();
-        emit ratingsReadChanged(m_extractor->RatingCount());
-        setShopProgress(100);
-        emit statusText(QStringLiteral("正在保存数据..."));
-        shopFinished();
-        ++m_minedCount;
-        emit savedCountChanged(m_minedCount);
-    } else if (!m_parallelWalk) {
-        fetchRatingPage();
-    }
+    // Not a shop page of this marketplace (its home page, a shop on another host): the shop
+    // ends here and the run goes on. The walk told it from inside its own call, so it goes
+    // once that call is over.
+    m_walk.release()->deleteLater();
+    emit cancelEnabledChanged(false);
+    markShop(m_currentPosition, runrecords::ShopState::Failed);
+    queueFailed(noRatingLinkReason());
+    emit shopFailed(m_currentShopId, noRatingLinkReason());
+    mineFrom(m_currentRow);
 }
 
-bool TMiningRun::nothingNewBeyond(size_t firstOfPage)
+void TMiningRun::shopRead()
 {
-    const RatingList& ratings = m_extractor->Ratings();
-    // A page without ratings proves nothing.
-    if (ratings.size() <= firstOfPage || m_currentShopId.isEmpty())
-        return false;
-    TQuery* q = m_dm.adoq1;
-    if (m_storedBefore < 0) {
-        q->SetSQL(QStringLiteral("select count(distinct itemId_pjsj) from pjinfo where dian_id=:dianId"));
-        q->SetParam(QStringLiteral("dianId"), m_currentShopId);
-        m_storedBefore = q->Open() ? q->value(0, 0).toLongLong() : 0;
-        q->Close();
-    }
-    q->SetSQL(QStringLiteral("select count(*) from pjinfo where dian_id=:dianId and itemId_pjsj=:key"));
-    int unknown = 0;
-    for (size_t i = firstOfPage; i < ratings.size(); ++i) {
-        const RatingRecord& r = ratings[i].second;
-        if (r.size() < 4)
-            continue;
-        q->SetParam(QStringLiteral("dianId"), m_currentShopId);
-        q->SetParam(QStringLiteral("key"), gbk::toQString(r[3]) + gbk::toQString(r[1]));
-        if (!q->Open()) {
-            emit storeError(q->lastError());
-            return false;
-        }
-        if (q->value(0, 0).toLongLong() == 0)
-            ++unknown;
-        q->Close();
-    }
-    m_newRead += unknown;
-    if (unknown > 0)
-        return false;
-    // Ratings missing further down (an earlier walk that ended early) keep the walk going.
-    const qlonglong expected = std::min(m_extractor->TotalRatings(), m_extractor->ToRecord());
-    return m_storedBefore + m_newRead >= expected;
+    m_timer.stop();
+    emit ratingsReadChanged(m_walk->extractor().RatingCount());
+    emit shopProgressChanged(100);
+    emit statusText(QStringLiteral("正在保存数据..."));
+    shopFinished();
+    ++m_minedCount;
+    emit savedCountChanged(m_minedCount);
 }
 
 void TMiningRun::onTimer()
 {
-    if (!m_extractor)
+    if (!m_walk)
         return;
-    const int count = m_extractor->RatingCount();
-    const int total = m_extractor->TotalRatings();
+    const int count = m_walk->extractor().RatingCount();
+    const int total = m_walk->extractor().TotalRatings();
     emit ratingsReadChanged(count);
     if (count > 0 && total > 0)
-        setShopProgress((85000 / total) * count / 1000 + 10);
-}
-
-void TMiningRun::setShopProgress(int percent)
-{
-    m_shopProgress = percent;
-    emit shopProgressChanged(percent);
+        emit shopProgressChanged((85000 / total) * count / 1000 + 10);
 }
 
 void TMiningRun::shopFinished()
@@ -555,7 +338,7 @@ void TMiningRun::shopFinished()
     if (m_saverStarted)
         return;
     m_saverStarted = true;
-    const THTMLExcavate& x = *m_extractor;
+    const THTMLExcavate& x = m_walk->extractor();
     // The profile figures are written by the saver, in the transaction of the ratings: the
     // shop is stored whole or fails whole.
     const QHash<QString, QVariant> profile{
@@ -574,8 +357,7 @@ void TMiningRun::shopFinished()
         {QStringLiteral("buyerGoodRate"), gbk::toQString(x.buyerGoodRate())},
     };
     // The saver shares the extractor's list, so it stays valid whoever ends first.
-    auto* saver = TSaveBarGain::Create(
-        m_dm.adoCn.path(), std::shared_ptr<const RatingList>(m_extractor, &x.Ratings()), m_currentShopId);
+    auto* saver = TSaveBarGain::Create(m_dm.adoCn.path(), m_walk->ratings(), m_currentShopId);
     saver->setProfile(profile, x.TotalRatings());
     if (m_runId > 0)
         saver->setRunShop(m_runId, m_currentPosition, m_shopComplete);
@@ -594,7 +376,7 @@ void TMiningRun::shopFinished()
         }
     });
     // The row after the shop's own is the next to mine by now.
-    const QString webaddr = m_rows.value(m_currentRow - 1).texts.value(3);
+    const QString webaddr = m_rows.value(m_currentRow - 1).shop.webaddr;
     connect(saver, &TSaveBarGain::shopGone, this, [this, webaddr] { emit shopSkipped(webaddr); });
     connect(saver, &TSaveBarGain::completed, this,
             [this, run, shopId, complete](int stored, int failed, int fresh) {
@@ -613,7 +395,7 @@ void TMiningRun::nextShop(quint64 run, const QString& shopId, int stored, int fa
     // meanwhile: the completion of an earlier run must not touch it.
     if (run != m_runNumber)
         return;
-    m_extractor.reset();
+    m_walk.reset();
     if (!m_saverFault.isEmpty()) {
         const QString fault = m_saverFault;
         m_saverFault.clear();
@@ -689,10 +471,9 @@ void TMiningRun::cancel()
     m_stopped = true;
     emit statusText(formats::longTime(QTime::currentTime()) + QStringLiteral("中止挖掘成交数据！"));
     const QDateTime t = QDateTime::currentDateTime();
-    if (m_extractor) {
-        if (!m_extractor->Finished())
+    if (m_walk) {
+        if (!m_walk->stop())
             m_shopComplete = false;
-        m_extractor->SetFinished(true);
         emit statusText(QStringLiteral("正在保存数据..."));
         shopFinished();
     }

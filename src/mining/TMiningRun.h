@@ -1,38 +1,36 @@
 #pragma once
 
-#include "extract/THTMLExcavate.h"
 #include "mining/TPageFetcher.h"
+#include "mining/TShopWalk.h"
 #include "settings/TConfig.h"
 #include "store/RunRecords.h"
 #include "store/ShopQueue.h"
+#include "store/ShopRow.h"
 #include "store/TTeamSlots.h"
 
 #include <QDateTime>
 #include <QPointer>
-#include <QStringList>
 #include <QTimer>
-#include <map>
 #include <memory>
-#include <optional>
 
 class TDM;
 class TSaveBarGain;
 
-// Mines the marked shops of a result list one after another: stores each shop, fetches its
-// shop page and rating pages one at a time, writes the profile figures and hands the
-// ratings to the rating saver, then goes on with the next marked shop. Drives no widgets:
-// the search view, the browser and the command line listen to its signals. UI thread only.
+// Mines the marked shops of a result list one after another: stores them all and records the
+// run, walks each shop's pages (TShopWalk; the next shop's are asked for while the current one
+// reads its last pages), hands the ratings and profile figures to the rating saver, and goes on
+// with the next marked shop once the saver is done. Drives no widgets: the search view, the
+// browser and the command line listen to its signals. UI thread only.
 class TMiningRun : public QObject
 {
     Q_OBJECT
 
 public:
-    // One result row: whether it is marked, and the texts of grid columns 2 to 8 (shopkeeper,
-    // shop name, main business, shop address, goods, location, goods category).
+    // One result row: whether it is marked, and the shop.
     struct Row
     {
         bool marked = false;
-        QStringList texts;
+        ShopRow shop;
         int position = -1; // its place in the run record (set by the run)
     };
 
@@ -75,11 +73,8 @@ public:
 
     bool running() const { return m_running; }
     int minedCount() const { return m_minedCount; }
-    int shopProgress() const { return m_shopProgress; }
     // Retries made by the current or last run.
     int retries() const { return m_fetcher.retries(); }
-    // Rating pages requested by the current or last run.
-    int ratingPagesRequested() const { return m_ratingPages; }
     int connectionsInForce() const { return m_fetcher.connectionsInForce(); }
     // The most page downloads in flight at once in the current or last run.
     int mostInFlight() const { return m_fetcher.mostInFlight(); }
@@ -98,8 +93,8 @@ public:
 signals:
     void statusText(const QString& info1);
     void shopStarted(const QString& shopkeeper); // curUser
-    // Shop number (from 1) of all marked, with its row texts, when its download starts.
-    void shopBegun(int number, int of, const QStringList& texts);
+    // Shop number (from 1) of all marked, with its row, when its download starts.
+    void shopBegun(int number, int of, const ShopRow& shop);
     void totalRatingsChanged(int total);   // ratings the shop reports
     void ratingsReadChanged(int count);    // ratings read so far
     void shopProgressChanged(int percent); // 0..100 for the current shop
@@ -139,19 +134,22 @@ private:
     // Joins the team's download slots on a server store when [Net] TeamConnections asks for
     // them; on a database file the notice says the key does nothing.
     void setUpTeam(const TConfig& config);
-    bool storeShop(const Row& row, qint64* shopId);
     // The run record's state of the current shop or of the run; failures to write it are
     // told as store errors.
     void markShop(int position, runrecords::ShopState state);
     void recordEnd(runrecords::RunState state);
+    // Whether a row's address is on the marketplace's domain.
+    bool onMarket(const QString& webaddr) const;
     bool mineRow(int row);
     void mineFrom(int row);
     void endRun();
-    void fetch(const std::string& url);
-    void fetchRatingPage();
+    // The walk of row r, its pages asked for at once.
+    std::unique_ptr<TShopWalk> walkFor(int r);
+    // Asks for the next minable shop's pages behind the current shop's.
+    void askNextShop();
     void onPage(int tag, const std::string& body);
-    // One rating page of the current shop, in page order.
-    void ratingPage(const std::string& page);
+    void shopRead();
+    void shopWithoutRatings();
     // The status text of the shop being mined, with the connections in force.
     void showMiningText();
     void onTimer();
@@ -159,10 +157,6 @@ private:
     void nextShop(quint64 run, const QString& shopId, int stored, int failed, bool complete, int fresh);
     // Ends the run at once after a storage fault.
     void endFaulted(const QString& error);
-    // New-only walk: true when the ratings the last page added are all stored for the shop
-    // and, with the new ones read, the shop's ratings are complete.
-    bool nothingNewBeyond(size_t firstOfPage);
-    void setShopProgress(int percent);
 
     TDM& m_dm;
     // The team's download slots on the server store, while [Net] TeamConnections is set;
@@ -171,50 +165,23 @@ private:
     TPageFetcher m_fetcher;
     QTimer m_timer;
     QList<Row> m_rows;
-    int m_fromRecord = 1;
-    int m_toRecord = 5000;
-    QString m_ratingHost;
+    TShopWalk::Options m_walkOptions;
     QString m_domain;
-    std::shared_ptr<THTMLExcavate> m_extractor;
+    // The current shop's walk, from its start until its ratings are saved.
+    std::unique_ptr<TShopWalk> m_walk;
+    // The next shop's walk (of row m_nextRow), asked for ahead of its turn.
+    std::unique_ptr<TShopWalk> m_next;
+    int m_nextRow = -1;
+    quint64 m_walks = 0;
     // Savers that may still run, joined before the run goes.
     QList<QPointer<TSaveBarGain>> m_savers;
     bool m_saverStarted = false;
-    bool m_newOnly = false;
-    // The current shop's rating pages are asked for all at once; those that arrive ahead of
-    // their turn wait here.
-    bool m_parallelWalk = false;
-    int m_connectionsCap = 1;
-    // The next shop's shop page and first rating page, asked for while the current shop's
-    // last pages are in flight, so that the connections never stand idle between shops.
-    struct Prefetch
-    {
-        int row = -1;
-        std::optional<std::string> shopPage;
-        std::optional<std::string> firstRatings;
-        bool firstAsked = false;
-        bool waitingShop = false;    // the shop has begun and waits for its shop page
-        bool waitingRatings = false; // ... for its first rating page
-    };
-    Prefetch m_prefetch;
-    void prefetchNextShop();
-    void onPrefetched(int row, bool ratings, const std::string& body);
-    // The first rating page of the current shop: the prefetched one, or a request.
-    void firstRatingPage();
-    // Tags below 0 carry the row a prefetched page belongs to, so that a late one of a shop
-    // passed over is never taken for another's.
-    static int prefetchTag(int row, bool ratings) { return -(1 + 2 * row + (ratings ? 1 : 0)); }
-    std::map<int, std::string> m_ahead;
-    // Ratings of the current shop stored before this walk, and those read that were not.
-    qlonglong m_storedBefore = -1;
-    qlonglong m_newRead = 0;
     // Counts the runs started, so that a saver's completion is matched to its own run.
     quint64 m_runNumber = 0;
     int m_currentRow = 0;
     int m_minedCount = 0;
     int m_markedCount = 0;
     int m_markedSeen = 0;
-    int m_shopProgress = 0;
-    int m_ratingPages = 0;
     QString m_currentShopId;
     QDateTime m_runStart;
     bool m_running = false;

@@ -13,9 +13,6 @@
 namespace runrecords {
 namespace {
 
-// Separates the row texts in one column; it never occurs in a page's text.
-constexpr QChar kTextSeparator = QChar(0x1f);
-
 const char* const kShopStates[] = {"pending", "done", "incomplete", "failed", "skipped"};
 const char* const kRunStates[] = {"running", "finished", "cancelled", "failed", "interrupted"};
 
@@ -146,7 +143,7 @@ qint64 create(TConnection& connection, int fromRecord, int toRecord, bool newOnl
         q.SetParam(QStringLiteral("position"), s.position);
         q.SetParam(QStringLiteral("shop"), s.shopId);
         q.SetParam(QStringLiteral("webaddr"), s.webaddr);
-        q.SetParam(QStringLiteral("texts"), s.texts.join(kTextSeparator));
+        q.SetParam(QStringLiteral("texts"), s.row.stored());
         q.SetParam(QStringLiteral("state"), stateName(s.state));
         if (q.ExecSQL() < 0)
             return fail(q.lastError());
@@ -206,7 +203,7 @@ bool readShops(TConnection& connection, Run& run, QString* error)
         s.position = q.value(r, 0).toInt();
         s.shopId = q.value(r, 1).toLongLong();
         s.webaddr = q.value(r, 2).toString();
-        s.texts = q.value(r, 3).toString().split(kTextSeparator);
+        s.row = ShopRow::fromStored(q.value(r, 3).toString());
         s.state = shopState(q.value(r, 4).toString());
         s.stored = q.value(r, 5).toLongLong();
         s.fresh = q.value(r, 6).toLongLong();

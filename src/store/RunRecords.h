@@ -1,10 +1,10 @@
 #pragma once
 
+#include "store/ShopRow.h"
 #include "store/TConnection.h"
 
 #include <QList>
 #include <QString>
-#include <QStringList>
 #include <memory>
 #include <optional>
 
@@ -39,7 +39,7 @@ struct Shop
     int position = 0;
     qint64 shopId = 0;
     QString webaddr;
-    QStringList texts; // the result row's texts (grid columns 2 to 8)
+    ShopRow row; // the result row
     ShopState state = ShopState::Pending;
     qint64 stored = 0;
     qint64 fresh = 0; // of the stored, those that were not stored before
@@ -74,7 +74,7 @@ bool markShop(TConnection& connection, qint64 runId, int position, ShopState sta
 bool setState(TConnection& connection, qint64 runId, RunState state, const QString& runError, QString* error);
 // A run with its shops; nothing when the id is unknown (error empty) or on failure.
 std::optional<Run> load(TConnection& connection, qint64 runId, QString* error);
-// Every run, oldest first, without their shops' texts; a running run no program holds is
+// Every run, oldest first, with its shops; a running run no program holds is
 // told as interrupted.
 QList<Run> list(TConnection& connection, QString* error);
 // The newest run that is not finished and not cancelled and has shops left; 0 when none.

@@ -10,10 +10,6 @@
 namespace shopqueue {
 namespace {
 
-// Separates the row texts in one column, as the run records do; it never occurs in a page's
-// text.
-constexpr QChar kTextSeparator = QChar(0x1f);
-
 const char* const kStates[] = {"waiting", "claimed", "done", "failed"};
 
 void setError(QString* error, const QString& text)
@@ -57,9 +53,9 @@ Claim claimFrom(const TQuery& q, const QString& worker)
     c.attempt = q.value(0, 1).toInt();
     c.worker = worker;
     c.entry.webaddr = q.value(0, 2).toString();
-    const QString texts = q.value(0, 3).toString();
-    if (!texts.isEmpty())
-        c.entry.texts = texts.split(kTextSeparator);
+    const QString row = q.value(0, 3).toString();
+    if (!row.isEmpty())
+        c.entry.row = ShopRow::fromStored(row);
     c.entry.fromRecord = q.value(0, 4).toInt();
     c.entry.toRecord = q.value(0, 5).toInt();
     c.entry.newOnly = q.value(0, 6).toInt() != 0;
@@ -182,8 +178,7 @@ int add(TConnection& connection, const QList<Entry>& entries, QString* error)
     const qint64 t = now();
     for (const Entry& e : entries) {
         q.SetParam(QStringLiteral("webaddr"), e.webaddr);
-        q.SetParam(QStringLiteral("texts"),
-                   e.texts.isEmpty() ? QVariant() : QVariant(e.texts.join(kTextSeparator)));
+        q.SetParam(QStringLiteral("texts"), e.row ? QVariant(e.row->stored()) : QVariant());
         q.SetParam(QStringLiteral("fromRecord"), e.fromRecord);
         q.SetParam(QStringLiteral("toRecord"), e.toRecord);
         q.SetParam(QStringLiteral("newOnly"), e.newOnly ? 1 : 0);

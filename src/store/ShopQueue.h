@@ -1,10 +1,10 @@
 #pragma once
 
+#include "store/ShopRow.h"
 #include "store/TConnection.h"
 
 #include <QList>
 #include <QString>
-#include <QStringList>
 #include <optional>
 
 // Shops waiting to be mined, shared by any number of workers on one database: each shop a row,
@@ -28,8 +28,8 @@ QString stateName(State state);
 struct Entry
 {
     QString webaddr;
-    // The result row's texts (grid columns 2 to 8) when known; empty for a bare address.
-    QStringList texts;
+    // The result row when known; none for a bare address.
+    std::optional<ShopRow> row;
     int fromRecord = 1;
     int toRecord = 5000;
     bool newOnly = false;

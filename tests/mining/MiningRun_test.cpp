@@ -124,9 +124,9 @@ TEST_F(MiningRuns, RowsThatCannotBeMinedArePassedOver)
 {
     startMarket({"--shops", "2", "--ratings", "40", "--seed", "2"});
     QList<TMiningRun::Row> rows = rowsFor({0, 1});
-    rows[0].texts[3] = "http://elsewhere.example/shop/1.htm";                   // not on the marketplace
+    rows[0].shop.webaddr = "http://elsewhere.example/shop/1.htm";               // not on the marketplace
     rows.insert(1, TMiningRun::Row{true, {"nobody", "", "", "", "0", "", ""}}); // no address
-    rows.append(TMiningRun::Row{false, rowsFor({0}).first().texts});            // not marked
+    rows.append(TMiningRun::Row{false, rowsFor({0}).first().shop});             // not marked
     TMiningRun run(dm);
     ASSERT_TRUE(mine(run, rows));
     EXPECT_EQ(run.minedCount(), 1);

@@ -190,9 +190,8 @@ TEST_F(Retries, PagesOfARunKeepTheirPauseAndEachShopStartsWithAnEmptyByteBar)
     TMiningRun run(dm);
     RunLog log(run);
     QStringList bytes;
-    QObject::connect(&run, &TMiningRun::shopBegun, &run, [&](int n, int of, const QStringList&) {
-        bytes << QString("shop %1/%2").arg(n).arg(of);
-    });
+    QObject::connect(&run, &TMiningRun::shopBegun, &run,
+                     [&](int n, int of, const ShopRow&) { bytes << QString("shop %1/%2").arg(n).arg(of); });
     QObject::connect(&run, &TMiningRun::bytesChanged, &run, [&](qint64 done, qint64 total) {
         if (bytes.isEmpty() || bytes.last().startsWith("shop"))
             bytes << QString("%1/%2").arg(done).arg(total);

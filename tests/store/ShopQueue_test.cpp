@@ -104,15 +104,15 @@ TEST_P(ShopQueue, AShopWaitingOrClaimedIsAddedOnceAndKeepsItsOptions)
 
     // A row's texts travel with it.
     shopqueue::Entry texted = entry(shopAddress(7));
-    texted.texts = QStringList{"掌柜", "小店", "女装", shopAddress(7), "12", "杭州", "不限"};
+    texted.row = ShopRow{"掌柜", "小店", "女装", shopAddress(7), "12", "杭州", "不限"};
     EXPECT_EQ(add({texted}), 1);
     QSet<QString> seen;
     while (auto c = claim("a:1")) {
         seen << c->entry.webaddr;
         if (c->entry.webaddr == shopAddress(7))
-            EXPECT_EQ(c->entry.texts, texted.texts);
+            EXPECT_EQ(c->entry.row, texted.row);
         else
-            EXPECT_TRUE(c->entry.texts.isEmpty());
+            EXPECT_FALSE(c->entry.row);
         ASSERT_EQ(shopqueue::markDone(db, *c, 0, nullptr), shopqueue::Outcome::Done);
     }
     EXPECT_EQ(seen.size(), 4);

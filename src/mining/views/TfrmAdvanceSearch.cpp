@@ -190,7 +190,7 @@ void TfrmAdvanceSearch::resumeRunClick()
     }
     QList<QStringList> shops;
     for (const runrecords::Shop& shop : run->shops)
-        shops << shop.texts;
+        shops << shop.row.columns();
     m_searchPages->setCurrentIndex(1);
     fillResultGrid(shops);
     for (int i = 0; i < run->shops.size(); ++i)
@@ -589,12 +589,11 @@ void TfrmAdvanceSearch::saveSearchClick()
     }
     QList<TMiningRun::Row> rows;
     for (int r = 0; r < m_searchGrid->rowCount(); ++r) {
-        TMiningRun::Row row;
         auto text = [&](int c) { return m_searchGrid->item(r, c)->text(); };
-        row.marked = text(1) == kMark && !text(0).isEmpty();
+        QStringList columns;
         for (int c = 2; c < kColumns; ++c)
-            row.texts << text(c);
-        rows << row;
+            columns << text(c);
+        rows << TMiningRun::Row{text(1) == kMark && !text(0).isEmpty(), ShopRow::fromColumns(columns)};
     }
 
     resetExcavatePanel();
