@@ -389,6 +389,49 @@ TEST_F(KeyedAnalyses, TheTallyGivesTheRankingsRowsWhereverTheRangeEnds)
     EXPECT_EQ(cells(got.rows), cells(std::vector<QVariantList>(all.rows.begin(), all.rows.begin() + 60)));
 }
 
+TEST_F(KeyedAnalyses, AShopWhoseEveryRatingHasItsOwnPriceIsRankedFromItsRatings)
+{
+    // Too many tally rows a rating for the tally to pay: the ratings are read, the engine
+    // keeping the top rows and a margin; 300 items sold once at 0.5 tie past that margin.
+    const qlonglong shop = addShop("店一", "http://127.0.0.1:8631/shop/1");
+    ASSERT_TRUE(dm.adoCn.exec("BEGIN"));
+    for (int k = 0; k < 4500; ++k) {
+        const QByteArray when =
+            QDate(2026, 1, 1).addDays(k % 360).toString(Qt::ISODate).toLatin1() + " 10:00:00";
+        const QByteArray item = (k < 300 ? "T" : "I") + QByteArray::number(k < 300 ? k : k % 40);
+        ASSERT_TRUE(add(shop, k % 4 == 0 ? "中评" : "好评", k % 7 != 0, when.constData(), item.constData(),
+                        k < 300 ? 0.5 : 1 + k * 0.01));
+    }
+    ASSERT_TRUE(dm.adoCn.exec("COMMIT"));
+    struct Case
+    {
+        int top;
+        bool byAmount;
+        const char* pj;
+        bool pastMargin; // ties run past the margin
+    };
+    for (const Case& c : {Case{5, false, "不限", true}, Case{10, true, "不限", false},
+                          Case{3, true, "好评", false}, Case{1, false, "好评", true}}) {
+        RankRequest q;
+        q.range = range(shop, "2026-01-01", "2026-12-31", QString::fromUtf8(c.pj));
+        q.top = c.top;
+        q.byAmount = c.byAmount;
+        SCOPED_TRACE(std::to_string(c.top) + (c.byAmount ? " amount " : " count ") + c.pj);
+        const Result got = runRank(dm.adoCn, q);
+        ASSERT_TRUE(got.ok()) << got.error.toStdString();
+        const Rows all = described(dm.adoCn, rankSqlAllRows(q), q.range);
+        size_t expected = c.top;
+        while (expected < all.rows.size() &&
+               number(all.rows[expected][0]) == number(all.rows[c.top - 1][0]) &&
+               number(all.rows[expected][4]) == number(all.rows[c.top - 1][4]))
+            ++expected;
+        EXPECT_EQ(expected > static_cast<size_t>(c.top) + 64, c.pastMargin);
+        ASSERT_EQ(got.rows.size(), expected);
+        EXPECT_EQ(cells(got.rows),
+                  cells(std::vector<QVariantList>(all.rows.begin(), all.rows.begin() + expected)));
+    }
+}
+
 TEST_F(KeyedAnalyses, SumsOfPricesAreExactMoneyAndTiesOnAmountGoToTheHigherCount)
 {
     // Per shop, the items' prices and how often each sold, the top item by amount and its
