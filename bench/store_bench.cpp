@@ -68,9 +68,11 @@ void insertShop(TDM& dm, int shop, const std::vector<Rating>& ratings, bool bare
         q->SetParam(QStringLiteral("itemId_pjsj"), r.item + r.when);
         q->ExecSQL();
     }
-    if (!bare)
+    if (!bare) {
+        dm.adoCn.exec(QString::fromLatin1(schema::bulkNewDuplicatesSql()));
         for (const QString& sql : schema::bulkFoldStatements())
             dm.adoCn.exec(sql);
+    }
     dm.adoCn.commit();
 }
 

@@ -32,11 +32,14 @@ double number(const QVariant& v)
     return v.isNull() ? 0.0 : v.toString().trimmed().toDouble();
 }
 
-// Runs one query with the run's parameters and keeps its rows in result.
-bool open(TConnection& connection, const QString& sql, const Range& range, Result& result)
+// Runs one query with the run's parameters (and any more given) and keeps its rows in result.
+bool open(TConnection& connection, const QString& sql, const Range& range, Result& result,
+          const QHash<QString, QVariant>& more = {})
 {
     TQuery query(&connection, QStringLiteral("analysis"));
     query.SetSQL(sql);
+    for (auto it = more.cbegin(); it != more.cend(); ++it)
+        query.SetParam(it.key(), it.value());
     // The date fields' text; the store compares them as 00:00:00 of those days.
     query.SetParam(QStringLiteral("beginDate"), formats::shortDate(range.begin));
     query.SetParam(QStringLiteral("endDate"), formats::shortDate(range.end));
@@ -101,7 +104,13 @@ bool readBuckets(TConnection& connection, const Range& range, bool sellerOnly,
     Result raw;
     buckets.clear();
     // The hours inside the range from the tally; a file opened for reading only may lack it.
-    if (!open(connection, keys::bucketSql(isRated(range.pj), sellerOnly, true), range, raw) &&
+    auto from = [](const QDate& d) { return d.addDays(-1).toString(QStringLiteral("yyyy-MM-dd 23:00:00")); };
+    auto next = [](const QDate& d) { return d.toString(QStringLiteral("yyyy-MM-dd 01:00:00")); };
+    const QHash<QString, QVariant> ends{{QStringLiteral("beginFrom"), from(range.begin)},
+                                        {QStringLiteral("beginNext"), next(range.begin)},
+                                        {QStringLiteral("endFrom"), from(range.end)},
+                                        {QStringLiteral("endNext"), next(range.end)}};
+    if (!open(connection, keys::bucketSql(isRated(range.pj), sellerOnly, true), range, raw, ends) &&
         !open(connection, keys::bucketSql(isRated(range.pj), sellerOnly, false), range, raw)) {
         error = raw.error;
         return false;
