@@ -1,4 +1,5 @@
-// The analyses on a shop of 1,000,000 ratings within a table of 2,000,000: each view from its
+// The analyses on a shop of 1,000,000 ratings within a table of 2,000,000, in two files: every
+// rating at a price of its own, and each item at one of three prices. Each view from its
 // button to the filled chart,
 // side by side with SQLite alone running the same statement written with its own functions
 // (substr, strftime) instead of the application's format, datePart and hour; and the
@@ -6,6 +7,7 @@
 #include "StandaloneContext.h"
 #include "analysis/AnalysisRun.h"
 #include "analysis/AnalysisSql.h"
+#include "analysis/MarketRanking.h"
 #include "analysis/charts/AnalysisCharts.h"
 #include "analysis/charts/TCrossHair.h"
 #include "analysis/views/TfrmCircle.h"
@@ -34,6 +36,7 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
+#include <memory>
 #include <sqlite3.h>
 
 namespace {
@@ -45,17 +48,29 @@ const int kRatings = qEnvironmentVariableIsSet("KESTROVA_BENCH_RATINGS")
 
 using BenchContext = StandaloneContext;
 
-QString databasePath()
+// The benchmarks' argument: which file.
+enum Kind
+{
+    OwnPrices = 0,   // every rating at a price of its own (variants, discounts)
+    ThreePrices = 1, // each item at one of three prices
+};
+
+const char* kindName(int kind)
+{
+    return kind == OwnPrices ? "own prices" : "three prices";
+}
+
+QString databasePath(int kind = ThreePrices)
 {
     const QString dir = QDir::temp().filePath(QStringLiteral("kestrova_analysis_bench"));
     QDir().mkpath(dir);
-    return dir + QStringLiteral("/quelmar2.mdb");
+    return dir + (kind == OwnPrices ? QStringLiteral("/own.mdb") : QStringLiteral("/three.mdb"));
 }
 
-// One shop with a million ratings over 2026 and as many again spread over twenty other shops
-// (kept between runs). Built on a raw connection without journal and with the indexes made
-// afterwards, which takes seconds instead of the saver's minutes.
-void buildDatabase(const QString& path)
+// One shop with a million ratings over 2025 and 2026, 400 items, and as many again spread over
+// twenty other shops (kept between runs). Built on a raw connection without journal and with
+// the indexes made afterwards, which takes seconds instead of the saver's minutes.
+void buildDatabase(const QString& path, int kind)
 {
     {
         TConnection schema; // the program's tables, view and indexes
@@ -67,17 +82,18 @@ void buildDatabase(const QString& path)
     std::fprintf(stderr, "building %d ratings in %s ...\n", kRatings, qPrintable(path));
     sqlite3* db = nullptr;
     sqlite3_open(qPrintable(path), &db);
-    const char* before = "PRAGMA journal_mode=DELETE; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
-                         "PRAGMA cache_size=-1000000;"
-                         "DROP INDEX pjInfo_shop_item_time; DROP INDEX pjInfo_shop_time;"
-                         // The tallies are counted once after the rows, not per row.
-                         "DROP TRIGGER pjInfo_tallies_insert; DROP TRIGGER pjInfo_tallies_delete;"
-                         "DROP TRIGGER pjInfo_tallies_update; DROP INDEX pjInfoTally_key;"
-                         "delete from pjinfo; delete from dianbase;"
-                         "insert into dianbase(id,dianzhu,webaddr) values(1,'大店','http://h/1');"
-                         "with recursive k(n) as (select 2 union all select n+1 from k where n<21) "
-                         "insert into dianbase(id,dianzhu,webaddr) select n,'小店'||n,'http://h/'||n from k;"
-                         "BEGIN";
+    const char* before =
+        "PRAGMA journal_mode=DELETE; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
+        "PRAGMA cache_size=-1000000;"
+        "DROP INDEX pjInfo_shop_item_time; DROP INDEX pjInfo_shop_when; DROP INDEX pjInfo_shop_itemkey;"
+        // The tallies are counted once after the rows, not per row.
+        "DROP TRIGGER pjInfo_tallies_insert; DROP TRIGGER pjInfo_tallies_delete;"
+        "DROP TRIGGER pjInfo_tallies_update; DROP INDEX pjInfoTally_key;"
+        "delete from pjinfo; delete from dianbase;"
+        "insert into dianbase(id,dianzhu,webaddr) values(1,'大店','http://h/1');"
+        "with recursive k(n) as (select 2 union all select n+1 from k where n<21) "
+        "insert into dianbase(id,dianzhu,webaddr) select n,'小店'||n,'http://h/'||n from k;"
+        "BEGIN";
     char* error = nullptr;
     if (sqlite3_exec(db, before, nullptr, nullptr, &error) != SQLITE_OK) {
         std::fprintf(stderr, "%s\n", error);
@@ -93,12 +109,12 @@ void buildDatabase(const QString& path)
         std::exit(1);
     }
     const char* words[] = {"好评", "好评", "好评", "中评", "坏评"};
-    const QDate first(2026, 1, 1);
+    const QDate first(2025, 1, 1);
     for (int n = 0; n < 2 * kRatings; ++n) {
-        // Every other rating the large shop's, in time order over the year, about 2,740 a day,
-        // every hour of the day used; the others' interleaved with them.
+        // Every other rating the large shop's, in time order over the two years, about 1,370 a
+        // day, every hour of the day used; the others' interleaved with them.
         const int i = n / 2;
-        const qint64 second = static_cast<qint64>(i) * 365 * 86400 / kRatings;
+        const qint64 second = static_cast<qint64>(i) * 730 * 86400 / kRatings;
         const QDate d = first.addDays(second / 86400);
         const int s = static_cast<int>(second % 86400);
         const QByteArray when = QStringLiteral("%1 %2:%3:%4")
@@ -107,7 +123,7 @@ void buildDatabase(const QString& path)
                                     .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
                                     .arg(s % 60, 2, 10, QLatin1Char('0'))
                                     .toLatin1();
-        const int item = static_cast<int>((static_cast<qint64>(i) * 7919) % 5000);
+        const int item = static_cast<int>((static_cast<qint64>(i) * 7919) % 400);
         const QByteArray itemId = QByteArray::number(100000 + item);
         const QByteArray title = (QStringLiteral("春季新款纯棉衬衫 ") + QString::number(item)).toUtf8();
         const QByteArray trade = QByteArray::number(900000 + n);
@@ -120,7 +136,8 @@ void buildDatabase(const QString& path)
         sqlite3_bind_text(st, 6, itemId.constData(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(st, 7, title.constData(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(st, 8, "买家", -1, SQLITE_STATIC);
-        sqlite3_bind_double(st, 9, 20.0 + item % 7 * 10 + (i % 3 == 0 ? 0.5 : 0));
+        sqlite3_bind_double(st, 9,
+                            kind == OwnPrices ? 10.0 + n * 0.01 : 20.0 + item % 7 * 10 + (i / 400 % 3) * 2.5);
         sqlite3_bind_text(st, 10, "质量很好，发货很快", -1, SQLITE_STATIC);
         sqlite3_bind_text(st, 11, "", -1, SQLITE_STATIC);
         sqlite3_bind_text(st, 12, key.constData(), -1, SQLITE_TRANSIENT);
@@ -129,9 +146,9 @@ void buildDatabase(const QString& path)
     }
     sqlite3_finalize(st);
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    for (const QString& sql : schema::createStatements()) {
-        if (sql.startsWith(QLatin1String("CREATE INDEX pjInfo"), Qt::CaseInsensitive))
-            sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
+    for (const schema::SchemaObject& o : schema::objects()) {
+        if (o.type == QLatin1String("index") && o.name.startsWith(QLatin1String("pjInfo_")))
+            sqlite3_exec(db, o.sql.toUtf8().constData(), nullptr, nullptr, nullptr);
     }
     for (const schema::SchemaObject& o : schema::objects()) {
         if (o.name.startsWith(QLatin1String("pjInfoTally_")) ||
@@ -142,9 +159,9 @@ void buildDatabase(const QString& path)
     sqlite3_close(db);
 }
 
-void ensureDatabase(TDM& dm)
+void ensureDatabase(TDM& dm, int kind)
 {
-    const QString path = databasePath();
+    const QString path = databasePath(kind);
     qint64 count = 0;
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(qPrintable(path), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
@@ -157,7 +174,7 @@ void ensureDatabase(TDM& dm)
     }
     sqlite3_close(db);
     if (count < kRatings)
-        buildDatabase(path);
+        buildDatabase(path, kind);
     if (!dm.DataModuleCreate(path)) {
         std::fprintf(stderr, "%s\n", qPrintable(dm.OpenError()));
         std::exit(1);
@@ -174,7 +191,7 @@ double sqliteMs(sqlite3* db, const char* sql)
         std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
         std::exit(1);
     }
-    sqlite3_bind_text(st, 1, "2026-01-01 00:00:00", -1, SQLITE_STATIC);
+    sqlite3_bind_text(st, 1, "2025-01-01 00:00:00", -1, SQLITE_STATIC);
     sqlite3_bind_text(st, 2, "2026-12-31 00:00:00", -1, SQLITE_STATIC);
     sqlite3_bind_int(st, 3, 1);
     while (sqlite3_step(st) == SQLITE_ROW) {
@@ -186,6 +203,10 @@ double sqliteMs(sqlite3* db, const char* sql)
 constexpr char kRankSqlite[] =
     "select sum(jg) as amount,itemTitle,itemId,jg,count(itemId) as num,dian_id from pjinfo where "
     "buyerOrSaler=1 and pjsj>?1 and pjsj<=?2 and dian_id=?3 group by itemtitle,itemid,dian_id,jg "
+    "order by count(itemId) desc,sum(jg) limit 50";
+constexpr char kMarketSqlite[] =
+    "select sum(jg) as amount,itemTitle,itemId,jg,count(itemId) as num,dian_id from pjinfo where "
+    "buyerOrSaler=1 and pjsj>?1 and pjsj<=?2 and dian_id is not null group by itemtitle,itemid,dian_id,jg "
     "order by count(itemId) desc,sum(jg) limit 50";
 constexpr char kTrendSqlite[][400] = {
     "select sum(jg) as totalAmount,(substr(pjsj,1,10)) from pjinfo where buyerOrSaler=1 and pjsj>?1 and "
@@ -204,27 +225,35 @@ struct Fixture
 {
     BenchContext context;
     sqlite3* plain = nullptr; // a connection without the application's functions
+    int kind;
 
-    Fixture()
+    explicit Fixture(int kind) : kind(kind)
     {
-        ensureDatabase(context.m_dm);
+        ensureDatabase(context.m_dm, kind);
         context.m_dm.tb_dianbase->Open();
         context.m_dm.tb_dianbase->First();
-        sqlite3_open_v2(qPrintable(databasePath()), &plain, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_open_v2(qPrintable(databasePath(kind)), &plain, SQLITE_OPEN_READONLY, nullptr);
     }
     ~Fixture() { sqlite3_close(plain); }
 };
 
-Fixture& fixture()
+Fixture& fixture(int kind = ThreePrices)
 {
-    static Fixture f;
-    return f;
+    static std::unique_ptr<Fixture> f[2];
+    if (!f[kind])
+        f[kind] = std::make_unique<Fixture>(kind);
+    return *f[kind];
+}
+
+Fixture& fixture(const benchmark::State& state)
+{
+    return fixture(static_cast<int>(state.range(0)));
 }
 
 template <typename View> void setRange(View& view)
 {
     const auto edits = view.template findChildren<QDateEdit*>();
-    edits[0]->setDate(QDate(2026, 1, 1));
+    edits[0]->setDate(QDate(2025, 1, 1));
     edits[1]->setDate(QDate(2026, 12, 31));
 }
 
@@ -251,6 +280,7 @@ void runView(benchmark::State& state, View& view, Click click, const std::functi
         ours.push_back(ms);
         state.SetIterationTime(ms / 1000);
     }
+    state.SetLabel(kindName(static_cast<int>(state.range(0))));
     state.counters["view_ms"] = median(ours);
     state.counters["sqlite3_ms"] = median(theirs);
     state.counters["ratio"] = median(ours) / median(theirs);
@@ -258,7 +288,7 @@ void runView(benchmark::State& state, View& view, Click click, const std::functi
 
 void BM_RankCount50(benchmark::State& state)
 {
-    Fixture& f = fixture();
+    Fixture& f = fixture(state);
     TfrmSaleNum view(f.context);
     view.show();
     setRange(view);
@@ -271,7 +301,7 @@ void BM_RankCount50(benchmark::State& state)
 // the ranked items' ratings have been read; beside it the query the detail table would run.
 void BM_RankDetailMove(benchmark::State& state)
 {
-    Fixture& f = fixture();
+    Fixture& f = fixture(state);
     TfrmSaleNum view(f.context);
     view.show();
     setRange(view);
@@ -308,7 +338,7 @@ void BM_RankDetailMove(benchmark::State& state)
 
 void BM_TrendByDay(benchmark::State& state)
 {
-    Fixture& f = fixture();
+    Fixture& f = fixture(state);
     TfrmStocks view(f.context);
     view.show();
     setRange(view);
@@ -324,7 +354,7 @@ void BM_TrendByDay(benchmark::State& state)
 
 void BM_DistByHour(benchmark::State& state)
 {
-    Fixture& f = fixture();
+    Fixture& f = fixture(state);
     TfrmCircle view(f.context);
     view.show();
     setRange(view);
@@ -337,10 +367,9 @@ void BM_DistByHour(benchmark::State& state)
 template <typename Run>
 void runData(benchmark::State& state, Run run, const std::function<double()>& baseline)
 {
-    Fixture& f = fixture();
-    (void)f;
+    Fixture& f = fixture(state);
     TConnection c;
-    if (!c.open(databasePath()) ||
+    if (!c.open(databasePath(f.kind)) ||
         !c.exec(QStringLiteral("PRAGMA cache_size=-2000; PRAGMA temp_store=DEFAULT"))) {
         state.SkipWithError("cannot open");
         return;
@@ -357,6 +386,7 @@ void runData(benchmark::State& state, Run run, const std::function<double()>& ba
         ours.push_back(ms);
         state.SetIterationTime(ms / 1000);
     }
+    state.SetLabel(kindName(static_cast<int>(state.range(0))));
     state.counters["run_ms"] = median(ours);
     state.counters["sqlite3_ms"] = median(theirs);
     state.counters["ratio"] = median(ours) / median(theirs);
@@ -366,7 +396,7 @@ analysis::Range wholeYear()
 {
     analysis::Range r;
     r.shop = 1;
-    r.begin = QDate(2026, 1, 1);
+    r.begin = QDate(2025, 1, 1);
     r.end = QDate(2026, 12, 31);
     return r;
 }
@@ -378,7 +408,57 @@ void BM_DataRankCount50(benchmark::State& state)
     q.top = 50;
     runData(
         state, [&](TConnection& c) { return analysis::runRank(c, q); },
-        [&] { return sqliteMs(fixture().plain, kRankSqlite); });
+        [&] { return sqliteMs(fixture(state).plain, kRankSqlite); });
+}
+
+void BM_DataRankAmount50(benchmark::State& state)
+{
+    analysis::RankRequest q;
+    q.range = wholeYear();
+    q.top = 50;
+    q.byAmount = true;
+    static const QByteArray sql =
+        QByteArray(kRankSqlite)
+            .replace("order by count(itemId) desc,sum(jg)", "order by sum(jg) desc,count(itemId) desc");
+    runData(
+        state, [&](TConnection& c) { return analysis::runRank(c, q); },
+        [&] { return sqliteMs(fixture(state).plain, sql.constData()); });
+}
+
+// The ranking over every shop's 2,000,000 ratings, beside SQLite running it.
+void BM_DataMarket50(benchmark::State& state)
+{
+    analysis::RankRequest q;
+    q.range = wholeYear();
+    q.top = 50;
+    runData(
+        state, [&](TConnection& c) { return analysis::runMarketRank(c, q, std::nullopt); },
+        [&] { return sqliteMs(fixture(state).plain, kMarketSqlite); });
+}
+
+// What the keys and tallies take beside the ratings table (the duplicate key counted with
+// the table, which must have it).
+void BM_Space(benchmark::State& state)
+{
+    Fixture& f = fixture(state);
+    double table = 0, keys = 0;
+    for (auto _ : state) {
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(f.plain,
+                           "select name, sum(pgsize) from dbstat where name like 'pjInfo%' group by name", -1,
+                           &st, nullptr);
+        table = keys = 0;
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            const QByteArray name(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+            const double mb = sqlite3_column_double(st, 1) / 1048576.0;
+            (name == "pjInfo" || name == "pjInfo_shop_item_time" ? table : keys) += mb;
+            std::fprintf(stderr, "%s %s: %.1f MB\n", kindName(f.kind), name.constData(), mb);
+        }
+        sqlite3_finalize(st);
+    }
+    state.SetLabel(kindName(f.kind));
+    state.counters["table_and_duplicate_key_mb"] = table;
+    state.counters["keys_and_tallies_mb"] = keys;
 }
 
 void BM_DataTrendByDay(benchmark::State& state)
@@ -388,7 +468,7 @@ void BM_DataTrendByDay(benchmark::State& state)
         [&] {
             double ms = 0;
             for (const char* sql : kTrendSqlite)
-                ms += sqliteMs(fixture().plain, sql);
+                ms += sqliteMs(fixture(state).plain, sql);
             return ms;
         });
 }
@@ -397,7 +477,7 @@ void BM_DataDistByHour(benchmark::State& state)
 {
     runData(
         state, [&](TConnection& c) { return analysis::runDist(c, wholeYear(), analysis::DistPeriod::Hour); },
-        [&] { return sqliteMs(fixture().plain, kDistSqlite); });
+        [&] { return sqliteMs(fixture(state).plain, kDistSqlite); });
 }
 
 // The keys of an existing file of the size above built at its first open: both key indexes
@@ -409,8 +489,8 @@ void BM_KeyFill(benchmark::State& state)
         {
             sqlite3* db = nullptr;
             sqlite3_open(qPrintable(databasePath()), &db);
-            sqlite3_exec(db, "DROP INDEX pjInfo_shop_hourkey; DROP INDEX pjInfo_shop_itemkey", nullptr,
-                         nullptr, nullptr);
+            sqlite3_exec(db, "DROP INDEX pjInfo_shop_when; DROP INDEX pjInfo_shop_itemkey", nullptr, nullptr,
+                         nullptr);
             sqlite3_close(db);
         }
         QElapsedTimer t;
@@ -664,13 +744,60 @@ void BM_TrendChartsFill365(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_TrendChartsFill365)->UseManualTime()->Iterations(9)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RankCount50)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RankDetailMove)->UseManualTime()->Iterations(21)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TrendByDay)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DistByHour)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DataRankCount50)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DataTrendByDay)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DataDistByHour)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RankCount50)
+    ->Arg(OwnPrices)
+    ->Arg(ThreePrices)
+    ->UseManualTime()
+    ->Iterations(7)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RankDetailMove)
+    ->Arg(ThreePrices)
+    ->UseManualTime()
+    ->Iterations(21)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrendByDay)
+    ->Arg(OwnPrices)
+    ->Arg(ThreePrices)
+    ->UseManualTime()
+    ->Iterations(7)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DistByHour)
+    ->Arg(OwnPrices)
+    ->Arg(ThreePrices)
+    ->UseManualTime()
+    ->Iterations(7)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DataRankCount50)
+    ->Arg(OwnPrices)
+    ->Arg(ThreePrices)
+    ->UseManualTime()
+    ->Iterations(7)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DataTrendByDay)
+    ->Arg(OwnPrices)
+    ->Arg(ThreePrices)
+    ->UseManualTime()
+    ->Iterations(7)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DataRankAmount50)
+    ->Arg(OwnPrices)
+    ->Arg(ThreePrices)
+    ->UseManualTime()
+    ->Iterations(7)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DataMarket50)
+    ->Arg(OwnPrices)
+    ->Arg(ThreePrices)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Space)->Arg(OwnPrices)->Arg(ThreePrices)->Iterations(1);
+BENCHMARK(BM_DataDistByHour)
+    ->Arg(OwnPrices)
+    ->Arg(ThreePrices)
+    ->UseManualTime()
+    ->Iterations(7)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeyFill)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TallyFill)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaverCostPerRating)

@@ -155,23 +155,37 @@ QString bucketSql(bool rated, bool sellerOnly, bool fromTally)
     // dian_id is grouped too: fixed by the condition, but the server wants every selected
     // column grouped.
     const QString tail = QStringLiteral("dian_id=:dianId group by dian_id,%1").arg(key);
+    const QString range = rated ? QStringLiteral("pjsj>=:beginDate and pjsj<=:endDate and ")
+                                : QStringLiteral("pjsj>:beginDate and pjsj<=:endDate and ");
+    if (!fromTally)
+        return head + range + tail;
     // A text's prefix keeps its order, so every rating of an hour strictly between the
-    // range's first and last hour lies inside the range: those hours are read by their key
-    // alone, and only the two end hours test the time itself as the statements do.
-    const QString inner = QStringLiteral("%1>substr(:beginDate,1,13) and %1<substr(:endDate,1,13) and ");
-    const QString ends =
-        QStringLiteral("%1 in (substr(:beginDate,1,13),substr(:endDate,1,13)) and ").arg(key) +
-        (rated ? QStringLiteral("+pjsj>=:beginDate and +pjsj<=:endDate and ")
-               : QStringLiteral("+pjsj>:beginDate and +pjsj<=:endDate and "));
+    // range's first and last hour lies inside the range: those hours come from the tally, and
+    // only the two end hours are read from the ratings over the time key, each from 23:00 of
+    // the day before its date to 01:00 of the date (the hour of its midnight, or on a server
+    // the hour before it), testing the hour and the time themselves as the statements do; the
+    // end hour only when it is another hour.
+    const QString inner =
+        QStringLiteral("hourKey>substr(:beginDate,1,13) and hourKey<substr(:endDate,1,13) and ");
+    const QString inRange = QString(range).replace(QLatin1String("pjsj"), QLatin1String("+pjsj"));
+    auto endHour = [&](const char* end, const char* from, const char* next, const char* other) {
+        const QString e = QLatin1String(end);
+        return head +
+               QStringLiteral("%1=substr(:%2,1,13) and pjsj>=:%3 and pjsj<:%4 and ")
+                   .arg(key, e, QLatin1String(from), QLatin1String(next)) +
+               (other ? QStringLiteral("substr(:%1,1,13)<>substr(:%2,1,13) and ").arg(e, QLatin1String(other))
+                      : QString()) +
+               inRange + tail;
+    };
     const QString innerHours =
-        fromTally ? QStringLiteral("select dian_id,CASE WHEN sum(priced)>0 THEN CAST(sum(units) AS bigint) "
-                                   "END,CAST(sum(items) AS bigint),CAST(sum(n) AS bigint),hourKey "
-                                   "from pjInfoHourTally where ") +
-                        trade + (rated ? QStringLiteral("pj=:spj and nulls<2 and ") : QString()) +
-                        inner.arg(QLatin1String("hourKey")) +
-                        QStringLiteral("dian_id=:dianId group by dian_id,hourKey having sum(n)>0")
-                  : head + inner.arg(key) + tail;
-    return innerHours + QStringLiteral(" union all ") + head + ends + tail;
+        QStringLiteral("select dian_id,CASE WHEN sum(priced)>0 THEN CAST(sum(units) AS bigint) "
+                       "END,CAST(sum(items) AS bigint),CAST(sum(n) AS bigint),hourKey "
+                       "from pjInfoHourTally where ") +
+        trade + (rated ? QStringLiteral("pj=:spj and nulls<2 and ") : QString()) + inner +
+        QStringLiteral("dian_id=:dianId group by dian_id,hourKey having sum(n)>0");
+    return innerHours + QStringLiteral(" union all ") +
+           endHour("beginDate", "beginFrom", "beginNext", nullptr) + QStringLiteral(" union all ") +
+           endHour("endDate", "endFrom", "endNext", "beginDate");
 }
 
 namespace {

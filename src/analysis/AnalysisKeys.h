@@ -7,7 +7,7 @@
 #include <vector>
 
 // What the analyses run in place of their statements: equivalents over the stored keys
-// (the indexes pjInfo_shop_hourkey and pjInfo_shop_itemkey), and the regrouping of hour
+// (the index pjInfo_shop_itemkey and the tallies), and the regrouping of hour
 // buckets into the periods. The rows come out exactly as the statements would give them.
 // Thread-safe (pure functions).
 namespace analysis::keys {
@@ -45,9 +45,11 @@ QString afterMonth(const QString& month);
 
 // One row per hour of the range that has ratings (an end hour may come twice, after the
 // others): dian_id, the sum of the prices in units of money, count(itemId), count(*), the
-// hour key. sellerOnly adds
-// "buyerOrSaler=true". fromTally reads the hours inside the range from the tally
-// pjInfoHourTally (Schema.cpp, ServerTally.h) instead of the ratings.
+// hour key. sellerOnly adds "buyerOrSaler=true". fromTally reads the hours inside the range
+// from the tally pjInfoHourTally (Schema.cpp, ServerTally.h) and only the two end hours from
+// the ratings, which takes four more parameters: :beginFrom and :endFrom, 23:00 of the day
+// before each end's date, and :beginNext and :endNext, 01:00 of the date; without it every
+// rating of the range is read.
 QString bucketSql(bool rated, bool sellerOnly, bool fromTally = false);
 
 struct Bucket

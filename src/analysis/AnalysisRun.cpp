@@ -32,11 +32,14 @@ double number(const QVariant& v)
     return v.isNull() ? 0.0 : v.toString().trimmed().toDouble();
 }
 
-// Runs one query with the run's parameters and keeps its rows in result.
-bool open(TConnection& connection, const QString& sql, const Range& range, Result& result)
+// Runs one query with the run's parameters (and any more given) and keeps its rows in result.
+bool open(TConnection& connection, const QString& sql, const Range& range, Result& result,
+          const QHash<QString, QVariant>& more = {})
 {
     TQuery query(&connection, QStringLiteral("analysis"));
     query.SetSQL(sql);
+    for (auto it = more.cbegin(); it != more.cend(); ++it)
+        query.SetParam(it.key(), it.value());
     // The date fields' text; the store compares them as 00:00:00 of those days.
     query.SetParam(QStringLiteral("beginDate"), formats::shortDate(range.begin));
     query.SetParam(QStringLiteral("endDate"), formats::shortDate(range.end));
@@ -101,7 +104,13 @@ bool readBuckets(TConnection& connection, const Range& range, bool sellerOnly,
     Result raw;
     buckets.clear();
     // The hours inside the range from the tally; a file opened for reading only may lack it.
-    if (!open(connection, keys::bucketSql(isRated(range.pj), sellerOnly, true), range, raw) &&
+    auto from = [](const QDate& d) { return d.addDays(-1).toString(QStringLiteral("yyyy-MM-dd 23:00:00")); };
+    auto next = [](const QDate& d) { return d.toString(QStringLiteral("yyyy-MM-dd 01:00:00")); };
+    const QHash<QString, QVariant> ends{{QStringLiteral("beginFrom"), from(range.begin)},
+                                        {QStringLiteral("beginNext"), next(range.begin)},
+                                        {QStringLiteral("endFrom"), from(range.end)},
+                                        {QStringLiteral("endNext"), next(range.end)}};
+    if (!open(connection, keys::bucketSql(isRated(range.pj), sellerOnly, true), range, raw, ends) &&
         !open(connection, keys::bucketSql(isRated(range.pj), sellerOnly, false), range, raw)) {
         error = raw.error;
         return false;
@@ -233,15 +242,58 @@ bool rankFromTally(TConnection& connection, const RankRequest& request, Result& 
     return true;
 }
 
+namespace {
+
+// Whether the month tally is worth reading for the shop: it is when its rows hold several
+// ratings each (few prices an item). On a shop whose every rating has a price of its own it
+// holds as many rows as ratings, and the item key is read instead. Judged from the shop's
+// first rows in the tally's order, which is cheap whatever the shop's size.
+bool tallyPays(TConnection& connection, qlonglong shop)
+{
+    if (connection.engine() == TConnection::Engine::Postgres)
+        return true;
+    TStatement sample;
+    if (!sample.prepare(connection, QStringLiteral("SELECT count(*),coalesce(sum(n),0) FROM (SELECT n FROM "
+                                                   "pjInfoTally WHERE dian_id=? LIMIT 4000)")) ||
+        !sample.bindList({shop}) || !sample.step())
+        return true; // no tally to judge: rankFromTally tells
+    const qlonglong rows = sample.column(0).toLongLong();
+    return rows < 4000 || sample.column(1).toLongLong() >= 3 * rows;
+}
+
+// The ranked rows over the item key, the engine keeping only the first rows of the order: the
+// top N and a margin for ties, read again whole when a tie runs past the margin. The groups'
+// own order breaks ties, as the statement's sort leaves them.
+bool rankFromRatings(TConnection& connection, const RankRequest& request, Result& result)
+{
+    const QString sql = keys::rankSql(request) + QStringLiteral(",itemtitle,itemid,dian_id,jg");
+    const int top = std::max(1, request.top);
+    const int margin = top + 64;
+    if (!open(connection, sql + QStringLiteral(" limit %1").arg(margin), request.range, result))
+        return false;
+    if (result.rowCount() < margin)
+        return true;
+    const int num = result.column(QStringLiteral("num"));
+    const int amount = result.column(QStringLiteral("amount"));
+    const QVariantList& nth = result.rows[top - 1];
+    const QVariantList& last = result.rows.back();
+    if (number(last.value(num)) != number(nth.value(num)) ||
+        number(last.value(amount)) != number(nth.value(amount)))
+        return true;
+    return open(connection, sql, request.range, result);
+}
+
+} // namespace
+
 Result runRank(TConnection& connection, const RankRequest& request)
 {
     Result result;
     // The top N with every row tied with the N-th on both sort keys, as the ranking always
-    // showed them; SQLite's LIMIT would cut a tie at random.
+    // showed them; SQLite's LIMIT alone would cut a tie at random.
     Result tallied;
-    if (rankFromTally(connection, request, tallied))
+    if (tallyPays(connection, request.range.shop) && rankFromTally(connection, request, tallied))
         result = std::move(tallied);
-    else if (!open(connection, keys::rankSql(request), request.range, result))
+    else if (!rankFromRatings(connection, request, result))
         return result;
     result.sql = rankSql(request);
     const int num = result.column(QStringLiteral("num"));

@@ -1,6 +1,7 @@
 #include "analysis/MarketRanking.h"
 
 #include "extract/RatingWord.h"
+#include "store/TConnection.h"
 #include "store/TQuery.h"
 #include "text/Formats.h"
 
@@ -20,8 +21,20 @@ Result runMarketRank(TConnection& connection, const RankRequest& request,
     sql.replace(QStringLiteral("dian_id=:dianId "),
                 shops ? QStringLiteral("dian_id in (select cast(value as integer) from json_each(:shops)) ")
                       : QStringLiteral("dian_id is not null "));
+    // Grouped in the order of the item key, shop first: the same groups, read in the order the
+    // key holds them instead of sorted; the ties keep that order. The engine keeps only the
+    // first rows of the order (the top N and a margin for ties), unless a tie runs past them.
+    // On the file a unary plus keeps the engine off the time index.
+    result.sql = sql;
+    if (connection.engine() == TConnection::Engine::Sqlite)
+        sql.replace(QStringLiteral("pjsj>"), QStringLiteral("+pjsj>"))
+            .replace(QStringLiteral("pjsj<="), QStringLiteral("+pjsj<="));
+    sql.replace(QStringLiteral("group by itemtitle,itemid,dian_id,jg"),
+                QStringLiteral("group by dian_id,itemtitle,itemid,jg"));
+    sql += QStringLiteral(",dian_id,itemtitle,itemid,jg");
+    const int margin = std::max(1, request.top) + 64;
     TQuery query(&connection, QStringLiteral("marketRank"));
-    query.SetSQL(sql);
+    query.SetSQL(sql + QStringLiteral(" limit %1").arg(margin));
     query.SetParam(QStringLiteral("beginDate"), formats::shortDate(request.range.begin));
     query.SetParam(QStringLiteral("endDate"), formats::shortDate(request.range.end));
     if (isRated(request.range.pj))
@@ -33,7 +46,6 @@ Result runMarketRank(TConnection& connection, const RankRequest& request,
         query.SetParam(QStringLiteral("shops"),
                        QString::fromUtf8(QJsonDocument(ids).toJson(QJsonDocument::Compact)));
     }
-    result.sql = sql;
     if (!query.Open()) {
         result.error = query.lastError();
         return result;
@@ -41,11 +53,21 @@ Result runMarketRank(TConnection& connection, const RankRequest& request,
     result.columns = query.FieldNames();
     const int num = result.column(QStringLiteral("num"));
     const int amount = result.column(QStringLiteral("amount"));
+    auto ties = [&](int a, int b) {
+        return query.value(a, num) == query.value(b, num) && query.value(a, amount) == query.value(b, amount);
+    };
     const int shop = result.column(QStringLiteral("dian_id"));
-    // The first N rows and every row tied with the N-th on both sort keys.
     int keep = std::min(query.RecordCount(), std::max(1, request.top));
-    while (keep > 0 && keep < query.RecordCount() && query.value(keep, num) == query.value(keep - 1, num) &&
-           query.value(keep, amount) == query.value(keep - 1, amount))
+    if (query.RecordCount() == margin && ties(keep - 1, margin - 1)) {
+        query.Close();
+        query.SetSQL(sql);
+        if (!query.Open()) {
+            result.error = query.lastError();
+            return result;
+        }
+    }
+    // The first N rows and every row tied with the N-th on both sort keys.
+    while (keep > 0 && keep < query.RecordCount() && ties(keep, keep - 1))
         ++keep;
     QSet<qlonglong> ranked;
     for (int r = 0; r < keep; ++r) {

@@ -208,6 +208,14 @@ bool TSaveBarGain::store(int& stored, int& failed, QString& error)
         stored = batch->stored();
         failed = batch->failed();
     }
+    int removed = 0;
+    if (bulk) {
+        TQuery newDuplicates(&connection, QStringLiteral("ADOQuery1"));
+        newDuplicates.SetSQL(QString::fromLatin1(schema::bulkNewDuplicatesSql()));
+        removed = newDuplicates.ExecSQL();
+        if (removed < 0)
+            return fail(QStringLiteral("removing duplicate ratings"), newDuplicates.lastError());
+    }
     if (bulk)
         for (const QString& sql : schema::bulkFoldStatements())
             if (!connection.exec(sql))
@@ -218,9 +226,10 @@ bool TSaveBarGain::store(int& stored, int& failed, QString& error)
         removeDuplicates.SetSQL(QString::fromLatin1(kRemoveDuplicatesSql));
         for (const char* name : {"dian_id1", "dian_id2", "dian_id3"})
             removeDuplicates.SetParam(QString::fromLatin1(name), m_shopId);
-        const int removed = removeDuplicates.ExecSQL();
-        if (removed < 0)
+        const int older = removeDuplicates.ExecSQL();
+        if (older < 0)
             return fail(QStringLiteral("removing duplicate ratings"), removeDuplicates.lastError());
+        removed += older;
         m_fresh = std::max(0, stored - removed);
         // Counted after the duplicates went: the ratings the shop has from now on.
         if (!m_profile.isEmpty()) {

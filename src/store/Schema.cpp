@@ -91,19 +91,20 @@ QStringList names(const Column* begin, const Column* end)
     return out;
 }
 
-// The keys the analyses group and filter by, kept by the engine itself in indexes over
-// expressions of the stored time. Only built-in functions, so the plain sqlite3 shell can
-// still write the file; the engine fills them for every rating the saver stores.
+// The keys the analyses read beside the tallies. Only built-in SQL, so the plain sqlite3
+// shell can still write the file.
 void addAnalysisKeys(QList<SchemaObject>& s)
 {
-    // Hour of the day with its date ("yyyy-MM-dd HH"): the trend's days, weeks, months,
-    // quarters and years and the distribution's hours all follow from it. Every column the
-    // analyses read is held, so they never visit the table.
-    s.append({QStringLiteral("index"), QStringLiteral("pjInfo_shop_hourkey"),
-              QStringLiteral("CREATE INDEX pjInfo_shop_hourkey ON pjInfo(dian_id, %1, buyerOrSaler, pj, "
-                             "jg, itemId, pjsj)")
-                  .arg(QLatin1String(hourKeySql()))});
-    // The ranking's groups in their order, so it groups as it reads.
+    // Ordered by shop and time, with the rating: what a shop's range reads beside the tallies
+    // (a trend's end hours, a compared shop's bad ratings). The wider keys of earlier files
+    // go, each kept up by every stored rating: the hour tally answers what they held.
+    s.append(
+        {QStringLiteral("index"), QStringLiteral("pjInfo_shop_when"),
+         QStringLiteral("DROP INDEX IF EXISTS pjInfo_shop_hourkey; DROP INDEX IF EXISTS pjInfo_shop_time; "
+                        "CREATE INDEX pjInfo_shop_when ON pjInfo(dian_id, pjsj, pj)")});
+    // The ranking's groups in their order, every column it reads held, so it groups as it
+    // reads: what it reads on a shop whose tally holds about a row a rating (every rating at
+    // a price of its own).
     s.append({QStringLiteral("index"), QStringLiteral("pjInfo_shop_itemkey"),
               QStringLiteral("CREATE INDEX pjInfo_shop_itemkey ON pjInfo(dian_id, itemTitle, itemId, jg, "
                              "buyerOrSaler, pj, pjsj)")});
@@ -333,6 +334,13 @@ QStringList bulkFoldStatements()
             QStringLiteral("DROP TABLE temp.pjInfoBulk")};
 }
 
+const char* bulkNewDuplicatesSql()
+{
+    return "DELETE FROM pjInfo WHERE id>(SELECT start FROM temp.pjInfoBulk) AND EXISTS (SELECT 1 FROM pjInfo "
+           "p "
+           "WHERE p.dian_id=pjInfo.dian_id AND p.itemId_pjsj=pjInfo.itemId_pjsj AND p.id<pjInfo.id)";
+}
+
 QStringList bulkShopGoneStatements()
 {
     return {QStringLiteral("DELETE FROM pjInfoTally WHERE dian_id=:dian_id"),
@@ -407,11 +415,6 @@ const QList<SchemaObject>& objects()
                 .arg(sets.join(QStringLiteral(", "))));
         add("index", "pjInfo_shop_item_time",
             QStringLiteral("CREATE INDEX pjInfo_shop_item_time ON pjInfo(dian_id, itemId_pjsj)"));
-        // Ordered by shop and time, and holding every column the analyses read, so a
-        // trend or distribution over a large shop never visits the table itself.
-        add("index", "pjInfo_shop_time",
-            QStringLiteral(
-                "CREATE INDEX pjInfo_shop_time ON pjInfo(dian_id, pjsj, buyerOrSaler, pj, jg, itemId)"));
         add("index", "dianBase_webaddr",
             QStringLiteral("CREATE INDEX dianBase_webaddr ON dianBase(webaddr)"));
         addAnalysisKeys(s);

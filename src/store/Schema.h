@@ -43,9 +43,8 @@ const QList<SchemaObject>& addedColumns();
 // The statements that create an empty database (tables, view dianBaseSort, indexes).
 const QStringList& createStatements();
 
-// The stored hour key of a rating, "yyyy-MM-dd HH" cut from pjsj, as SQL over pjInfo; an
-// index holds it per shop (pjInfo_shop_hourkey), next to one in the ranking's group order
-// (pjInfo_shop_itemkey).
+// The stored hour key of a rating, "yyyy-MM-dd HH" cut from pjsj, as SQL over pjInfo: the
+// hour tally's key.
 const char* hourKeySql();
 
 // A writer of many ratings in one transaction of the file: the statements that make the
@@ -53,6 +52,10 @@ const char* hourKeySql();
 // few grouped statements. Run the fold before the transaction deletes any rating.
 QStringList bulkStartStatements();
 QStringList bulkFoldStatements();
+// Before the fold: the writer's new ratings that repeat a rating of their shop with the same
+// item and time (itemId_pjsj) stored before them go, uncounted; the first copy stays, as the
+// saver's removal of duplicates keeps it, which then finds only older repeats.
+const char* bulkNewDuplicatesSql();
 // In place of the fold, when the transaction deleted every rating of the shop :dian_id: its
 // counts go at once.
 QStringList bulkShopGoneStatements();

@@ -389,6 +389,49 @@ TEST_F(KeyedAnalyses, TheTallyGivesTheRankingsRowsWhereverTheRangeEnds)
     EXPECT_EQ(cells(got.rows), cells(std::vector<QVariantList>(all.rows.begin(), all.rows.begin() + 60)));
 }
 
+TEST_F(KeyedAnalyses, AShopWhoseEveryRatingHasItsOwnPriceIsRankedFromItsRatings)
+{
+    // Too many tally rows a rating for the tally to pay: the ratings are read, the engine
+    // keeping the top rows and a margin; 300 items sold once at 0.5 tie past that margin.
+    const qlonglong shop = addShop("店一", "http://127.0.0.1:8631/shop/1");
+    ASSERT_TRUE(dm.adoCn.exec("BEGIN"));
+    for (int k = 0; k < 4500; ++k) {
+        const QByteArray when =
+            QDate(2026, 1, 1).addDays(k % 360).toString(Qt::ISODate).toLatin1() + " 10:00:00";
+        const QByteArray item = (k < 300 ? "T" : "I") + QByteArray::number(k < 300 ? k : k % 40);
+        ASSERT_TRUE(add(shop, k % 4 == 0 ? "中评" : "好评", k % 7 != 0, when.constData(), item.constData(),
+                        k < 300 ? 0.5 : 1 + k * 0.01));
+    }
+    ASSERT_TRUE(dm.adoCn.exec("COMMIT"));
+    struct Case
+    {
+        int top;
+        bool byAmount;
+        const char* pj;
+        bool pastMargin; // ties run past the margin
+    };
+    for (const Case& c : {Case{5, false, "不限", true}, Case{10, true, "不限", false},
+                          Case{3, true, "好评", false}, Case{1, false, "好评", true}}) {
+        RankRequest q;
+        q.range = range(shop, "2026-01-01", "2026-12-31", QString::fromUtf8(c.pj));
+        q.top = c.top;
+        q.byAmount = c.byAmount;
+        SCOPED_TRACE(std::to_string(c.top) + (c.byAmount ? " amount " : " count ") + c.pj);
+        const Result got = runRank(dm.adoCn, q);
+        ASSERT_TRUE(got.ok()) << got.error.toStdString();
+        const Rows all = described(dm.adoCn, rankSqlAllRows(q), q.range);
+        size_t expected = c.top;
+        while (expected < all.rows.size() &&
+               number(all.rows[expected][0]) == number(all.rows[c.top - 1][0]) &&
+               number(all.rows[expected][4]) == number(all.rows[c.top - 1][4]))
+            ++expected;
+        EXPECT_EQ(expected > static_cast<size_t>(c.top) + 64, c.pastMargin);
+        ASSERT_EQ(got.rows.size(), expected);
+        EXPECT_EQ(cells(got.rows),
+                  cells(std::vector<QVariantList>(all.rows.begin(), all.rows.begin() + expected)));
+    }
+}
+
 TEST_F(KeyedAnalyses, SumsOfPricesAreExactMoneyAndTiesOnAmountGoToTheHigherCount)
 {
     // Per shop, the items' prices and how often each sold, the top item by amount and its
@@ -575,6 +618,10 @@ TEST_F(KeyedAnalyses, TheKeysIndexesCarryTheStatementsAndStayPlainSql)
         q.SetParam("endDate", "2026-12-31");
         q.SetParam("dianId", 1);
         q.SetParam("spj", "好评");
+        q.SetParam("beginFrom", "2025-12-31 23:00:00");
+        q.SetParam("beginNext", "2026-01-01 01:00:00");
+        q.SetParam("endFrom", "2026-12-30 23:00:00");
+        q.SetParam("endNext", "2026-12-31 01:00:00");
         EXPECT_TRUE(q.Open()) << q.lastError().toStdString();
         QStringList out;
         for (int r = 0; r < q.RecordCount(); ++r)
@@ -583,9 +630,11 @@ TEST_F(KeyedAnalyses, TheKeysIndexesCarryTheStatementsAndStayPlainSql)
     };
     for (bool rated : {false, true}) {
         for (bool seller : {false, true}) {
-            const QString p = plan(keys::bucketSql(rated, seller));
-            EXPECT_TRUE(p.contains("COVERING INDEX pjInfo_shop_hourkey")) << p.toStdString();
-            EXPECT_FALSE(p.contains("TEMP B-TREE")) << p.toStdString();
+            // The end hours by their times, never a walk of the shop's ratings.
+            const QString p = plan(keys::bucketSql(rated, seller, true));
+            EXPECT_TRUE(p.contains("INDEX pjInfo_shop_when (dian_id=? AND pjsj>? AND pjsj<?)"))
+                << p.toStdString();
+            EXPECT_FALSE(p.contains("INDEX pjInfo_shop_itemkey")) << p.toStdString();
         }
     }
     RankRequest q;
@@ -625,8 +674,14 @@ TEST_F(KeyedAnalyses, AFileFromBeforeTheKeysGetsThemAtOpenAndTheSameResults)
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(path().toUtf8().constData(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, "DROP INDEX pjInfo_shop_hourkey; DROP INDEX pjInfo_shop_itemkey", nullptr,
-                               nullptr, nullptr),
+        // With the wider keys of earlier files, which the open drops.
+        ASSERT_EQ(sqlite3_exec(
+                      db,
+                      "DROP INDEX pjInfo_shop_when; DROP INDEX pjInfo_shop_itemkey; CREATE INDEX "
+                      "pjInfo_shop_hourkey ON pjInfo(dian_id, substr(pjsj,1,13), buyerOrSaler, pj, jg, "
+                      "itemId, pjsj); CREATE INDEX pjInfo_shop_time ON pjInfo(dian_id, pjsj, buyerOrSaler, "
+                      "pj, jg, itemId)",
+                      nullptr, nullptr, nullptr),
                   SQLITE_OK);
         sqlite3_close(db);
     }
@@ -635,10 +690,15 @@ TEST_F(KeyedAnalyses, AFileFromBeforeTheKeysGetsThemAtOpenAndTheSameResults)
     TConnection c;
     ASSERT_TRUE(c.open(path())) << c.error().toStdString();
     TConnection::setBuildNotice({});
-    EXPECT_EQ(c.mended(), (QStringList{"index pjInfo_shop_hourkey", "index pjInfo_shop_itemkey"}));
-    EXPECT_EQ(notices, (QStringList{"adding index pjInfo_shop_hourkey to 19 ratings ...",
+    EXPECT_EQ(c.mended(), (QStringList{"index pjInfo_shop_when", "index pjInfo_shop_itemkey"}));
+    EXPECT_EQ(notices, (QStringList{"adding index pjInfo_shop_when to 19 ratings ...",
                                     "adding index pjInfo_shop_itemkey to 19 ratings ..."}));
     expectSameAsStatements(c, range(shop, "2025-12-31", "2026-12-31", QString()));
+    EXPECT_TRUE(
+        described(c,
+                  "select name from sqlite_master where name in ('pjInfo_shop_hourkey','pjInfo_shop_time')",
+                  Range())
+            .rows.empty());
     // Once: the next open finds nothing to add.
     ASSERT_TRUE(c.open(path()));
     EXPECT_TRUE(c.mended().isEmpty());

@@ -107,7 +107,11 @@ QString value(const QString& name)
                                                 {"firstafter", "2024-02-01 00:00:00"},
                                                 {"lastmonth", "2024-12"},
                                                 {"laststart", "2024-12-01 00:00:00"},
-                                                {"lastafter", "2025-01-01 00:00:00"}};
+                                                {"lastafter", "2025-01-01 00:00:00"},
+                                                {"beginfrom", "2023-12-31 23:00:00"},
+                                                {"beginnext", "2024-01-01 01:00:00"},
+                                                {"endfrom", "2024-12-30 23:00:00"},
+                                                {"endnext", "2024-12-31 01:00:00"}};
     if (months.contains(name))
         return months.value(name);
     return QStringLiteral("1");
@@ -218,7 +222,7 @@ TEST_F(AnalysisServerSql, EveryFormOfTheAnalysesRunsOnTheServer)
 {
     QString out;
     for (const Form& form : analysisStatements()) {
-        if (isBuckets(form)) {
+        if (form.sql.contains(QLatin1String("substr(:beginDate"))) {
             // The time parameter is used as text in substr() before it meets pjsj:
             // left to the server it becomes text and cannot be compared with a time.
             EXPECT_NE(server.psql(serverRun(groupedByShop(form.sql), false), &out), 0)
@@ -253,11 +257,16 @@ TEST_F(AnalysisServerSql, TypedParametersGiveTheFilesAnswersAtTheRangesMidnights
         QStringList want = expected;
         // A peak is one row of the largest value; which of tied periods comes is the engine's
         // choice on both, and only the value is read.
+        // Hour buckets are added up by their key, in whatever order they come.
+        if (isBuckets(form)) {
+            got.sort();
+            want.sort();
+        }
         if (form.name.contains(QLatin1String("peak")))
             for (QStringList* rows : {&got, &want})
                 for (QString& row : *rows)
                     row = row.section(u'|', 0, 0);
-        EXPECT_EQ(got.join(u'\n'), want.join(u'\n')) << form.name.toStdString();
+        EXPECT_EQ(got.join(u'\n').toStdString(), want.join(u'\n').toStdString()) << form.name.toStdString();
     }
     sqlite3_close(db);
 }

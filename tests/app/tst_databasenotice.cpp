@@ -55,14 +55,14 @@ private slots:
             QVERIFY(old.open(path));
             QVERIFY(old.exec(
                 QStringLiteral("insert into dianBase(dianzhu) values('甲'); insert into "
-                               "pjInfo(dian_id, jg) values(1, 2.5); drop index pjInfo_shop_hourkey")));
+                               "pjInfo(dian_id, jg) values(1, 2.5); drop index pjInfo_shop_when")));
         }
         QVERIFY(w.start());
         QTRY_VERIFY(!w.main->buildingKeys());
         QVERIFY(w.main->dm().adoCn.isOpen());
         QVERIFY(w.main->currentView() != nullptr);
         const QString told = w.find<QLabel>("info1")->text();
-        QVERIFY2(told.contains(QStringLiteral("pjInfo_shop_hourkey")), qPrintable(told));
+        QVERIFY2(told.contains(QStringLiteral("pjInfo_shop_when")), qPrintable(told));
         QVERIFY2(prompt.errors.isEmpty(), qPrintable(prompt.errors.join(u'\n')));
     }
 

@@ -256,11 +256,11 @@ TEST(SchemaMend, KeysAreBuiltOnAThreadAndABuildGivenUpIsDoneAgainAtTheNextOpen)
         TDM dm;
         ASSERT_TRUE(dm.DataModuleCreate(path)) << dm.OpenError().toStdString();
         fill(dm);
-        ASSERT_GE(exec(dm, "drop index pjInfo_shop_hourkey"), 0);
+        ASSERT_GE(exec(dm, "drop index pjInfo_shop_when"), 0);
         ASSERT_GE(exec(dm, "drop index pjInfo_shop_itemkey"), 0);
         ASSERT_GE(exec(dm, "drop index dianBase_webaddr"), 0); // quick to build: the window need not wait
     }
-    const QStringList slow{"index pjInfo_shop_hourkey", "index pjInfo_shop_itemkey"};
+    const QStringList slow{"index pjInfo_shop_when", "index pjInfo_shop_itemkey"};
     EXPECT_EQ(TSchemaBuild::slowPieces(path), slow);
     // The program ends during the build: nothing of it stays.
     for (bool cancelled : {true, false}) {
