@@ -20,8 +20,8 @@ printf '[Watch]\r\nBadRatings=3\r\nSalesChangePercent=50\r\nCreditDrop=5\r\nGood
 sqlite3 "$data/quelmar2.mdb" <<'SQL'
 PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;
 DROP TRIGGER pjInfo_tally_insert; DROP TRIGGER pjInfo_tally_delete; DROP TRIGGER pjInfo_tally_update;
-DROP INDEX pjInfoTally_key; DROP INDEX pjInfo_shop_item_time; DROP INDEX pjInfo_shop_time;
-DROP INDEX pjInfo_shop_hourkey; DROP INDEX pjInfo_shop_itemkey; DELETE FROM pjInfoHourTally;
+DROP INDEX pjInfoTally_key; DROP INDEX pjInfo_shop_item_time; DROP INDEX pjInfo_shop_when;
+DROP INDEX pjInfo_shop_itemkey; DELETE FROM pjInfoHourTally;
 BEGIN;
 WITH RECURSIVE k(n) AS (SELECT 1 UNION ALL SELECT n+1 FROM k WHERE n<1000)
 INSERT INTO dianBase(id,dianzhu,dianming,webaddr,salelevel) SELECT n,'keeper'||n,'shop '||n,'http://h/'||n,n%16 FROM k;

@@ -93,7 +93,7 @@ public:
 
     // Told, on the opening thread, before a piece of the schema is built over rows already
     // stored (an index over a large rating table takes seconds), e.g. "adding index
-    // pjInfo_shop_hourkey to 2000000 ratings ...". Set once at start-up; none by default.
+    // pjInfo_shop_when to 2000000 ratings ...". Set once at start-up; none by default.
     using BuildNotice = std::function<void(const QString& text)>;
     static void setBuildNotice(BuildNotice notice);
     // This connection's own, in place of the one set at start-up; and a test asked while a
@@ -101,7 +101,7 @@ public:
     // another thread that the program's end cuts short). Both before open().
     void setOwnBuildNotice(BuildNotice notice) { m_ownNotice = std::move(notice); }
     void setBuildCancel(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
-    // Whether the building of this piece ("index pjInfo_shop_hourkey") reads every rating.
+    // Whether the building of this piece ("index pjInfo_shop_when") reads every rating.
     static bool buildReadsRatings(const QString& piece);
 
     bool readOnly() const { return m_readOnly; }
