@@ -86,11 +86,8 @@ TMiningRun::StartResult TMiningRun::resume(qint64 runId, const TConfig& config)
     }
     bool busy = false;
     m_lock.release();
-    if (!m_lock.acquire(m_dm.adoCn.path(), runId, &busy)) {
-        m_error = busy ? runrecords::RunLock::busyMessage(runId)
-                       : QStringLiteral("run %1: the lock file cannot be made").arg(runId);
+    if (!m_lock.acquire(m_dm.adoCn.path(), runId, &busy, &m_error))
         return busy ? StartResult::RunBusy : StartResult::StoreFailed;
-    }
     QList<Row> rows;
     for (const runrecords::Shop& shop : run->shops) {
         if (!run->unfinished(shop))
@@ -102,19 +99,27 @@ TMiningRun::StartResult TMiningRun::resume(qint64 runId, const TConfig& config)
         }
         if (!*present) {
             // Deleted in the browser meanwhile: mining it again would bring it back.
-            runrecords::markShop(m_dm.adoCn, runId, shop.position, runrecords::ShopState::Skipped, 0,
-                                 nullptr);
+            if (!runrecords::markShop(m_dm.adoCn, runId, shop.position, runrecords::ShopState::Skipped, 0,
+                                      &m_error)) {
+                m_lock.release();
+                return StartResult::StoreFailed;
+            }
             emit shopSkipped(shop.webaddr);
             continue;
         }
         rows << Row{true, shop.row, shop.position};
     }
-    if (rows.isEmpty()) {
-        runrecords::setState(m_dm.adoCn, runId, runrecords::RunState::Finished, QString(), nullptr);
+    const bool left = !rows.isEmpty();
+    if (!runrecords::setState(m_dm.adoCn, runId,
+                              left ? runrecords::RunState::Running : runrecords::RunState::Finished,
+                              QString(), &m_error)) {
+        m_lock.release();
+        return StartResult::StoreFailed;
+    }
+    if (!left) {
         m_lock.release();
         return StartResult::NothingLeft;
     }
-    runrecords::setState(m_dm.adoCn, runId, runrecords::RunState::Running, QString(), nullptr);
     return startRows(rows, run->fromRecord, run->toRecord, config, run->newOnly, runId);
 }
 
@@ -188,7 +193,12 @@ TMiningRun::StartResult TMiningRun::startRows(const QList<Row>& rows, int fromRe
             m_error = error;
             return StartResult::StoreFailed;
         }
-        m_lock.acquire(m_dm.adoCn.path(), m_runId);
+        // Without its lock a second program could resume the run while this one mines it.
+        if (!m_lock.acquire(m_dm.adoCn.path(), m_runId, nullptr, &m_error)) {
+            // Best kept as failed; if even that cannot be written the lock's error is the one told.
+            runrecords::setState(m_dm.adoCn, m_runId, runrecords::RunState::Failed, m_error, nullptr);
+            return StartResult::StoreFailed;
+        }
     }
     m_running = true;
     m_runStart = QDateTime::currentDateTime();
@@ -448,7 +458,9 @@ void TMiningRun::recordEnd(runrecords::RunState state)
         return;
     // The record of a run that failed on a full disk may not be writable either; it then
     // stays "running" and is told as interrupted once no program holds it.
-    runrecords::setState(m_dm.adoCn, m_runId, state, m_error, nullptr);
+    QString error;
+    if (!runrecords::setState(m_dm.adoCn, m_runId, state, m_error, &error) && m_error.isEmpty())
+        emit storeError(error);
     m_lock.release();
 }
 

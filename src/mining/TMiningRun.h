@@ -39,7 +39,7 @@ public:
         Started,
         SaverBusy,   // the saver still writes the previous shop
         NoMarkedRow, // nothing to mine
-        StoreFailed, // a marked shop could not be stored; error() tells why
+        StoreFailed, // a marked shop, the run record or its lock could not be stored; error() tells why
         RunBusy,     // resume: another program mines that run
         UnknownRun,  // resume: no such run recorded
         NothingLeft, // resume: every shop of the run is done

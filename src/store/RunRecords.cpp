@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QFile>
 #include <QSysInfo>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -289,43 +291,55 @@ RunLock::~RunLock()
     release();
 }
 
-bool RunLock::acquire(const QString& databasePath, qint64 runId, bool* busy)
+bool RunLock::acquire(const QString& databasePath, qint64 runId, bool* busy, QString* error)
 {
     release();
-    if (busy)
-        *busy = false;
-    if (TConnection::isServerAddress(databasePath))
-        return acquireOnServer(databasePath, runId, busy);
-    const QByteArray name = QFile::encodeName(lockFile(databasePath));
-    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    struct flock lock = byteOf(runId, F_WRLCK);
-    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-        ::close(fd);
-        if (busy)
-            *busy = true;
-        return false;
+    bool held = false;
+    QString why;
+    if (TConnection::isServerAddress(databasePath)) {
+        if (acquireOnServer(databasePath, runId, held, why))
+            return true;
+    } else {
+        const QString file = lockFile(databasePath);
+        const int fd = ::open(QFile::encodeName(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        struct flock lock = byteOf(runId, F_WRLCK);
+        if (fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &lock) == 0) {
+            m_fd = fd;
+            return true;
+        }
+        held = fd >= 0 && (errno == EAGAIN || errno == EACCES);
+        if (!held)
+            why = QStringLiteral("run %1: the lock file %2 cannot be used: %3")
+                      .arg(runId)
+                      .arg(file, QString::fromLocal8Bit(std::strerror(errno)));
+        if (fd >= 0)
+            ::close(fd);
     }
-    m_fd = fd;
-    return true;
+    if (busy)
+        *busy = held;
+    if (error)
+        *error = held ? busyMessage(runId) : why;
+    return false;
 }
 
-bool RunLock::acquireOnServer(const QString& url, qint64 runId, bool* busy)
+bool RunLock::acquireOnServer(const QString& url, qint64 runId, bool& busy, QString& error)
 {
     // The lock lives as long as this connection: it ends with the program however it ends.
     auto connection = std::make_unique<TConnection>();
-    if (!connection->open(url))
+    if (!connection->open(url)) {
+        error = connection->error();
         return false;
+    }
     TStatement take;
     if (!take.prepare(*connection, QStringLiteral("select pg_try_advisory_lock(:class, :run)")) ||
         !take.bind(
             {{QStringLiteral("class"), kRunLockClass}, {QStringLiteral("run"), static_cast<int>(runId)}}) ||
-        !take.step())
+        !take.step()) {
+        error = take.error();
         return false;
+    }
     if (take.column(0).toLongLong() != 1) {
-        if (busy)
-            *busy = true;
+        busy = true;
         return false;
     }
     take.finalize();

@@ -92,8 +92,9 @@ public:
     RunLock(const RunLock&) = delete;
     RunLock& operator=(const RunLock&) = delete;
 
-    // False when another program holds the run (busy) or the lock file cannot be made.
-    bool acquire(const QString& databasePath, qint64 runId, bool* busy = nullptr);
+    // False when another program holds the run (busy) or the lock cannot be taken; error then
+    // says which (the busy message, or why the lock file or the server failed).
+    bool acquire(const QString& databasePath, qint64 runId, bool* busy = nullptr, QString* error = nullptr);
     void release();
     bool held() const { return m_fd >= 0 || m_server != nullptr; }
     // Whether some program holds the run now.
@@ -101,7 +102,7 @@ public:
     static QString busyMessage(qint64 runId);
 
 private:
-    bool acquireOnServer(const QString& url, qint64 runId, bool* busy);
+    bool acquireOnServer(const QString& url, qint64 runId, bool& busy, QString& error);
 
     int m_fd = -1;
     QString m_file;

@@ -65,8 +65,12 @@ void TTeamSlots::releaseExpiredHolds()
             ++it;
             continue;
         }
-        scalar(QByteArray("SELECT pg_advisory_unlock(") + QByteArray::number(kHoldClass) + ',' +
-               QByteArray::number(hostKey(it.key().toStdString())) + ")::int");
+        // Unanswered, the hold is still the server's: it is given back at the next call.
+        if (scalar(QByteArray("SELECT pg_advisory_unlock(") + QByteArray::number(kHoldClass) + ',' +
+                   QByteArray::number(hostKey(it.key().toStdString())) + ")::int") < 0) {
+            ++it;
+            continue;
+        }
         it = m_holdUntil.erase(it);
     }
 }
@@ -115,12 +119,15 @@ int TTeamSlots::take(const std::string& host)
 void TTeamSlots::give(const std::string& host, int slot)
 {
     const QByteArray name = QByteArray::fromStdString(host);
-    if (slot < 0 || !m_connection || !m_mine[name].remove(slot))
+    QSet<int>& mine = m_mine[name];
+    if (slot < 0 || !m_connection || !mine.contains(slot))
         return;
-    if (m_connection->generation() != m_generation)
-        return; // that session is gone, and its locks with it
-    scalar("SELECT pg_advisory_unlock(" + QByteArray::number(kSlotClass) + ',' +
-           QByteArray::number(hostKey(host) + slot) + ")::int");
+    // A slot whose unlock went unanswered stays counted as this program's, so take() passes it
+    // over rather than taking the same lock twice; a new session forgets it with its locks.
+    if (m_connection->generation() != m_generation ||
+        scalar("SELECT pg_advisory_unlock(" + QByteArray::number(kSlotClass) + ',' +
+               QByteArray::number(hostKey(host) + slot) + ")::int") >= 0)
+        mine.remove(slot);
 }
 
 void TTeamSlots::hold(const std::string& host, qint64 ms)

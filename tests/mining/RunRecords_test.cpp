@@ -3,6 +3,7 @@
 #include "MarketFixture.h"
 #include "store/RunRecords.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QThread>
 #include <csignal>
@@ -212,3 +213,21 @@ TEST_F(RunRecords, MiningTheStoredShopsTakesExactlyThoseTheFilterSelects)
 }
 
 } // namespace
+
+TEST_F(RunRecords, ARunWhoseLockCannotBeTakenDoesNotStartAndSaysWhy)
+{
+    startMarket({"--shops", "2", "--ratings", "40", "--seed", "43", "--log", m_dir.filePath("requests.log")});
+    // A folder where the lock file belongs.
+    ASSERT_TRUE(QDir().mkpath(dm.adoCn.path() + ".runs.lock"));
+    TMiningRun run(dm);
+    EXPECT_EQ(run.start(rowsFor({0, 1}), 1, 5000, m_config), TMiningRun::StartResult::StoreFailed);
+    EXPECT_TRUE(run.error().contains(".runs.lock")) << run.error().toStdString();
+    EXPECT_FALSE(run.running());
+    EXPECT_TRUE(requests().isEmpty()) << "nothing is fetched without the lock";
+    QString error;
+    const std::optional<runrecords::Run> recorded = runrecords::load(dm.adoCn, run.runId(), &error);
+    ASSERT_TRUE(recorded) << error.toStdString();
+    EXPECT_EQ(recorded->state, runrecords::RunState::Failed);
+    EXPECT_EQ(run.resume(run.runId(), m_config), TMiningRun::StartResult::StoreFailed);
+    EXPECT_TRUE(run.error().contains(".runs.lock")) << run.error().toStdString();
+}
