@@ -1,7 +1,6 @@
 #include "analysis/AnalysisKeys.h"
 
 #include "store/Schema.h"
-#include "store/SqlFunctions.h"
 
 #include <QDate>
 #include <map>
@@ -67,7 +66,8 @@ struct TallySpelling
     QString tally;      // SELECT dian_id,itemTitle,itemId,jg,n FROM ... WHERE , then the filter
     QString tallyRated; // what the tally adds to a rating's filter
     QString tallyEnd;   // after the tally's months
-    QString outer;      // the grouping around the parts, %1 the parts
+    QString outer;      // the grouping around the parts, %1 the parts, %2 the order
+    bool server = false;
 };
 
 QString rankTallySql(const RankRequest& request, const TallyPlan& plan, const TallySpelling& w)
@@ -76,8 +76,8 @@ QString rankTallySql(const RankRequest& request, const TallyPlan& plan, const Ta
     const QString filter = QStringLiteral("dian_id=%1 AND buyerOrSaler=%2")
                                .arg(w.shop, request.kind == TradeKind::Bought ? w.bought : w.sold) +
                            (rated ? QStringLiteral(" AND pj=") + w.pj : QString());
-    const QString inside = rated ? QStringLiteral("pjsj>=%1 AND pjsj<=%2").arg(w.begin, w.end)
-                                 : QStringLiteral("pjsj>%1 AND pjsj<=%2").arg(w.begin, w.end);
+    const QString inside = rangeCondition(rated, QStringLiteral("pjsj"), w.begin, w.end);
+    // The begin's side outside the range, the other side of the begin's bound.
     const QString before = (rated ? QStringLiteral("pjsj<") : QStringLiteral("pjsj<=")) + w.begin;
     auto ratings = [&](const char* n, const QString& where) {
         return QStringLiteral("SELECT dian_id,itemTitle,itemId,jg,%1 FROM pjInfo WHERE %2 AND %3")
@@ -102,7 +102,10 @@ QString rankTallySql(const RankRequest& request, const TallyPlan& plan, const Ta
     // The tally's months first, before the few days read beside them.
     parts.prepend(w.tally + filter + (rated ? w.tallyRated : QString()) + QStringLiteral(" AND (") +
                   months.join(QStringLiteral(" OR ")) + u')' + w.tallyEnd);
-    return w.outer.arg(parts.join(QStringLiteral(" UNION ALL ")));
+    // Groups of equal figures in their own order, as the statement leaves them.
+    return w.outer.arg(parts.join(QStringLiteral(" UNION ALL ")),
+                       rankOrder(request.byAmount, QStringLiteral("units"), QStringLiteral("num"), w.server) +
+                           QStringLiteral(",itemTitle,itemId,jg"));
 }
 
 } // namespace
@@ -114,8 +117,8 @@ QString rankTallySql(const RankRequest& request, const TallyPlan& plan)
         "SELECT dian_id,itemTitle,itemId,jg,sum(n) AS n FROM pjInfoTally WHERE ", "",
         // Added up in the tally's index order.
         " GROUP BY itemTitle,itemId,jg",
-        "SELECT itemTitle,itemId,jg,sum(n),dian_id,typeof(jg),CAST(jg AS REAL) FROM (%1) GROUP BY "
-        "itemTitle,itemId,jg HAVING sum(n)>0"};
+        "SELECT itemTitle,itemId,jg,(itemId IS NOT NULL)*sum(n) AS num,dian_id,k_units(jg)*sum(n) AS "
+        "units FROM (%1) GROUP BY itemTitle,itemId,jg HAVING sum(n)>0 ORDER BY %2"};
     return rankTallySql(request, plan, w);
 }
 
@@ -139,8 +142,11 @@ QString serverRankTallySql(const RankRequest& request, const TallyPlan& plan)
         "CASE WHEN (nulls & 4)=4 THEN NULL ELSE jg END AS jg,n FROM pjInfoRankTally WHERE n<>0 AND ",
         " AND nulls<8",
         "",
-        "SELECT itemTitle,itemId,jg,CAST(sum(n) AS bigint),dian_id FROM (%1) u GROUP BY "
-        "itemTitle,itemId,jg,dian_id HAVING sum(n)>0 ORDER BY itemTitle,itemId,jg"};
+        "SELECT itemTitle,itemId,jg,CASE WHEN itemId IS NULL THEN 0 ELSE CAST(sum(n) AS bigint) END AS num,"
+        "dian_id,k_units(jg)*CAST(sum(n) AS bigint) AS units FROM (%1) u GROUP BY "
+        "itemTitle,itemId,jg,dian_id "
+        "HAVING sum(n)>0 ORDER BY %2",
+        true};
     return rankTallySql(request, plan, w);
 }
 
@@ -155,8 +161,7 @@ QString bucketSql(bool rated, bool sellerOnly, bool fromTally)
     // dian_id is grouped too: fixed by the condition, but the server wants every selected
     // column grouped.
     const QString tail = QStringLiteral("dian_id=:dianId group by dian_id,%1").arg(key);
-    const QString range = rated ? QStringLiteral("pjsj>=:beginDate and pjsj<=:endDate and ")
-                                : QStringLiteral("pjsj>:beginDate and pjsj<=:endDate and ");
+    const QString range = rangeCondition(rated) + QStringLiteral(" and ");
     if (!fromTally)
         return head + range + tail;
     // A text's prefix keeps its order, so every rating of an hour strictly between the
@@ -167,7 +172,7 @@ QString bucketSql(bool rated, bool sellerOnly, bool fromTally)
     // end hour only when it is another hour.
     const QString inner =
         QStringLiteral("hourKey>substr(:beginDate,1,13) and hourKey<substr(:endDate,1,13) and ");
-    const QString inRange = QString(range).replace(QLatin1String("pjsj"), QLatin1String("+pjsj"));
+    const QString inRange = rangeCondition(rated, QStringLiteral("+pjsj")) + QStringLiteral(" and ");
     auto endHour = [&](const char* end, const char* from, const char* next, const char* other) {
         const QString e = QLatin1String(end);
         return head +
@@ -188,72 +193,12 @@ QString bucketSql(bool rated, bool sellerOnly, bool fromTally)
            endHour("endDate", "endFrom", "endNext", "beginDate");
 }
 
-namespace {
-
-int digits(const QString& text, int from, int count)
-{
-    int out = 0;
-    for (int i = from; i < from + count && i < text.size(); ++i)
-        out = out * 10 + (text[i].unicode() - '0');
-    return out;
-}
-
-QVariant quarter(const QString& hourKey)
-{
-    return QVariant(static_cast<qlonglong>((digits(hourKey, 5, 2) - 1) / 3 + 1));
-}
-
-QVariant trendKeyOf(int period, const QString& hourKey)
-{
-    return trendKey(static_cast<TrendPeriod>(period), hourKey);
-}
-
-QVariant distKeyOf(int period, const QString& hourKey)
-{
-    return distKey(static_cast<DistPeriod>(period), hourKey);
-}
-
-} // namespace
-
-QVariant trendKey(TrendPeriod period, const QString& hourKey)
-{
-    switch (period) {
-    case TrendPeriod::Day:
-        return hourKey.left(10);
-    case TrendPeriod::Week:
-        return QVariant(static_cast<qlonglong>(
-            sqlfunctions::weekOfYear(digits(hourKey, 0, 4), digits(hourKey, 5, 2), digits(hourKey, 8, 2))));
-    case TrendPeriod::Month:
-        return hourKey.left(7);
-    case TrendPeriod::Quarter:
-        return quarter(hourKey);
-    case TrendPeriod::Year:
-        break;
-    }
-    return hourKey.left(4);
-}
-
-QVariant distKey(DistPeriod period, const QString& hourKey)
-{
-    switch (period) {
-    case DistPeriod::Hour:
-        // A time without its hour counts as midnight, as hour() reads it.
-        return QVariant(static_cast<qlonglong>(hourKey.size() >= 13 ? digits(hourKey, 11, 2) : 0));
-    case DistPeriod::Month:
-        return hourKey.left(7);
-    case DistPeriod::Quarter:
-        break;
-    }
-    return quarter(hourKey);
-}
-
-std::vector<Group> regroup(const std::vector<Bucket>& buckets, QVariant (*key)(int, const QString&),
-                           int period)
+std::vector<Group> regroup(const std::vector<Bucket>& buckets, const Period& period)
 {
     // Whole-number keys sort as numbers, text keys as text: each period has only one kind.
     std::map<std::pair<qlonglong, QString>, Group> groups;
     for (const Bucket& b : buckets) {
-        const QVariant k = key(period, b.hourKey);
+        const QVariant k = period.fromHour(b.hourKey);
         const bool whole = k.typeId() == QMetaType::LongLong;
         auto [it, added] = groups.try_emplace({whole ? k.toLongLong() : 0, whole ? QString() : k.toString()});
         Group& g = it->second;
@@ -271,16 +216,6 @@ std::vector<Group> regroup(const std::vector<Bucket>& buckets, QVariant (*key)(i
     for (auto& entry : groups)
         out.push_back(std::move(entry.second));
     return out;
-}
-
-std::vector<Group> trendGroups(const std::vector<Bucket>& buckets, TrendPeriod period)
-{
-    return regroup(buckets, trendKeyOf, static_cast<int>(period));
-}
-
-std::vector<Group> distGroups(const std::vector<Bucket>& buckets, DistPeriod period)
-{
-    return regroup(buckets, distKeyOf, static_cast<int>(period));
 }
 
 } // namespace analysis::keys

@@ -23,8 +23,8 @@ QString rankSql(const RankRequest& request);
 // (count -1 each, taken off the month's counts), whichever are fewer days. Parameters:
 // ?1 shop, ?2 and ?3 the range's ends as the statement compares them, ?4 the rating, ?5 and
 // ?6 the first end's month and the text after every time in it, ?7 and ?8 those of the
-// second end. Rows: itemTitle, itemId, jg, the number of ratings, dian_id, typeof(jg) and jg
-// as a real, one per group in the statement's group order, only groups with ratings.
+// second end. Rows: itemTitle, itemId, jg, count(itemId), dian_id and the sum of the prices
+// in units of money, one per group with ratings, in the ranking's order (rankOrder).
 struct TallyPlan
 {
     bool beginInside = true; // read the begin month's ratings inside the range
@@ -36,8 +36,7 @@ QString rankTallySql(const RankRequest& request, const TallyPlan& plan);
 // The same from a server's pjInfoRankTally (ServerTally.h), with named parameters: :dianId,
 // :beginDate, :endDate and :spj as the statement's, :firstMonth and :lastMonth the ends'
 // months ("yyyy-MM"), :firstStart, :firstAfter, :lastStart and :lastAfter the times their
-// months start and the next months start. Rows: itemTitle, itemId, jg, the number of
-// ratings, dian_id, in the group order the file gives.
+// months start and the next months start. Rows as the file's, in the same order.
 QString serverRankTallySql(const RankRequest& request, const TallyPlan& plan);
 // "yyyy-MM" of a date, and the smallest text after every text that starts with it.
 QString monthOf(const QDate& date);
@@ -71,14 +70,8 @@ struct Group
     qlonglong rows = 0;
 };
 
-// The period keys as format(), datePart() and hour() give them, from an hour key.
-QVariant trendKey(TrendPeriod period, const QString& hourKey);
-QVariant distKey(DistPeriod period, const QString& hourKey);
-
-// Buckets added up per key, ordered by the key as the statements order it.
-std::vector<Group> regroup(const std::vector<Bucket>& buckets, QVariant (*key)(int period, const QString&),
-                           int period);
-std::vector<Group> trendGroups(const std::vector<Bucket>& buckets, TrendPeriod period);
-std::vector<Group> distGroups(const std::vector<Bucket>& buckets, DistPeriod period);
+// Buckets added up per key of the period (Period::fromHour), ordered by the key as the
+// statements order it.
+std::vector<Group> regroup(const std::vector<Bucket>& buckets, const Period& period);
 
 } // namespace analysis::keys

@@ -128,22 +128,6 @@ bool readBuckets(TConnection& connection, const Range& range, bool sellerOnly,
     return true;
 }
 
-// The order of two sums of money (exact decimals held as the nearest doubles): NULL first.
-int compareSums(const QVariant& a, const QVariant& b)
-{
-    if (a.isNull() || b.isNull())
-        return a.isNull() == b.isNull() ? 0 : (a.isNull() ? -1 : 1);
-    if (a.typeId() == QMetaType::LongLong && b.typeId() == QMetaType::LongLong)
-        return a.toLongLong() < b.toLongLong() ? -1 : (a.toLongLong() > b.toLongLong() ? 1 : 0);
-    const double x = a.toDouble();
-    const double y = b.toDouble();
-    return x < y ? -1 : (x > y ? 1 : 0);
-}
-
-} // namespace
-
-namespace {
-
 // The file's tally and its positional parameters.
 bool prepareFileTally(TConnection& connection, const RankRequest& request, TStatement& statement)
 {
@@ -207,37 +191,14 @@ bool rankFromTally(TConnection& connection, const RankRequest& request, Result& 
     if (!(server ? prepareServerTally(connection, request, statement)
                  : prepareFileTally(connection, request, statement)))
         return false;
+    // The rows come in the ranking's order; each group's sum is its one price's units times
+    // its ratings.
     std::vector<QVariantList> rows;
-    while (statement.step()) {
-        const qlonglong n = statement.column(3).toLongLong();
-        const QVariant item = statement.column(1);
-        const QVariant price = statement.column(2);
-        // The file keeps whole numbers as such; the server's prices are doubles.
-        const QString type = server ? (price.isNull() ? QStringLiteral("null") : QStringLiteral("real"))
-                                    : statement.column(5).toString();
-        // One price a group: its sum is the price's units as often as it was sold.
-        QVariant amount;
-        if (type == QLatin1String("integer"))
-            amount = money::amountOf(price.toLongLong() * money::kUnitsPerYuan * n);
-        else if (type != QLatin1String("null"))
-            amount = money::amountOf(
-                money::unitsOf(server ? price.toDouble() : statement.column(6).toDouble()) * n);
-        rows.push_back({amount, statement.column(0), item, price, QVariant(item.isNull() ? 0LL : n),
-                        statement.column(4)});
-    }
+    while (statement.step())
+        rows.push_back({money::amountOf(statement.column(5)), statement.column(0), statement.column(1),
+                        statement.column(2), statement.column(3), statement.column(4)});
     if (!statement.error().isEmpty())
         return false;
-    // The statement's order; its sort keeps the groups' order among equal keys.
-    if (request.byAmount)
-        std::stable_sort(rows.begin(), rows.end(), [](const QVariantList& a, const QVariantList& b) {
-            const int c = compareSums(a[0], b[0]);
-            return c != 0 ? c > 0 : a[4].toLongLong() > b[4].toLongLong();
-        });
-    else
-        std::stable_sort(rows.begin(), rows.end(), [](const QVariantList& a, const QVariantList& b) {
-            return a[4].toLongLong() != b[4].toLongLong() ? a[4].toLongLong() > b[4].toLongLong()
-                                                          : compareSums(a[0], b[0]) < 0;
-        });
     result.rows = std::move(rows);
     return true;
 }
@@ -326,7 +287,7 @@ Result runTrend(TConnection& connection, const Range& range, TrendPeriod period,
     std::vector<keys::Bucket> buckets;
     if (!readBuckets(connection, range, true, buckets, result.error))
         return result;
-    const std::vector<keys::Group> groups = keys::trendGroups(buckets, period);
+    const std::vector<keys::Group> groups = keys::regroup(buckets, analysis::period(period));
     // "top 1 ... order by sum(jg) desc": the period with the largest sum, a sum of NULL
     // (no prices) below every other; among equal sums the engine keeps the last in key order.
     const keys::Group* peak = nullptr;
@@ -374,7 +335,7 @@ Result runDist(TConnection& connection, const Range& range, DistPeriod period)
     std::vector<keys::Bucket> buckets;
     if (!readBuckets(connection, range, false, buckets, result.error))
         return result;
-    const std::vector<keys::Group> groups = keys::distGroups(buckets, period);
+    const std::vector<keys::Group> groups = keys::regroup(buckets, analysis::period(period));
     result.rows.reserve(groups.size());
     for (const keys::Group& g : groups) {
         result.rows.push_back({g.shop, money::amountOf(g.units), g.items, g.key});

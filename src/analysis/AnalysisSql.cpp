@@ -1,5 +1,7 @@
 #include "analysis/AnalysisSql.h"
 
+#include "store/SqlFunctions.h"
+
 #include <cmath>
 
 namespace analysis {
@@ -19,6 +21,21 @@ TradeKind tradeKindFromText(const QString& text)
     return TradeKind::Any;
 }
 
+QString rangeCondition(bool rated, const QString& column, const QString& begin, const QString& end)
+{
+    return column + (rated ? QStringLiteral(">=") : QStringLiteral(">")) + begin + QStringLiteral(" and ") +
+           column + QStringLiteral("<=") + end;
+}
+
+QString rankOrder(bool byAmount, const QString& amount, const QString& count, bool forServer)
+{
+    if (byAmount)
+        return amount + (forServer ? QStringLiteral(" desc nulls last,") : QStringLiteral(" desc,")) + count +
+               QStringLiteral(" desc");
+    return count + QStringLiteral(" desc,") + amount +
+           (forServer ? QStringLiteral(" nulls first") : QString());
+}
+
 QString rankSql(const RankRequest& r)
 {
     QString all = rankSqlAllRows(r);
@@ -35,8 +52,7 @@ QString rankSqlAllRows(const RankRequest& r)
     const QString restriction =
         r.kind == TradeKind::Any ? QStringLiteral("buyerOrSaler=true and ") : QString();
     const QString where = QStringLiteral("count(itemId) as num,dian_id from pjinfo where ") + restriction +
-                          (rated ? QStringLiteral("pjsj>=:beginDate and pjsj<=:endDate and ")
-                                 : QStringLiteral("pjsj>:beginDate and pjsj<=:endDate and "));
+                          rangeCondition(rated) + QStringLiteral(" and ");
     const QString shop =
         rated ? QStringLiteral("pj=:spj and dian_id=:dianId ") : QStringLiteral("dian_id=:dianId ");
     QString kind;
@@ -44,10 +60,8 @@ QString rankSqlAllRows(const RankRequest& r)
         kind = QStringLiteral(" and buyerOrsaler =true ");
     else if (r.kind == TradeKind::Bought)
         kind = QStringLiteral(" and buyerOrSaler = false ");
-    const QString order =
-        r.byAmount
-            ? QStringLiteral(" group by itemtitle,itemid,dian_id,jg order by sum(jg) desc,count(itemId) desc")
-            : QStringLiteral(" group by itemtitle,itemid,dian_id,jg order by count(itemId) desc,sum(jg)");
+    const QString order = QStringLiteral(" group by itemtitle,itemid,dian_id,jg order by ") +
+                          rankOrder(r.byAmount, QStringLiteral("sum(jg)"), QStringLiteral("count(itemId)"));
     return QStringLiteral("select") + select + where + shop + kind + order;
 }
 
@@ -75,27 +89,45 @@ const QStringList& trendPeriodChoices()
 }
 
 namespace {
-struct PeriodKey
-{
-    const char* key;
-    const char* group;
-};
 
-PeriodKey trendKey(TrendPeriod p)
+int digits(const QString& text, int from, int count)
 {
-    switch (p) {
-    case TrendPeriod::Day:
-        return {"format(pjsj,'yyyy-mm-dd')", "(format(pjsj,'yyyy-mm-dd'))"};
-    case TrendPeriod::Week:
-        return {"datePart('ww',pjsj)", "datePart('ww',pjsj)"};
-    case TrendPeriod::Month:
-        return {"format(pjsj,'yyyy-mm')", "(format(pjsj,'yyyy-mm'))"};
-    case TrendPeriod::Quarter:
-        return {"datePart('q',pjsj)", "datePart('q',pjsj)"};
-    case TrendPeriod::Year:
-        break;
-    }
-    return {"format(pjsj,'yyyy')", "(format(pjsj,'yyyy'))"};
+    int out = 0;
+    for (int i = from; i < from + count && i < text.size(); ++i)
+        out = out * 10 + (text[i].unicode() - '0');
+    return out;
+}
+
+QVariant day(const QString& hourKey)
+{
+    return hourKey.left(10);
+}
+
+QVariant week(const QString& hourKey)
+{
+    return QVariant(static_cast<qlonglong>(
+        sqlfunctions::weekOfYear(digits(hourKey, 0, 4), digits(hourKey, 5, 2), digits(hourKey, 8, 2))));
+}
+
+QVariant month(const QString& hourKey)
+{
+    return hourKey.left(7);
+}
+
+QVariant quarter(const QString& hourKey)
+{
+    return QVariant(static_cast<qlonglong>((digits(hourKey, 5, 2) - 1) / 3 + 1));
+}
+
+QVariant year(const QString& hourKey)
+{
+    return hourKey.left(4);
+}
+
+QVariant hour(const QString& hourKey)
+{
+    // A time without its hour counts as midnight, as hour() reads it.
+    return QVariant(static_cast<qlonglong>(hourKey.size() >= 13 ? digits(hourKey, 11, 2) : 0));
 }
 
 // Whole part of a key that may come back as a number or as text.
@@ -107,15 +139,32 @@ QString wholeNumber(const QVariant& key)
 }
 } // namespace
 
-TrendStatements trendSql(TrendPeriod period, bool rated)
+const Period& period(TrendPeriod p)
 {
-    const PeriodKey pk = trendKey(period);
+    static const Period periods[] = {{"format(pjsj,'yyyy-mm-dd')", true, day},
+                                     {"datePart('ww',pjsj)", false, week},
+                                     {"format(pjsj,'yyyy-mm')", true, month},
+                                     {"datePart('q',pjsj)", false, quarter},
+                                     {"format(pjsj,'yyyy')", true, year}};
+    return periods[static_cast<int>(p)];
+}
+
+const Period& period(DistPeriod p)
+{
+    static const Period periods[] = {{"hour(pjsj)", false, hour},
+                                     {"format(pjsj,'yyyy-mm')", true, month},
+                                     {"datePart('q',pjsj)", false, quarter}};
+    return periods[static_cast<int>(p)];
+}
+
+TrendStatements trendSql(TrendPeriod tp, bool rated)
+{
+    const Period& pk = period(tp);
     const QString k = QString::fromLatin1(pk.key);
-    const QString p = QString::fromLatin1(pk.group);
-    const QString w = rated ? QStringLiteral(" from pjinfo where buyerOrSaler=true and pjsj>=:beginDate and "
-                                             "pjsj<=:endDate and pj=:spj and dian_id=:dianId ")
-                            : QStringLiteral(" from pjinfo where buyerOrSaler=true and pjsj>:beginDate and "
-                                             "pjsj<=:endDate and dian_id=:dianId ");
+    const QString p = pk.bracketed ? u'(' + k + u')' : k;
+    const QString w = QStringLiteral(" from pjinfo where buyerOrSaler=true and ") + rangeCondition(rated) +
+                      (rated ? QStringLiteral(" and pj=:spj and dian_id=:dianId ")
+                             : QStringLiteral(" and dian_id=:dianId "));
     const QString top = rated ? QStringLiteral("select  top 1") : QStringLiteral("select top 1");
     TrendStatements s;
     s.peakAmount = top + QStringLiteral(" sum(jg) as totalAmount,") + p + w + QStringLiteral("\ngroup by ") +
@@ -165,26 +214,23 @@ const QStringList& distPeriodChoices()
     return c;
 }
 
-QString distSql(DistPeriod period, bool rated)
+QString distSql(DistPeriod dp, bool rated)
 {
-    const char* key = period == DistPeriod::Hour    ? "hour(pjsj)"
-                      : period == DistPeriod::Month ? "format(pjsj,'yyyy-mm')"
-                                                    : "datePart('q',pjsj)";
-    const QString k = QString::fromLatin1(key);
+    const Period& pk = period(dp);
+    const QString k = QString::fromLatin1(pk.key);
     const QString head = QStringLiteral("select  dian_id,sum(jg) as totalAmount,count(itemId) as num,(") + k +
                          QStringLiteral(") as time1 from pjinfo where ");
     if (!rated) {
         // The hour key is ordered bare, the month key in brackets, as the windows always sent it.
-        const QString order = period == DistPeriod::Month ? QStringLiteral("(") + k + QStringLiteral(")") : k;
-        return head +
-               QStringLiteral("pjsj>:beginDate and pjsj<=:endDate and dian_id=:dianId group by dian_id,") +
-               k + QStringLiteral("  order by ") + order;
+        const QString order = pk.bracketed ? QStringLiteral("(") + k + QStringLiteral(")") : k;
+        return head + rangeCondition(false) + QStringLiteral(" and dian_id=:dianId group by dian_id,") + k +
+               QStringLiteral("  order by ") + order;
     }
-    const QString order = period == DistPeriod::Hour ? k : QStringLiteral("(") + k + QStringLiteral(")");
-    return head +
-           QStringLiteral(
-               "pjsj>=:beginDate and pjsj<=:endDate and pj=:spj and dian_id=:dianId group by dian_id,") +
-           k + QStringLiteral(" order by ") + order;
+    // Rated, only the hour key is ordered bare.
+    const QString order = dp == DistPeriod::Hour ? k : QStringLiteral("(") + k + QStringLiteral(")");
+    return head + rangeCondition(true) +
+           QStringLiteral(" and pj=:spj and dian_id=:dianId group by dian_id,") + k +
+           QStringLiteral(" order by ") + order;
 }
 
 QString distTitle(DistPeriod period)

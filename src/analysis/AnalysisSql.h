@@ -23,6 +23,13 @@ inline bool isRated(const QString& pj)
     return !pj.isEmpty() && pj != ratingChoices().first();
 }
 
+// Which ratings of the range every analysis takes: with a rating chosen the begin date's
+// midnight counts, without one it does not, as the windows always sent it. column is the
+// time as the statement names it; begin and end the range's parameters.
+QString rangeCondition(bool rated, const QString& column = QStringLiteral("pjsj"),
+                       const QString& begin = QStringLiteral(":beginDate"),
+                       const QString& end = QStringLiteral(":endDate"));
+
 // Inputs common to every analysis: the shop, the date range and the rating.
 struct Range
 {
@@ -51,6 +58,12 @@ struct RankRequest
     TradeKind kind = TradeKind::Any;
 };
 
+// The ranking's order of its groups: by count down and then amount up, or by amount down and
+// then count down, written over the given figures. Among equal figures the groups keep their
+// order. forServer puts a NULL amount where the file's engine puts it (first going up, last
+// going down).
+QString rankOrder(bool byAmount, const QString& amount, const QString& count, bool forServer = false);
+
 // One line: "select top N" + select + where + shop + trade-type + order pieces.
 QString rankSql(const RankRequest& request);
 // The same statement without its "top N": every ranked row, for cutting with ties kept.
@@ -70,6 +83,19 @@ enum class TrendPeriod
     Year,
 };
 const QStringList& trendPeriodChoices(); // "按日统计" ... "按年统计"
+
+// A period of the trend or the distribution, stated once: its key as the window's statement
+// writes it, and the same key read from an hour key ("yyyy-MM-dd HH") of the hour tally,
+// which is what the analyses add up instead of running the statement. Keys are texts for
+// days, months and years and whole numbers for weeks, quarters and hours, as the statement's
+// functions give them.
+struct Period
+{
+    const char* key;
+    bool bracketed; // the trend groups by the key in brackets
+    QVariant (*fromHour)(const QString& hourKey);
+};
+const Period& period(TrendPeriod period);
 
 struct TrendStatements
 {
@@ -99,6 +125,8 @@ enum class DistPeriod
     Quarter,
 };
 const QStringList& distPeriodChoices(); // "24小时", "12月", "四季"
+
+const Period& period(DistPeriod period);
 
 QString distSql(DistPeriod period, bool rated);
 QString distTitle(DistPeriod period);                      // "24小时分布", ...

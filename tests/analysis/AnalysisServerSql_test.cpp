@@ -24,15 +24,17 @@ struct Form
     QString fileSql = {}; // what gives its rows on the file, when the file cannot run sql
 };
 
-// The ranking's groups and counts as the tally must give them.
+// The ranking's groups, counts and sums in units as the tally must give them, in its order.
 QString rankCounts(const RankRequest& r)
 {
     const bool rated = isRated(r.range.pj);
-    return QStringLiteral("select itemTitle,itemId,jg,count(*),dian_id from pjinfo where dian_id=:dianId and "
-                          "buyerOrSaler=%1 and %2 group by itemTitle,itemId,jg,dian_id")
+    return QStringLiteral("select itemTitle,itemId,jg,count(itemId) as num,dian_id,sum(k_units(jg)) as units "
+                          "from pjinfo where dian_id=:dianId and buyerOrSaler=%1 and %2 group by "
+                          "itemTitle,itemId,jg,dian_id order by %3,itemTitle,itemId,jg")
         .arg(r.kind == TradeKind::Bought ? QStringLiteral("false") : QStringLiteral("true"),
              rated ? QStringLiteral("pj=:spj and pjsj>=:beginDate and pjsj<=:endDate")
-                   : QStringLiteral("pjsj>:beginDate and pjsj<=:endDate"));
+                   : QStringLiteral("pjsj>:beginDate and pjsj<=:endDate"),
+             rankOrder(r.byAmount, QStringLiteral("units"), QStringLiteral("num")));
 }
 
 std::vector<Form> analysisStatements()
