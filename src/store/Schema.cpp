@@ -224,6 +224,36 @@ QString hourTable()
            hourRecount();
 }
 
+// The three triggers that keep the tallies, each with what it adds and what must go before it
+// when a file lacks it.
+struct TallyEvent
+{
+    const char* name;
+    const char* event;
+    QString body;
+    QString before;
+};
+
+const TallyEvent& tallyEvent(int which)
+{
+    // The triggers are named afresh whenever what they add changes: the earlier ones go, and
+    // a file whose hour tally summed prices as doubles gets it counted again in money.
+    static const TallyEvent events[] = {
+        {"insert", "INSERT", tallyAdd("new") + hourAdd("new", 1),
+         QStringLiteral("DROP TABLE IF EXISTS pjInfoHourTally; ") + hourTable()},
+        {"delete", "DELETE", tallyRemove("old") + hourRemove("old"), QString()},
+        {"update", "UPDATE OF dian_id, itemTitle, itemId, jg, buyerOrSaler, pj, pjsj",
+         tallyRemove("old") + tallyAdd("new") + hourRemove("old") + hourAdd("new", 1), QString()}};
+    return events[which];
+}
+
+QString tallyTrigger(const TallyEvent& e, const char* ifNotExists = "")
+{
+    return QStringLiteral("CREATE TRIGGER %1pjInfo_tallies_%2 AFTER %3 ON pjInfo %4BEGIN %5END")
+        .arg(QLatin1String(ifNotExists), QLatin1String(e.name), QLatin1String(e.event),
+             QLatin1String(kNotBulk), e.body);
+}
+
 // The ranking's counts per shop, item, price, trade type, rating and month, and the trend's
 // and distribution's per shop, hour, trade type and rating (with the sum of the prices),
 // kept by three triggers, so that an analysis over a long range adds up counts instead of
@@ -242,30 +272,14 @@ void addAnalysisTally(QList<SchemaObject>& s)
     s.append({QStringLiteral("table"), QStringLiteral("pjInfoHourTally"), hourTable()});
     // The triggers of a file from before the hour tally counted the ranking alone.
     const QString recount = tallyRecount() + hourRecount();
-    struct Event
-    {
-        const char* name;
-        const char* event;
-        QString body;
-        QString before; // what goes first
-    };
-    // The triggers are named afresh whenever what they add changes: the earlier ones go, and
-    // a file whose hour tally summed prices as doubles gets it counted again in money.
-    const Event events[] = {{"insert", "INSERT", tallyAdd("new") + hourAdd("new", 1),
-                             QStringLiteral("DROP TABLE IF EXISTS pjInfoHourTally; ") + hourTable()},
-                            {"delete", "DELETE", tallyRemove("old") + hourRemove("old"), QString()},
-                            {"update", "UPDATE OF dian_id, itemTitle, itemId, jg, buyerOrSaler, pj, pjsj",
-                             tallyRemove("old") + tallyAdd("new") + hourRemove("old") + hourAdd("new", 1),
-                             QString()}};
-    for (const Event& e : events)
+    for (int which = 0; which < 3; ++which) {
+        const TallyEvent& e = tallyEvent(which);
         s.append(
             {QStringLiteral("trigger"), QStringLiteral("pjInfo_tallies_%1").arg(QLatin1String(e.name)),
              QStringLiteral("DROP TRIGGER IF EXISTS pjInfoTally_%1; DROP TRIGGER IF EXISTS pjInfo_tally_%1; ")
                      .arg(QLatin1String(e.name)) +
-                 e.before +
-                 QStringLiteral("CREATE TRIGGER pjInfo_tallies_%1 AFTER %2 ON pjInfo %3BEGIN %4END; ")
-                     .arg(QLatin1String(e.name), QLatin1String(e.event), QLatin1String(kNotBulk), e.body) +
-                 recount});
+                 e.before + tallyTrigger(e) + QStringLiteral("; ") + recount});
+    }
 }
 
 // The record of mining runs: each run with its options and state, and its marked shops in
@@ -306,11 +320,25 @@ void addQueueObjects(QList<SchemaObject>& s)
 
 } // namespace
 
+// The insert and delete triggers leave the writer's transaction and come back before it ends:
+// a trigger costs a call a rating even when it does nothing. Other connections never see the
+// file without them.
 QStringList bulkStartStatements()
 {
     return {QStringLiteral("CREATE TEMP TABLE pjInfoBulk (start INTEGER)"),
-            QStringLiteral("INSERT INTO temp.pjInfoBulk SELECT coalesce(max(id),0) FROM pjInfo")};
+            QStringLiteral("INSERT INTO temp.pjInfoBulk SELECT coalesce(max(id),0) FROM pjInfo"),
+            QStringLiteral("DROP TRIGGER IF EXISTS pjInfo_tallies_insert"),
+            QStringLiteral("DROP TRIGGER IF EXISTS pjInfo_tallies_delete")};
 }
+
+namespace {
+
+QStringList triggersBack()
+{
+    return {tallyTrigger(tallyEvent(0), "IF NOT EXISTS "), tallyTrigger(tallyEvent(1), "IF NOT EXISTS ")};
+}
+
+} // namespace
 
 QStringList bulkFoldStatements()
 {
@@ -324,14 +352,16 @@ QStringList bulkFoldStatements()
         QStringLiteral("SELECT dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,substr(pjsj,1,7) AS "
                        "month,count(*) AS c FROM %2 WHERE %1 GROUP BY 1,2,3,4,5,6,7")
             .arg(added, ratings);
-    return {// The ranking's groups that have counts get more; the others are added.
-            QStringLiteral("UPDATE pjInfoTally SET n=n+d.c FROM (%1) d WHERE %2")
-                .arg(groups, matches.join(" AND ")),
-            QStringLiteral("INSERT INTO pjInfoTally(dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,month,n) "
-                           "SELECT * FROM (%1) d WHERE NOT EXISTS (SELECT 1 FROM pjInfoTally WHERE %2)")
-                .arg(groups, matches.join(" AND ")),
-            hourCounts(QStringLiteral(" AND ") + added, ratings) + QLatin1String(kHourSums),
-            QStringLiteral("DROP TABLE temp.pjInfoBulk")};
+    return QStringList{
+               // The ranking's groups that have counts get more; the others are added.
+               QStringLiteral("UPDATE pjInfoTally SET n=n+d.c FROM (%1) d WHERE %2")
+                   .arg(groups, matches.join(" AND ")),
+               QStringLiteral("INSERT INTO pjInfoTally(dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,month,n) "
+                              "SELECT * FROM (%1) d WHERE NOT EXISTS (SELECT 1 FROM pjInfoTally WHERE %2)")
+                   .arg(groups, matches.join(" AND ")),
+               hourCounts(QStringLiteral(" AND ") + added, ratings) + QLatin1String(kHourSums),
+               QStringLiteral("DROP TABLE temp.pjInfoBulk")} +
+           triggersBack();
 }
 
 const char* bulkNewDuplicatesSql()
@@ -343,9 +373,10 @@ const char* bulkNewDuplicatesSql()
 
 QStringList bulkShopGoneStatements()
 {
-    return {QStringLiteral("DELETE FROM pjInfoTally WHERE dian_id=:dian_id"),
-            QStringLiteral("DELETE FROM pjInfoHourTally WHERE dian_id=:dian_id"),
-            QStringLiteral("DROP TABLE temp.pjInfoBulk")};
+    return QStringList{QStringLiteral("DELETE FROM pjInfoTally WHERE dian_id=:dian_id"),
+                       QStringLiteral("DELETE FROM pjInfoHourTally WHERE dian_id=:dian_id"),
+                       QStringLiteral("DROP TABLE temp.pjInfoBulk")} +
+           triggersBack();
 }
 
 const char* hourKeySql()

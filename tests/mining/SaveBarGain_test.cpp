@@ -201,4 +201,10 @@ TEST_F(Saver, TheAnalysesCountsHoldTheKeptRatingsAfterASave)
                                "7|2009-01-02 04|1|好评|0|1|1|1|30000", "7|2009-02-01 00|1|好评|0|1|1|1|1000",
                                "8|2009-01-02 03|1|好评|0|1|1|1|125000"};
     EXPECT_EQ(column(hours).join(u'\n').toStdString(), expected.join(u'\n').toStdString());
+    // The triggers the saver set aside for its transaction are back: plain statements count.
+    ASSERT_TRUE(dm.adoCn.exec("delete from pjinfo where itemId='D'"));
+    ASSERT_TRUE(dm.adoCn.exec("insert into pjinfo(dian_id,pj,buyerOrSaler,pjsj,itemId,itemTitle,jg) "
+                              "values(8,'好评',1,'2009-03-01 10:00:00','E','丝巾',1)"));
+    EXPECT_EQ(column(ranking), column(rankingOfRatings));
+    EXPECT_EQ(column("select sum(n) from pjInfoHourTally"), column("select count(*) from pjInfo"));
 }
