@@ -348,17 +348,21 @@ QStringList bulkFoldStatements()
     QStringList matches;
     for (const char* c : {"dian_id", "itemTitle", "itemId", "jg", "buyerOrSaler", "pj", "month"})
         matches << QStringLiteral("pjInfoTally.%1 IS d.%1").arg(QLatin1String(c));
-    const QString groups =
-        QStringLiteral("SELECT dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,substr(pjsj,1,7) AS "
-                       "month,count(*) AS c FROM %2 WHERE %1 GROUP BY 1,2,3,4,5,6,7")
-            .arg(added, ratings);
+    // The ranking's groups of the new ratings, counted once: those the tally has get more, the
+    // others are added.
     return QStringList{
-               // The ranking's groups that have counts get more; the others are added.
-               QStringLiteral("UPDATE pjInfoTally SET n=n+d.c FROM (%1) d WHERE %2")
-                   .arg(groups, matches.join(" AND ")),
+               QStringLiteral(
+                   "CREATE TEMP TABLE pjInfoBulkGroups AS SELECT dian_id,itemTitle,itemId,jg,"
+                   "buyerOrSaler,pj,substr(pjsj,1,7) AS month,count(*) AS c FROM %2 WHERE %1 GROUP "
+                   "BY 1,2,3,4,5,6,7")
+                   .arg(added, ratings),
+               QStringLiteral("UPDATE pjInfoTally SET n=n+d.c FROM temp.pjInfoBulkGroups d WHERE %1")
+                   .arg(matches.join(" AND ")),
                QStringLiteral("INSERT INTO pjInfoTally(dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,month,n) "
-                              "SELECT * FROM (%1) d WHERE NOT EXISTS (SELECT 1 FROM pjInfoTally WHERE %2)")
-                   .arg(groups, matches.join(" AND ")),
+                              "SELECT * FROM temp.pjInfoBulkGroups d WHERE NOT EXISTS (SELECT 1 FROM "
+                              "pjInfoTally WHERE %1)")
+                   .arg(matches.join(" AND ")),
+               QStringLiteral("DROP TABLE temp.pjInfoBulkGroups"),
                hourCounts(QStringLiteral(" AND ") + added, ratings) + QLatin1String(kHourSums),
                QStringLiteral("DROP TABLE temp.pjInfoBulk")} +
            triggersBack();
