@@ -2,6 +2,7 @@
 
 #include "store/History.h"
 #include "store/Money.h"
+#include "store/Tallies.h"
 
 #include <QHash>
 
@@ -153,74 +154,84 @@ QString tallyRecount()
         "GROUP BY dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,substr(pjsj,1,7); ");
 }
 
-// The hour tally's key of a rating: shop, hour, trade type and rating, a NULL of the last
-// two held as 0 or '' with its bit in nulls (1 trade type, 2 rating).
-QString hourKeyOf(const char* row)
+// What the hour tally (store/Tallies.h) is written with on the file: no function of the
+// program, so that any program that writes the file keeps it.
+QString hourValues(const QStringList& values, const char* row)
 {
-    return QStringLiteral("%1dian_id,substr(%1pjsj,1,13),coalesce(%1buyerOrSaler,0),coalesce(%1pj,''),"
-                          "(CASE WHEN %1buyerOrSaler IS NULL THEN 1 ELSE 0 END+CASE WHEN %1pj IS NULL THEN 2 "
-                          "ELSE 0 END)")
-        .arg(QLatin1String(row));
+    return tallies::spell(values, QLatin1String(row), tallies::fileUnits).join(u',');
 }
 
-const char kHourColumns[] = "dian_id,hourKey,buyerOrSaler,pj,nulls,n,items,priced,units";
-const char kHourSums[] =
-    " ON CONFLICT DO UPDATE SET n=n+excluded.n,items=items+excluded.items,priced=priced+excluded.priced,"
-    "units=units+excluded.units; ";
+QString hourColumns()
+{
+    const tallies::Tally& t = tallies::hours();
+    return (t.keys + t.figures).join(u',');
+}
+
+QString hourSums()
+{
+    QStringList sums;
+    for (const QString& f : tallies::hours().figures)
+        sums << QStringLiteral("%1=%1+excluded.%1").arg(f);
+    return QStringLiteral(" ON CONFLICT DO UPDATE SET ") + sums.join(u',') + QStringLiteral("; ");
+}
 
 QString hourAdd(const char* row, int sign)
 {
-    const QString r = QLatin1String(row);
-    return QStringLiteral(
-               "INSERT INTO pjInfoHourTally(%1) SELECT %2,%3,%3*(%4.itemId IS NOT NULL),%3*(%4.jg IS "
-               "NOT NULL),%3*coalesce(%6,0) WHERE %4.dian_id IS NOT NULL AND %4.pjsj IS NOT NULL%5")
-        .arg(QLatin1String(kHourColumns), hourKeyOf((r + u'.').toLatin1().constData()), QString::number(sign),
-             r, QLatin1String(kHourSums), money::plainUnitsSql(r + QStringLiteral(".jg")));
+    const tallies::Tally& t = tallies::hours();
+    QStringList figures;
+    for (const QString& v : tallies::spell(t.figureValues, QLatin1String(row), tallies::fileUnits))
+        figures << QStringLiteral("%1*(%2)").arg(sign).arg(v);
+    return QStringLiteral("INSERT INTO %1(%2) SELECT %3,%4 WHERE %5%6")
+        .arg(QLatin1String(t.table), hourColumns(), hourValues(t.keyValues, row), figures.join(u','),
+             tallies::spell(t.counted, QLatin1String(row), tallies::fileUnits), hourSums());
 }
 
 QString hourRemove(const char* row)
 {
-    const QString r = QLatin1String(row);
+    const tallies::Tally& t = tallies::hours();
     return hourAdd(row, -1) +
-           QStringLiteral(
-               "DELETE FROM pjInfoHourTally WHERE (dian_id,hourKey,buyerOrSaler,pj,nulls)=(%1) AND "
-               "n<=0; ")
-               .arg(hourKeyOf((r + u'.').toLatin1().constData()));
+           QStringLiteral("DELETE FROM %1 WHERE (%2)=(%3) AND n<=0; ")
+               .arg(QLatin1String(t.table), t.keys.join(u','), hourValues(t.keyValues, row));
 }
 
 // The hour tally's counts of the ratings that pass where, by key.
 QString hourCounts(const QString& where, const QString& from = QStringLiteral("pjInfo"))
 {
-    return QStringLiteral("INSERT INTO pjInfoHourTally(%1) SELECT %2,count(*),count(itemId),count(jg),"
-                          "coalesce(sum(%5),0) FROM %4 WHERE dian_id IS NOT NULL AND pjsj IS NOT NULL%3 "
-                          "GROUP BY 1,2,3,4,5")
-        .arg(QLatin1String(kHourColumns), hourKeyOf(""), where, from,
-             money::plainUnitsSql(QStringLiteral("jg")));
+    const tallies::Tally& t = tallies::hours();
+    QStringList figures;
+    for (const QString& v : tallies::spell(t.figureValues, QString(), tallies::fileUnits))
+        figures << QStringLiteral("sum(%1)").arg(v);
+    QStringList positions;
+    for (int i = 1; i <= t.keys.size(); ++i)
+        positions << QString::number(i);
+    return QStringLiteral("INSERT INTO %1(%2) SELECT %3,%4 FROM %5 WHERE %6%7 GROUP BY %8")
+        .arg(QLatin1String(t.table), hourColumns(), hourValues(t.keyValues, ""), figures.join(u','), from,
+             tallies::spell(t.counted, QString(), tallies::fileUnits), where, positions.join(u','));
 }
 
 QString hourRecount()
 {
-    return QStringLiteral(
-               "DELETE FROM pjInfoHourTally WHERE (SELECT count(*) FROM pjInfo WHERE dian_id IS NOT "
-               "NULL AND pjsj IS NOT NULL) <> (SELECT coalesce(sum(n),0) FROM pjInfoHourTally); ") +
-           hourCounts(QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM pjInfoHourTally)")) +
+    const tallies::Tally& t = tallies::hours();
+    return QStringLiteral("DELETE FROM %1 WHERE (SELECT count(*) FROM pjInfo WHERE %2) <> (SELECT "
+                          "coalesce(sum(n),0) FROM %1); ")
+               .arg(QLatin1String(t.table), tallies::spell(t.counted, QString(), tallies::fileUnits)) +
+           hourCounts(QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM %1)").arg(QLatin1String(t.table))) +
            QStringLiteral("; ");
 }
 
 // The saver's connection holds the temporary table pjInfoBulk while it stores a shop's
-// ratings: the triggers then leave the counts alone, and bulkFoldStatements() counts the new
-// ratings in a few grouped statements instead of a few statements a rating.
+// ratings: the update trigger then leaves the counts alone (the other two are set aside
+// meanwhile), and bulkFoldStatements() counts the new ratings in a few grouped statements
+// instead of a few statements a rating.
 const char kNotBulk[] =
     "WHEN NOT EXISTS (SELECT 1 FROM pragma_table_list('pjInfoBulk') WHERE schema='temp') ";
 
 // The hour tally's table; its prices are summed in whole units of money.
 QString hourTable()
 {
-    return QStringLiteral(
-               "CREATE TABLE pjInfoHourTally (dian_id INTEGER NOT NULL, hourKey TEXT NOT NULL, "
-               "buyerOrSaler INTEGER NOT NULL, pj TEXT NOT NULL, nulls INTEGER NOT NULL, n INTEGER "
-               "NOT NULL, items INTEGER NOT NULL, priced INTEGER NOT NULL, units INTEGER NOT NULL, "
-               "PRIMARY KEY (dian_id, hourKey, buyerOrSaler, pj, nulls)) WITHOUT ROWID; ") +
+    const tallies::Tally& t = tallies::hours();
+    return QStringLiteral("CREATE TABLE %1 (%2, PRIMARY KEY (%3)) WITHOUT ROWID; ")
+               .arg(QLatin1String(t.table), QLatin1String(t.fileColumns), t.keys.join(u',')) +
            hourRecount();
 }
 
@@ -363,7 +374,7 @@ QStringList bulkFoldStatements()
                               "pjInfoTally WHERE %1)")
                    .arg(matches.join(" AND ")),
                QStringLiteral("DROP TABLE temp.pjInfoBulkGroups"),
-               hourCounts(QStringLiteral(" AND ") + added, ratings) + QLatin1String(kHourSums),
+               hourCounts(QStringLiteral(" AND ") + added, ratings) + hourSums(),
                QStringLiteral("DROP TABLE temp.pjInfoBulk")} +
            triggersBack();
 }

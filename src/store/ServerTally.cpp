@@ -1,22 +1,13 @@
 #include "store/ServerTally.h"
 
+#include "store/Tallies.h"
+
 #include <QStringList>
 
 namespace servertally {
 namespace {
 
-// One tally: its key columns with the expressions that fill them from a rating, the
-// ratings it counts, and its figures with what each rating adds (s is +1 or -1).
-struct Tally
-{
-    const char* table;
-    QStringList keys;
-    QStringList keyValues;
-    const char* counted;
-    QStringList figures;
-    QStringList figureValues;
-    const char* definition;
-};
+using tallies::Tally;
 
 // The bits of the column nulls for the columns that may be NULL, in order 1, 2, 4, ...
 QString nullBits(const QStringList& columns)
@@ -27,6 +18,8 @@ QString nullBits(const QStringList& columns)
     return u'(' + terms.join(QStringLiteral(" + ")) + u')';
 }
 
+// The ranking's tally: the server's own, led by the trade type and the rating that every
+// ranking filters on (the file keeps its NULLs as they are and its ranking's group order).
 const Tally& rankTally()
 {
     static const Tally t{
@@ -34,9 +27,10 @@ const Tally& rankTally()
         {"dian_id", "buyerOrSaler", "pj", "itemTitle", "itemId", "jg", "month", "nulls"},
         {"dian_id", "buyerOrSaler", "coalesce(pj,'')", "coalesce(itemTitle,'')", "coalesce(itemId,'')",
          "coalesce(jg,0)", "substr(pjsj,1,7)", nullBits({"itemTitle", "itemId", "jg", "pj"})},
-        "dian_id IS NOT NULL AND buyerOrSaler IS NOT NULL AND pjsj IS NOT NULL",
+        QStringLiteral("dian_id IS NOT NULL AND buyerOrSaler IS NOT NULL AND pjsj IS NOT NULL"),
         {"n"},
-        {"sum(s)"},
+        {"1"},
+        nullptr,
         "dian_id BIGINT NOT NULL, buyerOrSaler BOOLEAN NOT NULL, pj TEXT COLLATE \"C\" NOT NULL, "
         "itemTitle TEXT COLLATE \"C\" NOT NULL, itemId TEXT COLLATE \"C\" NOT NULL, jg DOUBLE PRECISION "
         "NOT NULL, month TEXT COLLATE \"C\" NOT NULL, nulls SMALLINT NOT NULL, n INTEGER NOT NULL"};
@@ -45,20 +39,12 @@ const Tally& rankTally()
 
 const Tally& hourTally()
 {
-    static const Tally t{
-        "pjInfoHourTally",
-        {"dian_id", "hourKey", "buyerOrSaler", "pj", "nulls"},
-        {"dian_id", "substr(pjsj,1,13)", "coalesce(buyerOrSaler,false)", "coalesce(pj,'')",
-         nullBits({"buyerOrSaler", "pj"})},
-        "dian_id IS NOT NULL AND pjsj IS NOT NULL",
-        {"n", "items", "priced", "units"},
-        {"sum(s)", "coalesce(sum(s) FILTER (WHERE itemId IS NOT NULL),0)",
-         "coalesce(sum(s) FILTER (WHERE jg IS NOT NULL),0)", "coalesce(sum(s*k_units(jg)),0)"},
-        "dian_id BIGINT NOT NULL, hourKey TEXT COLLATE \"C\" NOT NULL, buyerOrSaler BOOLEAN NOT NULL, "
-        "pj TEXT COLLATE \"C\" NOT NULL, nulls SMALLINT NOT NULL, n INTEGER NOT NULL, items INTEGER NOT "
-        "NULL, "
-        "priced INTEGER NOT NULL, units BIGINT NOT NULL"};
-    return t;
+    return tallies::hours();
+}
+
+QString counted(const Tally& t)
+{
+    return tallies::spell(t.counted, QString(), tallies::serverUnits);
 }
 
 const char kRatingColumns[] = "dian_id, itemTitle, itemId, jg, buyerOrSaler, pj, pjsj";
@@ -73,19 +59,21 @@ QString ratings(const char* sign, const char* from)
 // writers meet the rows in the same order.
 QString upsert(const Tally& t, const QString& source, const QString& alsoWhere = QString())
 {
-    QStringList positions, sums, changed;
+    QStringList positions, figures, sums, changed;
     for (int i = 1; i <= t.keys.size(); ++i)
         positions << QString::number(i);
     for (int i = 0; i < t.figures.size(); ++i) {
+        figures << QStringLiteral("sum(s*(%1))")
+                       .arg(tallies::spell(t.figureValues[i], QString(), tallies::serverUnits));
         sums << QStringLiteral("%1=t.%1+excluded.%1").arg(t.figures[i]);
-        changed << t.figureValues[i] + QStringLiteral("<>0");
+        changed << figures.back() + QStringLiteral("<>0");
     }
     const QString order = positions.join(u',');
     return QStringLiteral("INSERT INTO %1 AS t (%2,%3) SELECT %4,%5 FROM (%6) r WHERE %7%8 GROUP BY %9 "
                           "HAVING %10 ORDER BY %9 ON CONFLICT (%2) DO UPDATE SET %11; ")
-        .arg(QLatin1String(t.table), t.keys.join(u','), t.figures.join(u','), t.keyValues.join(u','),
-             t.figureValues.join(u','), source, QLatin1String(t.counted), alsoWhere, order,
-             changed.join(QStringLiteral(" OR ")), sums.join(u','));
+        .arg(QLatin1String(t.table), t.keys.join(u','), t.figures.join(u','),
+             tallies::spell(t.keyValues, QString(), tallies::serverUnits).join(u','), figures.join(u','),
+             source, counted(t), alsoWhere, order, changed.join(QStringLiteral(" OR ")), sums.join(u','));
 }
 
 // Rows of the shops that lost ratings whose counts came down to 0.
@@ -144,7 +132,7 @@ QString recount(const Tally& t)
 {
     return QStringLiteral("DELETE FROM %1 WHERE (SELECT count(*) FROM pjInfo WHERE %2) <> "
                           "(SELECT coalesce(sum(n),0) FROM %1); ")
-               .arg(QLatin1String(t.table), QLatin1String(t.counted)) +
+               .arg(QLatin1String(t.table), counted(t)) +
            upsert(t, ratings("1", "pjInfo"),
                   QStringLiteral(" AND NOT EXISTS (SELECT 1 FROM %1)").arg(QLatin1String(t.table)));
 }
@@ -184,7 +172,7 @@ QList<serverschema::Piece> tablePieces()
     for (const Tally* t : {&rankTally(), &hourTally()})
         s.append({QStringLiteral("table"), QLatin1String(t->table),
                   QStringLiteral("CREATE TABLE %1 (%2, PRIMARY KEY (%3)); ")
-                          .arg(QLatin1String(t->table), QLatin1String(t->definition), t->keys.join(u',')) +
+                          .arg(QLatin1String(t->table), QLatin1String(t->serverColumns), t->keys.join(u',')) +
                       lockRatings() + recount(*t)});
     // A database whose hour tally summed the prices as doubles: the sums in money instead,
     // and the fold that keeps them.

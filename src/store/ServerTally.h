@@ -11,15 +11,13 @@
 //
 //   pjInfoRankTally: ratings per shop, trade type, rating, item title, item id, price and
 //     month ("yyyy-MM"), column n.
-//   pjInfoHourTally: ratings per shop, hour key ("yyyy-MM-dd HH"), trade type and rating:
-//     n (count(*)), items (count(itemId)), priced (ratings with a price) and units (the sum
-//     of the prices in whole units of money, store/Money.h).
+//   pjInfoHourTally: as on the file (store/Tallies.h).
 //
 // Key columns are never NULL: a NULL is held as '' (or 0, false) with its bit set in the
-// column nulls. pjInfoRankTally: 1 itemTitle, 2 itemId, 4 jg, 8 pj. pjInfoHourTally:
-// 1 buyerOrSaler, 2 pj. A rating whose shop or time is NULL is in neither (the analyses never
-// select it), nor in the ranking's tally when its trade type is NULL. Rows whose counts came
-// down to 0 may stay until their shop loses ratings again; readers skip them.
+// column nulls, in pjInfoRankTally 1 itemTitle, 2 itemId, 4 jg, 8 pj. A rating whose shop or
+// time is NULL is in neither (the analyses never select it), nor in the ranking's tally when
+// its trade type is NULL. Rows whose counts came down to 0 may stay until their shop loses
+// ratings again; readers skip them.
 namespace servertally {
 
 // Functions, tables (each filled from pjInfo when made) and triggers, in creation order;
