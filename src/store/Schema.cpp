@@ -111,33 +111,37 @@ void addAnalysisKeys(QList<SchemaObject>& s)
                              "buyerOrSaler, pj, pjsj)")});
 }
 
-// What a rating adds to the ranking's tally: its shop, item, price, trade type, rating and
-// month, matched with IS so that ratings without an item or a price count as well.
-QString tallyMatch(const char* row)
+// The ranking's tally (store/Tallies.h) on the file: a row is found by its key columns each
+// IS its value, so that ratings without an item or a price count as well. Its one figure is n.
+QString rankMatch(const QString& table, const QStringList& values)
 {
+    const QStringList& keys = tallies::fileRanking().keys;
     QStringList terms;
-    for (const char* c : {"dian_id", "itemTitle", "itemId", "jg", "buyerOrSaler", "pj"})
-        terms << QStringLiteral("%1 IS %2.%1").arg(QLatin1String(c), QLatin1String(row));
-    terms << QStringLiteral("month IS substr(%1.pjsj,1,7)").arg(QLatin1String(row));
+    for (int i = 0; i < keys.size(); ++i)
+        terms << QStringLiteral("%1%2 IS %3").arg(table, keys[i], values[i]);
     return terms.join(QStringLiteral(" AND "));
+}
+
+QStringList rankValues(const char* row)
+{
+    return tallies::spell(tallies::fileRanking().keyValues, QLatin1String(row), tallies::fileUnits);
 }
 
 QString tallyAdd(const char* row)
 {
-    const QString r = QLatin1String(row);
-    return QStringLiteral("INSERT INTO pjInfoTally(dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,month,n) "
-                          "SELECT %1.dian_id,%1.itemTitle,%1.itemId,%1.jg,%1.buyerOrSaler,%1.pj,"
-                          "substr(%1.pjsj,1,7),0 WHERE NOT EXISTS (SELECT 1 FROM pjInfoTally WHERE %2); "
-                          "UPDATE pjInfoTally SET n=n+1 WHERE %2; ")
-        .arg(r, tallyMatch(row));
+    const tallies::Tally& t = tallies::fileRanking();
+    const QString match = rankMatch(QString(), rankValues(row));
+    return QStringLiteral("INSERT INTO %1(%2,n) SELECT %3,0 WHERE NOT EXISTS (SELECT 1 FROM %1 WHERE %4); "
+                          "UPDATE %1 SET n=n+1 WHERE %4; ")
+        .arg(QLatin1String(t.table), t.keys.join(u','), rankValues(row).join(u','), match);
 }
 
 QString tallyRemove(const char* row)
 {
-    const QString match = tallyMatch(row);
-    return QStringLiteral(
-               "DELETE FROM pjInfoTally WHERE %1 AND n<=1; UPDATE pjInfoTally SET n=n-1 WHERE %1; ")
-        .arg(match);
+    const tallies::Tally& t = tallies::fileRanking();
+    const QString match = rankMatch(QString(), rankValues(row));
+    return QStringLiteral("DELETE FROM %1 WHERE %2 AND n<=1; UPDATE %1 SET n=n-1 WHERE %2; ")
+        .arg(QLatin1String(t.table), match);
 }
 
 // The tally counted afresh when it does not hold as many ratings as the table: a file from
@@ -145,13 +149,11 @@ QString tallyRemove(const char* row)
 // mending several of its pieces at one open counts the ratings only once.
 QString tallyRecount()
 {
-    return QStringLiteral(
-        "DELETE FROM pjInfoTally WHERE (SELECT count(*) FROM pjInfo) <> "
-        "(SELECT coalesce(sum(n),0) FROM pjInfoTally); "
-        "INSERT INTO pjInfoTally(dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,month,n) "
-        "SELECT dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,substr(pjsj,1,7),count(*) FROM pjInfo "
-        "WHERE NOT EXISTS (SELECT 1 FROM pjInfoTally) "
-        "GROUP BY dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,substr(pjsj,1,7); ");
+    const tallies::Tally& t = tallies::fileRanking();
+    return QStringLiteral("DELETE FROM %1 WHERE (SELECT count(*) FROM pjInfo WHERE %2) <> (SELECT "
+                          "coalesce(sum(n),0) FROM %1); INSERT INTO %1(%3,n) SELECT %4,count(*) FROM pjInfo "
+                          "WHERE %2 AND NOT EXISTS (SELECT 1 FROM %1) GROUP BY %4; ")
+        .arg(QLatin1String(t.table), t.counted, t.keys.join(u','), rankValues("").join(u','));
 }
 
 // What the hour tally (store/Tallies.h) is written with on the file: no function of the
@@ -271,10 +273,9 @@ QString tallyTrigger(const TallyEvent& e, const char* ifNotExists = "")
 // reading every rating. Plain SQL as well: any program that writes the file keeps them.
 void addAnalysisTally(QList<SchemaObject>& s)
 {
-    s.append(
-        {QStringLiteral("table"), QStringLiteral("pjInfoTally"),
-         QStringLiteral("CREATE TABLE pjInfoTally (dian_id INTEGER, itemTitle TEXT, itemId TEXT, jg REAL, "
-                        "buyerOrSaler INTEGER, pj TEXT, month TEXT, n INTEGER NOT NULL)")});
+    s.append({QStringLiteral("table"), QStringLiteral("pjInfoTally"),
+              QStringLiteral("CREATE TABLE pjInfoTally (%1)")
+                  .arg(QLatin1String(tallies::fileRanking().fileColumns))});
     // Counted before the index exists, which is faster than keeping it up while filling.
     s.append({QStringLiteral("index"), QStringLiteral("pjInfoTally_key"),
               tallyRecount() +
@@ -356,26 +357,28 @@ QStringList bulkFoldStatements()
     const QString added = QStringLiteral("id>(SELECT start FROM temp.pjInfoBulk)");
     // The new ratings by their ids, not by a scan of an index over every rating.
     const QString ratings = QStringLiteral("pjInfo NOT INDEXED");
-    QStringList matches;
-    for (const char* c : {"dian_id", "itemTitle", "itemId", "jg", "buyerOrSaler", "pj", "month"})
-        matches << QStringLiteral("pjInfoTally.%1 IS d.%1").arg(QLatin1String(c));
+    const tallies::Tally& t = tallies::fileRanking();
+    QStringList named, grouped, positions;
+    const QStringList values = rankValues("");
+    for (int i = 0; i < t.keys.size(); ++i) {
+        named << values[i] + QStringLiteral(" AS ") + t.keys[i];
+        grouped << QStringLiteral("d.") + t.keys[i];
+        positions << QString::number(i + 1);
+    }
+    const QString match = rankMatch(QLatin1String(t.table) + u'.', grouped);
     // The ranking's groups of the new ratings, counted once: those the tally has get more, the
     // others are added.
-    return QStringList{
-               QStringLiteral(
-                   "CREATE TEMP TABLE pjInfoBulkGroups AS SELECT dian_id,itemTitle,itemId,jg,"
-                   "buyerOrSaler,pj,substr(pjsj,1,7) AS month,count(*) AS c FROM %2 WHERE %1 GROUP "
-                   "BY 1,2,3,4,5,6,7")
-                   .arg(added, ratings),
-               QStringLiteral("UPDATE pjInfoTally SET n=n+d.c FROM temp.pjInfoBulkGroups d WHERE %1")
-                   .arg(matches.join(" AND ")),
-               QStringLiteral("INSERT INTO pjInfoTally(dian_id,itemTitle,itemId,jg,buyerOrSaler,pj,month,n) "
-                              "SELECT * FROM temp.pjInfoBulkGroups d WHERE NOT EXISTS (SELECT 1 FROM "
-                              "pjInfoTally WHERE %1)")
-                   .arg(matches.join(" AND ")),
-               QStringLiteral("DROP TABLE temp.pjInfoBulkGroups"),
-               hourCounts(QStringLiteral(" AND ") + added, ratings) + hourSums(),
-               QStringLiteral("DROP TABLE temp.pjInfoBulk")} +
+    return QStringList{QStringLiteral("CREATE TEMP TABLE pjInfoBulkGroups AS SELECT %1,count(*) AS c FROM %2 "
+                                      "WHERE %3 GROUP BY %4")
+                           .arg(named.join(u','), ratings, added, positions.join(u',')),
+                       QStringLiteral("UPDATE %1 SET n=n+d.c FROM temp.pjInfoBulkGroups d WHERE %2")
+                           .arg(QLatin1String(t.table), match),
+                       QStringLiteral("INSERT INTO %1(%2,n) SELECT * FROM temp.pjInfoBulkGroups d WHERE NOT "
+                                      "EXISTS (SELECT 1 FROM %1 WHERE %3)")
+                           .arg(QLatin1String(t.table), t.keys.join(u','), match),
+                       QStringLiteral("DROP TABLE temp.pjInfoBulkGroups"),
+                       hourCounts(QStringLiteral(" AND ") + added, ratings) + hourSums(),
+                       QStringLiteral("DROP TABLE temp.pjInfoBulk")} +
            triggersBack();
 }
 

@@ -27,6 +27,21 @@ const Tally& hours()
     return t;
 }
 
+const Tally& fileRanking()
+{
+    static const Tally t{
+        "pjInfoTally",
+        {"dian_id", "itemTitle", "itemId", "jg", "buyerOrSaler", "pj", "month"},
+        {"%rdian_id", "%ritemTitle", "%ritemId", "%rjg", "%rbuyerOrSaler", "%rpj", "substr(%rpjsj,1,7)"},
+        QStringLiteral("1"),
+        {"n"},
+        {"1"},
+        "dian_id INTEGER, itemTitle TEXT, itemId TEXT, jg REAL, buyerOrSaler INTEGER, pj TEXT, "
+        "month TEXT, n INTEGER NOT NULL",
+        nullptr};
+    return t;
+}
+
 QString spell(const QString& value, const QString& row, QString (*unitsOf)(const QString& column))
 {
     QString out = value;

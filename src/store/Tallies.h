@@ -32,6 +32,12 @@ struct Tally
 // 2 rating). Ratings without a shop or a time are not counted.
 const Tally& hours();
 
+// The ranking's counts on the file: ratings per shop, item title, item id, price, trade type,
+// rating and month ("yyyy-MM"), n. Every rating counts, its NULLs kept as they are and matched
+// with IS, so that the tally's index holds the groups in the ranking's own order. (The
+// server's, which holds its NULLs as bits, is in ServerTally.cpp.)
+const Tally& fileRanking();
+
 // A value spelled for a row ("new", "old", or empty for a statement over the ratings
 // themselves), with the units of a price as unitsOf spells them for its column.
 QString spell(const QString& value, const QString& row, QString (*unitsOf)(const QString& column));
