@@ -67,7 +67,6 @@ struct TallySpelling
     QString tallyRated; // what the tally adds to a rating's filter
     QString tallyEnd;   // after the tally's months
     QString outer;      // the grouping around the parts, %1 the parts, %2 the order
-    bool server = false;
 };
 
 QString rankTallySql(const RankRequest& request, const TallyPlan& plan, const TallySpelling& w)
@@ -104,7 +103,7 @@ QString rankTallySql(const RankRequest& request, const TallyPlan& plan, const Ta
                   months.join(QStringLiteral(" OR ")) + u')' + w.tallyEnd);
     // Groups of equal figures in their own order, as the statement leaves them.
     return w.outer.arg(parts.join(QStringLiteral(" UNION ALL ")),
-                       rankOrder(request.byAmount, QStringLiteral("units"), QStringLiteral("num"), w.server) +
+                       rankOrder(request.byAmount, QStringLiteral("units"), QStringLiteral("num")) +
                            QStringLiteral(",itemTitle,itemId,jg"));
 }
 
@@ -145,8 +144,7 @@ QString serverRankTallySql(const RankRequest& request, const TallyPlan& plan)
         "SELECT itemTitle,itemId,jg,CASE WHEN itemId IS NULL THEN 0 ELSE CAST(sum(n) AS bigint) END AS num,"
         "dian_id,k_units(jg)*CAST(sum(n) AS bigint) AS units FROM (%1) u GROUP BY "
         "itemTitle,itemId,jg,dian_id "
-        "HAVING sum(n)>0 ORDER BY %2",
-        true};
+        "HAVING sum(n)>0 ORDER BY %2"};
     return rankTallySql(request, plan, w);
 }
 

@@ -21,7 +21,9 @@ namespace analysis {
 struct Result
 {
     QString error; // the engine's message; empty when the run went through
-    QString sql;   // the statement whose rows these are
+    // The statement the window shows: the rows are the rows it gives, though they were read
+    // from the stored keys and tallies (AnalysisKeys.h) rather than by running it.
+    QString sql;
     QStringList columns;
     std::vector<QVariantList> rows;
     QStringList labels;   // one per row

@@ -27,13 +27,10 @@ QString rangeCondition(bool rated, const QString& column, const QString& begin, 
            column + QStringLiteral("<=") + end;
 }
 
-QString rankOrder(bool byAmount, const QString& amount, const QString& count, bool forServer)
+QString rankOrder(bool byAmount, const QString& amount, const QString& count)
 {
-    if (byAmount)
-        return amount + (forServer ? QStringLiteral(" desc nulls last,") : QStringLiteral(" desc,")) + count +
-               QStringLiteral(" desc");
-    return count + QStringLiteral(" desc,") + amount +
-           (forServer ? QStringLiteral(" nulls first") : QString());
+    return byAmount ? amount + QStringLiteral(" desc,") + count + QStringLiteral(" desc")
+                    : count + QStringLiteral(" desc,") + amount;
 }
 
 QString rankSql(const RankRequest& r)

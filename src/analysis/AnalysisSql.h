@@ -60,9 +60,8 @@ struct RankRequest
 
 // The ranking's order of its groups: by count down and then amount up, or by amount down and
 // then count down, written over the given figures. Among equal figures the groups keep their
-// order. forServer puts a NULL amount where the file's engine puts it (first going up, last
-// going down).
-QString rankOrder(bool byAmount, const QString& amount, const QString& count, bool forServer = false);
+// order.
+QString rankOrder(bool byAmount, const QString& amount, const QString& count);
 
 // One line: "select top N" + select + where + shop + trade-type + order pieces.
 QString rankSql(const RankRequest& request);
