@@ -91,7 +91,7 @@ const QStringList& trendPeriodChoices(); // "按日统计" ... "按年统计"
 struct Period
 {
     const char* key;
-    bool bracketed; // the trend groups by the key in brackets
+    bool bracketed; // the trend groups by it, and the distribution without a rating orders by it, in brackets
     QVariant (*fromHour)(const QString& hourKey);
 };
 const Period& period(TrendPeriod period);

@@ -122,18 +122,25 @@ QString rankMatch(const QString& table, const QStringList& values)
     return terms.join(QStringLiteral(" AND "));
 }
 
+// A tally's values as the file writes them for a row: no function of the program, so that
+// any program that writes the file keeps the tallies.
+QStringList fileValues(const QStringList& values, const char* row)
+{
+    return tallies::spell(values, QLatin1String(row), tallies::fileUnits);
+}
+
 QStringList rankValues(const char* row)
 {
-    return tallies::spell(tallies::fileRanking().keyValues, QLatin1String(row), tallies::fileUnits);
+    return fileValues(tallies::fileRanking().keyValues, row);
 }
 
 QString tallyAdd(const char* row)
 {
     const tallies::Tally& t = tallies::fileRanking();
-    const QString match = rankMatch(QString(), rankValues(row));
+    const QStringList values = rankValues(row);
     return QStringLiteral("INSERT INTO %1(%2,n) SELECT %3,0 WHERE NOT EXISTS (SELECT 1 FROM %1 WHERE %4); "
                           "UPDATE %1 SET n=n+1 WHERE %4; ")
-        .arg(QLatin1String(t.table), t.keys.join(u','), rankValues(row).join(u','), match);
+        .arg(QLatin1String(t.table), t.keys.join(u','), values.join(u','), rankMatch(QString(), values));
 }
 
 QString tallyRemove(const char* row)
@@ -156,11 +163,9 @@ QString tallyRecount()
         .arg(QLatin1String(t.table), t.counted, t.keys.join(u','), rankValues("").join(u','));
 }
 
-// What the hour tally (store/Tallies.h) is written with on the file: no function of the
-// program, so that any program that writes the file keeps it.
 QString hourValues(const QStringList& values, const char* row)
 {
-    return tallies::spell(values, QLatin1String(row), tallies::fileUnits).join(u',');
+    return fileValues(values, row).join(u',');
 }
 
 QString hourColumns()
@@ -181,7 +186,7 @@ QString hourAdd(const char* row, int sign)
 {
     const tallies::Tally& t = tallies::hours();
     QStringList figures;
-    for (const QString& v : tallies::spell(t.figureValues, QLatin1String(row), tallies::fileUnits))
+    for (const QString& v : fileValues(t.figureValues, row))
         figures << QStringLiteral("%1*(%2)").arg(sign).arg(v);
     return QStringLiteral("INSERT INTO %1(%2) SELECT %3,%4 WHERE %5%6")
         .arg(QLatin1String(t.table), hourColumns(), hourValues(t.keyValues, row), figures.join(u','),
@@ -201,14 +206,11 @@ QString hourCounts(const QString& where, const QString& from = QStringLiteral("p
 {
     const tallies::Tally& t = tallies::hours();
     QStringList figures;
-    for (const QString& v : tallies::spell(t.figureValues, QString(), tallies::fileUnits))
+    for (const QString& v : fileValues(t.figureValues, ""))
         figures << QStringLiteral("sum(%1)").arg(v);
-    QStringList positions;
-    for (int i = 1; i <= t.keys.size(); ++i)
-        positions << QString::number(i);
     return QStringLiteral("INSERT INTO %1(%2) SELECT %3,%4 FROM %5 WHERE %6%7 GROUP BY %8")
         .arg(QLatin1String(t.table), hourColumns(), hourValues(t.keyValues, ""), figures.join(u','), from,
-             tallies::spell(t.counted, QString(), tallies::fileUnits), where, positions.join(u','));
+             tallies::spell(t.counted, QString(), tallies::fileUnits), where, tallies::keyPositions(t));
 }
 
 QString hourRecount()
@@ -352,25 +354,26 @@ QStringList triggersBack()
 
 } // namespace
 
-QStringList bulkFoldStatements()
+namespace {
+
+QStringList foldStatements()
 {
     const QString added = QStringLiteral("id>(SELECT start FROM temp.pjInfoBulk)");
     // The new ratings by their ids, not by a scan of an index over every rating.
     const QString ratings = QStringLiteral("pjInfo NOT INDEXED");
     const tallies::Tally& t = tallies::fileRanking();
-    QStringList named, grouped, positions;
+    QStringList named, grouped;
     const QStringList values = rankValues("");
     for (int i = 0; i < t.keys.size(); ++i) {
         named << values[i] + QStringLiteral(" AS ") + t.keys[i];
         grouped << QStringLiteral("d.") + t.keys[i];
-        positions << QString::number(i + 1);
     }
     const QString match = rankMatch(QLatin1String(t.table) + u'.', grouped);
     // The ranking's groups of the new ratings, counted once: those the tally has get more, the
     // others are added.
     return QStringList{QStringLiteral("CREATE TEMP TABLE pjInfoBulkGroups AS SELECT %1,count(*) AS c FROM %2 "
                                       "WHERE %3 GROUP BY %4")
-                           .arg(named.join(u','), ratings, added, positions.join(u',')),
+                           .arg(named.join(u','), ratings, added, tallies::keyPositions(t)),
                        QStringLiteral("UPDATE %1 SET n=n+d.c FROM temp.pjInfoBulkGroups d WHERE %2")
                            .arg(QLatin1String(t.table), match),
                        QStringLiteral("INSERT INTO %1(%2,n) SELECT * FROM temp.pjInfoBulkGroups d WHERE NOT "
@@ -380,6 +383,15 @@ QStringList bulkFoldStatements()
                        hourCounts(QStringLiteral(" AND ") + added, ratings) + hourSums(),
                        QStringLiteral("DROP TABLE temp.pjInfoBulk")} +
            triggersBack();
+}
+
+} // namespace
+
+// Written once: the saver asks for them at every shop.
+QStringList bulkFoldStatements()
+{
+    static const QStringList statements = foldStatements();
+    return statements;
 }
 
 const char* bulkNewDuplicatesSql()

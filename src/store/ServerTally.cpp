@@ -59,16 +59,14 @@ QString ratings(const char* sign, const char* from)
 // writers meet the rows in the same order.
 QString upsert(const Tally& t, const QString& source, const QString& alsoWhere = QString())
 {
-    QStringList positions, figures, sums, changed;
-    for (int i = 1; i <= t.keys.size(); ++i)
-        positions << QString::number(i);
+    QStringList figures, sums, changed;
     for (int i = 0; i < t.figures.size(); ++i) {
         figures << QStringLiteral("sum(s*(%1))")
                        .arg(tallies::spell(t.figureValues[i], QString(), tallies::serverUnits));
         sums << QStringLiteral("%1=t.%1+excluded.%1").arg(t.figures[i]);
         changed << figures.back() + QStringLiteral("<>0");
     }
-    const QString order = positions.join(u',');
+    const QString order = tallies::keyPositions(t);
     return QStringLiteral("INSERT INTO %1 AS t (%2,%3) SELECT %4,%5 FROM (%6) r WHERE %7%8 GROUP BY %9 "
                           "HAVING %10 ORDER BY %9 ON CONFLICT (%2) DO UPDATE SET %11; ")
         .arg(QLatin1String(t.table), t.keys.join(u','), t.figures.join(u','),

@@ -61,6 +61,14 @@ QStringList spell(const QStringList& values, const QString& row, QString (*units
     return out;
 }
 
+QString keyPositions(const Tally& tally)
+{
+    QStringList positions;
+    for (int i = 1; i <= tally.keys.size(); ++i)
+        positions << QString::number(i);
+    return positions.join(u',');
+}
+
 QString fileUnits(const QString& column)
 {
     return money::plainUnitsSql(column);

@@ -43,6 +43,10 @@ const Tally& fileRanking();
 QString spell(const QString& value, const QString& row, QString (*unitsOf)(const QString& column));
 QStringList spell(const QStringList& values, const QString& row, QString (*unitsOf)(const QString& column));
 
+// The key columns' positions, "1,2,...", for a GROUP BY of a statement that selects the keys
+// first.
+QString keyPositions(const Tally& tally);
+
 // The units as the file spells them without the program's functions, and as the server does.
 QString fileUnits(const QString& column);
 QString serverUnits(const QString& column);
