@@ -42,7 +42,7 @@ TEST(TeamSlots, TwoProgramsShareTheCapAHoldStopsTheOtherAndAClosedSessionFreesIt
     }
     EXPECT_EQ(taken, 1) << "the hold ended";
 
-    // A program gone (its session closed) leaves its slots to the others.
+    // A program gone leaves its slots to the others at once.
     EXPECT_EQ(a->held(), 1);
     a.reset();
     EXPECT_EQ(b.take(host), 0);
