@@ -372,7 +372,7 @@ void TfrmMain::applyRole()
                          QStringLiteral(" · 用户 %1（%2）").arg(storeroles::userName(connection), role));
 }
 
-void TfrmMain::mineShops(const QList<QStringList>& shops)
+void TfrmMain::mineShops(const QList<ShopRow>& shops)
 {
     // The browser's re-mine reaches here; a role that may not mine is told, not half-run.
     if (const QString mine = refusal(storeroles::Action::Mine); !mine.isEmpty()) {

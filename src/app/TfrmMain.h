@@ -71,7 +71,7 @@ public:
     // Opens the help window at a topic ("::quick.htm" or "quick.htm"); empty: the start topic.
     void openHelp(const QString& topic = QString()) override;
 
-    void mineShops(const QList<QStringList>& shops) override;
+    void mineShops(const QList<ShopRow>& shops) override;
     void endForConfigFault() override;
     QString refusal(storeroles::Action action) const override;
 

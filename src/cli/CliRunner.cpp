@@ -76,14 +76,14 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
 {
     TSearchRun run;
     QEventLoop loop;
-    QList<TSearchRun::ShopRow> shops;
+    QList<ShopRow> shops;
     int total = 0;
     connect(&run, &TSearchRun::totalFoundChanged, this, [&](int t) { total = t; });
     connect(&run, &TSearchRun::shopCountChanged, this,
             [&](int n) { progress(QStringLiteral("searching: %1 of %2 shops read").arg(n).arg(total)); });
     connect(&run, &TSearchRun::retrying, this, &CliRunner::retryLine);
     connect(&run, &TSearchRun::downloadFailed, this, &CliRunner::downloadFailed);
-    connect(&run, &TSearchRun::finished, this, [&](const QList<TSearchRun::ShopRow>& rows, bool) {
+    connect(&run, &TSearchRun::finished, this, [&](const QList<ShopRow>& rows, bool) {
         shops = rows;
         loop.quit();
     });
@@ -98,14 +98,14 @@ int CliRunner::search(const SearchCriteria& criteria, bool mine, int from, int t
         std::fprintf(stderr, "\n");
     m_shown.clear();
     QList<TMiningRun::Row> rows;
-    const QString category = QString::fromUtf16(SearchCriteria::categories()[criteria.category].text);
     for (int i = 0; i < shops.size(); ++i) {
         QStringList pieces{QStringLiteral("\"key\": ") + jsonout::string(QString::number(i + 1))};
-        for (int k = 0; k < 6; ++k)
+        const QStringList columns = shops[i].columns();
+        for (size_t k = 0; k < std::size(jsonout::kShopKeys); ++k)
             pieces << jsonout::string(QString::fromLatin1(jsonout::kShopKeys[k])) + QStringLiteral(": ") +
-                          jsonout::string(shops[i].value(k));
+                          jsonout::string(columns.value(qsizetype(k)));
         std::printf("{%s}\n", pieces.join(QStringLiteral(", ")).toUtf8().constData());
-        rows << TMiningRun::Row{true, ShopRow::fromColumns(shops[i].mid(0, 6) << category)};
+        rows << TMiningRun::Row{true, shops[i]};
     }
     std::fflush(stdout);
     if (m_failed)

@@ -49,6 +49,7 @@ bool TSearchRun::start(const SearchCriteria& criteria, const TConfig& config)
     if (!criteria.acceptable() || m_running)
         return false;
     m_searchBaseUrl = criteria.firstPageUrl(config.Market().SearchHost);
+    m_category = QString::fromUtf16(SearchCriteria::categories()[criteria.category].text);
     ++m_searchNo;
     emit logLines(criteria.logLines(m_searchNo, QTime::currentTime()));
     m_parser = std::make_unique<TSearchUser>(criteria.requested, kPageSize,
@@ -105,15 +106,17 @@ void TSearchRun::setProgress(int percent)
     emit progressChanged(percent);
 }
 
-QList<TSearchRun::ShopRow> TSearchRun::shops() const
+QList<ShopRow> TSearchRun::shops() const
 {
     QList<ShopRow> rows;
     if (!m_parser)
         return rows;
     for (const auto& [key, record] : m_parser->Shops()) {
-        ShopRow row;
+        QStringList texts;
         for (const std::string& text : record)
-            row << gbk::toQString(text);
+            texts << gbk::toQString(text);
+        ShopRow row = ShopRow::fromColumns(texts.mid(0, 6));
+        row.category = m_category;
         rows << row;
     }
     return rows;

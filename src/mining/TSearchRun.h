@@ -5,6 +5,7 @@
 #include "mining/SearchCriteria.h"
 #include "mining/TPageFetcher.h"
 #include "settings/TConfig.h"
+#include "store/ShopRow.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -21,9 +22,6 @@ class TSearchRun : public QObject
     Q_OBJECT
 
 public:
-    // A result row as the grid shows it: the parser's six texts (UTF-8).
-    using ShopRow = QStringList;
-
     explicit TSearchRun(QObject* parent = nullptr);
     ~TSearchRun() override;
 
@@ -39,6 +37,7 @@ public:
     int progress() const { return m_progress; }
     // The parser of the last search (until the next one starts).
     const TSearchUser* parser() const { return m_parser.get(); }
+    // The shops read so far, each in the category searched.
     QList<ShopRow> shops() const;
     // Retries made by the current or last search.
     int retries() const { return m_fetcher.retries(); }
@@ -53,7 +52,7 @@ signals:
     void progressChanged(int percent);            // 0..100
     void bytesChanged(qint64 done, qint64 total); // the page being downloaded
     // The run is over: completed, cancelled or ended by a failed download.
-    void finished(const QList<TSearchRun::ShopRow>& shops, bool cancelled);
+    void finished(const QList<ShopRow>& shops, bool cancelled);
     // A page failed with its retries spent (the run then ends as a cancel would).
     void downloadFailed(const QString& error, const QString& url);
     // A failed page is tried again after delayMs (also written to the search log).
@@ -71,6 +70,7 @@ private:
     QTimer m_timer;
     std::unique_ptr<TSearchUser> m_parser;
     std::string m_searchBaseUrl;
+    QString m_category;
     QDateTime m_runStart;
     int m_searchNo = 0;
     int m_progress = 0;

@@ -24,11 +24,16 @@ constexpr QChar kOldSeparator = QChar(0x1f);
 
 } // namespace
 
-ShopRow ShopRow::fromCursor(const TCursor& cursor)
+ShopRow ShopRow::fromCursor(const TCursor& cursor, int at)
 {
+    if (at < 0)
+        at = cursor.RecNo() - 1;
     ShopRow row;
-    for (const Field& f : kFields)
-        row.*f.member = cursor.FieldByName(QLatin1String(f.column)).asString();
+    for (const Field& f : kFields) {
+        const int column = cursor.FieldIndex(QLatin1String(f.column));
+        if (column >= 0 && at >= 0 && at < cursor.RecordCount())
+            row.*f.member = TField(QString(), cursor.value(at, column), cursor.columnType(column)).asString();
+    }
     if (row.goods.isEmpty())
         row.goods = QStringLiteral("0");
     return row;

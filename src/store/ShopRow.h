@@ -17,8 +17,9 @@ struct ShopRow
     QString location; // addr
     QString category; // commodityKind
 
-    // The shop at a cursor's current row of dianbase (goods "0" when unknown).
-    static ShopRow fromCursor(const TCursor& cursor);
+    // The shop at a cursor's row of dianbase, 0-based, the current row when -1 (goods "0"
+    // when unknown).
+    static ShopRow fromCursor(const TCursor& cursor, int row = -1);
     // The result grid's columns, in dianbase's column order as above.
     static ShopRow fromColumns(const QStringList& columns);
     QStringList columns() const;

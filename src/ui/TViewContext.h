@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mining/TRunning.h"
+#include "store/ShopRow.h"
 #include "store/StoreRoles.h"
 #include "ui/ViewId.h"
 
@@ -54,7 +55,7 @@ public:
     virtual void showView(ViewId id) = 0;
     // Opens the search view on its result tab with these shop records marked (seven texts each,
     // as the browser builds them) and starts their mining run.
-    virtual void mineShops(const QList<QStringList>& shops) = 0;
+    virtual void mineShops(const QList<ShopRow>& shops) = 0;
     // Opens the help window at a topic ("quick.htm"); empty: the start topic.
     virtual void openHelp(const QString& topic = QString()) = 0;
     // The configuration file cannot be used: its fatal message is shown once and the program

@@ -30,16 +30,15 @@ TEST_F(MiningRuns, SearchThenMineStoresWhatTheMarketServed)
     ASSERT_GT(criteria.category, 0);
 
     TSearchRun search;
-    QList<TSearchRun::ShopRow> found;
+    QList<ShopRow> found;
     bool over = false;
     QStringList log;
     QObject::connect(&search, &TSearchRun::logLines, &search, [&](const QStringList& l) { log << l; });
-    QObject::connect(&search, &TSearchRun::finished, &search,
-                     [&](const QList<TSearchRun::ShopRow>& rows, bool c) {
-                         found = rows;
-                         over = true;
-                         EXPECT_FALSE(c);
-                     });
+    QObject::connect(&search, &TSearchRun::finished, &search, [&](const QList<ShopRow>& rows, bool c) {
+        found = rows;
+        over = true;
+        EXPECT_FALSE(c);
+    });
     ASSERT_TRUE(search.start(criteria, m_config));
     EXPECT_TRUE(search.running());
     ASSERT_TRUE(waitFor([&] { return over; }));
@@ -50,8 +49,10 @@ TEST_F(MiningRuns, SearchThenMineStoresWhatTheMarketServed)
         if (v["category"].toString() == code && !v["bseller"].toBool())
             expected << v["address"].toString();
     QStringList addresses;
-    for (const auto& row : found)
-        addresses << row.value(3);
+    for (const auto& row : found) {
+        addresses << row.webaddr;
+        EXPECT_EQ(row.category, QString::fromUtf16(SearchCriteria::categories()[criteria.category].text));
+    }
     EXPECT_EQ(addresses, expected);
     ASSERT_GE(log.size(), 12);
     EXPECT_EQ(log.first(), "第1次搜索条件:");
@@ -184,14 +185,13 @@ TEST_F(MiningRuns, SearchCancelKeepsTheShopsOfThePagesRead)
     TSearchRun search;
     int pagesShops = 0;
     bool over = false, cancelled = false;
-    QList<TSearchRun::ShopRow> rows;
+    QList<ShopRow> rows;
     QObject::connect(&search, &TSearchRun::shopCountChanged, &search, [&](int n) { pagesShops = n; });
-    QObject::connect(&search, &TSearchRun::finished, &search,
-                     [&](const QList<TSearchRun::ShopRow>& r, bool c) {
-                         rows = r;
-                         over = true;
-                         cancelled = c;
-                     });
+    QObject::connect(&search, &TSearchRun::finished, &search, [&](const QList<ShopRow>& r, bool c) {
+        rows = r;
+        over = true;
+        cancelled = c;
+    });
     ASSERT_TRUE(search.start(criteria, m_config));
     search.cancel();
     EXPECT_TRUE(over);
@@ -211,12 +211,11 @@ TEST_F(MiningRuns, OddCriteriaTextsReachTheMarketplaceAsTyped)
     criteria.loc = "上海";
     TSearchRun search;
     bool over = false;
-    QList<TSearchRun::ShopRow> found{{"x"}};
-    QObject::connect(&search, &TSearchRun::finished, &search,
-                     [&](const QList<TSearchRun::ShopRow>& rows, bool) {
-                         found = rows;
-                         over = true;
-                     });
+    QList<ShopRow> found(1);
+    QObject::connect(&search, &TSearchRun::finished, &search, [&](const QList<ShopRow>& rows, bool) {
+        found = rows;
+        over = true;
+    });
     ASSERT_TRUE(search.start(criteria, m_config));
     ASSERT_TRUE(waitFor([&] { return over; }));
     EXPECT_TRUE(found.isEmpty()); // nothing matches; the run still ends

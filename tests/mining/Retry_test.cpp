@@ -334,15 +334,14 @@ TEST_F(Retries, ASearchRetriesAFailedResultPageAndSaysSoInItsLog)
     criteria.requested = 0;
     TSearchRun search;
     QStringList lines;
-    QList<TSearchRun::ShopRow> found;
+    QList<ShopRow> found;
     bool over = false, cancelled = true;
     QObject::connect(&search, &TSearchRun::logLines, &search, [&](const QStringList& l) { lines << l; });
-    QObject::connect(&search, &TSearchRun::finished, &search,
-                     [&](const QList<TSearchRun::ShopRow>& rows, bool c) {
-                         found = rows;
-                         over = true;
-                         cancelled = c;
-                     });
+    QObject::connect(&search, &TSearchRun::finished, &search, [&](const QList<ShopRow>& rows, bool c) {
+        found = rows;
+        over = true;
+        cancelled = c;
+    });
     ASSERT_TRUE(search.start(criteria, m_config));
     ASSERT_TRUE(waitFor([&] { return over; }));
     EXPECT_FALSE(cancelled);

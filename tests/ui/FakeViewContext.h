@@ -47,7 +47,7 @@ public:
     void setBackgroundProgressShown(bool) override {}
     void hideBackgroundProgress() override {}
     void showView(ViewId id) override { shown << id; }
-    void mineShops(const QList<QStringList>&) override {}
+    void mineShops(const QList<ShopRow>&) override {}
     void openHelp(const QString& topic) override { helpTopics << topic; }
     void endForConfigFault() override
     {

@@ -411,28 +411,16 @@ void TfrmViewUser::userBaseGridDblClick()
 {
     if (m_shops->RecordCount() == 0)
         return;
-    QStringList shop;
-    for (const char* field :
-         {"dianzhu", "dianming", "loc", "webaddr", "commodityNum", "addr", "commodityKind"})
-        shop << m_shops->FieldByName(QLatin1String(field)).asString();
-    m_context.mineShops({shop});
+    m_context.mineShops({ShopRow::fromCursor(*m_shops)});
 }
 
 void TfrmViewUser::mineAllBtnClick()
 {
     if (!m_mineRefused.isEmpty())
         return;
-    QList<QStringList> shops;
-    const char* fields[] = {"dianzhu", "dianming", "loc", "webaddr", "commodityNum", "addr", "commodityKind"};
-    QList<int> columns;
-    for (const char* field : fields)
-        columns << m_shops->FieldIndex(QLatin1String(field));
-    for (int r = 0; r < m_shops->RecordCount(); ++r) {
-        QStringList shop;
-        for (int c : columns)
-            shop << (c >= 0 ? m_shops->value(r, c).toString() : QString());
-        shops << shop;
-    }
+    QList<ShopRow> shops;
+    for (int r = 0; r < m_shops->RecordCount(); ++r)
+        shops << ShopRow::fromCursor(*m_shops, r);
     // A long run that stands beside "删除": it starts only when the user says so.
     if (shops.isEmpty() ||
         !TPrompt::instance().question(m_context.dialogParent(), browsertexts::confirmMineAll(shops.size())))

@@ -188,9 +188,9 @@ void TfrmAdvanceSearch::resumeRunClick()
             TPrompt::instance().error(this, error);
         return;
     }
-    QList<QStringList> shops;
+    QList<ShopRow> shops;
     for (const runrecords::Shop& shop : run->shops)
-        shops << shop.row.columns();
+        shops << shop.row;
     m_searchPages->setCurrentIndex(1);
     fillResultGrid(shops);
     for (int i = 0; i < run->shops.size(); ++i)
@@ -550,7 +550,7 @@ void TfrmAdvanceSearch::cancelSearchClick()
         m_searchRun->cancel();
 }
 
-void TfrmAdvanceSearch::searchFinished(const QList<QStringList>& shops)
+void TfrmAdvanceSearch::searchFinished(const QList<ShopRow>& shops)
 {
     m_searchPages->setEnabled(true);
     fillResultGrid(shops);
@@ -656,16 +656,14 @@ void TfrmAdvanceSearch::resetGrid(int rows)
     }
 }
 
-void TfrmAdvanceSearch::fillResultGrid(const QList<QStringList>& shops)
+void TfrmAdvanceSearch::fillResultGrid(const QList<ShopRow>& shops)
 {
     resetGrid(std::max<int>(1, static_cast<int>(shops.size())));
-    const QString chosenCategory = m_id->currentText();
     for (int i = 0; i < shops.size(); ++i) {
-        const QStringList& shop = shops[i];
         m_searchGrid->item(i, 0)->setText(QString::number(i + 1));
-        for (int f = 0; f < 6; ++f)
-            m_searchGrid->item(i, 2 + f)->setText(shop.value(f));
-        m_searchGrid->item(i, 8)->setText(shop.size() >= 7 ? shop[6] : chosenCategory);
+        const QStringList columns = shops[i].columns();
+        for (int c = 2; c < kColumns; ++c)
+            m_searchGrid->item(i, c)->setText(columns.value(c - 2));
     }
 }
 
@@ -693,7 +691,7 @@ void TfrmAdvanceSearch::setRowMarked(int row, bool marked)
         setMark(row, marked);
 }
 
-void TfrmAdvanceSearch::mineShops(const QList<QStringList>& shops)
+void TfrmAdvanceSearch::mineShops(const QList<ShopRow>& shops)
 {
     // A run under way keeps its grid: the shops it searches or mines belong there.
     if (busy()) {

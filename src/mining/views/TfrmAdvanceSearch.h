@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/ShopRow.h"
 #include "ui/TView.h"
 
 #include <QList>
@@ -40,12 +41,12 @@ public:
 
     // Replaces the grid with a result list: records of six shop texts and, from the browser,
     // a seventh (the goods category; otherwise the category chosen in `id` is shown).
-    void fillResultGrid(const QList<QStringList>& shops);
+    void fillResultGrid(const QList<ShopRow>& shops);
     // Marks or unmarks a result row (1 = first result); rows without a result are left alone.
     void setRowMarked(int row, bool marked);
     // Shows the result tab with these shops, all marked, and mines them with trade records
     // ("交易信息" ticked): how the browser sends stored shops back to the mining run.
-    void mineShops(const QList<QStringList>& shops);
+    void mineShops(const QList<ShopRow>& shops);
 
     // "搜 索": checks the criteria and starts a search.
     void searchClick();
@@ -91,7 +92,7 @@ private:
     void markAll(bool marked);
     void resetSearchPanel();
     void resetExcavatePanel();
-    void searchFinished(const QList<QStringList>& shops);
+    void searchFinished(const QList<ShopRow>& shops);
     void miningFinished();
 
     // Search history under the log.
