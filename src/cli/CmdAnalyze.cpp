@@ -4,7 +4,6 @@
 #include "cli/AnalyzeAcross.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDatabase.h"
-#include "cli/JsonOut.h"
 #include "store/TDM.h"
 
 #include <QChart>
@@ -13,6 +12,8 @@
 #include <QWidget>
 #include <cstdio>
 #include <memory>
+
+using namespace analyzecli;
 
 namespace {
 
@@ -42,31 +43,6 @@ analyze market [--filter TEXT] [--top N] [--by count|amount] [--pj WORD] [--from
                    [--to DATE] [--png FILE]
                    the ranking over every stored shop (or those the shop filter selects),
                    each row with its shop's dianming)";
-
-int fail(const QString& text, int status = 2)
-{
-    std::fprintf(stderr, "kestrova-cli analyze: %s\n", qPrintable(text));
-    return status;
-}
-
-QDate parseDate(const QString& text, bool* ok)
-{
-    const QDate d = QDate::fromString(text, Qt::ISODate);
-    *ok = d.isValid();
-    return d;
-}
-
-void printRows(const analysis::Result& result)
-{
-    for (int r = 0; r < result.rowCount(); ++r) {
-        QStringList pieces;
-        for (int c = 0; c < result.columns.size(); ++c)
-            pieces << jsonout::string(result.columns[c]) + QStringLiteral(": ") +
-                          jsonout::value(result.rows[r].value(c));
-        pieces << QStringLiteral("\"label\": ") + jsonout::string(result.labels.value(r));
-        std::printf("{%s}\n", pieces.join(QStringLiteral(", ")).toUtf8().constData());
-    }
-}
 
 QChartView* chartView(QChart* chart, QWidget* parent)
 {
@@ -103,58 +79,38 @@ int runAnalyze(const QStringList& args)
     if (kind != QLatin1String("rank") && kind != QLatin1String("trend") && kind != QLatin1String("dist"))
         return fail(QStringLiteral("unknown analysis %1").arg(kind));
 
-    const QDate today = QDate::currentDate();
+    Common common;
     analysis::RankRequest rank;
     analysis::Range& range = rank.range;
-    range.begin = QDate(today.year(), 1, 1);
-    range.end = today;
     bool haveShop = false;
-    QString period;
-    QString png;
-    QString svg;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString& opt = args[i];
-        if (i + 1 >= args.size())
-            return fail(QStringLiteral("%1 wants a value").arg(opt));
-        const QString value = args[++i];
-        bool ok = true;
-        if (opt == QLatin1String("--shop")) {
-            range.shop = value.toLongLong(&ok);
-            haveShop = ok;
-        } else if (opt == QLatin1String("--from")) {
-            range.begin = parseDate(value, &ok);
-        } else if (opt == QLatin1String("--to")) {
-            range.end = parseDate(value, &ok);
-        } else if (opt == QLatin1String("--pj")) {
-            ok = analysis::ratingChoices().contains(value);
-            range.pj = value;
-        } else if (opt == QLatin1String("--kind")) {
-            ok = analysis::tradeKindChoices().contains(value);
-            rank.kind = analysis::tradeKindFromText(value);
-        } else if (opt == QLatin1String("--period")) {
-            period = value;
-        } else if (opt == QLatin1String("--top")) {
-            rank.top = value.toInt(&ok);
-            ok = ok && rank.top >= 1 && rank.top <= 50;
-        } else if (opt == QLatin1String("--by")) {
-            ok = value == QLatin1String("count") || value == QLatin1String("amount");
-            rank.byAmount = value == QLatin1String("amount");
-        } else if (opt == QLatin1String("--png")) {
-            png = value;
-        } else if (opt == QLatin1String("--svg")) {
-            svg = value;
-        } else {
-            return fail(QStringLiteral("unknown option %1").arg(opt));
-        }
-        if (!ok)
-            return fail(QStringLiteral("bad value for %1: %2").arg(opt, value));
-    }
+    QString period, problem;
+    const bool parsed = parse(
+        args, common,
+        [&](const QString& opt, const QString& value) {
+            std::optional<bool> ok = rankOption(opt, value, rank);
+            if (opt == QLatin1String("--shop")) {
+                range.shop = value.toLongLong(&haveShop);
+                ok = haveShop;
+            } else if (opt == QLatin1String("--kind")) {
+                ok = analysis::tradeKindChoices().contains(value);
+                rank.kind = analysis::tradeKindFromText(value);
+            } else if (opt == QLatin1String("--period")) {
+                period = value;
+                ok = true;
+            }
+            if (ok == false)
+                problem = QStringLiteral("bad value for %1: %2").arg(opt, value);
+            return ok.value_or(false);
+        },
+        problem);
+    if (!parsed)
+        return fail(problem);
     if (!haveShop)
         return fail(QStringLiteral("--shop ID is required"));
-    // Such a range selects nothing: an empty answer would look like a shop without sales.
-    if (range.end < range.begin)
-        return fail(QStringLiteral("the end date %1 is before the begin date %2")
-                        .arg(range.end.toString(Qt::ISODate), range.begin.toString(Qt::ISODate)));
+    if (!rangeOk(common, problem))
+        return fail(problem);
+    range.begin = common.begin;
+    range.end = common.end;
 
     static const QStringList trendPeriods{"day", "week", "month", "quarter", "year"};
     static const QStringList distPeriods{"hour", "month", "quarter"};
@@ -224,14 +180,7 @@ int runAnalyze(const QStringList& args)
     if (!result.complete || result.rowCount() == 0)
         tellWhenEmpty(dm, range);
 
-    for (const auto& [file, asSvg] : {std::pair{png, false}, std::pair{svg, true}}) {
-        if (file.isEmpty())
-            continue;
-        QString error;
-        if (!charts::savePicture(&panel, size, file, asSvg, &error))
-            return fail(error, 1);
-    }
-    return 0;
+    return savePictures(&panel, size, common);
 }
 
 const CliRegistration registration{

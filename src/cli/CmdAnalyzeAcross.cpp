@@ -15,23 +15,13 @@
 #include <QWidget>
 #include <cstdio>
 
-namespace {
+namespace analyzecli {
 
-int fail(const QString& text, int status = 2)
+int fail(const QString& text, int status)
 {
     std::fprintf(stderr, "kestrova-cli analyze: %s\n", qPrintable(text));
     return status;
 }
-
-// Options shared by both: the range and the pictures; the rest is handed to `other`, which
-// answers false with a problem for an option it does not know or a bad value.
-struct Common
-{
-    QDate begin = QDate(QDate::currentDate().year(), 1, 1);
-    QDate end = QDate::currentDate();
-    QString png;
-    QString svg;
-};
 
 bool parse(const QStringList& args, Common& c,
            const std::function<bool(const QString&, const QString&)>& other, QString& problem)
@@ -60,6 +50,12 @@ bool parse(const QStringList& args, Common& c,
             return false;
         }
     }
+    return true;
+}
+
+bool rangeOk(const Common& c, QString& problem)
+{
+    // Such a range selects nothing: an empty answer would look like a shop without sales.
     if (c.end < c.begin) {
         problem = QStringLiteral("the end date %1 is before the begin date %2")
                       .arg(c.end.toString(Qt::ISODate), c.begin.toString(Qt::ISODate));
@@ -68,7 +64,57 @@ bool parse(const QStringList& args, Common& c,
     return true;
 }
 
-int savePictures(QChart* chart, const Common& c)
+std::optional<bool> rankOption(const QString& opt, const QString& value, analysis::RankRequest& rank)
+{
+    if (opt == QLatin1String("--top")) {
+        bool ok = false;
+        rank.top = value.toInt(&ok);
+        return ok && rank.top >= 1 && rank.top <= 50;
+    }
+    if (opt == QLatin1String("--by")) {
+        rank.byAmount = value == QLatin1String("amount");
+        return value == QLatin1String("count") || rank.byAmount;
+    }
+    if (opt == QLatin1String("--pj")) {
+        rank.range.pj = value;
+        return analysis::ratingChoices().contains(value);
+    }
+    return std::nullopt;
+}
+
+void printRows(const analysis::Result& result)
+{
+    for (int r = 0; r < result.rowCount(); ++r) {
+        QStringList pieces;
+        for (int c = 0; c < result.columns.size(); ++c)
+            pieces << jsonout::string(result.columns[c]) + QStringLiteral(": ") +
+                          jsonout::value(result.rows[r].value(c));
+        pieces << QStringLiteral("\"label\": ") + jsonout::string(result.labels.value(r));
+        std::printf("{%s}\n", pieces.join(QStringLiteral(", ")).toUtf8().constData());
+    }
+    std::fflush(stdout);
+}
+
+int savePictures(QWidget* panel, QSize size, const Common& c)
+{
+    for (const auto& [file, asSvg] : {std::pair{c.png, false}, std::pair{c.svg, true}}) {
+        if (file.isEmpty())
+            continue;
+        QString error;
+        if (!charts::savePicture(panel, size, file, asSvg, &error))
+            return fail(error, 1);
+    }
+    return 0;
+}
+
+} // namespace analyzecli
+
+using namespace analyzecli;
+
+namespace {
+
+// One chart alone, drawn into c's pictures.
+int saveChart(QChart* chart, const Common& c)
 {
     QWidget panel;
     panel.setAttribute(Qt::WA_DontShowOnScreen);
@@ -77,14 +123,7 @@ int savePictures(QChart* chart, const Common& c)
     auto* view = new QChartView(chart, &panel);
     view->setRenderHint(QPainter::Antialiasing);
     layout->addWidget(view);
-    for (const auto& [file, asSvg] : {std::pair{c.png, false}, std::pair{c.svg, true}}) {
-        if (file.isEmpty())
-            continue;
-        QString error;
-        if (!charts::savePicture(&panel, QSize(800, 500), file, asSvg, &error))
-            return fail(error, 1);
-    }
-    return 0;
+    return savePictures(&panel, QSize(800, 500), c);
 }
 
 // The shops the filter selects; every stored shop without one.
@@ -138,7 +177,7 @@ int runAnalyzeCompare(const QStringList& args)
             return true;
         },
         problem);
-    if (!parsed)
+    if (!parsed || !rangeOk(common, problem))
         return fail(problem);
     static const QStringList measures{"count", "amount", "bad", "credit"};
     static const QStringList periods{"day", "week", "month"};
@@ -197,7 +236,7 @@ int runAnalyzeCompare(const QStringList& args)
         chart->addSeries(lines.value(id) ? lines.value(id) : new QLineSeries);
     chart->createDefaultAxes();
     chart->legend()->setVisible(true);
-    return savePictures(chart, common);
+    return saveChart(chart, common);
 }
 
 int runAnalyzeMarket(const QStringList& args)
@@ -208,27 +247,17 @@ int runAnalyzeMarket(const QStringList& args)
     const bool parsed = parse(
         args, common,
         [&](const QString& opt, const QString& value) {
-            bool ok = true;
             if (opt == QLatin1String("--filter")) {
                 filter = value;
-            } else if (opt == QLatin1String("--top")) {
-                rank.top = value.toInt(&ok);
-                ok = ok && rank.top >= 1 && rank.top <= 50;
-            } else if (opt == QLatin1String("--by")) {
-                ok = value == QLatin1String("count") || value == QLatin1String("amount");
-                rank.byAmount = value == QLatin1String("amount");
-            } else if (opt == QLatin1String("--pj")) {
-                ok = analysis::ratingChoices().contains(value);
-                rank.range.pj = value;
-            } else {
-                return false;
+                return true;
             }
-            if (!ok)
+            const std::optional<bool> ok = rankOption(opt, value, rank);
+            if (ok == false)
                 problem = QStringLiteral("bad value for %1: %2").arg(opt, value);
-            return ok;
+            return ok.value_or(false);
         },
         problem);
-    if (!parsed)
+    if (!parsed || !rangeOk(common, problem))
         return fail(problem);
     if (!common.svg.isEmpty())
         return fail(QStringLiteral("unknown option --svg"));
@@ -244,19 +273,11 @@ int runAnalyzeMarket(const QStringList& args)
     const analysis::Result result = analysis::runMarketRank(dm.adoCn, rank, shops);
     if (!result.ok())
         return fail(result.error, 1);
-    for (int r = 0; r < result.rowCount(); ++r) {
-        QStringList pieces;
-        for (int c = 0; c < result.columns.size(); ++c)
-            pieces << jsonout::string(result.columns[c]) + QStringLiteral(": ") +
-                          jsonout::value(result.rows[r].value(c));
-        pieces << QStringLiteral("\"label\": ") + jsonout::string(result.labels.value(r));
-        std::printf("{%s}\n", pieces.join(QStringLiteral(", ")).toUtf8().constData());
-    }
-    std::fflush(stdout);
+    printRows(result);
     if (common.png.isEmpty())
         return 0;
     auto* chart = new QChart;
     charts::setupRank(chart);
     charts::fillRank(chart, analysis::rankTitle(rank.byAmount), result.labels, result.values);
-    return savePictures(chart, common);
+    return saveChart(chart, common);
 }
