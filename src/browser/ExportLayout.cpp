@@ -55,6 +55,20 @@ QString s(const char16_t* text)
     return QString::fromUtf16(text);
 }
 
+// The column headers of a spreadsheet or of a CSV file, which name a few columns differently.
+QStringList headers(Kind kind, bool sheet)
+{
+    QStringList out;
+    if (kind == Kind::Shops) {
+        for (const ShopColumn& c : kShopColumns)
+            out << s(sheet ? c.sheetHeader : c.csvHeader);
+    } else {
+        for (const char16_t* h : sheet ? kRatingSheetHeaders : kRatingCsvHeaders)
+            out << s(h);
+    }
+    return out;
+}
+
 // Where each column sits in a record of a kind, and its type; computed once.
 struct KindInfo
 {
@@ -227,15 +241,7 @@ QString ratingCopy(const Record& r, const QString& snapHost)
 
 QString csvHeader(Kind kind)
 {
-    QStringList headers;
-    if (kind == Kind::Shops) {
-        for (const ShopColumn& c : kShopColumns)
-            headers << s(c.csvHeader);
-    } else {
-        for (const char16_t* h : kRatingCsvHeaders)
-            headers << s(h);
-    }
-    return headers.join(u',');
+    return headers(kind, false).join(u',');
 }
 
 QString csvLine(const Record& r, const QString& snapHost)
@@ -263,15 +269,7 @@ QString csvLine(const Record& r, const QString& snapHost)
 
 QStringList sheetHeaders(Kind kind)
 {
-    QStringList headers;
-    if (kind == Kind::Shops) {
-        for (const ShopColumn& c : kShopColumns)
-            headers << s(c.sheetHeader);
-    } else {
-        for (const char16_t* h : kRatingSheetHeaders)
-            headers << s(h);
-    }
-    return headers;
+    return headers(kind, true);
 }
 
 QList<Cell> sheetRow(const Record& r, const QString& snapHost)
