@@ -349,13 +349,6 @@ bool RunLock::acquireOnServer(const QString& url, qint64 runId, bool& busy, QStr
 
 void RunLock::release()
 {
-    if (m_server) {
-        // Let go before the close: the server frees a closed session's locks only once it has
-        // seen the close, and a resume at that moment would find its run still busy.
-        TStatement unlock;
-        if (unlock.prepare(*m_server, QStringLiteral("select 1 from (select pg_advisory_unlock_all()) u")))
-            unlock.step();
-    }
     m_server.reset();
     if (m_fd >= 0)
         ::close(m_fd); // closing the description releases its lock

@@ -470,6 +470,12 @@ void TConnection::close()
 {
     if (m_pg) {
         m_token.reset();
+        // The session's advisory locks (run locks, team slots) given back before the close:
+        // the server frees them only once it has seen the close, and a program asking in that
+        // moment would still find them taken. Not while a statement still streams its rows: a
+        // new one would first read them all.
+        if (PQstatus(m_pg) == CONNECTION_OK && PQtransactionStatus(m_pg) != PQTRANS_ACTIVE)
+            PQclear(PQexec(m_pg, "SELECT pg_advisory_unlock_all()"));
         PQfinish(m_pg);
         m_pg = nullptr;
     }

@@ -37,6 +37,7 @@ public:
     // A server address (isServerAddress) connects instead and creates or mends the server's
     // schema the same way; its errors read "address without password: server message".
     bool open(const QString& path);
+    // On a server, the session's advisory locks are free when it returns.
     void close();
     bool isOpen() const { return m_db != nullptr || m_pg != nullptr; }
     const QString& path() const { return m_path; }

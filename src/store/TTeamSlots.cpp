@@ -19,13 +19,7 @@ TTeamSlots::TTeamSlots()
     m_clock.start();
 }
 
-TTeamSlots::~TTeamSlots()
-{
-    // Given back before the close: the server frees a closed session's locks only once it has
-    // seen the close, and a program asking in that moment would still find them taken.
-    if (m_connection && m_connection->serverLink() && (held() > 0 || !m_holdUntil.isEmpty()))
-        scalar("SELECT pg_advisory_unlock_all()::text");
-}
+TTeamSlots::~TTeamSlots() = default;
 
 bool TTeamSlots::open(const QString& url, QString* error)
 {
