@@ -7,8 +7,7 @@
 // The record shapes the extractors hand to the search run, the mining run and the saver.
 // Every text is GBK bytes as extracted.
 
-// Shopkeeper, shop name, main business, shop address, goods on offer, location; the
-// browser may append the goods category as a seventh text.
+// Shopkeeper, shop name, main business, shop address, goods on offer, location.
 using ShopRecord = std::vector<std::string>;
 
 // Rating word, time, trade number, item number, item title, rater, buyer flag, price,

@@ -115,7 +115,8 @@ QList<ShopRow> TSearchRun::shops() const
         QStringList texts;
         for (const std::string& text : record)
             texts << gbk::toQString(text);
-        ShopRow row = ShopRow::fromColumns(texts.mid(0, 6));
+        // The parser's texts stop before the category, which is the one searched.
+        ShopRow row = ShopRow::fromColumns(texts);
         row.category = m_category;
         rows << row;
     }

@@ -53,8 +53,8 @@ public:
 
     // Embeds another view, creating it on first use.
     virtual void showView(ViewId id) = 0;
-    // Opens the search view on its result tab with these shop records marked (seven texts each,
-    // as the browser builds them) and starts their mining run.
+    // Opens the search view on its result tab with these shops marked and starts their mining
+    // run.
     virtual void mineShops(const QList<ShopRow>& shops) = 0;
     // Opens the help window at a topic ("quick.htm"); empty: the start topic.
     virtual void openHelp(const QString& topic = QString()) = 0;

@@ -39,8 +39,7 @@ public:
     explicit TfrmAdvanceSearch(TViewContext& context, QWidget* parent = nullptr);
     ~TfrmAdvanceSearch() override;
 
-    // Replaces the grid with a result list: records of six shop texts and, from the browser,
-    // a seventh (the goods category; otherwise the category chosen in `id` is shown).
+    // Replaces the grid with a result list, each shop with its category.
     void fillResultGrid(const QList<ShopRow>& shops);
     // Marks or unmarks a result row (1 = first result); rows without a result are left alone.
     void setRowMarked(int row, bool marked);
