@@ -347,14 +347,13 @@ QStringList bulkStartStatements()
 
 namespace {
 
-QStringList triggersBack()
+// Written once: the saver and the shop delete ask for them at every shop.
+const QStringList& triggersBack()
 {
-    return {tallyTrigger(tallyEvent(0), "IF NOT EXISTS "), tallyTrigger(tallyEvent(1), "IF NOT EXISTS ")};
+    static const QStringList back{tallyTrigger(tallyEvent(0), "IF NOT EXISTS "),
+                                  tallyTrigger(tallyEvent(1), "IF NOT EXISTS ")};
+    return back;
 }
-
-} // namespace
-
-namespace {
 
 QStringList foldStatements()
 {
