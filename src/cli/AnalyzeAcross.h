@@ -8,6 +8,8 @@
 #include <functional>
 #include <optional>
 
+class QChart;
+class QChartView;
 class QWidget;
 
 // What the analyze commands share: their failure line, the range and picture options, the
@@ -38,6 +40,9 @@ std::optional<bool> rankOption(const QString& opt, const QString& value, analysi
 
 // Each result row as one JSON object with its columns and its chart label.
 void printRows(const analysis::Result& result);
+
+// A chart's view as the pictures draw it, in parent.
+QChartView* chartView(QChart* chart, QWidget* parent);
 
 // Draws panel (made off screen) into c's PNG and SVG files; the exit status.
 int savePictures(QWidget* panel, QSize size, const Common& c);

@@ -44,13 +44,6 @@ analyze market [--filter TEXT] [--top N] [--by count|amount] [--pj WORD] [--from
                    the ranking over every stored shop (or those the shop filter selects),
                    each row with its shop's dianming)";
 
-QChartView* chartView(QChart* chart, QWidget* parent)
-{
-    auto* view = new QChartView(chart, parent);
-    view->setRenderHint(QPainter::Antialiasing);
-    return view;
-}
-
 // An empty answer on its own looks like a broken command: say where the shop's ratings lie.
 void tellWhenEmpty(TDM& dm, const analysis::Range& range)
 {

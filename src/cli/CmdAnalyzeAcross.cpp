@@ -95,6 +95,13 @@ void printRows(const analysis::Result& result)
     std::fflush(stdout);
 }
 
+QChartView* chartView(QChart* chart, QWidget* parent)
+{
+    auto* view = new QChartView(chart, parent);
+    view->setRenderHint(QPainter::Antialiasing);
+    return view;
+}
+
 int savePictures(QWidget* panel, QSize size, const Common& c)
 {
     for (const auto& [file, asSvg] : {std::pair{c.png, false}, std::pair{c.svg, true}}) {
@@ -120,9 +127,7 @@ int saveChart(QChart* chart, const Common& c)
     panel.setAttribute(Qt::WA_DontShowOnScreen);
     auto* layout = new QVBoxLayout(&panel);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* view = new QChartView(chart, &panel);
-    view->setRenderHint(QPainter::Antialiasing);
-    layout->addWidget(view);
+    layout->addWidget(chartView(chart, &panel));
     return savePictures(&panel, QSize(800, 500), c);
 }
 
